@@ -1,0 +1,27 @@
+#pragma once
+// Where the program lives and how paths are put together.
+
+#include <string>
+
+// The platform's directory separator ('/' here, '\\' on Windows).
+inline constexpr char kPathSeparator = '/';
+
+// Full path of the running executable.
+std::string ExecutablePath();
+
+// Directory of the running executable, without a trailing separator except for the root.
+std::string ProgramDirectory();
+
+// Directory part of a path, without a trailing separator except for the root ("/").
+std::string ExtractFileDir(const std::string& path);
+
+// Last component of a path.
+std::string ExtractFileName(const std::string& path);
+
+// The system's temporary directory ($TMPDIR or /tmp), always ending with the separator.
+std::string TempPath();
+
+// Joins a directory and a name: an empty name gives the directory, an empty directory gives
+// the name, a directory ending in the separator is concatenated, otherwise one separator goes
+// between them. Nothing else is normalised.
+std::string PathJoin(const std::string& dir, const std::string& name);

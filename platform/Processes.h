@@ -1,0 +1,15 @@
+#pragma once
+// The running processes of the machine.
+
+#include <string>
+#include <vector>
+
+// Image names of the running processes (file names without directory). On Linux each process
+// contributes its process name, the base name of its executable and of its first argument, since
+// a Windows program under a compatibility layer shows its .exe name only in some of them.
+// An unreadable process list gives an empty result.
+std::vector<std::string> RunningImageNames();
+
+// True when some running process has the image name `imageName`, compared whole and without
+// regard to case.
+bool IsProcessRunning(const std::string& imageName);

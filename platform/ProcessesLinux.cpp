@@ -1,0 +1,111 @@
+#include "platform/Processes.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+
+namespace {
+
+// Up to `limit` bytes of a small /proc file; empty when it cannot be read (the process may
+// have ended meanwhile, or belong to another user).
+std::string ReadProcFile(const std::string& path, size_t limit) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::string();
+    }
+    std::string bytes(limit, '\0');
+    size_t total = 0;
+    while (total < limit) {
+        const ssize_t got = read(fd, bytes.data() + total, limit - total);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        total += static_cast<size_t>(got);
+    }
+    close(fd);
+    bytes.resize(total);
+    return bytes;
+}
+
+// The file name of a path written with either separator: Wine shows a Windows program's first
+// argument as "C:\...\tessara.exe".
+std::string BaseName(const std::string& path) {
+    const size_t separator = path.find_last_of("/\\");
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) {
+            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void AddName(std::vector<std::string>& names, const std::string& name) {
+    if (!name.empty()) {
+        names.push_back(name);
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> RunningImageNames() {
+    std::vector<std::string> names;
+    const std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
+    if (!proc) {
+        return names;
+    }
+    while (const dirent* entry = readdir(proc.get())) {
+        const std::string pid = entry->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        const std::string base = "/proc/" + pid + "/";
+
+        std::string comm = ReadProcFile(base + "comm", 64);
+        while (!comm.empty() && (comm.back() == '\n' || comm.back() == '\0')) {
+            comm.pop_back();
+        }
+        AddName(names, comm);
+
+        char target[4096];
+        const ssize_t length = readlink((base + "exe").c_str(), target, sizeof target - 1);
+        if (length > 0) {
+            std::string exe(target, static_cast<size_t>(length));
+            const std::string deleted = " (deleted)";  // the file was replaced while running
+            if (exe.size() > deleted.size() &&
+                exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0) {
+                exe.resize(exe.size() - deleted.size());
+            }
+            AddName(names, BaseName(exe));
+        }
+
+        // The first argument ends at the first NUL of the command line.
+        const std::string cmdline = ReadProcFile(base + "cmdline", 4096);
+        AddName(names, BaseName(cmdline.substr(0, cmdline.find('\0'))));
+    }
+    return names;
+}
+
+bool IsProcessRunning(const std::string& imageName) {
+    for (const std::string& name : RunningImageNames()) {
+        if (EqualNoCase(name, imageName)) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,24 @@
+# The Debian packages the project builds, tests and runs with; sourced by the scripts.
+REQUIRED_PACKAGES=(
+    cmake g++ make pkg-config
+    qt6-base-dev
+    firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils firebird3.0-server
+    libgtest-dev libgmock-dev libbenchmark-dev
+    libssl-dev
+    unar
+)
+
+install_missing_packages() {
+    local missing=() p
+    for p in "${REQUIRED_PACKAGES[@]}" "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages: ${missing[*]}. Run this script as root to install them." >&2
+        return 1
+    fi
+    echo "Installing ${missing[*]}" >&2
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+}

@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/ChildProcess.h"
+#include "platform/EmbeddedItems.h"
+#include "platform/FileSearch.h"
+#include "platform/FileSystem.h"
+#include "platform/Sha256.h"
+#include "platform/SystemError.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+void Write(const std::string& path, const std::string& bytes) {
+    CFile file(path, CFile::Mode::WriteTruncate);
+    file.WriteAll(bytes.data(), bytes.size());
+    file.Close();
+}
+
+// Overwrites one byte of a file with its complement.
+void FlipByte(const std::string& path, uint64_t offset) {
+    std::string bytes = ReadWholeFile(path);
+    ASSERT_LT(offset, bytes.size());
+    bytes[offset] = static_cast<char>(~bytes[offset]);
+    Write(path, bytes);
+}
+
+std::vector<std::string> Entries(const std::string& dir) {
+    std::vector<std::string> list;
+    ListFiles(dir, "*", list);
+    std::vector<std::string> names;
+    for (const std::string& path : list) {
+        const std::string name = path.substr(dir.size() + 1);
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+// A base program (a copy of /bin/true) and some item files in a scratch directory.
+class EmbeddedItemsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_base = m_dir.File("updater");
+        const CopyResult copy = CopyFileReplace("/bin/true", m_base);
+        ASSERT_TRUE(copy.Ok()) << copy.message;
+        m_baseSize = static_cast<uint64_t>(FileSize(m_base));
+        Write(m_dir.File("a.rar"), std::string("Rar!\x1A\x07\x00 first package", 23));
+        Write(m_dir.File("b.rar"), "second package");
+        Write(m_dir.File("empty.rar"), "");
+    }
+
+    CTempDir m_dir;
+    std::string m_base;
+    uint64_t m_baseSize = 0;
+};
+
+}  // namespace
+
+TEST_F(EmbeddedItemsTest, PlainProgramHasNoItems) {
+    const CEmbeddedItems items(m_base);
+    EXPECT_TRUE(items.Items().empty());
+    EXPECT_EQ(items.ProgramSize(), m_baseSize);
+    EXPECT_EQ(items.Find("238_RAR"), nullptr);
+    EXPECT_THROW(items.ExtractTo("238_RAR", m_dir.File("out")), std::runtime_error);
+    EXPECT_THROW(CEmbeddedItems(m_dir.File("absent")), CSystemError);
+
+    // Files shorter than a footer are programs without items as well.
+    Write(m_dir.File("tiny"), "MZ");
+    EXPECT_EQ(CEmbeddedItems(m_dir.File("tiny")).ProgramSize(), 2u);
+}
+
+TEST_F(EmbeddedItemsTest, RoundTripWithZeroOneAndThreeItems) {
+    const std::string none = m_dir.File("none");
+    WriteEmbeddedItems(m_base, {}, none);
+    EXPECT_TRUE(CEmbeddedItems(none).Items().empty());
+    EXPECT_EQ(CEmbeddedItems(none).ProgramSize(), m_baseSize);
+
+    const std::string one = m_dir.File("one");
+    WriteEmbeddedItems(m_base, {{"238_RAR", m_dir.File("a.rar")}}, one);
+    const CEmbeddedItems oneItems(one);
+    EXPECT_EQ(oneItems.Names(), std::vector<std::string>{"238_RAR"});
+    EXPECT_EQ(oneItems.ProgramSize(), m_baseSize);
+    oneItems.ExtractTo("238_RAR", m_dir.File("238.rar"));
+    EXPECT_EQ(ReadWholeFile(m_dir.File("238.rar")), ReadWholeFile(m_dir.File("a.rar")));
+
+    // Stored order is kept, not sorted.
+    const std::string three = m_dir.File("three");
+    WriteEmbeddedItems(m_base,
+                       {{"239_RAR", m_dir.File("b.rar")},
+                        {"237_RAR", m_dir.File("empty.rar")},
+                        {"238_RAR", m_dir.File("a.rar")}},
+                       three);
+    const CEmbeddedItems threeItems(three);
+    EXPECT_EQ(threeItems.Names(), (std::vector<std::string>{"239_RAR", "237_RAR", "238_RAR"}));
+    EXPECT_EQ(threeItems.ProgramSize(), m_baseSize);
+    const EmbeddedItem* item = threeItems.Find("239_RAR");
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->size, 14u);
+    EXPECT_EQ(item->sha256, Sha256OfFile(m_dir.File("b.rar")));
+    for (const auto& [name, source] : {std::pair<std::string, std::string>{"239_RAR", "b.rar"},
+                                       {"237_RAR", "empty.rar"},
+                                       {"238_RAR", "a.rar"}}) {
+        const std::string out = m_dir.File(name + ".out");
+        Write(out, "an older file of that name");
+        threeItems.ExtractTo(name, out);
+        EXPECT_EQ(ReadWholeFile(out), ReadWholeFile(m_dir.File(source))) << name;
+    }
+
+    // The program part is untouched: it still runs, with its permission bits.
+    struct stat info {};
+    ASSERT_EQ(stat(three.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0755u);
+    CChildProcess program;
+    ASSERT_TRUE(program.Start(three, m_dir.Path())) << program.StartError();
+    ASSERT_TRUE(program.Wait(10000));
+    EXPECT_EQ(program.ExitCode(), 0);
+}
+
+TEST_F(EmbeddedItemsTest, RepackingReplacesTheItems) {
+    const std::string packed = m_dir.File("packed");
+    WriteEmbeddedItems(m_base, {{"237_RAR", m_dir.File("a.rar")}, {"238_RAR", m_dir.File("b.rar")}},
+                       packed);
+    const std::string repacked = m_dir.File("repacked");
+    WriteEmbeddedItems(packed, {{"239_RAR", m_dir.File("a.rar")}}, repacked);
+    const CEmbeddedItems items(repacked);
+    EXPECT_EQ(items.Names(), std::vector<std::string>{"239_RAR"});
+    EXPECT_EQ(items.ProgramSize(), m_baseSize);
+    EXPECT_EQ(items.Find("237_RAR"), nullptr);
+    EXPECT_TRUE(ReadWholeFile(repacked).substr(0, m_baseSize) == ReadWholeFile(m_base));
+    items.ExtractTo("239_RAR", m_dir.File("239.rar"));
+    EXPECT_EQ(ReadWholeFile(m_dir.File("239.rar")), ReadWholeFile(m_dir.File("a.rar")));
+    // Packing in place works too, and an empty item list leaves the bare program.
+    WriteEmbeddedItems(repacked, {}, repacked);
+    EXPECT_TRUE(CEmbeddedItems(repacked).Items().empty());
+    EXPECT_TRUE(ReadWholeFile(repacked) == ReadWholeFile(m_base));
+}
+
+TEST_F(EmbeddedItemsTest, BadInputLeavesNoOutput) {
+    const std::string out = m_dir.File("out");
+    EXPECT_THROW(WriteEmbeddedItems(m_base, {{"238_RAR", m_dir.File("absent.rar")}}, out),
+                 CSystemError);
+    EXPECT_THROW(
+        WriteEmbeddedItems(
+            m_base, {{"238_RAR", m_dir.File("a.rar")}, {"238_RAR", m_dir.File("b.rar")}}, out),
+        std::runtime_error);
+    EXPECT_THROW(WriteEmbeddedItems(m_base, {{"", m_dir.File("a.rar")}}, out), std::runtime_error);
+    EXPECT_THROW(
+        WriteEmbeddedItems(m_base, {{"238_RAR", m_dir.File("a.rar")}}, m_dir.File("absent/out")),
+        CSystemError);
+    EXPECT_THROW(WriteEmbeddedItems(m_dir.File("absent"), {}, out), CSystemError);
+    EXPECT_FALSE(FileExists(out));
+
+    // A failed repack keeps the previous output as it was.
+    WriteEmbeddedItems(m_base, {{"238_RAR", m_dir.File("a.rar")}}, out);
+    const std::string before = ReadWholeFile(out);
+    EXPECT_THROW(WriteEmbeddedItems(m_base, {{"239_RAR", m_dir.File("absent.rar")}}, out),
+                 CSystemError);
+    EXPECT_TRUE(ReadWholeFile(out) == before);
+    EXPECT_EQ(Entries(m_dir.Path()),
+              (std::vector<std::string>{"a.rar", "b.rar", "empty.rar", "out", "updater"}));
+}
+
+TEST_F(EmbeddedItemsTest, DamagedIndexIsAClearError) {
+    const std::string packed = m_dir.File("packed");
+    WriteEmbeddedItems(m_base, {{"238_RAR", m_dir.File("a.rar")}, {"239_RAR", m_dir.File("b.rar")}},
+                       packed);
+    const uint64_t size = static_cast<uint64_t>(FileSize(packed));
+    const uint64_t footer = 72;
+    const uint64_t dataEnd = m_baseSize + 23 + 14;
+
+    // Every byte of the index and of the footer's numbers and checksum is guarded.
+    for (uint64_t offset = dataEnd; offset < size; ++offset) {
+        if (offset >= size - footer && offset < size - footer + 8) {
+            continue;  // the magic itself: without it the file is a plain program
+        }
+        const std::string copy = m_dir.File("damaged");
+        ASSERT_TRUE(CopyFileReplace(packed, copy).Ok());
+        FlipByte(copy, offset);
+        try {
+            CEmbeddedItems items(copy);
+            ADD_FAILURE() << "no error for a flipped byte at " << offset;
+        } catch (const CEmbeddedItemsError& e) {
+            EXPECT_NE(std::string(e.what()).find("damaged"), std::string::npos) << e.what();
+        }
+    }
+
+    // A file cut short loses its footer and reads as a plain program, never as items.
+    std::string bytes = ReadWholeFile(packed);
+    bytes.resize(bytes.size() - 1);
+    Write(m_dir.File("cut"), bytes);
+    EXPECT_TRUE(CEmbeddedItems(m_dir.File("cut")).Items().empty());
+
+    // Garbage after a valid magic.
+    Write(m_dir.File("garbage"), std::string(100, '\xFF') + "TSRPKG01" + std::string(64, '\xFF'));
+    EXPECT_THROW(CEmbeddedItems(m_dir.File("garbage")), CEmbeddedItemsError);
+}
+
+TEST_F(EmbeddedItemsTest, DamagedItemNamesItselfAndWritesNothing) {
+    const std::string packed = m_dir.File("packed");
+    WriteEmbeddedItems(m_base, {{"237_RAR", m_dir.File("b.rar")}, {"238_RAR", m_dir.File("a.rar")}},
+                       packed);
+    FlipByte(packed, m_baseSize + 14 + 5);  // inside 238_RAR
+    const CEmbeddedItems items(packed);
+    const std::string out = m_dir.File("238.rar");
+    Write(out, "older");
+    try {
+        items.ExtractTo("238_RAR", out);
+        FAIL() << "a damaged item was extracted";
+    } catch (const CEmbeddedItemsError& e) {
+        EXPECT_NE(std::string(e.what()).find("238_RAR"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(ReadWholeFile(out), "older");
+    items.ExtractTo("237_RAR", m_dir.File("237.rar"));  // its neighbour is sound
+    EXPECT_EQ(ReadWholeFile(m_dir.File("237.rar")), "second package");
+    EXPECT_EQ(Entries(m_dir.Path()),
+              (std::vector<std::string>{"237.rar", "238.rar", "a.rar", "b.rar", "empty.rar",
+                                        "packed", "updater"}));
+}
+
+TEST_F(EmbeddedItemsTest, LargeItemsStreamThrough) {
+    // 20 MB with a pattern that a block-boundary mistake would disturb.
+    const std::string large = m_dir.File("large.rar");
+    {
+        CFile file(large, CFile::Mode::WriteTruncate);
+        std::string block(1000003, '\0');
+        for (int i = 0; i < 20; ++i) {
+            for (size_t j = 0; j < block.size(); ++j) {
+                block[j] = static_cast<char>((j * 31 + static_cast<size_t>(i)) & 0xFF);
+            }
+            file.WriteAll(block.data(), block.size());
+        }
+        file.Close();
+    }
+    const std::string packed = m_dir.File("packed");
+    WriteEmbeddedItems(m_base, {{"238_RAR", m_dir.File("a.rar")}, {"239_RAR", large}}, packed);
+    const CEmbeddedItems items(packed);
+    ASSERT_NE(items.Find("239_RAR"), nullptr);
+    EXPECT_EQ(items.Find("239_RAR")->size, 20u * 1000003u);
+    items.ExtractTo("239_RAR", m_dir.File("239.rar"));
+    EXPECT_EQ(Sha256OfFile(m_dir.File("239.rar")), Sha256OfFile(large));
+    EXPECT_EQ(FileSize(m_dir.File("239.rar")), FileSize(large));
+}
+
+TEST(Sha256, KnownDigests) {
+    EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    CSha256 incremental;
+    incremental.Update("a", 1);
+    incremental.Update("bc", 2);
+    EXPECT_EQ(incremental.FinishHex(), Sha256Hex("abc"));
+    EXPECT_THROW(incremental.Update("d", 1), std::logic_error);
+    EXPECT_THROW(Sha256OfFile("/nonexistent/file"), CSystemError);
+}

@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/FileSearch.h"
+#include "platform/FileSystem.h"
+#include "platform/SystemError.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+void Write(const std::string& path, const std::string& bytes) {
+    CFile file(path, CFile::Mode::WriteTruncate);
+    file.WriteAll(bytes.data(), bytes.size());
+    file.Close();
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+// The names in a directory, "." and ".." left out: shows leftover temporary files.
+std::vector<std::string> Entries(const std::string& dir) {
+    std::vector<std::string> list;
+    ListFiles(dir, "*", list);
+    std::vector<std::string> names;
+    for (const std::string& path : list) {
+        const std::string name = path.substr(dir.size() + 1);
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST(FileQueries, TellFilesDirectoriesAndLinksApart) {
+    CTempDir dir;
+    Write(dir.File("file"), "12345");
+    ASSERT_TRUE(CreateDirectory(dir.File("sub")));
+    ASSERT_EQ(symlink(dir.File("file").c_str(), dir.File("link-to-file").c_str()), 0);
+    ASSERT_EQ(symlink(dir.File("sub").c_str(), dir.File("link-to-dir").c_str()), 0);
+    ASSERT_EQ(symlink(dir.File("absent").c_str(), dir.File("dangling").c_str()), 0);
+
+    EXPECT_TRUE(FileExists(dir.File("file")));
+    EXPECT_FALSE(FileExists(dir.File("sub")));
+    EXPECT_FALSE(FileExists(dir.File("absent")));
+    EXPECT_TRUE(FileExists(dir.File("link-to-file")));
+    EXPECT_FALSE(FileExists(dir.File("link-to-dir")));
+    EXPECT_FALSE(FileExists(dir.File("dangling")));
+
+    EXPECT_TRUE(DirectoryExists(dir.File("sub")));
+    EXPECT_TRUE(DirectoryExists(dir.File("link-to-dir")));
+    EXPECT_FALSE(DirectoryExists(dir.File("file")));
+
+    EXPECT_TRUE(IsSymbolicLink(dir.File("link-to-dir")));
+    EXPECT_TRUE(IsSymbolicLink(dir.File("dangling")));
+    EXPECT_FALSE(IsSymbolicLink(dir.File("file")));
+    EXPECT_FALSE(IsSymbolicLink(dir.File("absent")));
+
+    EXPECT_EQ(FileSize(dir.File("file")), 5);
+    EXPECT_EQ(FileSize(dir.File("absent")), -1);
+}
+
+TEST(FileOperations, CreateDeleteAndRename) {
+    CTempDir dir;
+    EXPECT_TRUE(CreatePrivateDirectory(dir.File("private")));
+    EXPECT_EQ(ModeOf(dir.File("private")), 0700u);
+    EXPECT_FALSE(CreatePrivateDirectory(dir.File("private")));  // exists already
+    EXPECT_FALSE(CreateDirectory(dir.File("missing/child")));
+
+    Write(dir.File("a"), "A");
+    EXPECT_TRUE(RenameFile(dir.File("a"), dir.File("b")));
+    EXPECT_FALSE(FileExists(dir.File("a")));
+    EXPECT_EQ(ReadWholeFile(dir.File("b")), "A");
+    EXPECT_FALSE(RenameFile(dir.File("a"), dir.File("c")));
+
+    EXPECT_TRUE(DeleteFile(dir.File("b")));
+    EXPECT_FALSE(DeleteFile(dir.File("b")));
+    EXPECT_FALSE(DeleteFile(dir.File("private")));  // directories are not deleted
+    EXPECT_TRUE(DirectoryExists(dir.File("private")));
+}
+
+TEST(CopyFileReplace, ReplacesAndKeepsPermissions) {
+    CTempDir dir;
+    const std::string program = dir.File("tessara.exe");
+    Write(program, std::string("new program\0bytes", 17));
+    ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+    ASSERT_TRUE(CreateDirectory(dir.File("suite")));
+    const std::string target = dir.File("suite/tessara.exe");
+    Write(target, "old program, longer than the new one");
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+
+    const CopyResult result = CopyFileReplace(program, target);
+    EXPECT_TRUE(result.Ok()) << result.message;
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(ReadWholeFile(target), std::string("new program\0bytes", 17));
+    EXPECT_EQ(ModeOf(target), 0755u);
+    EXPECT_EQ(Entries(dir.File("suite")), std::vector<std::string>{"tessara.exe"});
+
+    // A new destination and an empty source.
+    Write(dir.File("empty.fr3"), "");
+    EXPECT_TRUE(CopyFileReplace(dir.File("empty.fr3"), dir.File("suite/empty.fr3")).Ok());
+    EXPECT_EQ(FileSize(dir.File("suite/empty.fr3")), 0);
+}
+
+TEST(CopyFileReplace, ReportsErrorsWithCodeAndText) {
+    CTempDir dir;
+    Write(dir.File("list.fr3"), "template");
+
+    // No destination directory: nothing is created, the code says the path is missing.
+    CopyResult result = CopyFileReplace(dir.File("list.fr3"), dir.File("Reports/list.fr3"));
+    EXPECT_EQ(result.code, ENOENT);
+    EXPECT_EQ(result.message, SystemMessage(ENOENT));
+    EXPECT_EQ(result.message, "No such file or directory");
+    EXPECT_FALSE(DirectoryExists(dir.File("Reports")));
+
+    // A destination whose parent is a file.
+    Write(dir.File("plain"), "x");
+    result = CopyFileReplace(dir.File("list.fr3"), dir.File("plain/list.fr3"));
+    EXPECT_EQ(result.code, ENOTDIR);
+    EXPECT_EQ(result.message, "Not a directory");
+
+    // A missing source leaves the destination alone.
+    Write(dir.File("kept"), "kept bytes");
+    result = CopyFileReplace(dir.File("absent"), dir.File("kept"));
+    EXPECT_EQ(result.code, ENOENT);
+    EXPECT_EQ(ReadWholeFile(dir.File("kept")), "kept bytes");
+
+    // A directory as destination stays a directory.
+    ASSERT_TRUE(CreateDirectory(dir.File("x.exe")));
+    result = CopyFileReplace(dir.File("list.fr3"), dir.File("x.exe"));
+    EXPECT_FALSE(result.Ok());
+    EXPECT_TRUE(DirectoryExists(dir.File("x.exe")));
+
+    EXPECT_EQ(Entries(dir.Path()),
+              (std::vector<std::string>{"kept", "list.fr3", "plain", "x.exe"}));
+}
+
+TEST(CopyFileReplace, FailedCopyKeepsTheOldFile) {
+    CTempDir dir;
+    const std::string target = dir.File("tessara.exe");
+    const std::string old = "the working program";
+    Write(target, old);
+
+    // A directory named like a program (a package may hold one) cannot be copied.
+    ASSERT_TRUE(CreateDirectory(dir.File("pkg.exe")));
+    CopyResult result = CopyFileReplace(dir.File("pkg.exe"), target);
+    EXPECT_EQ(result.code, EISDIR);
+    EXPECT_EQ(result.message, "Is a directory");
+    EXPECT_EQ(ReadWholeFile(target), old);
+
+    // A source that fails on reading after the temporary file was made.
+    result = CopyFileReplace("/proc/self/mem", target);
+    EXPECT_EQ(result.code, EIO);
+    EXPECT_EQ(ReadWholeFile(target), old);
+
+    // A write that fails half-way: the file size limit stops the copy after 64 KiB of 1 MiB.
+    const std::string big = dir.File("big.exe");
+    Write(big, std::string(1024 * 1024, 'N'));
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    result = CopyFileReplace(big, target);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result.code, EFBIG);
+    EXPECT_EQ(result.message, SystemMessage(EFBIG));
+    EXPECT_EQ(ReadWholeFile(target), old);
+
+    // No temporary file stays behind.
+    EXPECT_EQ(Entries(dir.Path()), (std::vector<std::string>{"big.exe", "pkg.exe", "tessara.exe"}));
+}
+
+TEST(CFile, ReadsWritesAndAppends) {
+    CTempDir dir;
+    const std::string path = dir.File("data.bin");
+    {
+        CFile file(path, CFile::Mode::WriteTruncate);
+        file.WriteAll("abc\0def", 7);
+        EXPECT_EQ(file.Size(), 7);
+        file.Close();
+        file.Close();  // a second close does nothing
+    }
+    {
+        CFile file(path, CFile::Mode::Append);
+        file.WriteAll("gh", 2);
+    }
+    EXPECT_EQ(ReadWholeFile(path), std::string("abc\0defgh", 9));
+
+    CFile reader(path, CFile::Mode::Read);
+    char buffer[4] = {};
+    reader.ReadAt(5, buffer, 4);
+    EXPECT_EQ(std::string(buffer, 4), "efgh");
+    EXPECT_THROW(reader.ReadAt(7, buffer, 4), CSystemError);  // past the end
+    EXPECT_EQ(reader.Read(buffer, 4), 4u);
+    EXPECT_EQ(std::string(buffer, 4), std::string("abc\0", 4));
+
+    CFile moved(std::move(reader));
+    EXPECT_EQ(moved.Read(buffer, 4), 4u);
+    EXPECT_EQ(moved.Read(buffer, 4), 1u);
+    EXPECT_EQ(moved.Read(buffer, 4), 0u);
+
+    // Truncation empties the file.
+    CFile(path, CFile::Mode::WriteTruncate).Close();
+    EXPECT_EQ(FileSize(path), 0);
+}
+
+TEST(CFile, ErrorsCarryCodePathAndText) {
+    CTempDir dir;
+    const std::string missing = dir.File("absent/file.txt");
+    try {
+        CFile file(missing, CFile::Mode::WriteTruncate);
+        FAIL() << "opened a file in a missing directory";
+    } catch (const CSystemError& e) {
+        EXPECT_EQ(e.Code(), ENOENT);
+        EXPECT_NE(std::string(e.what()).find(missing), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_THROW(ReadWholeFile(dir.File("absent.txt")), CSystemError);
+    try {
+        CFile writer(dir.Path(), CFile::Mode::WriteTruncate);
+        FAIL() << "opened a directory for writing";
+    } catch (const CSystemError& e) {
+        EXPECT_EQ(e.Code(), EISDIR);
+    }
+    errno = EACCES;
+    try {
+        ThrowLastError("Opening x");
+    } catch (const CSystemError& e) {
+        EXPECT_EQ(e.Code(), EACCES);
+        EXPECT_STREQ(e.what(), "Opening x: Permission denied");
+    }
+}
