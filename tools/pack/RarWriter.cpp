@@ -1,0 +1,305 @@
+#include "tools/pack/RarWriter.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+
+#include "platform/FileSystem.h"
+#include "platform/SystemError.h"
+
+namespace {
+
+constexpr size_t kBlockSize = 1 << 20;
+constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFull;  // PACK_SIZE/UNP_SIZE are 32-bit without 0x100
+
+constexpr uint8_t kMarkerBlock[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+constexpr uint8_t kMainHeadType = 0x73;
+constexpr uint8_t kFileHeadType = 0x74;
+constexpr uint8_t kEndArcHeadType = 0x7B;
+
+constexpr uint16_t kLongBlock = 0x8000;    // LONG_BLOCK: always set in file headers
+constexpr uint16_t kUnicodeName = 0x200;   // name bytes are UTF-8
+constexpr uint16_t kDirectoryDict = 0xE0;  // the "dictionary" value that marks a directory
+constexpr uint16_t kEndArcFlags = 0x4000;
+
+constexpr uint8_t kHostWin32 = 2;
+constexpr uint8_t kUnpackVersion = 20;
+constexpr uint8_t kMethodStore = 0x30;
+constexpr uint32_t kAttrDirectory = 0x10;
+constexpr uint32_t kAttrArchive = 0x20;
+
+class CCrc32 {
+  public:
+    void Update(const void* data, size_t size) {
+        static const std::array<uint32_t, 256> table = MakeTable();
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        for (size_t i = 0; i < size; ++i) {
+            m_state = table[(m_state ^ bytes[i]) & 0xFF] ^ (m_state >> 8);
+        }
+    }
+    uint32_t Value() const { return m_state ^ 0xFFFFFFFFu; }
+
+  private:
+    static std::array<uint32_t, 256> MakeTable() {
+        std::array<uint32_t, 256> table{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) {
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            }
+            table[n] = c;
+        }
+        return table;
+    }
+    uint32_t m_state = 0xFFFFFFFFu;
+};
+
+// Little-endian header builder; the HEAD_CRC is filled in by Finish().
+class CHeader {
+  public:
+    CHeader(uint8_t type, uint16_t flags) {
+        Put16(0);  // HEAD_CRC
+        Put8(type);
+        Put16(flags);
+        Put16(0);  // HEAD_SIZE
+    }
+    void Put8(uint8_t value) { m_bytes.push_back(value); }
+    void Put16(uint16_t value) {
+        Put8(static_cast<uint8_t>(value));
+        Put8(static_cast<uint8_t>(value >> 8));
+    }
+    void Put32(uint32_t value) {
+        Put16(static_cast<uint16_t>(value));
+        Put16(static_cast<uint16_t>(value >> 16));
+    }
+    void PutBytes(const std::string& bytes) {
+        m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
+    }
+
+    const std::vector<uint8_t>& Finish() {
+        if (m_bytes.size() > 0xFFFF) {
+            throw std::runtime_error("RAR header too long");
+        }
+        Patch16(5, static_cast<uint16_t>(m_bytes.size()));
+        CCrc32 crc;
+        crc.Update(m_bytes.data() + 2, m_bytes.size() - 2);
+        Patch16(0, static_cast<uint16_t>(crc.Value() & 0xFFFF));
+        return m_bytes;
+    }
+
+  private:
+    void Patch16(size_t at, uint16_t value) {
+        m_bytes[at] = static_cast<uint8_t>(value);
+        m_bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+    }
+    std::vector<uint8_t> m_bytes;
+};
+
+bool IsValidUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<uint8_t>(text[i]);
+        size_t length = 0;
+        if (lead < 0x80) {
+            length = 1;
+        } else if ((lead & 0xE0) == 0xC0 && lead >= 0xC2) {
+            length = 2;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3;
+        } else if ((lead & 0xF8) == 0xF0 && lead <= 0xF4) {
+            length = 4;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) {
+            return false;
+        }
+        for (size_t k = 1; k < length; ++k) {
+            if ((static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
+// MS-DOS date and time of a modification time, in local time; earlier than 1980 is clamped.
+uint32_t DosDateTime(time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    if (local.tm_year < 80) {
+        return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
+    }
+    const uint32_t date =
+        static_cast<uint32_t>((local.tm_year - 80) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
+    const uint32_t time =
+        static_cast<uint32_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
+    return date << 16 | time;
+}
+
+time_t ModificationTime(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        ThrowLastError("Cannot read the attributes of " + path);
+    }
+    return info.st_mtime;
+}
+
+std::string StoredName(const std::string& name) {
+    std::string stored = name;
+    std::replace(stored.begin(), stored.end(), '/', '\\');
+    if (stored.empty()) {
+        throw std::runtime_error("An archive entry needs a name");
+    }
+    if (!IsValidUtf8(stored)) {
+        throw std::runtime_error("Archive entry name is not valid UTF-8: " + name);
+    }
+    return stored;
+}
+
+std::vector<uint8_t> FileHeader(const std::string& storedName, bool isDirectory, uint32_t size,
+                                uint32_t crc, uint32_t dosTime) {
+    const bool ascii = std::all_of(storedName.begin(), storedName.end(),
+                                   [](char c) { return static_cast<uint8_t>(c) < 0x80; });
+    uint16_t flags = kLongBlock;
+    if (!ascii) {
+        flags |= kUnicodeName;  // plain UTF-8 name bytes, no OEM name before them
+    }
+    if (isDirectory) {
+        flags |= kDirectoryDict;
+    }
+    CHeader header(kFileHeadType, flags);
+    header.Put32(size);  // PACK_SIZE
+    header.Put32(size);  // UNP_SIZE
+    header.Put8(kHostWin32);
+    header.Put32(crc);
+    header.Put32(dosTime);
+    header.Put8(kUnpackVersion);
+    header.Put8(kMethodStore);
+    header.Put16(static_cast<uint16_t>(storedName.size()));
+    header.Put32(isDirectory ? kAttrDirectory : kAttrArchive);
+    header.PutBytes(storedName);
+    return header.Finish();
+}
+
+// CRC32 and length of a whole file, read in blocks.
+std::pair<uint32_t, uint64_t> ScanFile(const std::string& path, std::vector<char>& buffer) {
+    CFile file(path, CFile::Mode::Read);
+    CCrc32 crc;
+    uint64_t length = 0;
+    while (const size_t got = file.Read(buffer.data(), buffer.size())) {
+        crc.Update(buffer.data(), got);
+        length += got;
+        if (length > kMaxEntrySize) {
+            throw std::runtime_error("File too large for the archive (4 GiB or more): " + path);
+        }
+    }
+    return {crc.Value(), length};
+}
+
+void WriteEntry(CFile& out, const RarEntry& entry, std::vector<char>& buffer) {
+    const std::string storedName = StoredName(entry.storedName);
+    if (entry.isDirectory) {
+        const time_t when =
+            entry.sourcePath.empty() ? time(nullptr) : ModificationTime(entry.sourcePath);
+        const auto& header = FileHeader(storedName, true, 0, 0, DosDateTime(when));
+        out.WriteAll(header.data(), header.size());
+        return;
+    }
+    // The header carries the data's CRC, so the file is read once for it and once for copying;
+    // the second pass checks that the file did not change in between.
+    const auto [crc, length] = ScanFile(entry.sourcePath, buffer);
+    const auto& header = FileHeader(storedName, false, static_cast<uint32_t>(length), crc,
+                                    DosDateTime(ModificationTime(entry.sourcePath)));
+    out.WriteAll(header.data(), header.size());
+
+    CFile in(entry.sourcePath, CFile::Mode::Read);
+    CCrc32 copied;
+    uint64_t copiedLength = 0;
+    while (const size_t got = in.Read(buffer.data(), buffer.size())) {
+        copiedLength += got;
+        if (copiedLength > length) {
+            break;
+        }
+        copied.Update(buffer.data(), got);
+        out.WriteAll(buffer.data(), got);
+    }
+    if (copiedLength != length || copied.Value() != crc) {
+        throw std::runtime_error("File changed while it was being archived: " + entry.sourcePath);
+    }
+}
+
+}  // namespace
+
+void WriteRarStore(const std::vector<RarEntry>& entries, const std::string& archivePath) {
+    // Written beside the destination and renamed over it when complete, so a failure never
+    // leaves a truncated archive under the requested name.
+    const std::string partPath = archivePath + ".part";
+    try {
+        CFile out(partPath, CFile::Mode::WriteTruncate);
+        out.WriteAll(kMarkerBlock, sizeof kMarkerBlock);
+        CHeader mainHeader(kMainHeadType, 0);
+        mainHeader.Put16(0);  // HighPosAV
+        mainHeader.Put32(0);  // PosAV
+        const auto& mainBytes = mainHeader.Finish();
+        out.WriteAll(mainBytes.data(), mainBytes.size());
+
+        std::vector<char> buffer(kBlockSize);
+        for (const RarEntry& entry : entries) {
+            WriteEntry(out, entry, buffer);
+        }
+
+        CHeader endHeader(kEndArcHeadType, kEndArcFlags);
+        const auto& endBytes = endHeader.Finish();
+        out.WriteAll(endBytes.data(), endBytes.size());
+        out.Close();
+        if (!RenameFile(partPath, archivePath)) {
+            ThrowLastError("Cannot rename " + partPath + " to " + archivePath);
+        }
+    } catch (...) {
+        DeleteFile(partPath);
+        throw;
+    }
+}
+
+void WriteRarStoreFromDirectory(const std::string& directory, const std::string& archivePath) {
+    namespace fs = std::filesystem;
+    std::vector<RarEntry> entries;
+    std::error_code error;
+    fs::recursive_directory_iterator it(directory, error);
+    if (error) {
+        throw CSystemError(error.value(),
+                           "Cannot read directory " + directory + ": " + error.message());
+    }
+    for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (error) {
+            break;
+        }
+        const fs::file_status status = it->symlink_status();
+        const std::string path = it->path().string();
+        RarEntry entry;
+        entry.storedName = it->path().lexically_relative(directory).generic_string();
+        entry.sourcePath = path;
+        if (fs::is_symlink(status)) {
+            throw std::runtime_error("Links cannot be archived: " + path);
+        } else if (fs::is_directory(status)) {
+            entry.isDirectory = true;
+        } else if (!fs::is_regular_file(status)) {
+            throw std::runtime_error("Not a regular file or directory: " + path);
+        }
+        entries.push_back(std::move(entry));
+    }
+    if (error) {
+        throw CSystemError(error.value(),
+                           "Cannot read directory " + directory + ": " + error.message());
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const RarEntry& a, const RarEntry& b) { return a.storedName < b.storedName; });
+    WriteRarStore(entries, archivePath);
+}

@@ -1,0 +1,190 @@
+// tessara-pack: writes a copy of the updater carrying update packages as embedded items.
+
+#include <unistd.h>
+
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/EmbeddedItems.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "tools/pack/RarWriter.h"
+
+namespace {
+
+const char kHelp[] =
+    "usage: tessara-pack --updater BASE --out NEW N=PATH...\n"
+    "       tessara-pack --list UPDATER\n"
+    "       tessara-pack --help\n"
+    "\n"
+    "--updater BASE --out NEW N=PATH...\n"
+    "    Writes NEW as the program BASE (without the packages BASE may already carry) followed\n"
+    "    by one package per N=PATH, embedded as the item \"N_RAR\" in the order given. N is the\n"
+    "    package number in decimal (leading zeros are dropped; each number at most once). PATH\n"
+    "    is a RAR archive embedded as it is, or a directory that is first packed into a RAR\n"
+    "    archive (STORE method, paths relative to the directory). NEW appears only when it is\n"
+    "    complete.\n"
+    "--list UPDATER\n"
+    "    Prints one line per embedded item, in stored order: name, size in bytes and SHA-256\n"
+    "    in lower-case hex, separated by tabs.\n"
+    "\n"
+    "Exit status: 0 on success, 1 on any error, 2 for a command line not understood.\n";
+
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+
+class CUsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Decimal package number without sign and leading zeros, within 32-bit signed range.
+std::string NormalisePackageNumber(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        throw CUsageError("Package number \"" + text + "\" is not a non-negative decimal number");
+    }
+    const size_t firstDigit = text.find_first_not_of('0');
+    const std::string digits = firstDigit == std::string::npos ? "0" : text.substr(firstDigit);
+    if (digits.size() > 10 || std::stoll(digits) > 2147483647LL) {
+        throw CUsageError("Package number \"" + text + "\" is too large");
+    }
+    return digits;
+}
+
+// Removes the temporary archives made from directories, whatever happens.
+class CTemporaryFiles {
+  public:
+    ~CTemporaryFiles() {
+        for (const std::string& path : m_paths) {
+            DeleteFile(path);
+        }
+    }
+    std::string Make() {
+        std::string pattern = TempPath() + "tessara-pack-XXXXXX";
+        const int fd = mkstemp(pattern.data());
+        if (fd < 0) {
+            throw std::runtime_error("Cannot create a temporary file in " + TempPath());
+        }
+        close(fd);
+        m_paths.push_back(pattern);
+        return pattern;
+    }
+
+  private:
+    std::vector<std::string> m_paths;
+};
+
+int List(const std::string& updater) {
+    if (!FileExists(updater)) {
+        throw std::runtime_error("No such file: " + updater);
+    }
+    const CEmbeddedItems items(updater);
+    for (const EmbeddedItem& item : items.Items()) {
+        std::cout << item.name << '\t' << item.size << '\t' << item.sha256 << '\n';
+    }
+    std::cout.flush();
+    if (!std::cout) {
+        throw std::runtime_error("Cannot write the listing");
+    }
+    return 0;
+}
+
+int Pack(const std::string& base, const std::string& out,
+         const std::vector<std::string>& packageArgs) {
+    if (!FileExists(base)) {
+        throw std::runtime_error("No such file: " + base);
+    }
+    if (DirectoryExists(out)) {
+        throw std::runtime_error("The output is a directory: " + out);
+    }
+    // Check every argument before any work, so a typo costs no packing time.
+    struct Package {
+        std::string name;
+        std::string path;
+        bool isDirectory;
+    };
+    std::vector<Package> packages;
+    std::set<std::string> seen;
+    for (const std::string& arg : packageArgs) {
+        const size_t equals = arg.find('=');
+        if (equals == std::string::npos) {
+            throw CUsageError("Expected N=PATH, got \"" + arg + "\"");
+        }
+        const std::string number = NormalisePackageNumber(arg.substr(0, equals));
+        const std::string path = arg.substr(equals + 1);
+        if (!seen.insert(number).second) {
+            throw CUsageError("Package " + number + " is given twice");
+        }
+        const bool isDirectory = DirectoryExists(path);
+        if (!isDirectory && !FileExists(path)) {
+            throw std::runtime_error("No such file or directory: " + path);
+        }
+        packages.push_back({number + "_RAR", path, isDirectory});
+    }
+
+    CTemporaryFiles temporaries;
+    std::vector<ItemSource> items;
+    for (const Package& package : packages) {
+        std::string path = package.path;
+        if (package.isDirectory) {
+            path = temporaries.Make();
+            WriteRarStoreFromDirectory(package.path, path);
+        }
+        items.push_back({package.name, path});
+    }
+    WriteEmbeddedItems(base, items, out);
+    return 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::cout << kHelp;
+        return 0;
+    }
+    if (args.size() == 2 && args[0] == "--list") {
+        return List(args[1]);
+    }
+    std::string base;
+    std::string out;
+    std::vector<std::string> packages;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--updater" || args[i] == "--out") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                throw CUsageError(args[i] + " needs a path");
+            }
+            std::string& target = args[i] == "--updater" ? base : out;
+            if (!target.empty()) {
+                throw CUsageError(args[i] + " is given twice");
+            }
+            target = args[++i];
+        } else if (args[i].rfind("--", 0) == 0) {
+            throw CUsageError("Unknown option " + args[i]);
+        } else {
+            packages.push_back(args[i]);
+        }
+    }
+    if (base.empty() || out.empty()) {
+        throw CUsageError("Both --updater and --out are required");
+    }
+    return Pack(base, out, packages);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    try {
+        return Run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const CUsageError& error) {
+        std::cerr << "tessara-pack: " << error.what() << "\n"
+                  << "Run tessara-pack --help for the command line.\n";
+        return kExitUsage;
+    } catch (const CEmbeddedItemsError& error) {
+        std::cerr << "tessara-pack: damaged item index: " << error.what() << "\n";
+        return kExitError;
+    } catch (const std::exception& error) {
+        std::cerr << "tessara-pack: " << error.what() << "\n";
+        return kExitError;
+    }
+}

@@ -1,0 +1,227 @@
+// rar: the archiver the updater starts as `rar x -o+ "<archive>"` in its work directory.
+//
+// It extracts every entry of a RAR archive into the current directory with its stored path,
+// replacing existing files, and succeeds only when every entry arrived whole. Decoding is done by
+// Debian's unar/lsar, which read every RAR 2.9/4.x variant; this program adds what they lack for
+// installing packages: hostile entries (absolute paths, "..", links) refuse the whole archive
+// before anything is written, integrity is tested before extraction, sizes are checked after it,
+// and files reach their place only once all of them were extracted correctly.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tools/rar/RarBlocks.h"
+#include "tools/rar/SafeExtract.h"
+#include "tools/rar/XadArchive.h"
+
+namespace {
+
+// Exit statuses, following the RAR archiver's own where one fits.
+constexpr int kExitFatal = 2;      // refused archive, missing unar, other failures
+constexpr int kExitDamaged = 3;    // damaged or truncated archive (CRC or size mismatch)
+constexpr int kExitWrite = 5;      // a file could not be written
+constexpr int kExitOpen = 6;       // the archive cannot be opened
+constexpr int kExitUsage = 7;      // command line not understood
+constexpr int kExitPassword = 11;  // password-protected entries
+
+// lsar and unar end with 2 when an entry needs a password.
+constexpr int kXadPasswordStatus = 2;
+
+class CFailure : public std::runtime_error {
+  public:
+    CFailure(int code, const std::string& message) : std::runtime_error(message), m_code(code) {}
+    int Code() const { return m_code; }
+
+  private:
+    int m_code;
+};
+
+const char kUsage[] =
+    "usage: rar x -o+ <archive>\n"
+    "Extracts every entry of the RAR archive into the current directory with its stored path,\n"
+    "overwriting existing files. No other command or switch is supported.\n"
+    "Exit status: 0 every entry extracted whole; 2 archive refused (absolute or \"..\" paths,\n"
+    "links) or other failure; 3 damaged or truncated archive; 5 write error; 6 cannot open the\n"
+    "archive; 7 usage error; 11 password-protected archive.\n";
+
+// The tools' own diagnostics are shown only when they failed.
+std::string ToolOutput(const ProgramResult& result) {
+    std::string text = result.output + result.errors;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text.empty() ? std::string() : "\n" + text;
+}
+
+struct PlannedEntry {
+    std::vector<std::string> components;
+    bool isDirectory = false;
+    uint64_t size = 0;
+};
+
+// Checks every listed entry; any hostile, linked or encrypted entry refuses the whole archive.
+std::vector<PlannedEntry> PlanEntries(const XadListing& listing) {
+    if (listing.formatName.rfind("RAR", 0) != 0) {
+        throw CFailure(kExitDamaged, "Not a RAR archive (" +
+                                         (listing.formatName.empty() ? std::string("unknown format")
+                                                                     : listing.formatName) +
+                                         ")");
+    }
+    if (listing.isEncrypted) {
+        throw CFailure(kExitPassword, "The archive is password-protected");
+    }
+    std::vector<PlannedEntry> planned;
+    for (const XadEntry& entry : listing.entries) {
+        PlannedEntry plan;
+        try {
+            plan.components = SafeComponents(entry.name);
+        } catch (const CArchiveError& error) {
+            throw CFailure(kExitFatal, error.what());
+        }
+        if (entry.isLink) {
+            throw CFailure(kExitFatal, "Refusing the archive: entry \"" + entry.name +
+                                           "\" is a link or a special file");
+        }
+        if (entry.isEncrypted) {
+            throw CFailure(kExitPassword, "Entry \"" + entry.name + "\" is password-protected");
+        }
+        if (!entry.isDirectory && !entry.hasSize) {
+            throw CFailure(kExitDamaged, "Entry \"" + entry.name + "\" has no size");
+        }
+        plan.isDirectory = entry.isDirectory;
+        plan.size = entry.size;
+        planned.push_back(std::move(plan));
+    }
+    return planned;
+}
+
+int Extract(const std::string& archiveArgument) {
+    // A name starting with '-' must not be taken for an option by lsar or unar.
+    const std::string archive =
+        archiveArgument[0] == '/' ? archiveArgument : "./" + archiveArgument;
+    struct stat info {};
+    if (stat(archive.c_str(), &info) != 0) {
+        throw CFailure(kExitOpen, "Cannot open " + archiveArgument + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw CFailure(kExitOpen, "Cannot open " + archiveArgument + ": not a file");
+    }
+
+    const std::string lsar = FindInPath("lsar");
+    const std::string unar = FindInPath("unar");
+    if (lsar.empty() || unar.empty()) {
+        throw CFailure(kExitFatal, "unar is not installed (Debian package unar)");
+    }
+
+    // 1. Check the block chain, then list and check every entry, before anything is written.
+    try {
+        CheckRar4Blocks(archive);
+    } catch (const CArchiveError& error) {
+        throw CFailure(kExitDamaged, archiveArgument + ": " + error.what());
+    }
+    const ProgramResult list = RunProgram(lsar, {"-nr", "-j", archive});
+    XadListing listing;
+    try {
+        listing = ParseLsarJson(list.output);
+    } catch (const CArchiveError& error) {
+        throw CFailure(list.exitCode == kXadPasswordStatus ? kExitPassword : kExitDamaged,
+                       archiveArgument + ": " + error.what() + ToolOutput({0, "", list.errors}));
+    }
+    if (list.exitCode != 0) {
+        throw CFailure(kExitDamaged,
+                       archiveArgument + ": the archive cannot be listed" + ToolOutput(list));
+    }
+    const std::vector<PlannedEntry> planned = PlanEntries(listing);
+
+    // 2. Test the data of every entry (CRC and size); unar alone lets some short entries pass.
+    const ProgramResult test = RunProgram(lsar, {"-nr", "-t", archive});
+    if (test.exitCode != 0) {
+        throw CFailure(test.exitCode == kXadPasswordStatus ? kExitPassword : kExitDamaged,
+                       archiveArgument + ": the archive is damaged" + ToolOutput(test));
+    }
+
+    // 3. Extract into a private directory inside the current one.
+    CStagingDir staging;
+    for (const PlannedEntry& plan : planned) {
+        if (plan.components.front() == staging.Name()) {
+            throw CFailure(kExitFatal, "Entry \"" + JoinComponents(plan.components) +
+                                           "\" collides with the working directory");
+        }
+    }
+    const ProgramResult unpack =
+        RunProgram(unar, {"-q", "-f", "-D", "-nr", "-o", staging.Name(), archive});
+    if (unpack.exitCode != 0) {
+        throw CFailure(unpack.exitCode == kXadPasswordStatus ? kExitPassword : kExitDamaged,
+                       archiveArgument + ": extraction failed" + ToolOutput(unpack));
+    }
+
+    // 4. Every file must be there, as a regular file of its declared size. When a path is
+    // stored twice, the later entry is the one extracted.
+    std::map<std::string, size_t> lastEntryOfPath;
+    for (size_t i = 0; i < planned.size(); ++i) {
+        lastEntryOfPath[JoinComponents(planned[i].components)] = i;
+    }
+    for (const auto& [path, index] : lastEntryOfPath) {
+        const PlannedEntry& plan = planned[index];
+        if (plan.isDirectory) {
+            continue;
+        }
+        try {
+            VerifyStagedFile(staging.Descriptor(), plan.components, plan.size);
+        } catch (const CArchiveError& error) {
+            throw CFailure(kExitDamaged, archiveArgument + ": " + error.what());
+        }
+    }
+
+    // 5. Move everything into place, in archive order.
+    const int target = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (target < 0) {
+        throw CFailure(kExitWrite,
+                       std::string("Cannot open the current directory: ") + std::strerror(errno));
+    }
+    try {
+        for (size_t i = 0; i < planned.size(); ++i) {
+            const PlannedEntry& plan = planned[i];
+            if (lastEntryOfPath[JoinComponents(plan.components)] != i) {
+                continue;
+            }
+            if (plan.isDirectory) {
+                CreateDirectories(target, plan.components);
+            } else {
+                MoveIntoPlace(staging.Descriptor(), target, plan.components);
+            }
+        }
+    } catch (const CArchiveError& error) {
+        close(target);
+        throw CFailure(kExitWrite, error.what());
+    }
+    close(target);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() != 3 || args[0] != "x" || args[1] != "-o+" || args[2].empty()) {
+        std::cerr << kUsage;
+        return kExitUsage;
+    }
+    try {
+        return Extract(args[2]);
+    } catch (const CFailure& failure) {
+        std::cerr << "rar: " << failure.what() << "\n";
+        return failure.Code();
+    } catch (const std::exception& error) {
+        std::cerr << "rar: " << error.what() << "\n";
+        return kExitFatal;
+    }
+}
