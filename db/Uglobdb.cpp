@@ -1,0 +1,151 @@
+#include "db/Uglobdb.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "platform/Paths.h"
+
+namespace {
+
+const char kDefaultDatabaseFile[] = "velmora.fdb";
+const char kDefaultUser[] = "sysdba";
+const char kDefaultPassword[] = "pinewheat";
+const char kVersionQuery[] = "select * from versions order by update_date desc";
+const char kVersionColumn[] = "data";
+
+CGlobDB* g_session = nullptr;
+
+// Removes leading and trailing blanks and control characters (codes up to 32).
+std::string Trim(const std::string& text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= 32)
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32)
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+CDbError NotAnInteger(const std::string& text) {
+    return CDbError("'" + text + "' is not a valid integer value");
+}
+
+int32_t CheckedInt32(int64_t value, const std::string& shown) {
+    if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
+        throw NotAnInteger(shown);
+    return static_cast<int32_t>(value);
+}
+
+// Decimal text as a 32-bit integer: leading blanks and a sign are accepted, nothing after the
+// digits.
+int32_t ParseInteger(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && static_cast<unsigned char>(text[i]) <= 32)
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    if (i == text.size())
+        throw NotAnInteger(text);
+    int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            throw NotAnInteger(text);
+        value = value * 10 + (text[i] - '0');
+        if (value > int64_t(std::numeric_limits<int32_t>::max()) + 1)
+            throw NotAnInteger(text);
+    }
+    return CheckedInt32(negative ? -value : value, text);
+}
+
+int32_t ToInteger(const CDbValue& value) {
+    switch (value.kind) {
+        case CDbValue::Kind::Null:
+            return 0;
+        case CDbValue::Kind::Integer: {
+            // NUMERIC/DECIMAL: drop the fraction; C++ division truncates toward zero.
+            int64_t integer = value.integer;
+            for (int scale = value.scale; scale < 0; ++scale)
+                integer /= 10;
+            return CheckedInt32(integer, std::to_string(value.integer));
+        }
+        case CDbValue::Kind::Real: {
+            double truncated = std::trunc(value.real);
+            if (!(truncated >= std::numeric_limits<int32_t>::min() &&
+                  truncated <= std::numeric_limits<int32_t>::max()))
+                throw NotAnInteger(std::to_string(value.real));
+            return static_cast<int32_t>(truncated);
+        }
+        case CDbValue::Kind::Text:
+        case CDbValue::Kind::Blob: {
+            std::string text = value.text;
+            if (value.fixedLength)  // CHAR pads with blanks; they are no part of the value
+                while (!text.empty() && text.back() == ' ')
+                    text.pop_back();
+            return ParseInteger(text);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+CGlobDB::CGlobDB(std::string programDirectory) : m_programDirectory(std::move(programDirectory)) {}
+
+void CGlobDB::Connect(const std::string& serverName, const std::string& databasePath,
+                      const std::string& userName, const std::string& password) {
+    std::string path = databasePath;
+    if (Trim(path).empty())
+        path = PathJoin(m_programDirectory, kDefaultDatabaseFile);
+    const std::string server = Trim(serverName);
+    m_connectionString = server.empty() ? path : server + ":" + path;
+
+    CTransaction& transaction = m_database.DefaultTransaction();
+    CAttachment& attachment = m_database.Attachment();
+    // Ending the old transaction and attachment may fail on a broken connection; the new one
+    // does not depend on them.
+    try {
+        transaction.Rollback();
+    } catch (const CDbError&) {
+    }
+    try {
+        attachment.Detach();
+    } catch (const CDbError&) {
+    }
+
+    const bool useDefaults = userName.empty();
+    attachment.Attach(m_connectionString, useDefaults ? kDefaultUser : userName,
+                      useDefaults ? kDefaultPassword : password);
+    transaction.Start();
+}
+
+int32_t CGlobDB::GetVersion() {
+    std::vector<CDbRow> rows = FetchRows(m_database.DefaultTransaction(), kVersionQuery, 1);
+    if (rows.empty())
+        return 0;
+    for (const CDbColumn& column : rows.front())
+        if (EqualsIgnoreAsciiCase(column.name, kVersionColumn))
+            return ToInteger(column.value);
+    throw CDbError(std::string("Field '") + kVersionColumn + "' not found");
+}
+
+CGlobDB* GlobDB() {
+    return g_session;
+}
+
+void SetGlobDB(CGlobDB* session) {
+    g_session = session;
+}

@@ -1,0 +1,271 @@
+// The statement wrapper against real embedded databases.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "db/Firebird.h"
+#include "platform/SystemError.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+class FirebirdTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CreateDatabase(m_path, {"create table t (id integer, n numeric(10,2), big bigint, "
+                                "s varchar(20), b blob sub_type 0)"});
+        m_database.Attachment().Attach(m_path, "SYSDBA", "masterkey");
+    }
+
+    CTransaction& Transaction() { return m_database.DefaultTransaction(); }
+
+    // Runs one statement without parameters in its own committed transaction.
+    void Run(const std::string& sql) {
+        CSqlStatement statement(m_database);
+        statement.SetParamCheck(false);
+        statement.SetText(sql);
+        Transaction().Start();
+        statement.Execute();
+        if (Transaction().IsActive())
+            Transaction().Commit();
+    }
+
+    CTempDir m_dir;
+    std::string m_path = m_dir.File("test.fdb");
+    CDatabase m_database;
+};
+
+TEST(SqlStatementText, KeepsLinesAndSendsThemWithCrLf) {
+    CDatabase database;  // the text needs no connection
+    CSqlStatement statement(database);
+
+    statement.SetText("select 1\nfrom rdb$database");
+    EXPECT_EQ(statement.Lines(), (std::vector<std::string>{"select 1", "from rdb$database"}));
+    EXPECT_EQ(statement.Text(), "select 1\r\nfrom rdb$database\r\n");
+
+    statement.SetText("a\n\nb\n");  // an inner empty line stays, a final LF adds no line
+    EXPECT_EQ(statement.Lines(), (std::vector<std::string>{"a", "", "b"}));
+
+    statement.SetText("");
+    EXPECT_TRUE(statement.Lines().empty());
+    EXPECT_EQ(statement.Text(), "");
+}
+
+TEST_F(FirebirdTest, ProcedureCreatedByStatementKeepsCrLfSource) {
+    Run("create procedure p returns (r integer) as\nbegin\n  r = 1;\n  suspend;\nend");
+
+    EXPECT_EQ(QueryColumn(m_path,
+                          "select rdb$procedure_source from rdb$procedures "
+                          "where rdb$procedure_name = 'P'"),
+              (std::vector<std::string>{"begin\r\n  r = 1;\r\n  suspend;\r\nend"}));
+}
+
+TEST_F(FirebirdTest, ColonsInQuotedTextAndCommentsAreNoParameters) {
+    CSqlStatement statement(m_database);  // parameter scanning is on by default
+    statement.SetText("insert into t (id, s) /* :c1 */ values (1, 'a:b''c:d') -- :c2\n");
+    Transaction().Start();
+    statement.Execute();
+    Transaction().Commit();
+
+    statement.SetText("insert into t (\"ID\", s) values (2, ':x')");
+    Transaction().Start();
+    statement.Execute();
+    Transaction().Commit();
+
+    EXPECT_EQ(QueryColumn(m_path, "select s from t order by id"),
+              (std::vector<std::string>{"a:b'c:d", ":x"}));
+}
+
+TEST_F(FirebirdTest, ColonReachesServerUnchangedWithScanningOff) {
+    Run("create trigger tr for t before insert as\nbegin\n  new.s = 'id ' || new.id;\n"
+        "  if (:new.id = 7) then new.big = 70;\nend");
+    Run("insert into t (id) values (7)");
+
+    EXPECT_EQ(QueryColumn(m_path, "select s || '/' || big from t"),
+              (std::vector<std::string>{"id 7/70"}));
+}
+
+TEST_F(FirebirdTest, IntegerParametersAreSetByNameAndConverted) {
+    CSqlStatement statement(m_database);
+    statement.SetText("insert into t (id, n, big, s) values (:ID, :Value, :value, :id)");
+    Transaction().Start();
+    statement.SetInteger("id", -3);     // names ignore ASCII case ...
+    statement.SetInteger("VALUE", 12);  // ... and every occurrence is set
+    statement.Execute();
+    Transaction().Commit();
+
+    EXPECT_EQ(QueryColumn(m_path, "select id || '|' || n || '|' || big || '|' || s from t"),
+              (std::vector<std::string>{"-3|12.00|12|-3"}));
+}
+
+TEST_F(FirebirdTest, UnsetParameterIsNull) {
+    CSqlStatement statement(m_database);
+    statement.SetText("insert into t (id, s) values (:id, :s)");
+    Transaction().Start();
+    statement.SetInteger("id", 1);
+    statement.Execute();
+    Transaction().Commit();
+
+    EXPECT_EQ(QueryColumn(m_path, "select s from t"), (std::vector<std::string>{"<null>"}));
+}
+
+TEST_F(FirebirdTest, UnknownParameterNameIsAnError) {
+    CSqlStatement statement(m_database);
+    statement.SetText("update t set id = :id");
+    Transaction().Start();
+    try {
+        statement.SetInteger("ident", 1);
+        FAIL() << "no error for an unknown parameter";
+    } catch (const CDbError& e) {
+        EXPECT_NE(std::string(e.what()).find("ident"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(statement.SetBlobFromFile("nope", m_path), CDbError);
+    EXPECT_TRUE(Transaction().IsActive());
+}
+
+TEST_F(FirebirdTest, ScriptCommitAndRollbackEndTheTransaction) {
+    CSqlStatement statement(m_database);
+    statement.SetParamCheck(false);
+    auto execute = [&](const std::string& sql) {
+        statement.SetText(sql);
+        statement.Execute();
+    };
+
+    Transaction().Start();
+    execute("insert into t (id) values (1)");
+    execute("COMMIT;");
+    EXPECT_FALSE(Transaction().IsActive());
+
+    Transaction().Start();
+    execute("insert into t (id) values (2)");
+    execute("ROLLBACK");
+    EXPECT_FALSE(Transaction().IsActive());
+
+    // The session goes on normally, also with a prepared statement that commits.
+    Transaction().Start();
+    execute("insert into t (id) values (3)");
+    Transaction().Commit();
+
+    CSqlStatement prepared(m_database);
+    prepared.SetText("insert into t (id) values (:id)");
+    Transaction().Start();
+    prepared.SetInteger("id", 4);
+    prepared.Execute();
+    CSqlStatement commit(m_database);
+    commit.SetText("commit");
+    commit.Prepare();
+    commit.Execute();
+    EXPECT_FALSE(Transaction().IsActive());
+
+    EXPECT_EQ(QueryColumn(m_path, "select id from t order by id"),
+              (std::vector<std::string>{"1", "3", "4"}));
+}
+
+TEST_F(FirebirdTest, ExecuteNeedsAnActiveTransaction) {
+    CSqlStatement statement(m_database);
+    statement.SetText("insert into t (id) values (1)");
+    EXPECT_THROW(statement.Execute(), CDbError);
+    EXPECT_THROW(statement.Prepare(), CDbError);
+
+    EXPECT_THROW(Transaction().Commit(), CDbError);
+    EXPECT_NO_THROW(Transaction().Rollback());
+}
+
+TEST_F(FirebirdTest, FailedStatementLeavesTransactionToRollBack) {
+    CSqlStatement statement(m_database);
+    statement.SetParamCheck(false);
+    Transaction().Start();
+    statement.SetText("insert into t (id) values (1)");
+    statement.Execute();
+    statement.SetText("insert into nowhere values (1)");
+    try {
+        statement.Execute();
+        FAIL() << "no error for an unknown table";
+    } catch (const CDbError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Dynamic SQL Error\n-SQL error code = -204\n-Table unknown\n-NOWHERE\n"
+                  "-At line 1, column 13");
+    }
+    EXPECT_TRUE(Transaction().IsActive());
+    Transaction().Rollback();
+    EXPECT_FALSE(Transaction().IsActive());
+
+    statement.SetText("");
+    Transaction().Start();
+    EXPECT_THROW(statement.Execute(), CDbError);  // an empty statement is the server's error
+    Transaction().Rollback();
+
+    EXPECT_TRUE(QueryColumn(m_path, "select id from t").empty());
+}
+
+TEST_F(FirebirdTest, DestroyedTransactionRollsBack) {
+    {
+        CDatabase database;
+        database.Attachment().Attach(m_path, "SYSDBA", "masterkey");
+        database.DefaultTransaction().Start();
+        CSqlStatement statement(database);
+        statement.SetText("insert into t (id) values (1)");
+        statement.Execute();
+    }
+    EXPECT_TRUE(QueryColumn(m_path, "select id from t").empty());
+}
+
+TEST_F(FirebirdTest, BlobFromFileIsStoredByteForByte) {
+    std::string bytes(1'000'003, '\0');  // not a multiple of the segment size
+    std::mt19937 random(42);
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    WriteFile(m_dir.File("big.bin"), bytes);
+    WriteFile(m_dir.File("empty.bin"), "");
+
+    CSqlStatement statement(m_database);
+    statement.SetText("insert into t (id, b) values (:id, :b)");
+    Transaction().Start();
+    statement.SetInteger("id", 1);
+    statement.SetBlobFromFile("b", m_dir.File("big.bin"));
+    statement.Execute();
+    Transaction().Commit();
+
+    Transaction().Start();
+    statement.SetInteger("id", 2);
+    statement.SetBlobFromFile("B", m_dir.File("empty.bin"));
+    statement.Execute();
+    Transaction().Commit();
+
+    EXPECT_EQ(QueryBlob(m_path, "select b from t where id = 1"), bytes);
+    EXPECT_EQ(QueryBlob(m_path, "select b from t where id = 2"), std::string());  // not NULL
+    EXPECT_EQ(QueryColumn(m_path, "select octet_length(b) from t order by id"),
+              (std::vector<std::string>{"1000003", "0"}));
+}
+
+TEST_F(FirebirdTest, MissingBlobFileIsASystemError) {
+    CSqlStatement statement(m_database);
+    statement.SetText("update t set b = :b");
+    Transaction().Start();
+    try {
+        statement.SetBlobFromFile("b", m_dir.File("missing.bin"));
+        FAIL() << "no error for a missing file";
+    } catch (const CSystemError& e) {
+        EXPECT_EQ(e.Code(), ENOENT);
+    }
+    EXPECT_TRUE(Transaction().IsActive());
+    Transaction().Rollback();
+}
+
+TEST_F(FirebirdTest, AttachToMissingDatabaseGivesClientText) {
+    CAttachment attachment;
+    const std::string missing = m_dir.File("missing.fdb");
+    try {
+        attachment.Attach(missing, "SYSDBA", "masterkey");
+        FAIL() << "attached to a missing database";
+    } catch (const CDbError& e) {
+        EXPECT_EQ(std::string(e.what()), "I/O error during \"open\" operation for file \"" +
+                                             missing +
+                                             "\"\n-Error while trying to open file\n"
+                                             "-No such file or directory");
+    }
+    EXPECT_FALSE(attachment.IsOpen());
+}
+
+}  // namespace

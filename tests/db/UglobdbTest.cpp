@@ -1,0 +1,167 @@
+// The database session: connection string, defaults and the version query on real databases.
+
+#include <gtest/gtest.h>
+
+#include "db/Uglobdb.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+class GlobDbTest : public ::testing::Test {
+  protected:
+    // A database whose `versions` has a `data` column of the given type and the given rows
+    // (pairs of update_date and data as SQL literals).
+    std::string MakeDatabase(const std::string& dataType,
+                             const std::vector<std::pair<std::string, std::string>>& rows) {
+        const std::string path = m_dir.File("v" + std::to_string(m_count++) + ".fdb");
+        std::vector<std::string> statements{"create table versions (id integer, data " + dataType +
+                                            ", update_date timestamp)"};
+        for (const auto& [date, data] : rows)
+            statements.push_back("insert into versions (data, update_date) values (" + data +
+                                 ", '" + date + "')");
+        CreateDatabase(path, statements);
+        return path;
+    }
+
+    int32_t VersionOf(const std::string& path) {
+        CGlobDB session(m_dir.Path());
+        session.Connect("", path, "", "");
+        return session.GetVersion();
+    }
+
+    std::string CurrentUser(CGlobDB& session) {
+        auto rows = FetchRows(session.GetDatabase().DefaultTransaction(),
+                              "select current_user from rdb$database");
+        return rows.at(0).at(0).value.text;
+    }
+
+    CTempDir m_dir;
+    int m_count = 0;
+};
+
+TEST_F(GlobDbTest, VersionComesFromTheNewestRow) {
+    EXPECT_EQ(VersionOf(MakeDatabase("integer", {})), 0);
+    // The later row wins although its value is smaller.
+    EXPECT_EQ(VersionOf(MakeDatabase(
+                  "integer", {{"2024-05-02", "238"}, {"2024-05-03", "17"}, {"2024-05-01", "500"}})),
+              17);
+    EXPECT_EQ(VersionOf(MakeDatabase("integer", {{"2024-05-02", "238"}, {"2024-05-03", "null"}})),
+              0);
+}
+
+TEST_F(GlobDbTest, VersionIsReadFromOtherColumnTypes) {
+    EXPECT_EQ(VersionOf(MakeDatabase("varchar(10)", {{"2024-05-03", "'238'"}})), 238);
+    EXPECT_EQ(VersionOf(MakeDatabase("char(10)", {{"2024-05-03", "'-5'"}})), -5);
+    EXPECT_EQ(VersionOf(MakeDatabase("bigint", {{"2024-05-03", "2147483647"}})), 2147483647);
+    // Fractions are truncated toward zero.
+    EXPECT_EQ(VersionOf(MakeDatabase("numeric(10,2)", {{"2024-05-03", "12.75"}})), 12);
+    EXPECT_EQ(VersionOf(MakeDatabase("numeric(10,2)", {{"2024-05-03", "-12.75"}})), -12);
+    EXPECT_EQ(VersionOf(MakeDatabase("double precision", {{"2024-05-03", "-7.9"}})), -7);
+}
+
+TEST_F(GlobDbTest, NonIntegerTextIsAnError) {
+    const std::string path = MakeDatabase("varchar(10)", {{"2024-05-03", "'12.5a'"}});
+    CGlobDB session(m_dir.Path());
+    session.Connect("", path, "", "");
+    try {
+        session.GetVersion();
+        FAIL() << "no error for a non-integer version";
+    } catch (const CDbError& e) {
+        EXPECT_STREQ(e.what(), "'12.5a' is not a valid integer value");
+    }
+    // The query neither commits nor rolls back.
+    EXPECT_TRUE(session.GetDatabase().DefaultTransaction().IsActive());
+}
+
+TEST_F(GlobDbTest, MissingVersionsTableIsTheServerError) {
+    const std::string path = m_dir.File("empty.fdb");
+    CreateDatabase(path, {});
+    CGlobDB session(m_dir.Path());
+    session.Connect("", path, "", "");
+    try {
+        session.GetVersion();
+        FAIL() << "no error without table versions";
+    } catch (const CDbError& e) {
+        EXPECT_NE(std::string(e.what()).find("Table unknown\n-VERSIONS"), std::string::npos)
+            << e.what();
+    }
+}
+
+TEST_F(GlobDbTest, MissingDatabaseGivesTheClientMessage) {
+    const std::string missing = m_dir.File("missing.fdb");
+    CGlobDB session(m_dir.Path());
+    try {
+        session.Connect("", missing, "", "");
+        FAIL() << "connected to a missing database";
+    } catch (const CDbError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(
+                      "I/O error during \"open\" operation for file \"" + missing + "\"", 0),
+                  0u)
+            << e.what();
+    }
+    EXPECT_FALSE(session.GetDatabase().Attachment().IsOpen());
+    EXPECT_FALSE(session.GetDatabase().DefaultTransaction().IsActive());
+}
+
+TEST_F(GlobDbTest, ServerNameIsTrimmedAndPathKeptAsPassed) {
+    const std::string path = MakeDatabase("integer", {{"2024-05-03", "5"}});
+    CGlobDB session(m_dir.Path());
+
+    // Nothing listens on port 1, so the attempt fails at once.
+    EXPECT_THROW(session.Connect(" \t127.0.0.1/1 ", path, "", ""), CDbError);
+    EXPECT_EQ(session.ConnectionString(), "127.0.0.1/1:" + path);
+
+    // Without a server the path is used unchanged, trailing blanks included.
+    session.Connect(" \t ", path + "  ", "", "");
+    EXPECT_EQ(session.ConnectionString(), path + "  ");
+    EXPECT_EQ(session.GetVersion(), 5);
+}
+
+TEST_F(GlobDbTest, BlankPathMeansTheDefaultDatabase) {
+    CreateDatabase(m_dir.File("velmora.fdb"),
+                   {"create table versions (data integer, update_date date)",
+                    "insert into versions values (237, '2024-01-01')"});
+    CGlobDB session(m_dir.Path());
+    session.Connect("", " \t\r\n", "", "");
+    EXPECT_EQ(session.ConnectionString(), m_dir.Path() + "/velmora.fdb");
+    EXPECT_EQ(session.GetVersion(), 237);
+}
+
+TEST_F(GlobDbTest, EmptyUserNameMeansTheAdministrator) {
+    const std::string path = MakeDatabase("integer", {});
+    CGlobDB session(m_dir.Path());
+
+    session.Connect("", path, "", "any password");
+    EXPECT_EQ(CurrentUser(session), "SYSDBA");
+    EXPECT_TRUE(session.GetDatabase().DefaultTransaction().IsActive());
+
+    // A given user name is passed on (the embedded engine accepts any password).
+    session.Connect("", path, "reader", "secret");
+    EXPECT_EQ(CurrentUser(session), "READER");
+    EXPECT_TRUE(session.GetDatabase().DefaultTransaction().IsActive());
+}
+
+TEST_F(GlobDbTest, ReconnectDropsUncommittedWorkOfTheOldConnection) {
+    const std::string first = MakeDatabase("integer", {{"2024-05-03", "1"}});
+    const std::string second = MakeDatabase("integer", {{"2024-05-03", "2"}});
+    CGlobDB session(m_dir.Path());
+    session.Connect("", first, "", "");
+
+    CSqlStatement statement(session.GetDatabase());
+    statement.SetText("insert into versions (data, update_date) values (9, '2030-01-01')");
+    statement.Execute();
+
+    session.Connect("", second, "", "");
+    EXPECT_EQ(session.GetVersion(), 2);
+    EXPECT_EQ(QueryColumn(first, "select data from versions"), (std::vector<std::string>{"1"}));
+}
+
+TEST(GlobDbPointer, IsSetProcessWide) {
+    CGlobDB session("/nowhere");
+    CGlobDB* previous = GlobDB();
+    SetGlobDB(&session);
+    EXPECT_EQ(GlobDB(), &session);
+    SetGlobDB(previous);
+}
+
+}  // namespace
