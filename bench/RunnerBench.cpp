@@ -1,0 +1,244 @@
+// Times the statement runner against isql-fb on the same script: a few thousand one-line
+// INSERT and UPDATE statements in Windows-1251, each committed by itself (isql gets a "COMMIT;"
+// after every statement). Both run embedded on identical fresh databases.
+//
+// Usage: bench_runner [statement count (default 3000)] [rounds (default 3)]
+//
+// With forced writes every commit waits for the disk, so wall times swing with whatever else uses
+// it; the rounds alternate the two runners and the best time of each is compared. CPU time
+// (this process with its embedded engine, or the isql-fb child) shows the work done apart from
+// the disk waits.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include <sys/resource.h>
+
+#include "db/Uglobdb.h"
+#include "install/ScriptRunner.h"
+#include "platform/Clock.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Timing {
+    double wall = 0;
+    double cpu = 0;
+};
+
+double CpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+class CBenchBar : public IProgressBar {
+  public:
+    void SetVisible(bool visible) override { m_visible = visible; }
+    bool IsVisible() const override { return m_visible; }
+    int Maximum() const override { return m_maximum; }
+    int Position() const override { return m_position; }
+    void SetMaximum(int maximum) override { m_maximum = maximum; }
+    void SetPosition(int position) override { m_position = position; }
+
+  private:
+    bool m_visible = true;
+    int m_maximum = 0;
+    int m_position = 0;
+};
+
+class CBenchLabel : public ILabel {
+  public:
+    void SetVisible(bool visible) override { m_visible = visible; }
+    bool IsVisible() const override { return m_visible; }
+    void SetCaption(const std::string& caption) override { m_caption = caption; }
+    std::string Caption() const override { return m_caption; }
+
+  private:
+    bool m_visible = true;
+    std::string m_caption;
+};
+
+class CBenchOwner : public IOwner {
+  public:
+    void AppendLine(const std::string&) override {}
+    void MarkLastLine(const std::string&) override {}
+    void PumpMessages() override {}
+    std::string CurrentLogPath() const override { return m_logPath; }
+    void SetCurrentLogPath(const std::string& path) override { m_logPath = path; }
+    std::string ProgramDirectory() const override { return {}; }
+
+  private:
+    std::string m_logPath;
+};
+
+void WriteText(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs isql-fb embedded with a script file; throws when it reports anything on stderr.
+Timing RunIsql(const fs::path& database, const fs::path& script, const fs::path& dir) {
+    const fs::path out = dir / "isql.out";
+    const fs::path err = dir / "isql.err";
+    const std::string command = "isql-fb -q -user SYSDBA -i '" + script.string() + "' " +
+                                (database.empty() ? "" : "'" + database.string() + "'") + " >'" +
+                                out.string() + "' 2>'" + err.string() + "'";
+    const double cpuStart = CpuSeconds(RUSAGE_CHILDREN);
+    const auto start = Clock::now();
+    const int rc = std::system(command.c_str());
+    const Timing timing{std::chrono::duration<double>(Clock::now() - start).count(),
+                        CpuSeconds(RUSAGE_CHILDREN) - cpuStart};
+    const std::string errors = ReadText(err);
+    if (rc != 0 || !errors.empty())
+        throw std::runtime_error("isql-fb failed: " + errors);
+    return timing;
+}
+
+void CreateDatabase(const fs::path& database, const fs::path& dir) {
+    const fs::path script = dir / "create.sql";
+    WriteText(script, "CREATE DATABASE '" + database.string() +
+                          "' USER 'SYSDBA' PAGE_SIZE 8192;\n"
+                          "CREATE TABLE ARTICLE_T (ID INTEGER NOT NULL PRIMARY KEY, "
+                          "TITLE VARCHAR(80) CHARACTER SET WIN1251, QTY INTEGER);\n"
+                          "COMMIT;\n");
+    RunIsql({}, script, dir);
+}
+
+// Row count and checksums of the table, as isql prints them: equal for equal contents.
+std::string Summary(const fs::path& database, const fs::path& dir) {
+    const fs::path script = dir / "summary.sql";
+    WriteText(script,
+              "SELECT COUNT(*), SUM(QTY), SUM(MOD(HASH(TITLE), 1000003)) FROM ARTICLE_T;\n");
+    RunIsql(database, script, dir);
+    return ReadText(dir / "isql.out");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : 3000;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const int inserts = count * 2 / 3;
+
+    char pattern[] = "/tmp/bench_runner.XXXXXX";
+    if (!mkdtemp(pattern)) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const fs::path dir = pattern;
+
+    // "Стаття" and "Оновлено" in Windows-1251.
+    const std::string article = "\xD1\xF2\xE0\xF2\xF2\xFF";
+    const std::string updated = "\xCE\xED\xEE\xE2\xEB\xE5\xED\xEE";
+    std::string ours;
+    std::string isql;
+    for (int i = 1; i <= count; ++i) {
+        std::string statement;
+        if (i <= inserts) {
+            statement = "INSERT INTO ARTICLE_T (ID, TITLE, QTY) VALUES (" + std::to_string(i) +
+                        ", '" + article + " " + std::to_string(i) + "', " + std::to_string(i) +
+                        ");";
+        } else {
+            const int id = (i - inserts) * 2;
+            statement = "UPDATE ARTICLE_T SET TITLE = '" + updated + " " + std::to_string(id) +
+                        "', QTY = QTY + 1 WHERE ID = " + std::to_string(id) + ";";
+        }
+        ours += statement + "\r\n";
+        isql += statement + "\r\nCOMMIT;\r\n";
+    }
+
+    int status = 0;
+    try {
+        const fs::path ourScript = dir / "bench.lsql";
+        const fs::path isqlScript = dir / "bench_isql.sql";
+        WriteText(ourScript, ours);
+        WriteText(isqlScript, isql);
+
+        Timing bestOurs{1e9, 1e9};
+        Timing bestIsql{1e9, 1e9};
+        for (int round = 0; round < rounds; ++round) {
+            const fs::path ourDb = dir / ("ours" + std::to_string(round) + ".fdb");
+            const fs::path isqlDb = dir / ("isql" + std::to_string(round) + ".fdb");
+            CreateDatabase(ourDb, dir);
+            CreateDatabase(isqlDb, dir);
+
+            auto runOurs = [&] {
+                CGlobDB session(dir.string());
+                session.Connect("", ourDb.string(), "", "");
+                SetGlobDB(&session);
+                CBenchOwner owner;
+                CBenchBar overall;
+                CBenchBar scriptBar;
+                CBenchLabel timeLabel;
+                overall.SetMaximum(count);
+                const double cpuStart = CpuSeconds(RUSAGE_SELF);
+                const auto start = Clock::now();
+                RunScript(owner, ourScript.string(), &overall, &scriptBar, nullptr, TimeOfDay(),
+                          &timeLabel);
+                const Timing timing{std::chrono::duration<double>(Clock::now() - start).count(),
+                                    CpuSeconds(RUSAGE_SELF) - cpuStart};
+                SetGlobDB(nullptr);
+                if (fs::exists(ourScript.string() + ".log"))
+                    throw std::runtime_error("statements failed, see " + ourScript.string() +
+                                             ".log");
+                return timing;
+            };
+            // Alternate which runner goes first, so neither always meets the busier disk.
+            Timing oursNow;
+            Timing isqlNow;
+            if (round % 2 == 0) {
+                oursNow = runOurs();
+                isqlNow = RunIsql(isqlDb, isqlScript, dir);
+            } else {
+                isqlNow = RunIsql(isqlDb, isqlScript, dir);
+                oursNow = runOurs();
+            }
+            std::printf("round %d: RunScript %.3f s (cpu %.3f s), isql-fb %.3f s (cpu %.3f s)\n",
+                        round + 1, oursNow.wall, oursNow.cpu, isqlNow.wall, isqlNow.cpu);
+            bestOurs = {std::min(bestOurs.wall, oursNow.wall), std::min(bestOurs.cpu, oursNow.cpu)};
+            bestIsql = {std::min(bestIsql.wall, isqlNow.wall), std::min(bestIsql.cpu, isqlNow.cpu)};
+
+            const std::string ourSummary = Summary(ourDb, dir);
+            const std::string isqlSummary = Summary(isqlDb, dir);
+            if (ourSummary != isqlSummary)
+                throw std::runtime_error("databases differ:\n" + ourSummary + "\n" + isqlSummary);
+            fs::remove(ourDb);
+            fs::remove(isqlDb);
+        }
+
+        std::printf("statements: %d (%d INSERT, %d UPDATE), one commit each; best of %d\n", count,
+                    inserts, count - inserts, rounds);
+        std::printf("RunScript: %.3f s (%.0f statements/s), cpu %.3f s\n", bestOurs.wall,
+                    count / bestOurs.wall, bestOurs.cpu);
+        std::printf("isql-fb:   %.3f s (%.0f statements/s), cpu %.3f s\n", bestIsql.wall,
+                    count / bestIsql.wall, bestIsql.cpu);
+        std::printf("ratio ours/isql: %.3f (cpu %.3f)\n", bestOurs.wall / bestIsql.wall,
+                    bestOurs.cpu / bestIsql.cpu);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench_runner: %s\n", error.what());
+        status = 1;
+    }
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    return status;
+}

@@ -1,0 +1,63 @@
+#pragma once
+// The narrow window interface that the installers and the update run report through: the status
+// journal, progress bars and labels, message pumping and the owner's current log path. The Qt
+// window implements it with its widgets; console mode and tests implement it without a GUI.
+// All texts are UTF-8.
+
+#include <string>
+
+class IControl {
+public:
+    virtual ~IControl() = default;
+    virtual void SetVisible(bool visible) = 0;
+    virtual bool IsVisible() const = 0;
+};
+
+class ILabel : public IControl {
+public:
+    virtual void SetCaption(const std::string& caption) = 0;
+    virtual std::string Caption() const = 0;
+};
+
+class IProgressBar : public IControl {
+public:
+    virtual int Maximum() const = 0;
+    virtual int Position() const = 0;
+    virtual void SetMaximum(int maximum) = 0;
+    virtual void SetPosition(int position) = 0;  // kept within 0 and the maximum
+};
+
+// The status journal: lines are only added at the end or extended at their end.
+class IJournal {
+public:
+    virtual ~IJournal() = default;
+    virtual void AppendLine(const std::string& text) = 0;
+    // Adds `suffix` to the end of the last line, with nothing in between.
+    virtual void MarkLastLine(const std::string& suffix) = 0;
+};
+
+// The main window as the installers see it.
+class IOwner : public IJournal {
+public:
+    // Processes the window messages that are waiting (repaint, input) and returns.
+    virtual void PumpMessages() = 0;
+    // The update log that failures are appended to; empty until the first script runs.
+    virtual std::string CurrentLogPath() const = 0;
+    virtual void SetCurrentLogPath(const std::string& path) = 0;
+    // The suite's installation directory (the updater's own directory).
+    virtual std::string ProgramDirectory() const = 0;
+};
+
+// Progress operations; each one does nothing when the control passed is null.
+void SetVisible(IControl* control, bool visible);
+void SetCaption(ILabel* label, const std::string& caption);
+void StartPhase(IProgressBar* bar, int units);  // position 0, maximum = units
+void StepBar(IProgressBar* bar);                // position + 1, never beyond the maximum
+// Caption = file name + " (" + index + "/" + count + ")".
+void ShowItem(ILabel* label, const std::string& fileName, int index, int count);
+// Remaining time of a phase begun at `startTime` (TimeOfDay()): elapsed * maximum / position -
+// elapsed, shown as "hh:nn:ss". Skipped without a bar; a bar at position 0 shows nothing new.
+void UpdateTimeEstimate(IProgressBar* bar, double startTime, ILabel* timeLabel);
+// A span of days as "hh:nn:ss": rounded to whole milliseconds, then milliseconds and whole days
+// dropped, sign ignored.
+std::string FormatRemaining(double days);

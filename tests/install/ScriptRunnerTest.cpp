@@ -1,0 +1,324 @@
+#include "install/ScriptRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "db/Uglobdb.h"
+#include "install/UpdateLog.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "tests/install/RecordingOwner.h"
+#include "tests/support/TestSupport.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+const std::string kSep(kLogSeparator);
+const std::string kEmptyStatementError =
+    "Dynamic SQL Error\n-SQL error code = -104\n-Unexpected end of command - line 1, column 1";
+
+// The lines, each followed by CR LF, as the packages write them.
+std::string Crlf(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+// One log entry of a failed statement: its text, then the framed message.
+std::string Entry(const std::string& statementText, const std::string& message) {
+    return statementText + kSep + "\r\n" + message + "\r\n" + kSep + "\r\n\r\n";
+}
+
+std::string UnknownTable(const std::string& name, int column) {
+    return "Dynamic SQL Error\n-SQL error code = -204\n-Table unknown\n-" + name +
+           "\n-At line 1, column " + std::to_string(column);
+}
+
+// A time label that also notes where the overall bar stood each time the estimate was shown.
+class CEstimateLabel : public CRecordingLabel {
+  public:
+    explicit CEstimateLabel(const IProgressBar& bar) : m_bar(bar) {}
+    void SetCaption(const std::string& caption) override {
+        positions.push_back(m_bar.Position());
+        CRecordingLabel::SetCaption(caption);
+    }
+    std::vector<int> positions;
+
+  private:
+    const IProgressBar& m_bar;
+};
+
+class ScriptRunnerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_db = m_dir.File("test.fdb");
+        m_script = m_dir.File("up.01.lsql");
+        CreateDatabase(m_db, {
+                                 "CREATE TABLE ITEMS (ID INTEGER NOT NULL, NAME VARCHAR(40) "
+                                 "CHARACTER SET WIN1251, QTY INTEGER, "
+                                 "CONSTRAINT PK_ITEMS PRIMARY KEY (ID))",
+                                 "CREATE TABLE ITEM_LOG (ITEM_ID INTEGER)",
+                                 "CREATE GENERATOR G",
+                             });
+        m_session = std::make_unique<CGlobDB>(m_dir.Path());
+        m_session->Connect("", m_db, "", "");
+        SetGlobDB(m_session.get());
+        StartPhase(&m_overall, 1000);
+    }
+
+    void TearDown() override {
+        SetGlobDB(nullptr);
+        m_session.reset();
+    }
+
+    void Run(const std::string& scriptBytes) {
+        WriteFile(m_script, scriptBytes);
+        EXPECT_EQ(RunScript(m_owner, m_script, &m_overall, &m_scriptBar, nullptr, TimeOfDay(),
+                            &m_timeLabel),
+                  0);
+    }
+
+    // Rows written through a second attachment; the session's transaction, open since the
+    // connect, is ended so that the script sees them.
+    void Seed(const std::vector<std::string>& statements) {
+        ExecuteStatements(m_db, statements);
+        m_session->GetDatabase().DefaultTransaction().Commit();
+    }
+
+    std::string LogPath() const { return m_script + ".log"; }
+    std::string Log() const { return ReadFile(LogPath()); }
+    std::vector<std::string> Query(const std::string& sql) const { return QueryColumn(m_db, sql); }
+    std::vector<std::string> Ids() const { return Query("SELECT ID FROM ITEMS ORDER BY ID"); }
+
+    CTempDir m_dir;
+    std::string m_db;
+    std::string m_script;
+    std::unique_ptr<CGlobDB> m_session;
+    CRecordingOwner m_owner;
+    CRecordingBar m_overall;
+    CRecordingBar m_scriptBar;
+    CEstimateLabel m_timeLabel{m_overall};
+};
+
+using Rows = std::vector<std::string>;
+
+TEST(ReadScriptLinesTest, SplitsAtEveryKindOfLineEnd) {
+    CTempDir dir;
+    const std::string path = dir.File("a.lsql");
+    auto lines = [&](const std::string& bytes) {
+        WriteFile(path, bytes);
+        return ReadScriptLines(path);
+    };
+    EXPECT_EQ(lines(""), Rows{});
+    EXPECT_EQ(lines("a\r\n"), Rows{"a"});
+    EXPECT_EQ(lines("\r\n"), Rows{""});
+    EXPECT_EQ(lines("a\r\nb\rc\nd"), (Rows{"a", "b", "c", "d"}));  // last line without line end
+    EXPECT_EQ(lines("a\n\rb\r\r\n"), (Rows{"a", "", "b", ""}));    // LF CR is two line ends
+    EXPECT_EQ(lines("a\r\nb\0c\r\nd"s), (Rows{"a", "b"}));         // NUL ends the text
+    EXPECT_EQ(lines("\0a"s), Rows{});
+    // Bytes as they are: no byte-order mark handling, no charset conversion, blanks kept.
+    EXPECT_EQ(lines("\xEF\xBB\xBF \xCF\xF0\t\r\n"), Rows{"\xEF\xBB\xBF \xCF\xF0\t"});
+    EXPECT_THROW(ReadScriptLines(dir.File("missing.lsql")), std::exception);
+}
+
+TEST_F(ScriptRunnerTest, WorkedExampleOfNineLines) {
+    StartPhase(&m_overall, 9);
+    Run(Crlf({"SET SQL DIALECT 3;", "CREATE TABLE T (A INTEGER);", "SET TERM ^ ;",
+              "CREATE PROCEDURE P AS", "BEGIN", "  EXIT;", "END^", "SET TERM ; ^",
+              "INSERT INTO T VALUES (1);"}));
+
+    EXPECT_FALSE(FileExists(LogPath()));
+    EXPECT_EQ(Query("SELECT A FROM T"), Rows{"1"});
+    // The procedure text reaches the server as lines each ended by CR LF.
+    EXPECT_EQ(Query("SELECT RDB$PROCEDURE_SOURCE FROM RDB$PROCEDURES "
+                    "WHERE RDB$PROCEDURE_NAME = 'P'"),
+              Rows{"BEGIN\r\nEXIT;\r\nEND"});
+    EXPECT_EQ(m_owner.CurrentLogPath(), LogPath());
+
+    // Every line steps both bars and pumps; the estimate follows statement lines only.
+    EXPECT_EQ(m_scriptBar.maximums, std::vector<int>{9});
+    EXPECT_EQ(m_scriptBar.Position(), 9);
+    EXPECT_EQ(m_overall.Position(), 9);
+    EXPECT_EQ(m_owner.pumps, 9);
+    EXPECT_EQ(m_timeLabel.positions, (std::vector<int>{2, 4, 5, 6, 7, 9}));
+    EXPECT_TRUE(m_owner.journal.empty());
+}
+
+TEST_F(ScriptRunnerTest, StatementOverSeveralLinesIsJoinedWithoutBlankLines) {
+    Run(Crlf({"  INSERT INTO ITEMS (ID, QTY)", "", "\t", "VALUES (1, 2);",
+              "INSERT INTO NO_SUCH_TABLE", "", "   (A)  ", "", "VALUES (3) ;"}));
+
+    EXPECT_EQ(Query("SELECT QTY FROM ITEMS WHERE ID = 1"), Rows{"2"});
+    // Logged as the three trimmed lines, each with CR LF, without the terminator.
+    EXPECT_EQ(Log(), Entry("INSERT INTO NO_SUCH_TABLE\r\n(A)\r\nVALUES (3) \r\n",
+                           UnknownTable("NO_SUCH_TABLE", 13)));
+}
+
+TEST_F(ScriptRunnerTest, LoneTerminatorLinesEndStatementsAndAnEmptyOneFails) {
+    Run(Crlf(
+        {"INSERT INTO ITEMS (ID)", "VALUES (1)", ";", ";", "INSERT INTO ITEMS (ID) VALUES (2);"}));
+
+    EXPECT_EQ(Ids(), (Rows{"1", "2"}));
+    EXPECT_EQ(Log(), Entry("", kEmptyStatementError));
+}
+
+TEST_F(ScriptRunnerTest, ClientCommandsAreDroppedButServerSetStatementsRun) {
+    // Selectivity is computed when asked for: two rows give 1/2, and rows added later leave it.
+    Seed({"INSERT INTO ITEMS (ID) VALUES (1)", "INSERT INTO ITEMS (ID) VALUES (2)",
+          "SET STATISTICS INDEX PK_ITEMS", "INSERT INTO ITEMS (ID) VALUES (3)",
+          "INSERT INTO ITEMS (ID) VALUES (4)"});
+    const std::string selectivity =
+        "SELECT CAST(RDB$STATISTICS * 100 AS INTEGER) FROM RDB$INDICES "
+        "WHERE RDB$INDEX_NAME = 'PK_ITEMS'";
+    ASSERT_EQ(Query(selectivity), Rows{"50"});
+
+    // Sent to the server, the first two lines would fail and be logged.
+    Run(Crlf({"SET SQL DIALECT 3;", "set autoddl on;", "SET GENERATOR G TO 5;",
+              "set statistics index PK_ITEMS;"}));
+
+    EXPECT_FALSE(FileExists(LogPath()));
+    EXPECT_EQ(Query("SELECT GEN_ID(G, 0) FROM RDB$DATABASE"), Rows{"5"});
+    EXPECT_EQ(Query(selectivity), Rows{"25"});  // recomputed for the four rows
+    // Client commands step the bars but leave the estimate alone.
+    EXPECT_EQ(m_timeLabel.positions, (std::vector<int>{3, 4}));
+    EXPECT_EQ(m_overall.Position(), 4);
+}
+
+TEST_F(ScriptRunnerTest, SetClauseInsideAStatementIsKept) {
+    Seed(
+        {"INSERT INTO ITEMS (ID, QTY) VALUES (1, 0)", "INSERT INTO ITEMS (ID, QTY) VALUES (2, 0)"});
+    Run(Crlf({"UPDATE ITEMS", "SET QTY = 1", "WHERE ID = 2;", "SET TERM ^ ;",
+              "CREATE PROCEDURE SET_QTY (N INTEGER) AS", "BEGIN", "  UPDATE ITEMS",
+              "  SET QTY = :N", "  WHERE ID = 1;", "END^", "SET TERM ; ^",
+              "EXECUTE PROCEDURE SET_QTY(9);"}));
+
+    EXPECT_FALSE(FileExists(LogPath()));
+    EXPECT_EQ(Query("SELECT QTY FROM ITEMS ORDER BY ID"), (Rows{"9", "1"}));
+    EXPECT_EQ(Query("SELECT RDB$PROCEDURE_SOURCE FROM RDB$PROCEDURES "
+                    "WHERE RDB$PROCEDURE_NAME = 'SET_QTY'"),
+              Rows{"BEGIN\r\nUPDATE ITEMS\r\nSET QTY = :N\r\nWHERE ID = 1;\r\nEND"});
+}
+
+TEST_F(ScriptRunnerTest, SetTermSwitchesAfterACommentLineAndTakesOneCharacter) {
+    // The comment stays pending across SET TERM and goes to the server with the procedure.
+    Run(Crlf({"/* procedures */", "SET TERM ^ ;", "CREATE PROCEDURE ADD_ONE AS", "BEGIN",
+              "  INSERT INTO ITEMS (ID) VALUES (1);", "END^", "set term !! ^",
+              "EXECUTE PROCEDURE ADD_ONE!", "SET TERM ; !", "INSERT INTO ITEMS (ID) VALUES (2);"}));
+
+    EXPECT_FALSE(FileExists(LogPath()));
+    EXPECT_EQ(Ids(), (Rows{"1", "2"}));
+}
+
+TEST_F(ScriptRunnerTest, SetTermWithoutOldTerminatorLeavesNoLineEndingAStatement) {
+    // "SET TERM ^" picks the blank before "^": no trimmed line can end with it.
+    Run(Crlf({"SET TERM ^", "INSERT INTO ITEMS (ID) VALUES (1);",
+              "INSERT INTO ITEMS (ID) VALUES (2)^"}));
+
+    EXPECT_EQ(Ids(), Rows{});
+    EXPECT_EQ(Log(),
+              Entry("INSERT INTO ITEMS (ID) VALUES (1);\r\nINSERT INTO ITEMS (ID) VALUES (2)^\r\n",
+                    "Statement has no terminator and was not executed"));
+}
+
+TEST_F(ScriptRunnerTest, CommitAndRollbackLinesDoNotLoseStatements) {
+    Run(Crlf({"INSERT INTO ITEMS (ID) VALUES (1);", "COMMIT;", "INSERT INTO ITEMS (ID) VALUES (2);",
+              "ROLLBACK;", "INSERT INTO ITEMS (ID) VALUES (3);", "COMMIT WORK;",
+              "INSERT INTO ITEMS (ID) VALUES (4);"}));
+
+    EXPECT_FALSE(FileExists(LogPath()));
+    EXPECT_EQ(Ids(), (Rows{"1", "2", "3", "4"}));
+}
+
+TEST_F(ScriptRunnerTest, FailingStatementInTheMiddleIsLoggedAndSkipped) {
+    // A transaction left active by the connection takes the first statement and is committed.
+    Run(Crlf({"INSERT INTO ITEMS (ID) VALUES (1);", "INSERT INTO NO_SUCH_TABLE VALUES (2);",
+              "INSERT INTO ITEMS (ID) VALUES (3);"}));
+
+    EXPECT_EQ(Ids(), (Rows{"1", "3"}));
+    EXPECT_EQ(Log(),
+              Entry("INSERT INTO NO_SUCH_TABLE VALUES (2)\r\n", UnknownTable("NO_SUCH_TABLE", 13)));
+    EXPECT_FALSE(m_session->GetDatabase().DefaultTransaction().IsActive());
+}
+
+TEST_F(ScriptRunnerTest, TwoFailuresGiveTwoEntries) {
+    Run(Crlf({"INSERT INTO ITEMS (ID) VALUES (1);", "INSERT INTO ITEMS (ID) VALUES (1);",
+              "INSERT INTO ITEMS (ID) VALUES (2);", "DELETE FROM GONE;"}));
+
+    EXPECT_EQ(Ids(), (Rows{"1", "2"}));
+    EXPECT_EQ(Log(), Entry("INSERT INTO ITEMS (ID) VALUES (1)\r\n",
+                           "violation of PRIMARY or UNIQUE KEY constraint \"PK_ITEMS\" on table "
+                           "\"ITEMS\"\n-Problematic key value is (\"ID\" = 1)") +
+                         Entry("DELETE FROM GONE\r\n", UnknownTable("GONE", 13)));
+}
+
+TEST_F(ScriptRunnerTest, EmptyScriptTouchesNothing) {
+    WriteFile(LogPath(), "old log");
+    m_owner.SetCurrentLogPath(m_dir.File("earlier.lsql.log"));
+    m_scriptBar.SetMaximum(5);
+    m_scriptBar.SetPosition(3);
+
+    Run("");
+    Run("\0INSERT INTO ITEMS (ID) VALUES (1);\r\n"s);  // nothing before the NUL
+
+    EXPECT_EQ(Log(), "old log");
+    EXPECT_EQ(m_owner.CurrentLogPath(), m_dir.File("earlier.lsql.log"));
+    EXPECT_EQ(m_scriptBar.Maximum(), 0);
+    EXPECT_EQ(m_scriptBar.Position(), 0);
+    EXPECT_EQ(m_owner.pumps, 0);
+    EXPECT_EQ(Ids(), Rows{});
+}
+
+TEST_F(ScriptRunnerTest, ScriptWithoutFailuresLeavesNoLog) {
+    WriteFile(LogPath(), "log of an earlier run");
+    Run(Crlf({"INSERT INTO ITEMS (ID) VALUES (1);"}));
+
+    EXPECT_FALSE(FileExists(LogPath()));
+    EXPECT_EQ(m_owner.CurrentLogPath(), LogPath());
+    EXPECT_EQ(Ids(), Rows{"1"});
+}
+
+TEST_F(ScriptRunnerTest, RunsWithoutBarsOrLabel) {
+    WriteFile(m_script, Crlf({"SET NAMES WIN1251;", "INSERT INTO ITEMS (ID) VALUES (1);"}));
+    RunScript(m_owner, m_script, nullptr, nullptr, nullptr, TimeOfDay(), nullptr);
+    EXPECT_EQ(Ids(), Rows{"1"});
+    EXPECT_EQ(m_owner.pumps, 2);
+}
+
+TEST_F(ScriptRunnerTest, Cp1251LiteralIsStoredByteIdentical) {
+    const std::string title = "\xCF\xF0\xE8\xE2\xB3\xF2 \xB2\xBF\xBA\xA5 \xDF";  // "Привіт ІїєҐ Я"
+    Run(Crlf({"INSERT INTO ITEMS (ID, NAME) VALUES (1, '" + title + "');"}));
+
+    EXPECT_FALSE(FileExists(LogPath()));
+    EXPECT_EQ(Query("SELECT NAME FROM ITEMS"), Rows{title});
+}
+
+TEST_F(ScriptRunnerTest, CrOnlyAndLfOnlyLineEndsAndNulEndingTheText) {
+    Run("INSERT INTO ITEMS (ID)\rVALUES (1);\rINSERT INTO ITEMS (ID)\nVALUES (2);\n"
+        "INSERT INTO ITEMS (ID) VALUES (3);\0\r\nINSERT INTO ITEMS (ID) VALUES (4);\r\n"s);
+
+    EXPECT_FALSE(FileExists(LogPath()));
+    EXPECT_EQ(Ids(), (Rows{"1", "2", "3"}));
+    EXPECT_EQ(m_overall.Position(), 5);
+}
+
+TEST_F(ScriptRunnerTest, ColonInTriggerBodyReachesTheServer) {
+    Run(Crlf({"SET TERM ^ ;", "CREATE TRIGGER ITEMS_AI FOR ITEMS AFTER INSERT AS", "BEGIN",
+              "  INSERT INTO ITEM_LOG (ITEM_ID) VALUES (:NEW.ID);", "END^", "SET TERM ; ^",
+              "INSERT INTO ITEMS (ID) VALUES (7);"}));
+
+    EXPECT_FALSE(FileExists(LogPath()));
+    EXPECT_EQ(Query("SELECT ITEM_ID FROM ITEM_LOG"), Rows{"7"});
+}
+
+TEST_F(ScriptRunnerTest, StatementWithoutFinalTerminatorIsLoggedNotExecuted) {
+    Run("INSERT INTO ITEMS (ID) VALUES (1);\r\nINSERT INTO ITEMS (ID)\r\n\r\nVALUES (2)\r\n\r\n");
+
+    EXPECT_EQ(Ids(), Rows{"1"});
+    EXPECT_EQ(Log(), Entry("INSERT INTO ITEMS (ID)\r\nVALUES (2)\r\n",
+                           "Statement has no terminator and was not executed"));
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+#include "install/Status.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "platform/Clock.h"
+#include "tests/install/RecordingOwner.h"
+
+namespace {
+
+constexpr double kSecond = 1.0 / 86400.0;
+
+TEST(StatusTest, OperationsSkipMissingControls) {
+    SetVisible(nullptr, true);
+    SetCaption(nullptr, "x");
+    StartPhase(nullptr, 4);
+    StepBar(nullptr);
+    ShowItem(nullptr, "a.exe", 1, 2);
+    UpdateTimeEstimate(nullptr, TimeOfDay(), nullptr);
+
+    // A bar without a label still takes no harm, and a label without a bar keeps its text.
+    CRecordingBar bar;
+    StartPhase(&bar, 2);
+    StepBar(&bar);
+    UpdateTimeEstimate(&bar, TimeOfDay(), nullptr);
+    CRecordingLabel label;
+    label.SetCaption("--:--");
+    UpdateTimeEstimate(nullptr, TimeOfDay(), &label);
+    EXPECT_EQ(label.Caption(), "--:--");
+    EXPECT_EQ(bar.Position(), 1);
+}
+
+TEST(StatusTest, PhaseStartsAtZeroAndStepsStopAtTheMaximum) {
+    CRecordingBar bar;
+    bar.SetMaximum(10);
+    bar.SetPosition(7);
+    StartPhase(&bar, 2);
+    EXPECT_EQ(bar.Maximum(), 2);
+    EXPECT_EQ(bar.Position(), 0);
+
+    StepBar(&bar);
+    StepBar(&bar);
+    EXPECT_EQ(bar.Position(), 2);
+    StepBar(&bar);  // already at the maximum
+    EXPECT_EQ(bar.Position(), 2);
+    EXPECT_EQ(bar.Maximum(), 2);
+}
+
+TEST(StatusTest, ItemLabelAndVisibility) {
+    CRecordingLabel label;
+    ShowItem(&label, "tessara.exe", 3, 12);
+    EXPECT_EQ(label.Caption(), "tessara.exe (3/12)");
+
+    SetVisible(&label, true);
+    SetVisible(&label, false);
+    EXPECT_EQ(label.visibilityChanges, (std::vector<bool>{true, false}));
+    SetCaption(&label, "--:--");
+    EXPECT_EQ(label.Caption(), "--:--");
+}
+
+TEST(StatusTest, FormatRemainingShowsTimeOfDayOnly) {
+    EXPECT_EQ(FormatRemaining(0), "00:00:00");
+    EXPECT_EQ(FormatRemaining(90 * kSecond), "00:01:30");
+    EXPECT_EQ(FormatRemaining(25 * 3600 * kSecond), "01:00:00");  // whole days dropped
+    EXPECT_EQ(FormatRemaining(-90 * kSecond), "00:01:30");        // sign ignored
+    EXPECT_EQ(FormatRemaining((23 * 3600 + 59 * 60 + 59) * kSecond), "23:59:59");
+    // Rounded to whole milliseconds before the milliseconds are dropped.
+    EXPECT_EQ(FormatRemaining(59.9996 * kSecond), "00:01:00");
+    EXPECT_EQ(FormatRemaining(59.9994 * kSecond), "00:00:59");
+    EXPECT_EQ(FormatRemaining(std::numeric_limits<double>::infinity()), "00:00:00");
+    EXPECT_EQ(FormatRemaining(std::numeric_limits<double>::quiet_NaN()), "00:00:00");
+    EXPECT_EQ(FormatRemaining(1e300).size(), 8u);  // no overflow on absurd values
+}
+
+TEST(StatusTest, EstimateExtrapolatesElapsedTimeOverTheRemainingUnits) {
+    CRecordingBar bar;
+    CRecordingLabel label;
+    StartPhase(&bar, 4);
+
+    // One unit of four done 30 s after the start: 30 * 4 / 1 - 30 = 90 s left.
+    StepBar(&bar);
+    UpdateTimeEstimate(&bar, TimeOfDay() - 30 * kSecond, &label);
+    EXPECT_EQ(label.Caption(), "00:01:30");
+
+    // Two of four after 30 s: 30 * 4 / 2 - 30 = 30 s left.
+    StepBar(&bar);
+    UpdateTimeEstimate(&bar, TimeOfDay() - 30 * kSecond, &label);
+    EXPECT_EQ(label.Caption(), "00:00:30");
+
+    // Estimates past a day show the hours of the day: 25 h left.
+    CRecordingBar longBar;
+    StartPhase(&longBar, 26);
+    StepBar(&longBar);
+    UpdateTimeEstimate(&longBar, TimeOfDay() - 3600 * kSecond, &label);
+    EXPECT_EQ(label.Caption(), "01:00:00");
+
+    // The last unit done: nothing left.
+    StepBar(&bar);
+    StepBar(&bar);
+    UpdateTimeEstimate(&bar, TimeOfDay() - 3000 * kSecond, &label);
+    EXPECT_EQ(label.Caption(), "00:00:00");
+}
+
+TEST(StatusTest, EstimateAtPositionZeroLeavesTheLabel) {
+    CRecordingBar bar;
+    CRecordingLabel label;
+    label.SetCaption("--:--");
+    StartPhase(&bar, 4);
+    UpdateTimeEstimate(&bar, TimeOfDay() - 30 * kSecond, &label);
+    EXPECT_EQ(label.Caption(), "--:--");
+    EXPECT_EQ(label.captions.size(), 1u);
+}
+
+}  // namespace
