@@ -1,0 +1,82 @@
+#include "install/BlobFiles.h"
+
+#include <exception>
+
+#include "db/Firebird.h"
+#include "db/Uglobdb.h"
+#include "install/UpdateLog.h"
+#include "platform/Paths.h"
+
+namespace {
+
+// Cuts the part before the first "." off `name` and returns it. Without a "." the part is empty
+// and `name` stays as it is, so a name short of dots yields a statement the server rejects.
+std::string TakePart(std::string& name) {
+    const size_t dot = name.find('.');
+    if (dot == std::string::npos) {
+        return std::string();
+    }
+    std::string part = name.substr(0, dot);
+    name.erase(0, dot + 1);
+    return part;
+}
+
+}  // namespace
+
+BlobStatement BuildBlobStatement(const std::string& fileName) {
+    std::string name = fileName;
+    // The first ".blo" goes, wherever it stands and in lower case only: "T.F.ID 1.BLO" keeps its
+    // extension and "t.blobdata.id 1.blo" loses the one inside the column name.
+    const size_t extension = name.find(".blo");
+    if (extension != std::string::npos) {
+        name.erase(extension, 4);
+    }
+
+    const std::string table = TakePart(name);
+    const std::string column = TakePart(name);
+
+    std::string key = "(";
+    for (const char c : name) {
+        if (c == ' ') {
+            key += '=';
+        } else if (c == '.') {
+            key += ")and(";
+        } else {
+            key += c;
+        }
+    }
+    key += ')';
+
+    return {"update " + table + " set " + column + " = :" + column + " where " + key, column};
+}
+
+void LoadBlobFile(IOwner& owner, const std::string& path) {
+    const BlobStatement blob = BuildBlobStatement(ExtractFileName(path));
+    CDatabase& database = GlobDB()->GetDatabase();
+    CTransaction& transaction = database.DefaultTransaction();
+    CSqlStatement statement(database);
+    statement.SetParamCheck(true);
+    try {
+        statement.SetText(blob.text);
+        if (!transaction.IsActive()) {
+            transaction.Start();
+        }
+        // The blob is created in the same transaction, so a failed UPDATE discards it as well.
+        statement.SetBlobFromFile(blob.column, path);
+        statement.Execute();
+        if (transaction.IsActive()) {
+            transaction.Commit();
+        }
+    } catch (const std::exception& error) {
+        AppendLog(owner, false, statement.Text() + "\n");
+        AppendLog(owner, true, error.what());
+        try {
+            if (transaction.IsActive()) {
+                transaction.Rollback();
+            }
+        } catch (const std::exception&) {
+            // A lost connection cannot roll back either; the file is logged and the sequence
+            // goes on with the next one.
+        }
+    }
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Blob value files ("TABLE.COLUMN.KEY VALUE.blo"): the file's bytes become one blob column of the
+// rows its name selects.
+
+#include <string>
+
+#include "install/Status.h"
+
+// The UPDATE statement that a blob file name stands for, with ":COLUMN" as its one parameter,
+// and that column's name.
+struct BlobStatement {
+    std::string text;
+    std::string column;
+};
+BlobStatement BuildBlobStatement(const std::string& fileName);
+
+// Loads one ".blo" file through GlobDB() in its own transaction. Every failure is logged and
+// rolled back; nothing leaves the call.
+void LoadBlobFile(IOwner& owner, const std::string& path);

@@ -1,0 +1,116 @@
+#include "install/ContentSequence.h"
+
+#include <vector>
+
+#include "install/BlobFiles.h"
+#include "install/Documents.h"
+#include "install/ScriptRunner.h"
+#include "platform/Clock.h"
+#include "platform/FileSearch.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+
+namespace {
+
+// One kind of package file: its search mask and how a handled file of it is renamed.
+struct FileKind {
+    const char* mask;
+    int cut;
+    const char* ending;
+};
+
+constexpr FileKind kScripts{"*.lsql", 3, "~lsql"};
+constexpr FileKind kPlainDocuments{"*.r", 1, "~r"};
+constexpr FileKind kUDocuments{"*.u", 1, "~u"};
+constexpr FileKind kBlobFiles{"*.blo", 3, "~blo"};
+
+// The new name no longer matches any mask, so a later call (or the next package unpacked into
+// the same directory) does not handle the file again. A same-named file of an earlier package
+// is replaced.
+void RenameHandled(const std::string& path, const FileKind& kind) {
+    const std::string target = HandledName(path, kind.cut, kind.ending);
+    if (FileExists(target)) {
+        DeleteFile(target);
+    }
+    RenameFile(path, target);
+}
+
+void ListKind(const std::string& workDir, const FileKind& kind, std::vector<std::string>& files) {
+    files.clear();
+    ListFiles(workDir, kind.mask, files);
+}
+
+void RunScriptPass(IOwner& owner, const std::vector<std::string>& files, IProgressBar* overallBar,
+                   IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel) {
+    // The bar spans the lines of all scripts, so the time estimate covers the whole pass. A
+    // script that cannot be read ends the sequence here, before any script has run.
+    if (overallBar != nullptr) {
+        overallBar->SetPosition(0);
+        size_t lines = 0;
+        for (const std::string& path : files) {
+            lines += ReadScriptLines(path).size();
+        }
+        overallBar->SetMaximum(static_cast<int>(lines));
+    }
+    const double startTime = TimeOfDay();
+    SetVisible(timeLabel, true);
+
+    const int count = static_cast<int>(files.size());
+    for (int i = 0; i < count; ++i) {
+        const std::string& path = files[i];
+        const std::string name = ExtractFileName(path);
+        owner.AppendLine(name);
+        ShowItem(fileLabel, name, i + 1, count);
+        RunScript(owner, path, overallBar, scriptBar, fileLabel, startTime, timeLabel);
+        RenameHandled(path, kScripts);
+        StepBar(overallBar);
+        owner.PumpMessages();
+    }
+    SetVisible(timeLabel, false);
+}
+
+// Document and blob passes: no journal lines, one step per file.
+template <typename Install>
+void RunFilePass(IOwner& owner, const std::vector<std::string>& files, const FileKind& kind,
+                 IProgressBar* overallBar, ILabel* fileLabel, Install install) {
+    const int count = static_cast<int>(files.size());
+    for (int i = 0; i < count; ++i) {
+        const std::string& path = files[i];
+        ShowItem(fileLabel, ExtractFileName(path), i + 1, count);
+        install(owner, path);
+        RenameHandled(path, kind);
+        StepBar(overallBar);
+        owner.PumpMessages();
+    }
+}
+
+}  // namespace
+
+std::string HandledName(const std::string& path, int cut, const std::string& ending) {
+    const size_t keep = path.size() > static_cast<size_t>(cut) ? path.size() - cut : 0;
+    return path.substr(0, keep) + ending;
+}
+
+int InstallDatabaseContents(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
+                            IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel) {
+    std::vector<std::string> files;  // one list, emptied before every pass
+    int total = 0;
+
+    ListKind(workDir, kScripts, files);
+    total += static_cast<int>(files.size());
+    RunScriptPass(owner, files, overallBar, scriptBar, fileLabel, timeLabel);
+
+    for (const FileKind* kind : {&kPlainDocuments, &kUDocuments}) {
+        ListKind(workDir, *kind, files);
+        total += static_cast<int>(files.size());
+        StartPhase(overallBar, static_cast<int>(files.size()));
+        RunFilePass(owner, files, *kind, overallBar, fileLabel, StoreDocumentFile);
+    }
+
+    // The bar keeps the range and position the document passes left.
+    ListKind(workDir, kBlobFiles, files);
+    total += static_cast<int>(files.size());
+    RunFilePass(owner, files, kBlobFiles, overallBar, fileLabel, LoadBlobFile);
+
+    return total;
+}

@@ -1,0 +1,15 @@
+#pragma once
+// Installs the database content of an unpacked package: scripts, ".r" documents, ".u" documents,
+// blob files, in that order, renaming every handled file.
+
+#include <string>
+
+#include "install/Status.h"
+
+// The name a handled file gets ("x.lsql" -> "x.l~lsql", "1.r" -> "1.~r", "1.u" -> "1.~u",
+// "a.blo" -> "a.~blo").
+std::string HandledName(const std::string& path, int cut, const std::string& ending);
+
+// Returns the number of files found in the four passes.
+int InstallDatabaseContents(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
+                            IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel);

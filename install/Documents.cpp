@@ -1,0 +1,79 @@
+#include "install/Documents.h"
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+
+#include "db/Firebird.h"
+#include "db/Uglobdb.h"
+#include "install/UpdateLog.h"
+#include "platform/Paths.h"
+
+namespace {
+
+// Plain decimal digits with an optional sign, within the 32-bit range; nothing else.
+std::optional<int32_t> ParseInt32(const std::string& text) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size()) {
+        return std::nullopt;
+    }
+    int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (text[i] - '0');
+        if (value > int64_t{std::numeric_limits<int32_t>::max()} + 1) {
+            return std::nullopt;
+        }
+    }
+    value = negative ? -value : value;
+    if (value > std::numeric_limits<int32_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+void StoreDocumentFile(IOwner& owner, const std::string& path) {
+    const std::string name = ExtractFileName(path);
+    const size_t dot = name.rfind('.');
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    // The first occurrence of the extension text goes, so "1.u2.u" gives the stem "12.u".
+    std::string stem = name;
+    if (!extension.empty()) {
+        stem.erase(stem.find(extension), extension.size());
+    }
+
+    const std::optional<int32_t> id = ParseInt32(stem);
+    if (!id) {
+        // Such a file names no row: it is logged and nothing is stored for it.
+        AppendLog(owner, false, path + "\n");
+        AppendLog(owner, true, "'" + stem + "' is not a valid integer value");
+        return;
+    }
+
+    const char* column = extension == ".u" ? "note_u" : "note";
+    CDatabase& database = GlobDB()->GetDatabase();
+    CTransaction& transaction = database.DefaultTransaction();
+    CSqlStatement statement(database);
+    statement.SetParamCheck(true);
+    if (!transaction.IsActive()) {
+        transaction.Start();
+    }
+    statement.SetText(std::string("update ARTICLE set\n") + column + "=:note \nwhere id=:id");
+    statement.SetInteger("id", *id);
+    // Streamed into a new blob of the same transaction; a missing file throws out of here and
+    // ends the content sequence.
+    statement.SetBlobFromFile("note", path);
+    statement.Execute();
+    if (transaction.IsActive()) {
+        transaction.Commit();
+    }
+}

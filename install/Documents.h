@@ -1,0 +1,11 @@
+#pragma once
+// Document files ("<id>.r", "<id>.u"): all bytes of the file become `note` or `note_u` of the
+// ARTICLE row with that id.
+
+#include <string>
+
+#include "install/Status.h"
+
+// Stores one document file through GlobDB(). A name that is not an integer is logged and
+// skipped; any other failure (an unreadable file, a database error) propagates.
+void StoreDocumentFile(IOwner& owner, const std::string& path);

@@ -1,0 +1,65 @@
+#include "install/ProgramFiles.h"
+
+#include <vector>
+
+#include "platform/FileSearch.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+
+namespace {
+
+// The system text without its trailing blanks, line breaks and full stops, so that it reads as
+// the end of a journal line.
+std::string TrimMessage(std::string message) {
+    while (!message.empty()) {
+        const char last = message.back();
+        if (last != ' ' && last != '\t' && last != '\r' && last != '\n' && last != '.') {
+            break;
+        }
+        message.pop_back();
+    }
+    return message;
+}
+
+}  // namespace
+
+int InstallProgramFiles(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
+                        ILabel* fileLabel, ILabel* timeLabel) {
+    // Executables and templates in one list, sorted once, so that they interleave by path.
+    std::vector<std::string> files;
+    ListFiles(workDir, "*.exe", files);
+    ListFiles(PathJoin(workDir, "Reports"), "*.fr3", files);
+    SortPathsCaseInsensitive(files);
+
+    const int count = static_cast<int>(files.size());
+    StartPhase(overallBar, count);
+    SetVisible(timeLabel, true);
+
+    const std::string programDirectory = owner.ProgramDirectory();
+    for (int k = 0; k < count; ++k) {
+        const std::string& source = files[k];
+        // The part below the work directory ("tessara.exe", "Reports/list.fr3") is the same
+        // below the program directory. Missing destination directories are not created.
+        std::string relative = source.substr(workDir.size());
+        while (!relative.empty() && relative.front() == kPathSeparator) {
+            relative.erase(0, 1);
+        }
+        const std::string destination = PathJoin(programDirectory, relative);
+        const std::string name = ExtractFileName(source);
+
+        owner.AppendLine(name + "...");
+        ShowItem(fileLabel, name, k + 1, count);
+        const CopyResult result = CopyFileReplace(source, destination);
+        if (result.Ok()) {
+            owner.MarkLastLine("[OK]");
+        } else {
+            owner.AppendLine("error (" + std::to_string(result.code) + ") " +
+                             TrimMessage(result.message));
+        }
+        StepBar(overallBar);
+        owner.PumpMessages();
+    }
+
+    SetVisible(timeLabel, false);
+    return count;
+}

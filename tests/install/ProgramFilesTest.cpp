@@ -1,0 +1,176 @@
+// The program files installer against real directories: order, journal lines, failures.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <regex>
+
+#include "install/ProgramFiles.h"
+#include "platform/SystemError.h"
+#include "tests/install/RecordingOwner.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+std::vector<std::string> Entries(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string ErrorLine(int code) {
+    return "error (" + std::to_string(code) + ") " + SystemMessage(code);
+}
+
+class ProgramFilesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories(m_work + "/Reports");
+        std::filesystem::create_directories(m_program);
+    }
+
+    int Install() {
+        return InstallProgramFiles(m_owner, m_work, &m_bar, &m_fileLabel, &m_timeLabel);
+    }
+
+    CTempDir m_dir;
+    std::string m_work = m_dir.File("lib.kvr");
+    std::string m_program = m_dir.File("program");
+    CRecordingOwner m_owner{m_program};
+    CRecordingBar m_bar;
+    CRecordingLabel m_fileLabel;
+    CRecordingLabel m_timeLabel;
+};
+
+TEST_F(ProgramFilesTest, CopiesExecutablesAndTemplatesInCaseInsensitivePathOrder) {
+    std::filesystem::create_directories(m_program + "/Reports");
+    WriteFile(m_work + "/tessara.exe", "new program");
+    WriteFile(m_work + "/Zeta.exe", "zeta");
+    WriteFile(m_work + "/Reports/list.fr3", "template");
+    WriteFile(m_work + "/readme.txt", "not copied");
+    WriteFile(m_work + "/Reports/nested.exe", "not copied either");
+    WriteFile(m_program + "/tessara.exe", "old program");
+
+    EXPECT_EQ(Install(), 3);
+
+    // Folded to lower case "reports/" < "tessara" < "zeta"; byte order would put Zeta second.
+    EXPECT_EQ(m_owner.journal, (std::vector<std::string>{"list.fr3...[OK]", "tessara.exe...[OK]",
+                                                         "Zeta.exe...[OK]"}));
+    EXPECT_EQ(m_fileLabel.captions,
+              (std::vector<std::string>{"list.fr3 (1/3)", "tessara.exe (2/3)", "Zeta.exe (3/3)"}));
+    EXPECT_EQ(m_bar.maximums, std::vector<int>{3});
+    EXPECT_EQ(m_bar.Position(), 3);
+    EXPECT_EQ(m_owner.pumps, 3);
+    EXPECT_EQ(m_timeLabel.visibilityChanges, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(m_timeLabel.captions.empty());
+
+    EXPECT_EQ(ReadFile(m_program + "/tessara.exe"), "new program");
+    EXPECT_EQ(ReadFile(m_program + "/Zeta.exe"), "zeta");
+    EXPECT_EQ(ReadFile(m_program + "/Reports/list.fr3"), "template");
+    EXPECT_EQ(Entries(m_program), (std::vector<std::string>{"Reports", "Zeta.exe", "tessara.exe"}));
+    EXPECT_EQ(Entries(m_program + "/Reports"), std::vector<std::string>{"list.fr3"});
+    // The sources stay for a later package of the same run.
+    EXPECT_EQ(ReadFile(m_work + "/tessara.exe"), "new program");
+}
+
+TEST_F(ProgramFilesTest, MissingReportsDestinationGivesAnErrorLinePerTemplate) {
+    WriteFile(m_work + "/Reports/a.fr3", "a");
+    WriteFile(m_work + "/Reports/b.fr3", "b");
+    WriteFile(m_work + "/tessara.exe", "program");
+
+    EXPECT_EQ(Install(), 3);
+
+    EXPECT_EQ(m_owner.journal, (std::vector<std::string>{
+                                   "a.fr3...", "error (2) No such file or directory", "b.fr3...",
+                                   "error (2) No such file or directory", "tessara.exe...[OK]"}));
+    EXPECT_EQ(m_bar.Position(), 3);  // failed copies step the bar as well
+    EXPECT_EQ(Entries(m_program), std::vector<std::string>{"tessara.exe"});  // nothing created
+}
+
+TEST_F(ProgramFilesTest, DirectoryNamedLikeAnExecutableIsListedAndFails) {
+    std::filesystem::create_directories(m_work + "/x.exe");
+
+    EXPECT_EQ(Install(), 1);
+
+    ASSERT_EQ(m_owner.journal.size(), 2u);
+    EXPECT_EQ(m_owner.journal[0], "x.exe...");
+    EXPECT_EQ(m_owner.journal[1], ErrorLine(EISDIR));
+    EXPECT_TRUE(Entries(m_program).empty());
+    EXPECT_EQ(m_bar.Position(), 1);
+}
+
+TEST_F(ProgramFilesTest, FailedCopyKeepsTheOldDestinationAndLeavesNoTemporaryFile) {
+    // A source whose reading fails after the copy has begun: /proc/self/mem opens but reading
+    // its first page fails with EIO.
+    ASSERT_EQ(symlink("/proc/self/mem", (m_work + "/broken.exe").c_str()), 0);
+    WriteFile(m_program + "/broken.exe", "old broken");
+    // A destination that cannot be replaced once the data is written: a directory in its place.
+    WriteFile(m_work + "/tessara.exe", "new program");
+    std::filesystem::create_directories(m_program + "/tessara.exe/inside");
+    // A "Reports" that is a regular file: the temporary file cannot even be made.
+    WriteFile(m_work + "/Reports/list.fr3", "template");
+    WriteFile(m_program + "/Reports", "a file, not a directory");
+
+    EXPECT_EQ(Install(), 3);
+
+    ASSERT_EQ(m_owner.journal.size(), 6u);
+    EXPECT_EQ(m_owner.journal[0], "broken.exe...");
+    EXPECT_EQ(m_owner.journal[1], ErrorLine(EIO));
+    EXPECT_EQ(m_owner.journal[2], "list.fr3...");
+    EXPECT_EQ(m_owner.journal[3], "error (20) Not a directory");
+    EXPECT_EQ(m_owner.journal[4], "tessara.exe...");
+    EXPECT_EQ(m_owner.journal[5], ErrorLine(EISDIR));
+
+    EXPECT_EQ(ReadFile(m_program + "/broken.exe"), "old broken");
+    EXPECT_EQ(ReadFile(m_program + "/Reports"), "a file, not a directory");
+    EXPECT_EQ(Entries(m_program),
+              (std::vector<std::string>{"Reports", "broken.exe", "tessara.exe"}));
+    EXPECT_EQ(Entries(m_program + "/tessara.exe"), std::vector<std::string>{"inside"});
+}
+
+TEST_F(ProgramFilesTest, ErrorTextLosesTrailingFullStopsAndBlanks) {
+    // Every error line is the frame plus the system text with nothing trailing.
+    WriteFile(m_work + "/Reports/a.fr3", "a");
+    std::filesystem::create_directories(m_work + "/b.exe");
+    Install();
+    const std::regex frame(R"(error \((\d+)\) (.*[^ .\r\n]))");
+    int errorLines = 0;
+    for (const std::string& line : m_owner.journal) {
+        if (line.rfind("error", 0) == 0) {
+            ++errorLines;
+            std::smatch match;
+            ASSERT_TRUE(std::regex_match(line, match, frame)) << line;
+            EXPECT_EQ(match[2].str(), SystemMessage(std::stoi(match[1].str())));
+        }
+    }
+    EXPECT_EQ(errorLines, 2);
+}
+
+TEST_F(ProgramFilesTest, EmptyPackageWritesNoLineButShowsAndHidesTheTimeLabel) {
+    WriteFile(m_work + "/18612.u", "document, not a program file");
+    m_bar.SetMaximum(50);
+    m_bar.SetPosition(50);
+
+    EXPECT_EQ(Install(), 0);
+
+    EXPECT_TRUE(m_owner.journal.empty());
+    EXPECT_EQ(m_bar.Maximum(), 0);
+    EXPECT_EQ(m_bar.Position(), 0);
+    EXPECT_EQ(m_timeLabel.visibilityChanges, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(m_timeLabel.IsVisible());
+}
+
+TEST_F(ProgramFilesTest, MissingWorkDirectoryAndNoControlsFindNothing) {
+    CRecordingOwner owner(m_program);
+    EXPECT_EQ(InstallProgramFiles(owner, m_dir.File("absent"), nullptr, nullptr, nullptr), 0);
+    EXPECT_TRUE(owner.journal.empty());
+}
+
+}  // namespace
