@@ -1,0 +1,228 @@
+#include "app/ConsoleMode.h"
+
+#include <algorithm>
+#include <exception>
+#include <ostream>
+
+#include "app/ErrorText.h"
+
+namespace {
+
+class CConsoleLabel : public ILabel {
+  public:
+    void SetVisible(bool visible) override { m_visible = visible; }
+    bool IsVisible() const override { return m_visible; }
+    void SetCaption(const std::string& caption) override { m_caption = caption; }
+    std::string Caption() const override { return m_caption; }
+
+  private:
+    bool m_visible = false;
+    std::string m_caption;
+};
+
+class CConsoleButton : public IButton {
+  public:
+    void SetVisible(bool visible) override { m_visible = visible; }
+    bool IsVisible() const override { return m_visible; }
+    void SetEnabled(bool enabled) override { m_enabled = enabled; }
+    bool IsEnabled() const override { return m_enabled; }
+    void SetCaption(const std::string& caption) override { m_caption = caption; }
+    std::string Caption() const override { return m_caption; }
+
+  private:
+    bool m_visible = true;
+    bool m_enabled = false;
+    std::string m_caption;
+};
+
+class CConsolePanel : public IControl {
+  public:
+    void SetVisible(bool visible) override { m_visible = visible; }
+    bool IsVisible() const override { return m_visible; }
+
+  private:
+    bool m_visible = true;
+};
+
+class CConsoleBar : public IProgressBar {
+  public:
+    void SetVisible(bool visible) override { m_visible = visible; }
+    bool IsVisible() const override { return m_visible; }
+    int Maximum() const override { return m_maximum; }
+    int Position() const override { return m_position; }
+    void SetMaximum(int maximum) override {
+        m_maximum = std::max(0, maximum);
+        m_position = std::min(m_position, m_maximum);
+    }
+    void SetPosition(int position) override { m_position = std::clamp(position, 0, m_maximum); }
+
+  private:
+    bool m_visible = true;
+    int m_maximum = 100;
+    int m_position = 0;
+};
+
+// Message texts may span lines (database errors do); standard error gets one line per box.
+std::string OneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\r' || c == '\n') {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+struct CConsoleWindow::Controls {
+    CConsoleButton btOK;
+    CConsoleButton btCancel;
+    CConsoleLabel lCurVer, lActVer, lUpdate, lTextFile, lFile, lUpdateTime;
+    CConsolePanel plUp;
+    CConsoleBar ProgressBar2;
+};
+
+CConsoleWindow::CConsoleWindow(std::ostream& out, std::ostream& err)
+    : m_out(out), m_err(err), m_controls(std::make_unique<Controls>()) {
+    m_controls->btOK.SetCaption("Оновить");
+    m_controls->btCancel.SetCaption("Зачинити");
+    m_controls->btCancel.SetEnabled(true);
+}
+
+CConsoleWindow::~CConsoleWindow() = default;
+
+void CConsoleWindow::AppendLine(const std::string& text) {
+    if (m_hasOpenLine) {
+        m_out << m_openLine << '\n';
+    }
+    m_openLine = text;
+    m_hasOpenLine = true;
+}
+
+void CConsoleWindow::MarkLastLine(const std::string& suffix) {
+    m_openLine += suffix;
+    m_hasOpenLine = true;
+}
+
+void CConsoleWindow::Finish() {
+    if (m_hasOpenLine) {
+        m_out << m_openLine << '\n';
+        m_hasOpenLine = false;
+    }
+    m_out.flush();
+}
+
+IButton& CConsoleWindow::btOK() {
+    return m_controls->btOK;
+}
+IButton& CConsoleWindow::btCancel() {
+    return m_controls->btCancel;
+}
+ILabel& CConsoleWindow::lCurVer() {
+    return m_controls->lCurVer;
+}
+ILabel& CConsoleWindow::lActVer() {
+    return m_controls->lActVer;
+}
+IControl& CConsoleWindow::plUp() {
+    return m_controls->plUp;
+}
+ILabel& CConsoleWindow::lUpdate() {
+    return m_controls->lUpdate;
+}
+IProgressBar& CConsoleWindow::ProgressBar2() {
+    return m_controls->ProgressBar2;
+}
+ILabel& CConsoleWindow::lTextFile() {
+    return m_controls->lTextFile;
+}
+ILabel& CConsoleWindow::lFile() {
+    return m_controls->lFile;
+}
+ILabel& CConsoleWindow::lUpdateTime() {
+    return m_controls->lUpdateTime;
+}
+
+void CConsoleWindow::ShowMessageBox(MessageKind, const std::string&, const std::string& text) {
+    m_out.flush();
+    m_err << OneLine(text) << std::endl;
+}
+
+void CConsoleWindow::ShowFailedItems(const std::vector<FailedItemsLog>& logs) {
+    m_out.flush();
+    for (const FailedItemsLog& log : logs) {
+        m_err << "Не виконано елементів: " << log.count << ", журнал: " << log.path << std::endl;
+    }
+}
+
+LaunchMode ParseArguments(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) {
+        return LaunchMode::Window;
+    }
+    if (arguments.size() == 1 && arguments[0] == "--console") {
+        return LaunchMode::Console;
+    }
+    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
+        return LaunchMode::Help;
+    }
+    return LaunchMode::Invalid;
+}
+
+std::string UsageText() {
+    return "Usage: tessara-updater [--console | --help]\n"
+           "\n"
+           "Installs the update packages carried by this program into the Tessara suite of its\n"
+           "own directory (configuration lib.ini, archiver rar, the suite's database).\n"
+           "\n"
+           "Without options the update window opens.\n"
+           "  --console  run without a window: the checks and, when they admit it, the update;\n"
+           "             journal lines on standard output, messages on standard error\n"
+           "  --help     show this text\n"
+           "\n"
+           "Exit status of --console:\n"
+           "  0  the update finished successfully\n"
+           "  1  the update failed (its failure line, or an error during the update)\n"
+           "  2  the update could not start and nothing was changed: the suite is running,\n"
+           "     a check failed (configuration, database), the database is older than the\n"
+           "     packages allow, the work directory is not safe, or the archiver is missing;\n"
+           "     also for invalid options\n"
+           "  3  nothing to install: the database is at or beyond the highest package\n";
+}
+
+int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err) {
+    CConsoleWindow window(out, err);
+    std::unique_ptr<CUpdateDriver> driver;
+    try {
+        driver = std::make_unique<CUpdateDriver>(window, paths);
+    } catch (const std::exception& error) {
+        window.ShowMessageBox(MessageKind::Error, kApplicationTitle, WithFullStop(error.what()));
+        return kExitNotStarted;
+    }
+
+    driver->FormShow();
+    int status = kExitNotStarted;
+    switch (driver->LastPreflight()) {
+        case PreflightOutcome::NothingToInstall:
+            status = kExitNothingToInstall;
+            break;
+        case PreflightOutcome::Admitted:
+            driver->btOKClick();
+            switch (driver->LastRun()) {
+                case RunOutcome::Succeeded:
+                    status = kExitUpdated;
+                    break;
+                case RunOutcome::NotStarted:
+                    status = kExitNotStarted;
+                    break;
+                default:
+                    status = kExitRunFailed;
+                    break;
+            }
+            break;
+        default:
+            status = kExitNotStarted;
+            break;
+    }
+    window.Finish();
+    return status;
+}

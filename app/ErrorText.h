@@ -1,0 +1,9 @@
+#pragma once
+// How an error's text reaches the error box.
+
+#include <string>
+
+// The text with a full stop added when its last character comes after "." in character-code
+// order (bytes compared unsigned, so a UTF-8 letter at the end also gets one). Empty text and
+// text ending in ".", "!", ")" or a blank stay as they are.
+std::string WithFullStop(const std::string& text);

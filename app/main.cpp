@@ -1,0 +1,41 @@
+// The updater's entry: the window, or console mode without any window system.
+
+#include <QApplication>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ConsoleMode.h"
+#include "app/ErrorText.h"
+#include "app/Main.h"
+#include "app/MessageBoxes.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    switch (ParseArguments(arguments)) {
+        case LaunchMode::Help:
+            std::cout << UsageText();
+            return 0;
+        case LaunchMode::Invalid:
+            std::cerr << UsageText();
+            return kExitNotStarted;
+        case LaunchMode::Console:
+            // No QApplication: console mode must work without a display.
+            return RunConsole(StartupPaths::FromProcess(), std::cout, std::cerr);
+        case LaunchMode::Window:
+            break;
+    }
+
+    QApplication application(argc, argv);
+    std::unique_ptr<TForm1> form;
+    try {
+        form = std::make_unique<TForm1>(StartupPaths::FromProcess());
+    } catch (const std::exception& error) {
+        ShowMessageBox(nullptr, MessageKind::Error, kApplicationTitle, WithFullStop(error.what()));
+        return 1;
+    }
+    form->show();
+    return application.exec();
+}

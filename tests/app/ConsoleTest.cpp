@@ -1,0 +1,267 @@
+// Tests that depend on which processes run: the suite-running check with a real process named
+// like the suite, and console mode run as a user would run it (the built updater, packed, in a
+// suite directory of its own). CTest runs these one at a time.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/UpdateDriver.h"
+#include "platform/Paths.h"
+#include "tests/app/RecordingWindow.h"
+#include "tests/app/Suite.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSuiteCheck = "Перевірка запущенної програми...";
+const std::string kWarning =
+    "ПК Тессара запущена. Будь ласка, закрийте програму та перезапустіть оновлення!";
+
+// A harmless program (a copy of sleep) running under a given image name, ended by its PID when
+// the test ends, whatever happened in it.
+class CRunningProgram {
+  public:
+    CRunningProgram(const std::string& dir, const std::string& name) {
+        const std::string path = dir + "/" + name;
+        fs::copy_file("/bin/sleep", path, fs::copy_options::overwrite_existing);
+        MakeExecutable(path);
+        m_pid = fork();
+        if (m_pid == 0) {
+            execl(path.c_str(), name.c_str(), "60", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Wait until the child runs the copy, not the test binary any more.
+        for (int i = 0; i < 200; ++i) {
+            std::error_code error;
+            if (fs::read_symlink("/proc/" + std::to_string(m_pid) + "/exe", error).filename() ==
+                name) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~CRunningProgram() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    CRunningProgram(const CRunningProgram&) = delete;
+    CRunningProgram& operator=(const CRunningProgram&) = delete;
+
+  private:
+    pid_t m_pid = -1;
+};
+
+struct ConsoleResult {
+    int status;
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+};
+
+// Runs the packed updater as an administrator would: from another directory, no display, the
+// suite's own temp directory.
+ConsoleResult RunUpdater(const CSuite& suite, const std::string& arguments = "--console") {
+    const std::string out = suite.Scratch("stdout.txt");
+    const std::string err = suite.Scratch("stderr.txt");
+    const std::string command =
+        "cd / && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
+        "TMPDIR=" +
+        ShellQuote(suite.Tmp()) + " " + ShellQuote(suite.File("updater")) + " " + arguments + " >" +
+        ShellQuote(out) + " 2>" + ShellQuote(err);
+    ConsoleResult result;
+    result.status = RunShell(command);
+    result.out = SplitLines(ReadFile(out));
+    result.err = SplitLines(ReadFile(err));
+    return result;
+}
+
+// A suite with the database at `version` and the real updater carrying the packages.
+void PrepareConsoleSuite(CSuite& suite, int version,
+                         const std::vector<std::pair<int, PackageFiles>>& packages) {
+    suite.CreateDatabase(version);
+    fs::create_directories(suite.File("Reports"));
+    suite.InstallArchiver();
+    std::vector<std::pair<int, std::string>> items;
+    for (const auto& [number, files] : packages) {
+        items.emplace_back(number, suite.MakePackageDir(std::to_string(number), files));
+    }
+    suite.Pack(items, BuiltProgram("tessara-updater"));
+}
+
+std::vector<std::string> PreflightLines(const CSuite& suite, int version,
+                                        const std::string& lastPackage) {
+    return {kSuiteCheck + "OK",         "Підключення до бази даних",
+            suite.Database(),           "Версія бази даних: " + std::to_string(version),
+            "Наявні пакети оновлення:", lastPackage};
+}
+
+}  // namespace
+
+class SuiteRunning : public testing::TestWithParam<const char*> {};
+
+TEST_P(SuiteRunning, StopsThePreflight) {
+    CSuite suite;  // no database at all: the checks must stop before connecting
+    CRunningProgram suiteProgram(suite.Scratch(""), GetParam());
+    StartupPaths paths = suite.Paths();
+    paths.suiteImageName = kSuiteImageName;
+    CRecordingWindow window;
+    CUpdateDriver driver(window, paths);
+    driver.FormShow();
+    EXPECT_EQ(window.journal, (std::vector<std::string>{kSuiteCheck, "Программа запущена",
+                                                        "Оновлення не можливо!!!"}));
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].kind, MessageKind::Warning);
+    EXPECT_EQ(window.boxes[0].title, "Warning");
+    EXPECT_EQ(window.boxes[0].text, kWarning);
+    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_EQ(driver.LastPreflight(), PreflightOutcome::SuiteRunning);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, SuiteRunning, testing::Values("tessara.exe", "TESSARA.EXE"));
+
+TEST(SuiteRunningCheck, ANameThatOnlyContainsTheSuitesDoesNotCount) {
+    CSuite suite;
+    CRunningProgram other(suite.Scratch(""), "xtessara.exe");
+    StartupPaths paths = suite.Paths();
+    paths.suiteImageName = kSuiteImageName;
+    CRecordingWindow window;
+    CUpdateDriver driver(window, paths);
+    driver.FormShow();
+    ASSERT_FALSE(window.journal.empty());
+    EXPECT_EQ(window.journal[0], kSuiteCheck + "OK");
+}
+
+TEST(Console, SuccessfulUpdate) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    const ConsoleResult result = RunUpdater(suite);
+    const std::string work = suite.WorkDir();
+    std::vector<std::string> expected = PreflightLines(suite, 237, "238_RAR [OK]");
+    for (const std::string& line :
+         {std::string("Створення тимчасового каталога"), work,
+          std::string("Наявність архиватора RAR...[OK]"), std::string("Копіювання пакету"),
+          work + "/238.rar", std::string("Розпаковка пакету...[OK]"),
+          std::string("Встановлення оновлення"), std::string("up.2026.05.03.lsql"),
+          std::string("up.99.238.lsql"), std::string("list.fr3...[OK]"),
+          std::string("tessara.exe...[OK]"), std::string("Оновлення завершене успішно")}) {
+        expected.push_back(line);
+    }
+    EXPECT_EQ(result.out, expected);
+    EXPECT_TRUE(result.err.empty());
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
+              (std::vector<std::string>{"238"}));
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
+}
+
+TEST(Console, NothingToInstall) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 238, {{238, ContentPackage(238)}});
+    const ConsoleResult result = RunUpdater(suite);
+    std::vector<std::string> expected = PreflightLines(suite, 238, "238_RAR");
+    expected.push_back("Версія БД більша за номер пакета оновлень");
+    expected.push_back("Оновлення не можливо!!!");
+    EXPECT_EQ(result.out, expected);
+    EXPECT_TRUE(result.err.empty());
+    EXPECT_EQ(result.status, 3);
+}
+
+TEST(Console, DatabaseTooOldCannotStart) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 236, {{238, ContentPackage(238)}});
+    const ConsoleResult result = RunUpdater(suite);
+    std::vector<std::string> expected = PreflightLines(suite, 236, "238_RAR");
+    expected.push_back("Версія БД меньше номеру пакета оновлень");
+    expected.push_back("Оновлення не можливо!!!");
+    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.status, 2);
+}
+
+TEST(Console, WrongDatabasePath) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    const std::string missing = suite.File("missing.gdb");
+    suite.WriteIni("[Common]\r\nPathBaseGDB=" + missing + "\r\n");
+    const ConsoleResult result = RunUpdater(suite);
+    EXPECT_EQ(result.out,
+              (std::vector<std::string>{kSuiteCheck + "OK", "Підключення до бази даних", missing}));
+    ASSERT_EQ(result.err.size(), 1u);
+    EXPECT_EQ(result.err[0].rfind("I/O error during \"open\" operation", 0), 0u) << result.err[0];
+    EXPECT_EQ(result.err[0].back(), '.');
+    EXPECT_EQ(result.status, 2);
+}
+
+TEST(Console, SuiteRunning) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    CRunningProgram suiteProgram(suite.Scratch(""), "tessara.exe");
+    const ConsoleResult result = RunUpdater(suite);
+    EXPECT_EQ(result.out, (std::vector<std::string>{kSuiteCheck, "Программа запущена",
+                                                    "Оновлення не можливо!!!"}));
+    EXPECT_EQ(result.err, (std::vector<std::string>{kWarning}));
+    EXPECT_EQ(result.status, 2);
+}
+
+TEST(Console, FailedRunAndMissingArchiver) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {});
+    WriteFile(suite.Scratch("damaged.rar"), "not an archive");
+    suite.Pack({{238, suite.Scratch("damaged.rar")}}, BuiltProgram("tessara-updater"));
+    const ConsoleResult failed = RunUpdater(suite);
+    ASSERT_FALSE(failed.out.empty());
+    EXPECT_EQ(failed.out.back().rfind("Помилка при оновлені: ", 0), 0u) << failed.out.back();
+    EXPECT_EQ(failed.status, 1);
+
+    fs::remove(suite.File("rar"));
+    const ConsoleResult noArchiver = RunUpdater(suite);
+    ASSERT_GE(noArchiver.out.size(), 2u);
+    EXPECT_EQ(noArchiver.out[noArchiver.out.size() - 2], "Наявність архиватора RAR...");
+    EXPECT_EQ(noArchiver.out.back(), "error");
+    EXPECT_EQ(noArchiver.status, 2);
+}
+
+TEST(Console, ErrorDuringTheRun) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}, {240, ContentPackage(240)}});
+    const ConsoleResult result = RunUpdater(suite);
+    ASSERT_FALSE(result.out.empty());
+    EXPECT_EQ(result.out.back(), "Копіювання пакету");
+    EXPECT_EQ(result.err, (std::vector<std::string>{"Resource 239_RAR not found."}));
+    EXPECT_EQ(result.status, 1);
+}
+
+TEST(Console, FailedItemsGoToStandardError) {
+    CSuite suite;
+    PackageFiles files = ContentPackage(238);
+    files["up.2026.05.03.lsql"] += "insert into NO_SUCH_TABLE values (1);\r\n";
+    PrepareConsoleSuite(suite, 237, {{238, files}});
+    const ConsoleResult result = RunUpdater(suite);
+    EXPECT_EQ(result.out.back(), "Оновлення завершене успішно");
+    EXPECT_EQ(result.err, (std::vector<std::string>{"Не виконано елементів: 1, журнал: " +
+                                                    suite.WorkDir() + "/up.2026.05.03.lsql.log"}));
+    EXPECT_EQ(result.status, 0);
+}
+
+TEST(Console, HelpAndBadOptions) {
+    CSuite suite;
+    suite.Pack({}, BuiltProgram("tessara-updater"));
+    const ConsoleResult help = RunUpdater(suite, "--help");
+    EXPECT_EQ(help.status, 0);
+    ASSERT_FALSE(help.out.empty());
+    EXPECT_EQ(help.out[0], "Usage: tessara-updater [--console | --help]");
+    EXPECT_TRUE(help.err.empty());
+
+    const ConsoleResult bad = RunUpdater(suite, "--bogus");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_TRUE(bad.out.empty());
+    ASSERT_FALSE(bad.err.empty());
+    EXPECT_EQ(bad.err[0], "Usage: tessara-updater [--console | --help]");
+}

@@ -1,0 +1,185 @@
+// The checks made when the window is first shown, against real embedded databases and a real
+// packed updater.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/UpdateDriver.h"
+#include "platform/EmbeddedItems.h"
+#include "tests/app/RecordingWindow.h"
+#include "tests/app/Suite.h"
+
+namespace {
+
+const std::string kSuiteCheck = "Перевірка запущенної програми...";
+const std::string kConnecting = "Підключення до бази даних";
+const std::string kPackagesHeading = "Наявні пакети оновлення:";
+const std::string kTooOld = "Версія БД меньше номеру пакета оновлень";
+const std::string kTooNew = "Версія БД більша за номер пакета оновлень";
+const std::string kImpossible = "Оновлення не можливо!!!";
+
+class Preflight : public testing::Test {
+  protected:
+    // Packs the updater with the given package numbers (each a small package file).
+    void PackNumbers(const std::vector<int>& numbers) {
+        WriteFile(suite.Scratch("package.rar"), "Rar!\x1a\x07");
+        std::vector<std::pair<int, std::string>> packages;
+        for (const int number : numbers) {
+            packages.emplace_back(number, suite.Scratch("package.rar"));
+        }
+        suite.Pack(packages);
+    }
+
+    void Run() {
+        driver = std::make_unique<CUpdateDriver>(window, suite.Paths());
+        driver->FormShow();
+    }
+
+    std::vector<std::string> Head(const std::string& versionLine) const {
+        return {kSuiteCheck + "OK", kConnecting, suite.Database(), versionLine, kPackagesHeading};
+    }
+
+    CSuite suite;
+    CRecordingWindow window;
+    std::unique_ptr<CUpdateDriver> driver;
+};
+
+std::vector<std::string> Concat(std::vector<std::string> head,
+                                const std::vector<std::string>& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+}  // namespace
+
+TEST_F(Preflight, AdmitsTheVersionBelowTheSinglePackage) {
+    suite.CreateDatabase(237);
+    PackNumbers({238});
+    Run();
+    EXPECT_EQ(window.journal, Concat(Head("Версія бази даних: 237"), {"238_RAR [OK]"}));
+    EXPECT_EQ(window.journal.size(), 6u);
+    EXPECT_TRUE(window.ok.IsEnabled());
+    EXPECT_EQ(window.curVer.Caption(), "237");
+    EXPECT_EQ(window.actVer.Caption(), "238");
+    EXPECT_TRUE(window.boxes.empty());
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Admitted);
+    EXPECT_EQ(driver->DatabaseVersion(), 237);
+    EXPECT_EQ(driver->LowestPackage(), 238);
+    EXPECT_EQ(driver->HighestPackage(), 238);
+}
+
+TEST_F(Preflight, RefusesTheSameVersionAsThePackage) {
+    suite.CreateDatabase(238);
+    PackNumbers({238});
+    Run();
+    EXPECT_EQ(window.journal,
+              Concat(Head("Версія бази даних: 238"), {"238_RAR", kTooNew, kImpossible}));
+    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_TRUE(window.boxes.empty());
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::NothingToInstall);
+}
+
+TEST_F(Preflight, RefusesAVersionTwoBelowThePackage) {
+    suite.CreateDatabase(236);
+    PackNumbers({238});
+    Run();
+    EXPECT_EQ(window.journal,
+              Concat(Head("Версія бази даних: 236"), {"238_RAR", kTooOld, kImpossible}));
+    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::DatabaseTooOld);
+}
+
+TEST_F(Preflight, AdmitsAVersionOneBelowTheLowestOfSeveral) {
+    suite.CreateDatabase(236);
+    PackNumbers({237, 238, 239});
+    Run();
+    EXPECT_EQ(window.journal,
+              Concat(Head("Версія бази даних: 236"), {"237_RAR", "238_RAR", "239_RAR [OK]"}));
+    EXPECT_EQ(window.actVer.Caption(), "237 - 239");
+    EXPECT_TRUE(window.ok.IsEnabled());
+}
+
+TEST_F(Preflight, EmptyVersionsTableIsVersionZero) {
+    CreateDatabase(suite.Database(), {"create table versions (data integer, update_date date)"});
+    PackNumbers({238});
+    Run();
+    EXPECT_EQ(window.journal,
+              Concat(Head("Версія бази даних: 0"), {"238_RAR", kTooOld, kImpossible}));
+    EXPECT_EQ(window.curVer.Caption(), "0");
+    EXPECT_FALSE(window.ok.IsEnabled());
+}
+
+TEST_F(Preflight, NullNewestVersionIsZeroAndAdmitsPackageOne) {
+    CreateDatabase(suite.Database(), {"create table versions (data integer, update_date date)",
+                                      "insert into versions values (237, '2026-01-01')",
+                                      "insert into versions values (null, '2026-02-01')"});
+    PackNumbers({1});
+    Run();
+    EXPECT_EQ(window.journal, Concat(Head("Версія бази даних: 0"), {"1_RAR [OK]"}));
+    EXPECT_TRUE(window.ok.IsEnabled());
+}
+
+TEST_F(Preflight, NoPackageAtAll) {
+    suite.CreateDatabase(237);
+    suite.Pack({});
+    Run();
+    // Nothing between the heading and the gate, which finds the database beyond "package 0".
+    EXPECT_EQ(window.journal, Concat(Head("Версія бази даних: 237"), {kTooNew, kImpossible}));
+    EXPECT_EQ(window.actVer.Caption(), "0");
+    EXPECT_FALSE(window.ok.IsEnabled());
+}
+
+TEST_F(Preflight, WrongDatabasePathShowsTheClientsError) {
+    const std::string missing = suite.File("missing.gdb");
+    suite.WriteIni("[Common]\r\nPathBaseGDB=" + missing + "\r\n");
+    PackNumbers({238});
+    Run();
+    EXPECT_EQ(window.journal, (std::vector<std::string>{kSuiteCheck + "OK", kConnecting, missing}));
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].kind, MessageKind::Error);
+    EXPECT_EQ(window.boxes[0].title, kApplicationTitle);
+    const std::string& text = window.boxes[0].text;
+    EXPECT_EQ(text.rfind("I/O error during \"open\" operation for file", 0), 0u) << text;
+    EXPECT_NE(text.find(missing), std::string::npos) << text;
+    EXPECT_EQ(text.back(), '.');
+    EXPECT_NE(text[text.size() - 2], '.');
+    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_EQ(window.curVer.Caption(), "-");
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Failed);
+}
+
+TEST_F(Preflight, ServerNameIsUsedOnlyForANonZeroServerType) {
+    suite.CreateDatabase(237);
+    PackNumbers({238});
+    // Type 0: the server name plays no part and the local file opens.
+    suite.WriteIni("[Common]\r\nNameServer=127.0.0.1/1\r\nTypeServer=0\r\n");
+    Run();
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Admitted);
+    driver.reset();
+
+    // Type 1: the same name is the server, where nothing listens; the journal still shows the
+    // database path, not the connection string.
+    CRecordingWindow remote;
+    suite.WriteIni("[Common]\r\nNameServer= 127.0.0.1/1 \r\nTypeServer=1\r\n");
+    CUpdateDriver remoteDriver(remote, suite.Paths());
+    remoteDriver.FormShow();
+    ASSERT_EQ(remote.boxes.size(), 1u);
+    EXPECT_NE(remote.boxes[0].text.find("127.0.0.1"), std::string::npos) << remote.boxes[0].text;
+    EXPECT_EQ(remote.journal.back(), suite.Database());
+    EXPECT_FALSE(remote.ok.IsEnabled());
+}
+
+TEST_F(Preflight, PackageNameWithoutNumberStopsTheChecks) {
+    suite.CreateDatabase(237);
+    WriteFile(suite.Scratch("package.rar"), "Rar!");
+    WriteEmbeddedItems(
+        BuiltProgram("rar"),
+        {{"238_RAR", suite.Scratch("package.rar")}, {"ABC_RAR", suite.Scratch("package.rar")}},
+        suite.File("updater"));
+    Run();
+    EXPECT_EQ(window.journal, Concat(Head("Версія бази даних: 237"), {"238_RAR", "ABC_RAR"}));
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, "'ABC' is not a valid integer value.");
+    EXPECT_FALSE(window.ok.IsEnabled());
+}

@@ -1,0 +1,87 @@
+#pragma once
+// An IUpdaterWindow for tests: it keeps the journal as lines, the controls' states, the message
+// boxes shown and the control states seen at every message pump.
+
+#include <string>
+#include <vector>
+
+#include "app/UpdaterWindow.h"
+#include "tests/install/RecordingOwner.h"
+
+class CRecordingButton : public IButton {
+  public:
+    CRecordingButton(std::string caption, bool enabled)
+        : m_caption(std::move(caption)), m_enabled(enabled) {}
+    void SetVisible(bool visible) override { m_visible = visible; }
+    bool IsVisible() const override { return m_visible; }
+    void SetEnabled(bool enabled) override { m_enabled = enabled; }
+    bool IsEnabled() const override { return m_enabled; }
+    void SetCaption(const std::string& caption) override { m_caption = caption; }
+    std::string Caption() const override { return m_caption; }
+
+  private:
+    std::string m_caption;
+    bool m_enabled;
+    bool m_visible = true;
+};
+
+class CRecordingControl : public IControl {
+  public:
+    void SetVisible(bool visible) override { m_visible = visible; }
+    bool IsVisible() const override { return m_visible; }
+
+  private:
+    bool m_visible = true;
+};
+
+struct RecordedBox {
+    MessageKind kind;
+    std::string title;
+    std::string text;
+};
+
+// The controls that the run changes, as they were when messages were pumped.
+struct PumpState {
+    bool okEnabled;
+    std::string cancelCaption;
+    bool cancelEnabled;
+    bool updateVisible;
+    std::string updateCaption;
+    std::string lastLine;
+};
+
+class CRecordingWindow : public IUpdaterWindow {
+  public:
+    CRecordingWindow();
+
+    void AppendLine(const std::string& text) override { journal.push_back(text); }
+    void MarkLastLine(const std::string& suffix) override;
+    IButton& btOK() override { return ok; }
+    IButton& btCancel() override { return cancel; }
+    ILabel& lCurVer() override { return curVer; }
+    ILabel& lActVer() override { return actVer; }
+    IControl& plUp() override { return up; }
+    ILabel& lUpdate() override { return update; }
+    IProgressBar& ProgressBar2() override { return bar; }
+    ILabel& lTextFile() override { return textFile; }
+    ILabel& lFile() override { return file; }
+    ILabel& lUpdateTime() override { return updateTime; }
+    void ShowMessageBox(MessageKind kind, const std::string& title,
+                        const std::string& text) override {
+        boxes.push_back({kind, title, text});
+    }
+    void PumpMessages() override;
+    void ShowFailedItems(const std::vector<FailedItemsLog>& logs) override {
+        failedItems.push_back(logs);
+    }
+
+    std::vector<std::string> journal;
+    std::vector<RecordedBox> boxes;
+    std::vector<PumpState> pumps;
+    std::vector<std::vector<FailedItemsLog>> failedItems;  // one entry per call
+    CRecordingButton ok{"Оновить", false};
+    CRecordingButton cancel{"Зачинити", true};
+    CRecordingLabel curVer, actVer, update, textFile, file, updateTime;
+    CRecordingControl up;
+    CRecordingBar bar;
+};

@@ -1,0 +1,392 @@
+// The update run end to end: a real embedded database, an updater packed with tessara-pack from
+// generated package directories, the shipped rar in the program directory, a private temp path.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "app/UpdateDriver.h"
+#include "platform/EmbeddedItems.h"
+#include "tests/app/RecordingWindow.h"
+#include "tests/app/Suite.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kCreating = "Створення тимчасового каталога";
+const std::string kArchiverCheck = "Наявність архиватора RAR...";
+const std::string kCopying = "Копіювання пакету";
+const std::string kUnpacking = "Розпаковка пакету...";
+const std::string kInstalling = "Встановлення оновлення";
+const std::string kSucceeded = "Оновлення завершене успішно";
+const std::string kFailedPrefix = "Помилка при оновлені: ";
+
+class UpdateRun : public testing::Test {
+  protected:
+    // A suite at `version` with a program directory holding an old tessara.exe and a Reports
+    // directory, the archiver, and an updater carrying the packages.
+    void Prepare(int version, const std::vector<std::pair<int, PackageFiles>>& packages) {
+        suite.CreateDatabase(version);
+        fs::create_directories(suite.File("Reports"));
+        WriteFile(suite.File("tessara.exe"), "old program");
+        suite.InstallArchiver();
+        std::vector<std::pair<int, std::string>> items;
+        for (const auto& [number, files] : packages) {
+            items.emplace_back(number, suite.MakePackageDir(std::to_string(number), files));
+        }
+        suite.Pack(items);
+    }
+
+    // The pre-flight (which must admit the update) and the run; returns the run's lines.
+    std::vector<std::string> Run() {
+        driver = std::make_unique<CUpdateDriver>(window, suite.Paths());
+        driver->FormShow();
+        EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Admitted) << Journal();
+        const size_t preflightLines = window.journal.size();
+        driver->btOKClick();
+        return std::vector<std::string>(window.journal.begin() + preflightLines,
+                                        window.journal.end());
+    }
+
+    // Ends the driver's attachment before the test reads the database.
+    void Close() { driver.reset(); }
+
+    std::string Journal() const {
+        std::string text;
+        for (const std::string& line : window.journal) {
+            text += line + "\n";
+        }
+        return text;
+    }
+
+    std::string Work(const std::string& name) const { return suite.WorkDir() + "/" + name; }
+    std::string Version() const {
+        return QueryColumn(suite.Database(), "select data from versions").at(0);
+    }
+
+    std::vector<std::string> PackageBlock(int number) const {
+        return {kCopying,
+                Work(std::to_string(number) + ".rar"),
+                kUnpacking + "[OK]",
+                kInstalling,
+                "up.2026.05.03.lsql",
+                "up.99." + std::to_string(number) + ".lsql",
+                "list.fr3...[OK]",
+                "tessara.exe...[OK]"};
+    }
+
+    std::vector<std::string> Start() const {
+        return {kCreating, suite.WorkDir(), kArchiverCheck + "[OK]"};
+    }
+
+    // After a package's installation the bar is hidden with the labels; a run that failed
+    // before installing leaves it as it was before the run (visible).
+    void ExpectControlsAfterRun(bool installed = true) const {
+        EXPECT_FALSE(window.ok.IsVisible());
+        EXPECT_EQ(window.cancel.Caption(), "Зачинити");
+        EXPECT_TRUE(window.cancel.IsEnabled());
+        EXPECT_FALSE(window.update.IsVisible());
+        EXPECT_EQ(window.bar.IsVisible(), !installed);
+        EXPECT_FALSE(window.textFile.IsVisible());
+        EXPECT_FALSE(window.file.IsVisible());
+    }
+
+    CSuite suite;
+    CRecordingWindow window;
+    std::unique_ptr<CUpdateDriver> driver;
+};
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+PackageFiles Without(PackageFiles files, const std::string& name) {
+    files.erase(name);
+    return files;
+}
+
+}  // namespace
+
+TEST_F(UpdateRun, OnePackageIsInstalledCompletely) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    const std::vector<std::string> lines = Run();
+    EXPECT_EQ(lines, Concat(Concat(Start(), PackageBlock(238)), {kSucceeded})) << Journal();
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Succeeded);
+    ExpectControlsAfterRun();
+    EXPECT_TRUE(window.up.IsVisible());
+    EXPECT_TRUE(window.boxes.empty());
+    EXPECT_TRUE(window.failedItems.empty());
+    // The run's labels keep what the pre-flight set.
+    EXPECT_EQ(window.curVer.Caption(), "237");
+
+    // While messages were pumped, neither button could start or end anything.
+    ASSERT_FALSE(window.pumps.empty());
+    EXPECT_EQ(window.pumps.front().updateCaption, "Підготовка оновлення");
+    EXPECT_TRUE(window.pumps.front().updateVisible);
+    for (const PumpState& state : window.pumps) {
+        EXPECT_FALSE(state.okEnabled);
+        EXPECT_FALSE(state.cancelEnabled);
+        EXPECT_EQ(state.cancelCaption, "Відмінити");
+    }
+
+    // Handled database files are renamed, the package file is gone, the rest stays as unpacked.
+    for (const char* name :
+         {"up.2026.05.03.l~lsql", "up.99.238.l~lsql", "23801.~r", "23801.~u", "23802.~r",
+          "INFO_DOC.NOTE.ID 10.~blo", "tessara.exe", "Reports/list.fr3"}) {
+        EXPECT_TRUE(fs::exists(Work(name))) << name;
+    }
+    for (const char* name : {"238.rar", "up.99.238.lsql", "23801.r", "INFO_DOC.NOTE.ID 10.blo"}) {
+        EXPECT_FALSE(fs::exists(Work(name))) << name;
+    }
+    struct stat info {};
+    ASSERT_EQ(stat(suite.WorkDir().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
+    EXPECT_EQ(ReadFile(suite.File("Reports/list.fr3")), "template of 238");
+
+    Close();
+    EXPECT_EQ(Version(), "238");
+    EXPECT_EQ(QueryColumn(suite.Database(), "select name from ARTICLE order by id"),
+              (std::vector<std::string>{"first of 238", "second of 238"}));
+    EXPECT_EQ(QueryBlob(suite.Database(), "select note from ARTICLE where id = 23801"),
+              "plain document of 238");
+    EXPECT_EQ(QueryBlob(suite.Database(), "select note_u from ARTICLE where id = 23801"),
+              ContentPackage(238).at("23801.u"));
+    EXPECT_EQ(QueryBlob(suite.Database(), "select note from ARTICLE where id = 23802"), "");
+    EXPECT_EQ(QueryBlob(suite.Database(), "select NOTE from INFO_DOC where ID = 10"),
+              "blob value of 238");
+}
+
+TEST_F(UpdateRun, TwoPackagesInOneRun) {
+    Prepare(237, {{238, ContentPackage(238)}, {239, ContentPackage(239)}});
+    const std::vector<std::string> lines = Run();
+    EXPECT_EQ(lines,
+              Concat(Concat(Concat(Start(), PackageBlock(238)), PackageBlock(239)), {kSucceeded}))
+        << Journal();
+    ExpectControlsAfterRun();
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 239");
+    Close();
+    EXPECT_EQ(Version(), "239");
+    EXPECT_EQ(QueryColumn(suite.Database(), "select id from ARTICLE order by id"),
+              (std::vector<std::string>{"23801", "23802", "23901", "23902"}));
+    EXPECT_EQ(QueryBlob(suite.Database(), "select NOTE from INFO_DOC where ID = 10"),
+              "blob value of 239");
+}
+
+TEST_F(UpdateRun, MissingPackageInTheRangeEndsTheRunWithAnErrorBox) {
+    Prepare(237, {{238, ContentPackage(238)}, {240, ContentPackage(240)}});
+    const std::vector<std::string> lines = Run();
+    EXPECT_EQ(lines, Concat(Concat(Start(), PackageBlock(238)), {kCopying})) << Journal();
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].kind, MessageKind::Error);
+    EXPECT_EQ(window.boxes[0].text, "Resource 239_RAR not found.");
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Aborted);
+    // The controls stay as they were at that moment.
+    EXPECT_TRUE(window.ok.IsVisible());
+    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_EQ(window.cancel.Caption(), "Відмінити");
+    EXPECT_TRUE(window.cancel.IsEnabled());
+    Close();
+    EXPECT_EQ(Version(), "238");
+    EXPECT_EQ(QueryColumn(suite.Database(), "select count(*) from ARTICLE where id > 24000"),
+              (std::vector<std::string>{"0"}));
+}
+
+class MissingArchiver : public UpdateRun, public testing::WithParamInterface<bool> {};
+
+TEST_P(MissingArchiver, EndsTheRunBeforeAnyPackage) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    fs::remove(suite.File("rar"));
+    if (GetParam()) {
+        fs::create_directory(suite.File("rar"));
+    }
+    const std::vector<std::string> lines = Run();
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{kCreating, suite.WorkDir(), kArchiverCheck, "error"}));
+    EXPECT_EQ(driver->LastRun(), RunOutcome::NotStarted);
+    EXPECT_FALSE(fs::exists(Work("238.rar")));
+    EXPECT_TRUE(window.ok.IsVisible());
+    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_EQ(window.cancel.Caption(), "Відмінити");
+    EXPECT_TRUE(window.cancel.IsEnabled());
+    EXPECT_TRUE(window.boxes.empty());
+    Close();
+    EXPECT_EQ(Version(), "237");
+}
+
+INSTANTIATE_TEST_SUITE_P(NoFileOrDirectory, MissingArchiver, testing::Bool());
+
+TEST_F(UpdateRun, ArchiverThatCannotBeStartedGivesTheFailureLine) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    WriteFile(suite.File("rar"), "not a program");
+    chmod(suite.File("rar").c_str(), 0644);
+    const std::vector<std::string> lines = Run();
+    EXPECT_EQ(lines, Concat(Start(),
+                            {kCopying, Work("238.rar"), kUnpacking, "error", kFailedPrefix + "-1"}))
+        << Journal();
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Failed);
+    EXPECT_EQ(driver->FailureCode(), -1);
+    ExpectControlsAfterRun(false);
+    EXPECT_TRUE(fs::exists(Work("238.rar")));  // kept for inspection
+    Close();
+    EXPECT_EQ(Version(), "237");
+}
+
+TEST_F(UpdateRun, DamagedPackageIsNotInstalled) {
+    Prepare(237, {});
+    WriteFile(suite.Scratch("damaged.rar"), "this is not a RAR archive at all");
+    suite.Pack({{238, suite.Scratch("damaged.rar")}});
+    const std::vector<std::string> lines = Run();
+    ASSERT_EQ(lines.size(), 8u) << Journal();
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 7),
+              Concat(Start(), {kCopying, Work("238.rar"), kUnpacking + "[OK]", "error"}));
+    const int code = driver->FailureCode();
+    EXPECT_GT(code, 0);
+    EXPECT_EQ(lines.back(), kFailedPrefix + std::to_string(code));
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Failed);
+    ExpectControlsAfterRun(false);
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "old program");
+    EXPECT_TRUE(fs::exists(Work("238.rar")));
+    Close();
+    EXPECT_EQ(Version(), "237");
+}
+
+TEST_F(UpdateRun, CleanUpEmptiesReportsButKeepsSubdirectoriesAndLinkedDirectories) {
+    Prepare(237, {{238, Without(ContentPackage(238), "Reports/list.fr3")}});
+    // What an earlier run left, and a link to a directory of someone else's files.
+    fs::create_directories(Work("Reports"));
+    fs::create_directories(Work("Report"));
+    fs::create_directories(Work("keep"));
+    fs::create_directories(suite.Scratch("outside"));
+    WriteFile(Work("stale.txt"), "stale");
+    WriteFile(Work("Reports/old.fr3"), "old template");
+    WriteFile(Work("Report/r.txt"), "r");
+    WriteFile(Work("keep/k.txt"), "k");
+    WriteFile(suite.Scratch("outside/outside.txt"), "not ours to delete");
+    fs::create_directory_symlink(suite.Scratch("outside"), Work("up"));
+
+    const std::vector<std::string> lines = Run();
+    EXPECT_EQ(lines.back(), kSucceeded) << Journal();
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find("old.fr3"), std::string::npos) << line;
+    }
+    EXPECT_FALSE(fs::exists(suite.File("Reports/old.fr3")));
+    EXPECT_FALSE(fs::exists(Work("Reports/old.fr3")));
+    EXPECT_FALSE(fs::exists(Work("stale.txt")));
+    EXPECT_FALSE(fs::exists(Work("Report/r.txt")));
+    EXPECT_TRUE(fs::exists(Work("keep/k.txt")));
+    EXPECT_TRUE(fs::is_directory(Work("Reports")));
+    EXPECT_EQ(ReadFile(suite.Scratch("outside/outside.txt")), "not ours to delete");
+}
+
+TEST_F(UpdateRun, LinkPlantedAtTheWorkDirectoryIsNotTouched) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    fs::create_directories(suite.Scratch("victim"));
+    WriteFile(suite.Scratch("victim/v.txt"), "victim's file");
+    fs::create_directory_symlink(suite.Scratch("victim"), suite.WorkDir());
+
+    const std::vector<std::string> lines = Run();
+    EXPECT_EQ(lines, (std::vector<std::string>{kCreating, "error"}));
+    EXPECT_EQ(driver->LastRun(), RunOutcome::NotStarted);
+    EXPECT_TRUE(fs::is_symlink(suite.WorkDir()));
+    EXPECT_EQ(ReadFile(suite.Scratch("victim/v.txt")), "victim's file");
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(suite.Scratch("victim")), fs::directory_iterator()),
+        1);
+    EXPECT_FALSE(window.ok.IsEnabled());
+    Close();
+    EXPECT_EQ(Version(), "237");
+}
+
+TEST_F(UpdateRun, WorkDirectoryOfAnotherUserIsNotTouched) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give a directory to another user";
+    }
+    Prepare(237, {{238, ContentPackage(238)}});
+    fs::create_directories(suite.WorkDir());
+    WriteFile(Work("theirs.txt"), "their file");
+    ASSERT_EQ(chown(suite.WorkDir().c_str(), 65534, 65534), 0);
+
+    const std::vector<std::string> lines = Run();
+    EXPECT_EQ(lines, (std::vector<std::string>{kCreating, "error"}));
+    EXPECT_EQ(ReadFile(Work("theirs.txt")), "their file");
+    EXPECT_FALSE(fs::exists(Work("238.rar")));
+}
+
+TEST_F(UpdateRun, ExistingWorkDirectoryIsMadePrivate) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    fs::create_directories(suite.WorkDir());
+    chmod(suite.WorkDir().c_str(), 0777);
+    EXPECT_EQ(Run().back(), kSucceeded);
+    struct stat info {};
+    ASSERT_EQ(stat(suite.WorkDir().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(UpdateRun, DamagedEmbeddedItemIsNeverUnpacked) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    {
+        const CEmbeddedItems items(suite.File("updater"));
+        const EmbeddedItem* item = items.Find("238_RAR");
+        ASSERT_NE(item, nullptr);
+        std::fstream file(suite.File("updater"), std::ios::in | std::ios::out | std::ios::binary);
+        const auto at = static_cast<std::streamoff>(item->offset + item->size / 2);
+        file.seekg(at);
+        char byte = 0;
+        file.get(byte);
+        file.seekp(at);
+        file.put(static_cast<char>(byte ^ 0x5A));
+    }
+    const std::vector<std::string> lines = Run();
+    EXPECT_EQ(lines, Concat(Start(), {kCopying})) << Journal();
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].kind, MessageKind::Error);
+    EXPECT_NE(window.boxes[0].text.find("238_RAR"), std::string::npos) << window.boxes[0].text;
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Aborted);
+    EXPECT_FALSE(fs::exists(Work("238.rar")));
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "old program");
+    Close();
+    EXPECT_EQ(Version(), "237");
+}
+
+TEST_F(UpdateRun, FailedCopyKeepsWhatStoodAtTheDestination) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    // "Reports" in the program directory is a file: the template cannot go below it.
+    fs::remove(suite.File("Reports"));
+    WriteFile(suite.File("Reports"), "keep me");
+    const std::vector<std::string> lines = Run();
+    ASSERT_GE(lines.size(), 4u);
+    const std::vector<std::string> tail(lines.end() - 4, lines.end());
+    EXPECT_EQ(tail[0], "list.fr3...");
+    EXPECT_EQ(tail[1].rfind("error (20) ", 0), 0u) << tail[1];
+    EXPECT_EQ(tail[2], "tessara.exe...[OK]");
+    EXPECT_EQ(tail[3], kSucceeded);
+    EXPECT_EQ(ReadFile(suite.File("Reports")), "keep me");
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
+}
+
+TEST_F(UpdateRun, FailedStatementsAreOfferedBesideTheJournal) {
+    PackageFiles files = ContentPackage(238);
+    files["up.2026.05.03.lsql"] +=
+        "insert into NO_SUCH_TABLE values (1);\r\nupdate ARTICLE set nosuchcolumn = 1;\r\n";
+    Prepare(237, {{238, files}});
+    const std::vector<std::string> lines = Run();
+    // The journal is the same as for a clean run.
+    EXPECT_EQ(lines, Concat(Concat(Start(), PackageBlock(238)), {kSucceeded})) << Journal();
+    const std::string log = Work("up.2026.05.03.lsql.log");
+    ASSERT_EQ(window.failedItems.size(), 1u);
+    ASSERT_EQ(window.failedItems[0].size(), 1u);
+    EXPECT_EQ(window.failedItems[0][0].path, log);
+    EXPECT_EQ(window.failedItems[0][0].count, 2);
+    EXPECT_EQ(CountLogEntries(log), 2);
+    EXPECT_NE(ReadFile(log).find("NO_SUCH_TABLE"), std::string::npos);
+    Close();
+    EXPECT_EQ(Version(), "238");
+}

@@ -1,0 +1,254 @@
+// The Qt window TForm1 under the offscreen platform: its controls as designed, the journal in
+// its text box, Esc, and the driver behind the buttons.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+
+#include "app/Main.h"
+#include "app/MessageBoxes.h"
+#include "tests/app/Suite.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+template <typename T>
+T* Control(QWidget& form, const char* name) {
+    T* control = form.findChild<T*>(name);
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+}
+
+std::string Text(const QLabel* label) {
+    return label->text().toStdString();
+}
+
+std::string Text(const QPushButton* button) {
+    return button->text().toStdString();
+}
+
+}  // namespace
+
+TEST(Window, ControlsAsDesigned) {
+    CSuite suite;
+    TForm1 form(suite.Paths());
+    EXPECT_EQ(form.windowTitle().toStdString(), "Оновлення");
+    EXPECT_EQ(form.size(), QSize(635, 456));
+    EXPECT_EQ(form.font().family().toStdString(), "Tahoma");
+    EXPECT_EQ(form.font().pointSize(), 8);
+
+    struct LabelSpec {
+        const char* name;
+        const char* caption;
+        bool bold;
+        bool visible;
+        QPoint position;
+    };
+    const LabelSpec labels[] = {
+        {"Label1", "Поточна версія", true, true, {16, 6}},
+        {"lCurVer", "-", true, true, {143, 5}},
+        {"Label2", "Доступна версія", true, true, {16, 6}},
+        {"lActVer", "-", true, true, {143, 6}},
+        {"lUpdate", "Встановлення оновлення", true, false, {17, 24}},
+        {"lTextFile", "Обробока файла:", false, false, {17, 64}},
+        {"lFile", "lFile", false, false, {17, 80}},
+        {"lUpdateTime", "--:--", false, false, {601, 21}},
+    };
+    for (const LabelSpec& spec : labels) {
+        SCOPED_TRACE(spec.name);
+        const QLabel* label = Control<QLabel>(form, spec.name);
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(Text(label), spec.caption);
+        EXPECT_EQ(label->font().bold(), spec.bold);
+        EXPECT_EQ(!label->isHidden(), spec.visible);
+        EXPECT_EQ(label->pos(), spec.position);
+    }
+    for (const char* name : {"lCurVer", "lActVer"}) {
+        const QLabel* label = Control<QLabel>(form, name);
+        EXPECT_EQ(label->width(), 191) << name;
+        EXPECT_TRUE(label->alignment() & Qt::AlignRight) << name;
+    }
+    EXPECT_TRUE(Control<QLabel>(form, "lUpdateTime")->alignment() & Qt::AlignRight);
+
+    const QPushButton* ok = Control<QPushButton>(form, "btOK");
+    EXPECT_EQ(Text(ok), "Оновить");
+    EXPECT_FALSE(ok->isEnabled());
+    EXPECT_FALSE(ok->isHidden());
+    EXPECT_EQ(ok->geometry(), QRect(467, 9, 75, 25));
+    const QPushButton* cancel = Control<QPushButton>(form, "btCancel");
+    EXPECT_EQ(Text(cancel), "Зачинити");
+    EXPECT_TRUE(cancel->isEnabled());
+    EXPECT_EQ(cancel->geometry(), QRect(555, 9, 75, 25));
+
+    const QProgressBar* bar = Control<QProgressBar>(form, "ProgressBar2");
+    EXPECT_EQ(bar->geometry(), QRect(17, 40, 604, 17));
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_FALSE(bar->isHidden());
+
+    // Panels from top to bottom fill the client area.
+    EXPECT_EQ(Control<QWidget>(form, "plInfo")->geometry(), QRect(0, 0, 635, 256));
+    EXPECT_EQ(Control<QWidget>(form, "Panel3")->geometry(), QRect(0, 256, 635, 46));
+    EXPECT_EQ(Control<QWidget>(form, "Panel4")->height(), 22);
+    EXPECT_EQ(Control<QWidget>(form, "Panel5")->height(), 22);
+    EXPECT_EQ(Control<QWidget>(form, "plUp")->geometry(), QRect(0, 302, 635, 112));
+    EXPECT_FALSE(Control<QWidget>(form, "plUp")->isHidden());
+    EXPECT_EQ(Control<QWidget>(form, "Panel2")->geometry(), QRect(0, 414, 635, 42));
+
+    const QPlainTextEdit* memo = Control<QPlainTextEdit>(form, "Memo2");
+    EXPECT_EQ(memo->geometry(), QRect(46, 22, 564, 219));
+    EXPECT_TRUE(memo->toPlainText().isEmpty());
+    EXPECT_FALSE(memo->isReadOnly());
+    EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(memo->palette().color(QPalette::Base), memo->palette().color(QPalette::ToolTipBase));
+
+    EXPECT_TRUE(Control<QWidget>(form, "lFailures")->isHidden());
+    EXPECT_TRUE(Control<QWidget>(form, "btLog")->isHidden());
+}
+
+TEST(Window, AnchoredControlsFollowTheWindowSize) {
+    CSuite suite;
+    CMessageBoxRecorder boxes;  // no database here: the pre-flight ends in an error box
+    TForm1 form(suite.Paths());
+    form.show();
+    const QLabel* time = Control<QLabel>(form, "lUpdateTime");
+    const int timeRight = time->geometry().right();
+    form.resize(835, 556);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Control<QPushButton>(form, "btOK")->geometry(), QRect(667, 9, 75, 25));
+    EXPECT_EQ(Control<QPushButton>(form, "btCancel")->geometry(), QRect(755, 9, 75, 25));
+    EXPECT_EQ(Control<QPlainTextEdit>(form, "Memo2")->geometry(), QRect(46, 22, 764, 319));
+    EXPECT_EQ(Control<QProgressBar>(form, "ProgressBar2")->geometry(), QRect(17, 40, 804, 17));
+    EXPECT_EQ(time->geometry().right(), timeRight + 200);
+    EXPECT_EQ(Control<QWidget>(form, "Panel2")->geometry(), QRect(0, 514, 835, 42));
+    EXPECT_EQ(Control<QWidget>(form, "plUp")->geometry(), QRect(0, 402, 835, 112));
+
+    // A longer estimate grows to the left: the right edge stays.
+    form.lUpdateTime().SetCaption("01:23:45");
+    EXPECT_EQ(time->geometry().right(), timeRight + 200);
+}
+
+TEST(Window, JournalLinesAndMarks) {
+    CSuite suite;
+    TForm1 form(suite.Paths());
+    form.AppendLine("A");
+    form.MarkLastLine("[OK]");
+    form.AppendLine("B");
+    EXPECT_EQ(form.JournalText(), "A[OK]\r\nB\r\n");
+    EXPECT_EQ(Control<QPlainTextEdit>(form, "Memo2")->toPlainText().toStdString(), "A[OK]\nB");
+}
+
+TEST(Window, ProgressBarKeepsItsRange) {
+    CSuite suite;
+    TForm1 form(suite.Paths());
+    IProgressBar& bar = form.ProgressBar2();
+    const QProgressBar* widget = Control<QProgressBar>(form, "ProgressBar2");
+    bar.SetMaximum(4);
+    bar.SetPosition(9);
+    EXPECT_EQ(bar.Position(), 4);
+    EXPECT_EQ(widget->value(), 4);
+    EXPECT_EQ(widget->maximum(), 4);
+    // An empty phase shows an empty bar, not a "busy" one.
+    bar.SetMaximum(0);
+    EXPECT_EQ(bar.Position(), 0);
+    EXPECT_EQ(widget->value(), 0);
+    EXPECT_GT(widget->maximum(), widget->minimum());
+}
+
+TEST(Window, EscPressesTheCancelButton) {
+    CSuite suite;
+    CMessageBoxRecorder boxes;  // no database here: the pre-flight ends in an error box
+    TForm1 form(suite.Paths());
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+
+    // Disabled, it does nothing.
+    form.btCancel().SetEnabled(false);
+    QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+
+    form.btCancel().SetEnabled(true);
+    QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_FALSE(form.isVisible());
+}
+
+TEST(Window, PreflightRunsOnceOnFirstShow) {
+    CSuite suite;
+    const std::string missing = suite.File("missing.gdb");
+    suite.WriteIni("[Common]\r\nPathBaseGDB=" + missing + "\r\n");
+    CMessageBoxRecorder boxes;
+    TForm1 form(suite.Paths());
+    EXPECT_TRUE(form.JournalLines().empty());
+    form.show();
+    EXPECT_EQ(form.JournalLines(),
+              (std::vector<std::string>{"Перевірка запущенної програми...OK",
+                                        "Підключення до бази даних", missing}));
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].kind, MessageKind::Error);
+    EXPECT_EQ(boxes.Boxes()[0].title, "Оновлення");
+    EXPECT_EQ(boxes.Boxes()[0].text.back(), '.');
+    EXPECT_FALSE(Control<QPushButton>(form, "btOK")->isEnabled());
+
+    form.hide();
+    form.show();
+    EXPECT_EQ(form.JournalLines().size(), 3u);
+    EXPECT_EQ(boxes.Boxes().size(), 1u);
+}
+
+TEST(Window, UpdateThroughTheButtons) {
+    CSuite suite;
+    suite.CreateDatabase(237);
+    fs::create_directories(suite.File("Reports"));
+    suite.InstallArchiver();
+    PackageFiles files = ContentPackage(238);
+    files["up.2026.05.03.lsql"] += "insert into NO_SUCH_TABLE values (1);\r\n";
+    suite.Pack({{238, suite.MakePackageDir("238", files)}});
+
+    CMessageBoxRecorder boxes;
+    TForm1 form(suite.Paths());
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QPushButton* ok = Control<QPushButton>(form, "btOK");
+    ASSERT_TRUE(ok->isEnabled()) << form.JournalText();
+    EXPECT_EQ(Text(Control<QLabel>(form, "lCurVer")), "237");
+    EXPECT_EQ(Text(Control<QLabel>(form, "lActVer")), "238");
+
+    QTest::mouseClick(ok, Qt::LeftButton);
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_EQ(form.JournalLines().back(), "Оновлення завершене успішно") << form.JournalText();
+    EXPECT_TRUE(ok->isHidden());
+    const QPushButton* cancel = Control<QPushButton>(form, "btCancel");
+    EXPECT_EQ(Text(cancel), "Зачинити");
+    EXPECT_TRUE(cancel->isEnabled());
+    for (const char* name : {"lUpdate", "ProgressBar2", "lTextFile", "lFile", "lUpdateTime"}) {
+        EXPECT_TRUE(Control<QWidget>(form, name)->isHidden()) << name;
+    }
+    EXPECT_EQ(ReadFile(suite.File("Reports/list.fr3")), "template of 238");
+
+    // The failed statement is not in the journal; the window offers its log.
+    const QLabel* failures = Control<QLabel>(form, "lFailures");
+    EXPECT_FALSE(failures->isHidden());
+    EXPECT_EQ(Text(failures), "Не виконано елементів: 1");
+    QPushButton* log = Control<QPushButton>(form, "btLog");
+    ASSERT_FALSE(log->isHidden());
+    QTest::mouseClick(log, Qt::LeftButton);
+    const QDialog* dialog = form.findChild<QDialog*>("dlgLog");
+    ASSERT_NE(dialog, nullptr);
+    const QPlainTextEdit* text = dialog->findChild<QPlainTextEdit*>("edLog");
+    ASSERT_NE(text, nullptr);
+    EXPECT_TRUE(text->toPlainText().contains("NO_SUCH_TABLE"));
+
+    QTest::mouseClick(const_cast<QPushButton*>(cancel), Qt::LeftButton);
+    EXPECT_FALSE(form.isVisible());
+}
