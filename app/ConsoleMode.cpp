@@ -1,6 +1,7 @@
 #include "app/ConsoleMode.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <ostream>
 
@@ -63,13 +64,15 @@ class CConsoleBar : public IProgressBar {
 };
 
 // Message texts may span lines (database errors do); standard error gets one line per box.
-std::string OneLine(std::string text) {
-    for (char& c : text) {
-        if (c == '\r' || c == '\n') {
-            c = ' ';
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            continue;  // CR LF is one break
         }
+        line += text[i] == '\r' || text[i] == '\n' ? ' ' : text[i];
     }
-    return text;
+    return line;
 }
 
 }  // namespace
@@ -92,24 +95,37 @@ CConsoleWindow::CConsoleWindow(std::ostream& out, std::ostream& err)
 CConsoleWindow::~CConsoleWindow() = default;
 
 void CConsoleWindow::AppendLine(const std::string& text) {
-    if (m_hasOpenLine) {
-        m_out << m_openLine << '\n';
-    }
+    WriteOpenLine();
     m_openLine = text;
     m_hasOpenLine = true;
 }
 
 void CConsoleWindow::MarkLastLine(const std::string& suffix) {
+    // Normally the line is still open. A mark that came after its line went out goes out on its
+    // own rather than repeating the line.
     m_openLine += suffix;
     m_hasOpenLine = true;
 }
 
+void CConsoleWindow::PumpMessages() {
+    // Long steps pump after every item: the line in hand goes out now, not after the step.
+    WriteOpenLine();
+}
+
 void CConsoleWindow::Finish() {
-    if (m_hasOpenLine) {
-        m_out << m_openLine << '\n';
-        m_hasOpenLine = false;
-    }
+    WriteOpenLine();
     m_out.flush();
+}
+
+void CConsoleWindow::WriteOpenLine() {
+    if (!m_hasOpenLine) {
+        return;
+    }
+    // Flushed line by line, so that a log or a terminal follows the run while it goes on.
+    m_out << m_openLine << '\n';
+    m_out.flush();
+    m_openLine.clear();
+    m_hasOpenLine = false;
 }
 
 IButton& CConsoleWindow::btOK() {
@@ -144,12 +160,13 @@ ILabel& CConsoleWindow::lUpdateTime() {
 }
 
 void CConsoleWindow::ShowMessageBox(MessageKind, const std::string&, const std::string& text) {
-    m_out.flush();
+    // The journal line before the box comes first when both streams go to one place.
+    WriteOpenLine();
     m_err << OneLine(text) << std::endl;
 }
 
 void CConsoleWindow::ShowFailedItems(const std::vector<FailedItemsLog>& logs) {
-    m_out.flush();
+    WriteOpenLine();
     for (const FailedItemsLog& log : logs) {
         m_err << "Не виконано елементів: " << log.count << ", журнал: " << log.path << std::endl;
     }
@@ -168,13 +185,37 @@ LaunchMode ParseArguments(const std::vector<std::string>& arguments) {
     return LaunchMode::Invalid;
 }
 
+std::string ArgumentError(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        if (argument != "--console" && argument != "--help" && argument != "-h") {
+            return "tessara-updater: unknown option '" + argument + "'";
+        }
+    }
+    return "tessara-updater: give one option at most";
+}
+
+bool WindowSystemAvailable() {
+#if defined(__unix__) && !defined(__APPLE__)
+    // An explicit platform (offscreen, a VNC server) or a display server to reach.
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return true;
+        }
+    }
+    return false;
+#else
+    return true;
+#endif
+}
+
 std::string UsageText() {
     return "Usage: tessara-updater [--console | --help]\n"
            "\n"
            "Installs the update packages carried by this program into the Tessara suite of its\n"
            "own directory (configuration lib.ini, archiver rar, the suite's database).\n"
            "\n"
-           "Without options the update window opens.\n"
+           "Without options the update window opens (this needs a display).\n"
            "  --console  run without a window: the checks and, when they admit it, the update;\n"
            "             journal lines on standard output, messages on standard error\n"
            "  --help     show this text\n"

@@ -15,6 +15,14 @@ enum class LaunchMode { Window, Console, Help, Invalid };
 // No arguments: the window; "--console"; "--help"; anything else is invalid.
 LaunchMode ParseArguments(const std::vector<std::string>& arguments);
 std::string UsageText();
+// One line saying what is wrong with arguments that ParseArguments finds invalid.
+std::string ArgumentError(const std::vector<std::string>& arguments);
+// Whether the window can be shown: without a display Qt would abort, so the entry says so and
+// points to --console instead.
+bool WindowSystemAvailable();
+inline constexpr char kNoDisplayText[] =
+    "tessara-updater: no display to show the window on; run it with --console to update "
+    "without a window";
 
 // Exit statuses of console mode.
 enum ConsoleExit : int {
@@ -26,7 +34,9 @@ enum ConsoleExit : int {
 };
 
 // A window without a screen: journal lines go to `out` once each, as soon as they can no longer
-// change (a line together with its mark); message box texts go to `err`, one line each.
+// change (a line together with its mark); message box texts go to `err`, one line each. A mark
+// always follows its line directly, so the open line is final once anything else happens: the
+// next line, a message pump, a message box.
 class CConsoleWindow : public IUpdaterWindow {
   public:
     CConsoleWindow(std::ostream& out, std::ostream& err);
@@ -49,10 +59,12 @@ class CConsoleWindow : public IUpdaterWindow {
     ILabel& lUpdateTime() override;
     void ShowMessageBox(MessageKind kind, const std::string& title,
                         const std::string& text) override;
-    void PumpMessages() override {}
+    void PumpMessages() override;
     void ShowFailedItems(const std::vector<FailedItemsLog>& logs) override;
 
   private:
+    void WriteOpenLine();
+
     struct Controls;
     std::ostream& m_out;
     std::ostream& m_err;

@@ -140,12 +140,10 @@ void CUpdateDriver::btOKClick() {
         m_run = RunOutcome::Aborted;
         m_running = false;
         ShowError(error.what());
-        return;
     }
     m_running = false;
-    if (m_run == RunOutcome::Succeeded || m_run == RunOutcome::Failed) {
-        CollectFailedItems();
-    }
+    // Also after an error box: packages installed before it may have left failed statements.
+    CollectFailedItems();
 }
 
 RunOutcome CUpdateDriver::RunUpdate() {
@@ -170,6 +168,12 @@ RunOutcome CUpdateDriver::RunUpdate() {
             break;
         case WorkDirectoryState::Missing:
             CreatePrivateDirectory(m_workDirectory);
+            // Someone may have planted a link at the name between the look and the creation
+            // (which then failed): that is no directory of ours either.
+            if (InspectWorkDirectory(m_workDirectory) == WorkDirectoryState::Unsafe) {
+                AppendLine("error");
+                return RunOutcome::NotStarted;
+            }
             break;
     }
     AppendLine(m_workDirectory);

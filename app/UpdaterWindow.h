@@ -41,7 +41,7 @@ class IUpdaterWindow : public IJournal {
                                 const std::string& text) = 0;
     virtual void PumpMessages() = 0;
 
-    // Called once after a run that reached its final line, with the update logs that hold
+    // Called once after a run (also one that an error ended), with the update logs that hold
     // failed items (statements, blob or document files); not called when there are none. The
     // journal does not mention these failures, so the window offers the logs beside it.
     virtual void ShowFailedItems(const std::vector<FailedItemsLog>& logs) = 0;

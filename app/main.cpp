@@ -1,6 +1,7 @@
 // The updater's entry: the window, or console mode without any window system.
 
 #include <QApplication>
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -19,13 +20,22 @@ int main(int argc, char** argv) {
             std::cout << UsageText();
             return 0;
         case LaunchMode::Invalid:
-            std::cerr << UsageText();
+            std::cerr << ArgumentError(arguments) << "\n\n" << UsageText();
             return kExitNotStarted;
         case LaunchMode::Console:
+#ifdef SIGPIPE
+            // A reader that goes away (| head) must not kill the run half-way through a
+            // package: the journal lines are then lost, the update goes on.
+            std::signal(SIGPIPE, SIG_IGN);
+#endif
             // No QApplication: console mode must work without a display.
             return RunConsole(StartupPaths::FromProcess(), std::cout, std::cerr);
         case LaunchMode::Window:
             break;
+    }
+    if (!WindowSystemAvailable()) {
+        std::cerr << kNoDisplayText << "\n";
+        return kExitNotStarted;
     }
 
     QApplication application(argc, argv);

@@ -9,8 +9,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
+#include "app/ConsoleMode.h"
 #include "app/UpdateDriver.h"
 #include "platform/Paths.h"
 #include "tests/app/RecordingWindow.h"
@@ -250,6 +252,40 @@ TEST(Console, FailedItemsGoToStandardError) {
     EXPECT_EQ(result.status, 0);
 }
 
+// Standard output and standard error into one stream, as `2>&1` gives them to a log file.
+TEST(ConsoleWindow, LinesGoOutOnceInOrderWhenTheyCanNoLongerChange) {
+    std::ostringstream both;
+    CConsoleWindow window(both, both);
+    window.AppendLine("Наявність архиватора RAR...");
+    EXPECT_EQ(both.str(), "");  // a mark may still come
+    window.MarkLastLine("[OK]");
+    window.AppendLine("Розпаковка пакету...");
+    window.MarkLastLine("[OK]");
+    EXPECT_EQ(both.str(), "Наявність архиватора RAR...[OK]\n");
+    // A long step pumps messages: what is in hand goes out before the step ends.
+    window.PumpMessages();
+    EXPECT_EQ(both.str(), "Наявність архиватора RAR...[OK]\nРозпаковка пакету...[OK]\n");
+    window.PumpMessages();
+    window.AppendLine("Копіювання пакету");
+    // The box's text follows the line before it, on one line however many lines it had.
+    window.ShowMessageBox(MessageKind::Error, kApplicationTitle,
+                          "I/O error\r\n-No such file\nor directory.");
+    window.Finish();
+    EXPECT_EQ(both.str(),
+              "Наявність архиватора RAR...[OK]\nРозпаковка пакету...[OK]\nКопіювання пакету\n"
+              "I/O error -No such file or directory.\n");
+}
+
+TEST(ConsoleWindow, FailedItemsFollowTheFinalLine) {
+    std::ostringstream both;
+    CConsoleWindow window(both, both);
+    window.AppendLine("Оновлення завершене успішно");
+    window.ShowFailedItems({{"/w/a.lsql.log", 2}});
+    window.Finish();
+    EXPECT_EQ(both.str(),
+              "Оновлення завершене успішно\nНе виконано елементів: 2, журнал: /w/a.lsql.log\n");
+}
+
 TEST(Console, HelpAndBadOptions) {
     CSuite suite;
     suite.Pack({}, BuiltProgram("tessara-updater"));
@@ -262,6 +298,32 @@ TEST(Console, HelpAndBadOptions) {
     const ConsoleResult bad = RunUpdater(suite, "--bogus");
     EXPECT_EQ(bad.status, 2);
     EXPECT_TRUE(bad.out.empty());
-    ASSERT_FALSE(bad.err.empty());
-    EXPECT_EQ(bad.err[0], "Usage: tessara-updater [--console | --help]");
+    ASSERT_GE(bad.err.size(), 3u);
+    EXPECT_EQ(bad.err[0], "tessara-updater: unknown option '--bogus'");
+    EXPECT_EQ(bad.err[2], "Usage: tessara-updater [--console | --help]");
+
+    const ConsoleResult twice = RunUpdater(suite, "--console --console");
+    EXPECT_EQ(twice.status, 2);
+    ASSERT_FALSE(twice.err.empty());
+    EXPECT_EQ(twice.err[0], "tessara-updater: give one option at most");
+
+    // The window without a display: a hint instead of Qt aborting the program.
+    const ConsoleResult window = RunUpdater(suite, "");
+    EXPECT_EQ(window.status, 2);
+    EXPECT_TRUE(window.out.empty());
+    EXPECT_EQ(window.err, (std::vector<std::string>{kNoDisplayText}));
+}
+
+TEST(Console, ReaderThatGoesAwayDoesNotStopTheUpdate) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    const std::string status = suite.Scratch("status.txt");
+    const std::string command = "cd / && { env -u DISPLAY TMPDIR=" + ShellQuote(suite.Tmp()) + " " +
+                                ShellQuote(suite.File("updater")) + " --console; echo $? >" +
+                                ShellQuote(status) + "; } | head -n 1 >/dev/null";
+    RunShell(command);
+    EXPECT_EQ(ReadFile(status), "0\n");
+    EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
+              (std::vector<std::string>{"238"}));
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
 }

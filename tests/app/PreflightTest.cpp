@@ -90,6 +90,16 @@ TEST_F(Preflight, RefusesAVersionTwoBelowThePackage) {
     EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::DatabaseTooOld);
 }
 
+TEST_F(Preflight, HighestVersionDoesNotWrapRoundToTooOld) {
+    // version + 1 overflows 32 bits; the database is beyond the package, not below it.
+    suite.CreateDatabase(2147483647);
+    PackNumbers({238});
+    Run();
+    EXPECT_EQ(window.journal,
+              Concat(Head("Версія бази даних: 2147483647"), {"238_RAR", kTooNew, kImpossible}));
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::NothingToInstall);
+}
+
 TEST_F(Preflight, AdmitsAVersionOneBelowTheLowestOfSeveral) {
     suite.CreateDatabase(236);
     PackNumbers({237, 238, 239});

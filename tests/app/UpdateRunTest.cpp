@@ -181,7 +181,9 @@ TEST_F(UpdateRun, TwoPackagesInOneRun) {
 }
 
 TEST_F(UpdateRun, MissingPackageInTheRangeEndsTheRunWithAnErrorBox) {
-    Prepare(237, {{238, ContentPackage(238)}, {240, ContentPackage(240)}});
+    PackageFiles first = ContentPackage(238);
+    first["up.2026.05.03.lsql"] += "insert into NO_SUCH_TABLE values (1);\r\n";
+    Prepare(237, {{238, first}, {240, ContentPackage(240)}});
     const std::vector<std::string> lines = Run();
     EXPECT_EQ(lines, Concat(Concat(Start(), PackageBlock(238)), {kCopying})) << Journal();
     ASSERT_EQ(window.boxes.size(), 1u);
@@ -193,6 +195,11 @@ TEST_F(UpdateRun, MissingPackageInTheRangeEndsTheRunWithAnErrorBox) {
     EXPECT_FALSE(window.ok.IsEnabled());
     EXPECT_EQ(window.cancel.Caption(), "Відмінити");
     EXPECT_TRUE(window.cancel.IsEnabled());
+    // The failed statement of the package installed before the error is still offered.
+    ASSERT_EQ(window.failedItems.size(), 1u);
+    ASSERT_EQ(window.failedItems[0].size(), 1u);
+    EXPECT_EQ(window.failedItems[0][0].path, Work("up.2026.05.03.lsql.log"));
+    EXPECT_EQ(window.failedItems[0][0].count, 1);
     Close();
     EXPECT_EQ(Version(), "238");
     EXPECT_EQ(QueryColumn(suite.Database(), "select count(*) from ARTICLE where id > 24000"),
