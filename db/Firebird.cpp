@@ -48,6 +48,17 @@ CDbError ToDbError(const FbException& e) {
     return CDbError(FormatStatus(e.getStatus()));
 }
 
+// True when the error vector of `status` holds `code` as one of its error codes.
+bool HasErrorCode(IStatus* status, ISC_STATUS code) {
+    const intptr_t* item = status->getErrors();
+    while (item && *item != isc_arg_end) {
+        if (item[0] == isc_arg_gds && item[1] == code)
+            return true;
+        item += item[0] == isc_arg_cstring ? 3 : 2;  // a counted string: length and pointer
+    }
+    return false;
+}
+
 // Calls `body`, turning the client library's exceptions into CDbError.
 template <typename Body>
 auto Guard(Body&& body) -> decltype(body()) {
@@ -349,10 +360,14 @@ struct CSqlStatement::Impl {
 
     IStatement* statement = nullptr;
     IMessageMetadata* inputMetadata = nullptr;
+    unsigned flags = 0;  // IStatement::getFlags of the prepared statement
     // The value set for each "?" position; monostate leaves it NULL.
     std::vector<std::variant<std::monostate, int32_t, ISC_QUAD>> values;
 
     ~Impl() { Free(); }
+
+    // The prepared statement yields rows and must be run through a cursor.
+    bool HasCursor() const { return (flags & IStatement::FLAG_HAS_CURSOR) != 0; }
 
     // Builds the server's text once per text.
     void Scan(const CSqlStatement& owner) {
@@ -378,6 +393,7 @@ struct CSqlStatement::Impl {
             statement = nullptr;
         }
         values.clear();
+        flags = 0;
     }
 };
 
@@ -438,6 +454,7 @@ void CSqlStatement::Prepare() {
             &status, transaction.Handle(), static_cast<unsigned>(impl.serverText.size()),
             impl.serverText.c_str(), kDialect, IStatement::PREPARE_PREFETCH_METADATA);
         impl.inputMetadata = impl.statement->getInputMetadata(&status);
+        impl.flags = impl.statement->getFlags(&status);
         impl.values.assign(impl.inputMetadata->getCount(&status), std::monostate{});
     });
 }
@@ -491,18 +508,28 @@ void CSqlStatement::Execute() {
 
     // Without parameters one call does it all; scripts run thousands of such statements.
     if (!impl.statement && impl.names.empty()) {
-        ITransaction* current = Guard([&] {
+        try {
             CStatus status;
-            return m_database.Attachment().Handle()->execute(
+            ITransaction* current = m_database.Attachment().Handle()->execute(
                 &status, transaction.Handle(), static_cast<unsigned>(impl.serverText.size()),
                 impl.serverText.c_str(), kDialect, nullptr, nullptr, nullptr, nullptr);
-        });
-        transaction.AdoptAfterExecute(current);
-        return;
+            transaction.AdoptAfterExecute(current);
+            return;
+        } catch (const FbException& e) {
+            // A query (SELECT, a selectable procedure, EXECUTE BLOCK with SUSPEND) is refused
+            // here for want of a place for its rows, before anything ran. It runs through a
+            // cursor below; any other statement keeps its error.
+            if (!HasErrorCode(e.getStatus(), isc_dsql_sqlda_err))
+                throw ToDbError(e);
+            const CDbError refused = ToDbError(e);
+            Prepare();
+            if (!impl.HasCursor() || !impl.values.empty())
+                throw refused;
+        }
     }
 
     Prepare();
-    ITransaction* current = Guard([&] {
+    Guard([&] {
         CStatus status;
         // Describe every set parameter as the type of its value; the server converts.
         CRef<IMetadataBuilder> builder(impl.inputMetadata->getBuilder(&status));
@@ -531,10 +558,24 @@ void CSqlStatement::Execute() {
             }
             std::memcpy(&message[metadata->getNullOffset(&status, i)], &isNull, sizeof isNull);
         }
-        return impl.statement->execute(&status, transaction.Handle(), metadata.Get(),
-                                       message.data(), nullptr, nullptr);
+
+        if (impl.HasCursor()) {
+            // A query runs to its end, as the interactive tool runs it, so that what its rows
+            // compute (GEN_ID, selectable procedures) happens; the rows themselves are dropped.
+            CRef<IMessageMetadata> output(impl.statement->getOutputMetadata(&status));
+            std::vector<unsigned char> row(output->getMessageLength(&status));
+            CRef<IResultSet> cursor(impl.statement->openCursor(
+                &status, transaction.Handle(), metadata.Get(), message.data(), output.Get(), 0));
+            while (cursor->fetchNext(&status, row.data()) == IStatus::RESULT_OK) {
+            }
+            cursor->close(&status);  // releases the interface on success
+            cursor.Release();
+            return;
+        }
+        ITransaction* current = impl.statement->execute(
+            &status, transaction.Handle(), metadata.Get(), message.data(), nullptr, nullptr);
+        transaction.AdoptAfterExecute(current);
     });
-    transaction.AdoptAfterExecute(current);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -162,6 +162,37 @@ TEST_F(FirebirdTest, ScriptCommitAndRollbackEndTheTransaction) {
               (std::vector<std::string>{"1", "3", "4"}));
 }
 
+TEST_F(FirebirdTest, QueriesRunThroughACursorToTheirEnd) {
+    Run("create sequence g");
+    Run("create procedure two_rows returns (x integer) as\nbegin\n"
+        "  x = gen_id(g, 10); suspend;\n  x = gen_id(g, 10); suspend;\nend");
+    auto generator = [&] { return QueryColumn(m_path, "select gen_id(g, 0) from rdb$database"); };
+
+    // What the rows compute happens, for every row, and nothing is reported.
+    Run("select gen_id(g, 1) from rdb$database");
+    EXPECT_EQ(generator(), std::vector<std::string>{"1"});
+    Run("select * from two_rows");
+    EXPECT_EQ(generator(), std::vector<std::string>{"21"});
+    Run("execute block returns (y integer) as begin y = gen_id(g, 100); suspend; end");
+    EXPECT_EQ(generator(), std::vector<std::string>{"121"});
+
+    CSqlStatement prepared(m_database);
+    prepared.SetText("select gen_id(g, cast(:n as integer)) from rdb$database");
+    Transaction().Start();
+    prepared.SetInteger("n", 1000);
+    prepared.Execute();
+    Transaction().Commit();
+    EXPECT_EQ(generator(), std::vector<std::string>{"1121"});
+
+    // A marker that scanning did not turn into a parameter gets no silent NULL.
+    EXPECT_THROW(Run("select gen_id(g, 1) from rdb$database where ? is null"), CDbError);
+    Transaction().Rollback();
+    EXPECT_THROW(Run("insert into t (id) values (?)"), CDbError);
+    Transaction().Rollback();
+    EXPECT_EQ(generator(), std::vector<std::string>{"1121"});
+    EXPECT_TRUE(QueryColumn(m_path, "select id from t").empty());
+}
+
 TEST_F(FirebirdTest, ExecuteNeedsAnActiveTransaction) {
     CSqlStatement statement(m_database);
     statement.SetText("insert into t (id) values (1)");

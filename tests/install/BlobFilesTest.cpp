@@ -183,6 +183,22 @@ TEST_F(BlobFilesTest, DirectoryOrMissingFileIsLoggedNotThrown) {
     EXPECT_FALSE(TransactionActive());
 }
 
+TEST_F(BlobFilesTest, LostConnectionIsLoggedForEveryFile) {
+    // Another attachment ends the session's one, as a server shutdown would.
+    ExecuteStatements(
+        m_database, {"delete from mon$attachments where mon$attachment_id <> current_connection"});
+
+    EXPECT_NO_THROW(Load("INFO_DOC.NOTE.ID 10.blo", "x"));
+    EXPECT_NO_THROW(Load("INFO_DOC.NOTE.ID 11.blo", "y"));
+
+    const std::string head10 = EntryHead("update INFO_DOC set NOTE = :NOTE where (ID=10)");
+    const std::string head11 = EntryHead("update INFO_DOC set NOTE = :NOTE where (ID=11)");
+    EXPECT_EQ(ReadFile(m_log), head10 + "connection shutdown\r\n" + kSeparator + "\r\n\r\n" +
+                                   head11 + "connection shutdown\r\n" + kSeparator + "\r\n\r\n");
+    EXPECT_FALSE(TransactionActive());
+    EXPECT_EQ(Note(10), "old 10");
+}
+
 TEST_F(BlobFilesTest, FailureWithoutALogPathIsSilent) {
     m_owner.SetCurrentLogPath("");
     EXPECT_NO_THROW(Load("NO_SUCH.NOTE.ID 10.blo", "x"));

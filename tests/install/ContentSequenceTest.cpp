@@ -256,3 +256,27 @@ TEST_F(ContentSequenceTest, MasksMatchWithoutRegardToCase) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ContentSequenceTest, MultibyteNamesAreHandledAsBytes) {
+    const std::string script = "\xD0\xBE\xD0\xBD\xD0\xBE\xD0\xB2.lsql";  // "онов.lsql" in UTF-8
+    Put(script, "update ARTICLE set ext = 'doc' where id = 1;\r\n");
+    Put("\xD1\x84.blo", "x");  // "ф.blo": no dots left, fails and is logged
+
+    EXPECT_EQ(Install(), 2);
+
+    EXPECT_EQ(m_owner.journal, std::vector<std::string>{script});
+    EXPECT_EQ(m_fileLabel.captions,
+              (std::vector<std::string>{script + " (1/1)", "\xD1\x84.blo (1/1)"}));
+    EXPECT_EQ(QueryColumn(m_database, "select ext from ARTICLE where id = 1"),
+              std::vector<std::string>{"doc"});
+    EXPECT_EQ(ReadFile(Work(script + ".log"))
+                  .rfind("update  set  = : where (\xD1\x84)\r\n\n" + kSeparator, 0),
+              0u);
+    EXPECT_EQ(Entries(m_work),
+              (std::vector<std::string>{script + ".log", "\xD0\xBE\xD0\xBD\xD0\xBE\xD0\xB2.l~lsql",
+                                        "\xD1\x84.~blo"}));
+}
+
+}  // namespace

@@ -178,6 +178,63 @@ TEST_F(DocumentsTest, VanishedFilePropagatesWithoutLoggingOrCommitting) {
     EXPECT_EQ(Note(18619, "note_u"), std::nullopt);
 }
 
+TEST_F(DocumentsTest, LostConnectionPropagates) {
+    ExecuteStatements(
+        m_database, {"delete from mon$attachments where mon$attachment_id <> current_connection"});
+    WriteFile(m_dir.File("18612.r"), "x");
+
+    try {
+        StoreDocumentFile(m_owner, m_dir.File("18612.r"));
+        FAIL() << "no error on a lost connection";
+    } catch (const CDbError& e) {
+        EXPECT_EQ(std::string(e.what()), "connection shutdown");
+    }
+    EXPECT_FALSE(FileExists(m_log));
+    EXPECT_EQ(Note(18612), "old r");
+}
+
+TEST_F(DocumentsTest, MultibyteNameIsLoggedWithItsStem) {
+    const std::string path = m_dir.File("\xD0\xB4\xD0\xBE\xD0\xBA.u");  // "док.u" in UTF-8
+    WriteFile(path, "bytes");
+
+    StoreDocumentFile(m_owner, path);
+
+    EXPECT_EQ(ReadFile(m_log), path + "\n" + kSeparator +
+                                   "\r\n'\xD0\xB4\xD0\xBE\xD0\xBA' is not a valid integer "
+                                   "value\r\n" +
+                                   kSeparator + "\r\n\r\n");
+    EXPECT_EQ(AllNotes(), (std::vector<std::string>{"18612:old r:old u", "18619:-:-"}));
+}
+
+TEST_F(DocumentsTest, StatementIsThreeLinesWithTheColumnOnTheSecond) {
+    // The server's error positions show the layout: "update ARTICLE set" / "note_u=:note " /
+    // "where id=:id". A table without note_u and without id fails on lines 2 and 3.
+    const std::string other = m_dir.File("other.fdb");
+    CreateDatabase(other, {"create table ARTICLE (ident integer, note blob)"});
+    CGlobDB session(m_dir.Path());
+    session.Connect("", other, "", "");
+    SetGlobDB(&session);
+    WriteFile(m_dir.File("1.u"), "x");
+    WriteFile(m_dir.File("1.r"), "x");
+    auto error = [&](const std::string& name) {
+        try {
+            StoreDocumentFile(m_owner, m_dir.File(name));
+        } catch (const CDbError& e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+
+    EXPECT_EQ(error("1.u"),
+              "Dynamic SQL Error\n-SQL error code = -206\n-Column unknown\n-NOTE_U\n"
+              "-At line 2, column 1");
+    session.GetDatabase().DefaultTransaction().Rollback();
+    EXPECT_EQ(error("1.r"),
+              "Dynamic SQL Error\n-SQL error code = -206\n-Column unknown\n-ID\n"
+              "-At line 3, column 7");
+    SetGlobDB(&m_session);
+}
+
 TEST_F(DocumentsTest, DatabaseErrorPropagates) {
     // A session attached to a database without ARTICLE refuses the statement.
     const std::string other = m_dir.File("other.fdb");

@@ -322,3 +322,75 @@ TEST_F(ScriptRunnerTest, StatementWithoutFinalTerminatorIsLoggedNotExecuted) {
 }
 
 }  // namespace
+
+namespace {
+
+// An owner that, while the runner pumps messages after the given line, ends the session's
+// attachment from a second attachment, as a server shutdown or a broken network would.
+class CDisconnectingOwner : public CRecordingOwner {
+  public:
+    CDisconnectingOwner(std::string database, int afterLine)
+        : m_database(std::move(database)), m_afterLine(afterLine) {}
+    void PumpMessages() override {
+        CRecordingOwner::PumpMessages();
+        if (pumps == m_afterLine)
+            ExecuteStatements(m_database, {"DELETE FROM MON$ATTACHMENTS "
+                                           "WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION"});
+    }
+
+  private:
+    std::string m_database;
+    int m_afterLine;
+};
+
+TEST_F(ScriptRunnerTest, LostConnectionFailsAndLogsEveryLaterStatement) {
+    CDisconnectingOwner owner(m_db, 1);
+    WriteFile(m_script, Crlf({"INSERT INTO ITEMS (ID) VALUES (1);", "INSERT INTO ITEMS (ID)",
+                              "VALUES (2);", "INSERT INTO ITEMS (ID) VALUES (3);"}));
+
+    RunScript(owner, m_script, &m_overall, nullptr, nullptr, TimeOfDay(), nullptr);
+
+    EXPECT_EQ(Ids(), Rows{"1"});
+    EXPECT_EQ(Log(), Entry("INSERT INTO ITEMS (ID)\r\nVALUES (2)\r\n", "connection shutdown") +
+                         Entry("INSERT INTO ITEMS (ID) VALUES (3)\r\n", "connection shutdown"));
+    EXPECT_EQ(m_overall.Position(), 4);
+    EXPECT_FALSE(m_session->GetDatabase().DefaultTransaction().IsActive());
+}
+
+TEST_F(ScriptRunnerTest, QueriesInAScriptRunToTheirEnd) {
+    // Scripts advance generators with a SELECT; the rows are computed, nothing is logged.
+    Run(Crlf({"SELECT GEN_ID(G, 7) FROM RDB$DATABASE;", "SET TERM ^ ;",
+              "CREATE PROCEDURE TWO_ROWS RETURNS (X INTEGER) AS", "BEGIN",
+              "  X = GEN_ID(G, 100); SUSPEND;", "  X = GEN_ID(G, 100); SUSPEND;", "END^",
+              "SET TERM ; ^", "SELECT * FROM TWO_ROWS;", "INSERT INTO ITEMS (ID) VALUES (1);"}));
+
+    EXPECT_FALSE(FileExists(LogPath())) << Log();
+    EXPECT_EQ(Query("SELECT GEN_ID(G, 0) FROM RDB$DATABASE"), Rows{"207"});
+    EXPECT_EQ(Ids(), Rows{"1"});
+}
+
+TEST_F(ScriptRunnerTest, ScriptOfBlankLinesStartsItsLogAndRunsNothing) {
+    WriteFile(LogPath(), "log of an earlier run");
+    Run("\r\n  \r\n\t\r\n");
+
+    EXPECT_FALSE(FileExists(LogPath()));
+    EXPECT_EQ(m_owner.CurrentLogPath(), LogPath());
+    EXPECT_EQ(m_scriptBar.Position(), 3);
+    EXPECT_EQ(m_owner.pumps, 3);
+}
+
+TEST_F(ScriptRunnerTest, VeryLongLinesAreSentWhole) {
+    // One statement of about 200 KB on a single line, and one joined from 5,000 lines.
+    const std::string comment = "/*" + std::string(200000, 'x') + "*/";
+    std::vector<std::string> lines{"INSERT INTO ITEMS (ID, NAME) VALUES (1, 'a') " + comment + ";",
+                                   "INSERT INTO ITEMS (ID, QTY) VALUES (2, 0"};
+    for (int i = 0; i < 5000; ++i)
+        lines.push_back("+ 1");
+    lines.push_back(");");
+    Run(Crlf(lines));
+
+    EXPECT_FALSE(FileExists(LogPath())) << Log().substr(0, 500);
+    EXPECT_EQ(Query("SELECT QTY FROM ITEMS ORDER BY ID"), (Rows{"<null>", "5000"}));
+}
+
+}  // namespace
