@@ -14,6 +14,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/SystemError.h"
 
@@ -135,6 +136,27 @@ std::string ResolveProgram(const std::string& program) {
     return std::string();
 }
 
+// CreateProcess reads an unquoted program path that contains blanks by trying each blank in
+// turn ("/opt/my suite/rar x" tries "/opt/my", then "/opt/my suite/rar"): the first prefix that
+// names an existing file is the program, and what follows it are the arguments. The updater
+// relies on this, since it names the archiver without quotes.
+std::vector<std::string> ProgramAndArguments(const std::string& commandLine) {
+    const char* const blanks = " \t";
+    const size_t start = commandLine.find_first_not_of(blanks);
+    if (start != std::string::npos && commandLine[start] != '"') {
+        for (size_t blank = commandLine.find_first_of(blanks, start); blank != std::string::npos;
+             blank = commandLine.find_first_of(blanks, blank + 1)) {
+            const std::string candidate = commandLine.substr(start, blank - start);
+            if (candidate.find('/') != std::string::npos && FileExists(candidate)) {
+                std::vector<std::string> args = SplitCommandLine("x" + commandLine.substr(blank));
+                args.front() = candidate;
+                return args;
+            }
+        }
+    }
+    return SplitCommandLine(commandLine);
+}
+
 }  // namespace
 
 CChildProcess::CChildProcess() = default;
@@ -170,7 +192,7 @@ bool CChildProcess::Start(const std::string& commandLine, const std::string& cur
     m_startError.clear();
     m_exitCode = -1;
 
-    const std::vector<std::string> args = SplitCommandLine(commandLine);
+    const std::vector<std::string> args = ProgramAndArguments(commandLine);
     if (args.empty() || args[0].empty()) {
         m_startError = "The command line names no program";
         return false;

@@ -63,6 +63,20 @@ TEST(ChildProcess, RunsInTheGivenDirectoryAndReportsTheExitCode) {
     EXPECT_EQ(killed.ExitCode(), 128 + 9);
 }
 
+TEST(ChildProcess, FindsAnUnquotedProgramInADirectoryWithBlanks) {
+    // The updater names the archiver without quotes, as in "/opt/my suite/rar x -o+ "a b.rar" ".
+    CTempDir dir;
+    CreateDirectory(dir.File("my suite"));
+    const std::string program = dir.File("my suite") + "/args.sh";
+    WriteFile(program, "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done > args.txt\n");
+    chmod(program.c_str(), 0755);
+    CChildProcess child;
+    ASSERT_TRUE(child.Start(program + " x -o+ \"a b.rar\" ", dir.Path())) << child.StartError();
+    ASSERT_TRUE(child.Wait(10000));
+    EXPECT_EQ(child.ExitCode(), 0);
+    EXPECT_EQ(ReadWholeFile(dir.File("args.txt")), "[x]\n[-o+]\n[a b.rar]\n");
+}
+
 TEST(ChildProcess, InheritsNoOpenFiles) {
     CTempDir dir;
     // A descriptor opened without close-on-exec, as a library might.
