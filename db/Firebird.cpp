@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 
 using namespace Firebird;
 
@@ -149,17 +150,6 @@ void RequireActive(const CTransaction& transaction) {
         throw CDbError("The transaction is not active");
     if (!transaction.Attachment().IsOpen())
         throw CDbError("The database is not attached");
-}
-
-bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
 }
 
 bool IsParamNameChar(char c) {

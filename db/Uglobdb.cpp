@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -16,28 +17,6 @@ const char kVersionQuery[] = "select * from versions order by update_date desc";
 const char kVersionColumn[] = "data";
 
 CGlobDB* g_session = nullptr;
-
-// Removes leading and trailing blanks and control characters (codes up to 32).
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && static_cast<unsigned char>(text[begin]) <= 32)
-        ++begin;
-    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32)
-        --end;
-    return text.substr(begin, end - begin);
-}
-
-bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 CDbError NotAnInteger(const std::string& text) {
     return CDbError("'" + text + "' is not a valid integer value");
@@ -108,9 +87,9 @@ CGlobDB::CGlobDB(std::string programDirectory) : m_programDirectory(std::move(pr
 void CGlobDB::Connect(const std::string& serverName, const std::string& databasePath,
                       const std::string& userName, const std::string& password) {
     std::string path = databasePath;
-    if (Trim(path).empty())
+    if (TrimControl(path).empty())
         path = PathJoin(m_programDirectory, kDefaultDatabaseFile);
-    const std::string server = Trim(serverName);
+    const std::string server(TrimControl(serverName));
     m_connectionString = server.empty() ? path : server + ":" + path;
 
     CTransaction& transaction = m_database.DefaultTransaction();

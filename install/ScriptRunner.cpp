@@ -7,35 +7,18 @@
 #include "db/Uglobdb.h"
 #include "install/UpdateLog.h"
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 
 namespace {
 
 const char* const kNoTerminatorMessage = "Statement has no terminator and was not executed";
-
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-// Removes leading and trailing bytes of code 32 or less (spaces, tabs, control characters).
-std::string_view Trim(std::string_view text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
 
 // ASCII-only, case-insensitive prefix test; other bytes compare as they are.
 bool StartsWithNoCase(std::string_view text, std::string_view upperPrefix) {
     if (text.size() < upperPrefix.size())
         return false;
     for (size_t i = 0; i < upperPrefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-        if (c != upperPrefix[i])
+        if (UpperAscii(text[i]) != upperPrefix[i])
             return false;
     }
     return true;
@@ -151,7 +134,7 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
     statement.SetParamCheck(false);  // ":NEW.ID" and the like must reach the server unchanged
 
     for (const std::string& line : lines) {
-        const std::string_view trimmed = Trim(line);
+        const std::string_view trimmed = TrimControl(line);
 
         // Client commands of the interactive tool are never sent. "SET TERM" is one wherever
         // it stands; other "SET " lines only between statements, since inside a statement they
@@ -170,8 +153,8 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
             }
         }
 
-        // pending := Trim(pending + LF + line): as both are trimmed, a blank line adds nothing
-        // and otherwise the line is appended after one LF.
+        // pending := TrimControl(pending + LF + line): as both are trimmed, a blank line adds
+        // nothing and otherwise the line is appended after one LF.
         const bool onlyTerminator = trimmed.size() == 1 && trimmed.front() == terminator;
         if (!onlyTerminator && !trimmed.empty()) {
             if (!pending.empty())

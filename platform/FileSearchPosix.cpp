@@ -6,12 +6,9 @@
 #include <memory>
 
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace {
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // Glob match with '*' and '?', ASCII case ignored; backtracks to the last '*' on a mismatch.
 bool Glob(const std::string& mask, size_t m, const std::string& name, size_t n) {

@@ -8,6 +8,8 @@
 #include <climits>
 #include <vector>
 
+#include "platform/Text.h"
+
 namespace {
 
 // Bounds that keep a damaged or hostile file from exhausting memory or time: a real lib.ini
@@ -30,15 +32,6 @@ std::string Trim(const std::string& text) {
         --end;
     }
     return text.substr(begin, end - begin);
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
 }
 
 int HexDigit(char c) {
@@ -135,7 +128,7 @@ CIniFile::CIniFile(const std::string& path) {
                 section = nullptr;  // a broken header: its keys belong to no section
                 return;
             }
-            section = &m_sections[Lower(Trim(line.substr(1, close - 1)))];
+            section = &m_sections[LowerAscii(Trim(line.substr(1, close - 1)))];
             return;
         }
         const size_t equals = line.find('=');
@@ -143,7 +136,7 @@ CIniFile::CIniFile(const std::string& path) {
             return;
         }
         // emplace keeps an existing entry: the first occurrence of a key wins.
-        section->emplace(Lower(Trim(line.substr(0, equals))), Trim(line.substr(equals + 1)));
+        section->emplace(LowerAscii(Trim(line.substr(0, equals))), Trim(line.substr(equals + 1)));
     };
 
     std::vector<char> buffer(64 * 1024);
@@ -182,11 +175,11 @@ CIniFile::CIniFile(const std::string& path) {
 
 std::string CIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) const {
-    const auto sectionIt = m_sections.find(Lower(section));
+    const auto sectionIt = m_sections.find(LowerAscii(section));
     if (sectionIt == m_sections.end()) {
         return defaultValue;
     }
-    const auto keyIt = sectionIt->second.find(Lower(key));
+    const auto keyIt = sectionIt->second.find(LowerAscii(key));
     if (keyIt == sectionIt->second.end()) {
         return defaultValue;
     }

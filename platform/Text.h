@@ -1,0 +1,36 @@
+#pragma once
+// Small byte-string helpers shared by the layers. Texts are 8-bit (UTF-8 or Windows-1251);
+// only ASCII letters change case.
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+inline char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+inline char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+inline std::string LowerAscii(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](char c) { return LowerAscii(c); });
+    return text;
+}
+
+inline bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
+}
+
+// Removes leading and trailing characters of code 32 or less (blanks and control characters).
+inline std::string_view TrimControl(std::string_view text) {
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
