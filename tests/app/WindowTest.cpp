@@ -45,14 +45,14 @@ TEST(Window, ControlsAsDesigned) {
     EXPECT_EQ(form.font().family().toStdString(), "Tahoma");
     EXPECT_EQ(form.font().pointSize(), 8);
 
-    struct LabelSpec {
+    struct ExpectedLabel {
         const char* name;
         const char* caption;
         bool bold;
         bool visible;
         QPoint position;
     };
-    const LabelSpec labels[] = {
+    const ExpectedLabel labels[] = {
         {"Label1", "Поточна версія", true, true, {16, 6}},
         {"lCurVer", "-", true, true, {143, 5}},
         {"Label2", "Доступна версія", true, true, {16, 6}},
@@ -62,14 +62,14 @@ TEST(Window, ControlsAsDesigned) {
         {"lFile", "lFile", false, false, {17, 80}},
         {"lUpdateTime", "--:--", false, false, {601, 21}},
     };
-    for (const LabelSpec& spec : labels) {
-        SCOPED_TRACE(spec.name);
-        const QLabel* label = Control<QLabel>(form, spec.name);
+    for (const ExpectedLabel& expected : labels) {
+        SCOPED_TRACE(expected.name);
+        const QLabel* label = Control<QLabel>(form, expected.name);
         ASSERT_NE(label, nullptr);
-        EXPECT_EQ(Text(label), spec.caption);
-        EXPECT_EQ(label->font().bold(), spec.bold);
-        EXPECT_EQ(!label->isHidden(), spec.visible);
-        EXPECT_EQ(label->pos(), spec.position);
+        EXPECT_EQ(Text(label), expected.caption);
+        EXPECT_EQ(label->font().bold(), expected.bold);
+        EXPECT_EQ(!label->isHidden(), expected.visible);
+        EXPECT_EQ(label->pos(), expected.position);
     }
     for (const char* name : {"lCurVer", "lActVer"}) {
         const QLabel* label = Control<QLabel>(form, name);
