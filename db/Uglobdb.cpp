@@ -1,9 +1,9 @@
 #include "db/Uglobdb.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
+#include <optional>
+#include <string_view>
 
 #include "platform/Paths.h"
 #include "platform/Text.h"
@@ -31,23 +31,12 @@ int32_t CheckedInt32(int64_t value, const std::string& shown) {
 // Decimal text as a 32-bit integer: leading blanks and a sign are accepted, nothing after the
 // digits.
 int32_t ParseInteger(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && static_cast<unsigned char>(text[i]) <= 32)
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    if (i == text.size())
-        throw NotAnInteger(text);
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            throw NotAnInteger(text);
-        value = value * 10 + (text[i] - '0');
-        if (value > int64_t(std::numeric_limits<int32_t>::max()) + 1)
-            throw NotAnInteger(text);
-    }
-    return CheckedInt32(negative ? -value : value, text);
+    std::string_view digits(text);
+    while (!digits.empty() && static_cast<unsigned char>(digits.front()) <= ' ')
+        digits.remove_prefix(1);
+    if (const std::optional<int32_t> value = ParseDecimalInt32(digits))
+        return *value;
+    throw NotAnInteger(text);
 }
 
 int32_t ToInteger(const CDbValue& value) {

@@ -7,7 +7,7 @@
 #include "db/Firebird.h"
 
 class CGlobDB {
-public:
+  public:
     // `programDirectory` gives the place of the default database "velmora.fdb" when Connect gets
     // a blank path. Does not connect.
     explicit CGlobDB(std::string programDirectory);
@@ -24,7 +24,7 @@ public:
     // The connection string the last Connect used (for messages and tests).
     const std::string& ConnectionString() const { return m_connectionString; }
 
-private:
+  private:
     std::string m_programDirectory;
     std::string m_connectionString;
     CDatabase m_database;

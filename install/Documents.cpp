@@ -1,45 +1,13 @@
 #include "install/Documents.h"
 
 #include <cstdint>
-#include <limits>
 #include <optional>
 
 #include "db/Firebird.h"
 #include "db/Uglobdb.h"
 #include "install/UpdateLog.h"
 #include "platform/Paths.h"
-
-namespace {
-
-// Plain decimal digits with an optional sign, within the 32-bit range; nothing else.
-std::optional<int32_t> ParseInt32(const std::string& text) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size()) {
-        return std::nullopt;
-    }
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (text[i] - '0');
-        if (value > int64_t{std::numeric_limits<int32_t>::max()} + 1) {
-            return std::nullopt;
-        }
-    }
-    value = negative ? -value : value;
-    if (value > std::numeric_limits<int32_t>::max()) {
-        return std::nullopt;
-    }
-    return static_cast<int32_t>(value);
-}
-
-}  // namespace
+#include "platform/Text.h"
 
 void StoreDocumentFile(IOwner& owner, const std::string& path) {
     const std::string name = ExtractFileName(path);
@@ -51,7 +19,7 @@ void StoreDocumentFile(IOwner& owner, const std::string& path) {
         stem.erase(stem.find(extension), extension.size());
     }
 
-    const std::optional<int32_t> id = ParseInt32(stem);
+    const std::optional<int32_t> id = ParseDecimalInt32(stem);
     if (!id) {
         // Such a file names no row: it is logged and nothing is stored for it.
         AppendLog(owner, false, path + "\n");

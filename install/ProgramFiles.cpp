@@ -25,11 +25,11 @@ std::string TrimMessage(std::string message) {
 
 int InstallProgramFiles(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
                         ILabel* fileLabel, ILabel* timeLabel) {
-    // Executables and templates in one list, sorted once, so that they interleave by path.
+    // Executables and templates in one list; ListFiles sorts the whole list, so they interleave
+    // by path.
     std::vector<std::string> files;
     ListFiles(workDir, "*.exe", files);
     ListFiles(PathJoin(workDir, "Reports"), "*.fr3", files);
-    SortPathsCaseInsensitive(files);
 
     const int count = static_cast<int>(files.size());
     StartPhase(overallBar, count);

@@ -15,19 +15,22 @@ const char* const kNoTerminatorMessage = "Statement has no terminator and was no
 
 // ASCII-only, case-insensitive prefix test; other bytes compare as they are.
 bool StartsWithNoCase(std::string_view text, std::string_view upperPrefix) {
-    if (text.size() < upperPrefix.size())
+    if (text.size() < upperPrefix.size()) {
         return false;
+    }
     for (size_t i = 0; i < upperPrefix.size(); ++i) {
-        if (UpperAscii(text[i]) != upperPrefix[i])
+        if (UpperAscii(text[i]) != upperPrefix[i]) {
             return false;
+        }
     }
     return true;
 }
 
 bool ContainsNoCase(std::string_view text, std::string_view upperNeedle) {
     for (size_t i = 0; i + upperNeedle.size() <= text.size(); ++i) {
-        if (StartsWithNoCase(text.substr(i), upperNeedle))
+        if (StartsWithNoCase(text.substr(i), upperNeedle)) {
             return true;
+        }
     }
     return false;
 }
@@ -54,14 +57,16 @@ char TerminatorOf(std::string_view line) {
 // The statement text as the log shows it: each of its LF-separated lines followed by CR LF.
 std::string LogText(const std::string& statement) {
     std::string text;
-    if (statement.empty())
+    if (statement.empty()) {
         return text;
+    }
     text.reserve(statement.size() + 16);
     for (char c : statement) {
-        if (c == '\n')
+        if (c == '\n') {
             text += "\r\n";
-        else
+        } else {
             text += c;
+        }
     }
     text += "\r\n";
     return text;
@@ -72,18 +77,21 @@ void ExecuteStatement(IOwner& owner, CSqlStatement& statement, CTransaction& tra
                       const std::string& text) {
     try {
         statement.SetText(text);
-        if (!transaction.IsActive())
+        if (!transaction.IsActive()) {
             transaction.Start();
+        }
         statement.Execute();
         // The statement may have ended the transaction itself (a script's COMMIT or ROLLBACK).
-        if (transaction.IsActive())
+        if (transaction.IsActive()) {
             transaction.Commit();
+        }
     } catch (const std::exception& error) {
         AppendLog(owner, false, LogText(text));
         AppendLog(owner, true, error.what());
         try {
-            if (transaction.IsActive())
+            if (transaction.IsActive()) {
                 transaction.Rollback();
+            }
         } catch (const std::exception&) {
             // The statement's own error is the one worth logging.
         }
@@ -95,8 +103,9 @@ void ExecuteStatement(IOwner& owner, CSqlStatement& statement, CTransaction& tra
 std::vector<std::string> ReadScriptLines(const std::string& path) {
     const std::string bytes = ReadWholeFile(path);
     std::string_view text(bytes);
-    if (const size_t nul = text.find('\0'); nul != std::string_view::npos)
+    if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
         text = text.substr(0, nul);
+    }
 
     std::vector<std::string> lines;
     size_t pos = 0;
@@ -108,8 +117,9 @@ std::vector<std::string> ReadScriptLines(const std::string& path) {
         }
         lines.emplace_back(text.substr(pos, end - pos));
         pos = end + 1;
-        if (text[end] == '\r' && pos < text.size() && text[pos] == '\n')
+        if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') {
             ++pos;  // CR LF is one line end
+        }
     }
     return lines;
 }
@@ -118,14 +128,16 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
               IProgressBar* scriptBar, ILabel* /*fileLabel*/, double startTime, ILabel* timeLabel) {
     const std::vector<std::string> lines = ReadScriptLines(scriptPath);
     StartPhase(scriptBar, static_cast<int>(lines.size()));
-    if (lines.empty())
+    if (lines.empty()) {
         return 0;
+    }
 
     // Every run of a script starts a fresh log; the path stays set for the later installers.
     const std::string logPath = scriptPath + ".log";
     owner.SetCurrentLogPath(logPath);
-    if (FileExists(logPath))
+    if (FileExists(logPath)) {
         DeleteFile(logPath);
+    }
 
     char terminator = ';';
     std::string pending;  // always trimmed: its pieces joined by single LF characters
@@ -144,8 +156,9 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
             !StartsWithNoCase(trimmed, "SET STATISTICS")) {
             const bool setTerm = ContainsNoCase(trimmed, "SET TERM");
             if (setTerm || pending.empty()) {
-                if (setTerm)
+                if (setTerm) {
                     terminator = TerminatorOf(trimmed);
+                }
                 StepBar(scriptBar);
                 StepBar(overallBar);
                 owner.PumpMessages();
@@ -157,14 +170,16 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
         // nothing and otherwise the line is appended after one LF.
         const bool onlyTerminator = trimmed.size() == 1 && trimmed.front() == terminator;
         if (!onlyTerminator && !trimmed.empty()) {
-            if (!pending.empty())
+            if (!pending.empty()) {
                 pending += '\n';
+            }
             pending += trimmed;
         }
 
         if (!trimmed.empty() && trimmed.back() == terminator) {
-            if (trimmed.size() >= 2)
+            if (trimmed.size() >= 2) {
                 pending.pop_back();  // the terminator the appended line ended with
+            }
             ExecuteStatement(owner, statement, database.DefaultTransaction(), pending);
             pending.clear();
         }

@@ -6,26 +6,30 @@
 #include "platform/Clock.h"
 
 void SetVisible(IControl* control, bool visible) {
-    if (control)
+    if (control) {
         control->SetVisible(visible);
+    }
 }
 
 void SetCaption(ILabel* label, const std::string& caption) {
-    if (label)
+    if (label) {
         label->SetCaption(caption);
+    }
 }
 
 void StartPhase(IProgressBar* bar, int units) {
-    if (!bar)
+    if (!bar) {
         return;
+    }
     // Maximum first: a position of 0 is then valid for any unit count.
     bar->SetMaximum(units);
     bar->SetPosition(0);
 }
 
 void StepBar(IProgressBar* bar) {
-    if (bar && bar->Position() < bar->Maximum())
+    if (bar && bar->Position() < bar->Maximum()) {
         bar->SetPosition(bar->Position() + 1);
+    }
 }
 
 void ShowItem(ILabel* label, const std::string& fileName, int index, int count) {
@@ -33,8 +37,9 @@ void ShowItem(ILabel* label, const std::string& fileName, int index, int count) 
 }
 
 void UpdateTimeEstimate(IProgressBar* bar, double startTime, ILabel* timeLabel) {
-    if (!bar || bar->Position() <= 0)
+    if (!bar || bar->Position() <= 0) {
         return;  // nothing done yet: no rate to extrapolate from
+    }
     const double elapsed = TimeOfDay() - startTime;
     const double total = elapsed * bar->Maximum() / bar->Position();
     SetCaption(timeLabel, FormatRemaining(total - elapsed));
@@ -44,8 +49,9 @@ std::string FormatRemaining(double days) {
     constexpr double kMsPerDay = 86400000.0;
     // Round to whole milliseconds first, so 59.9996 s reads as a full minute.
     double ms = std::round(days * kMsPerDay);
-    if (!std::isfinite(ms))
+    if (!std::isfinite(ms)) {
         ms = 0;
+    }
     const long long timeOfDay = static_cast<long long>(std::fabs(std::fmod(ms, kMsPerDay)));
     const long long seconds = timeOfDay / 1000;
     char text[40];

@@ -7,20 +7,20 @@
 #include <string>
 
 class IControl {
-public:
+  public:
     virtual ~IControl() = default;
     virtual void SetVisible(bool visible) = 0;
     virtual bool IsVisible() const = 0;
 };
 
 class ILabel : public IControl {
-public:
+  public:
     virtual void SetCaption(const std::string& caption) = 0;
     virtual std::string Caption() const = 0;
 };
 
 class IProgressBar : public IControl {
-public:
+  public:
     virtual int Maximum() const = 0;
     virtual int Position() const = 0;
     virtual void SetMaximum(int maximum) = 0;
@@ -29,7 +29,7 @@ public:
 
 // The status journal: lines are only added at the end or extended at their end.
 class IJournal {
-public:
+  public:
     virtual ~IJournal() = default;
     virtual void AppendLine(const std::string& text) = 0;
     // Adds `suffix` to the end of the last line, with nothing in between.
@@ -38,7 +38,7 @@ public:
 
 // The main window as the installers see it.
 class IOwner : public IJournal {
-public:
+  public:
     // Processes the window messages that are waiting (repaint, input) and returns.
     virtual void PumpMessages() = 0;
     // The update log that failures are appended to; empty until the first script runs.

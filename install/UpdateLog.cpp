@@ -8,8 +8,9 @@ const char* const kLogSeparator = "------------------------- error -------------
 
 void AppendLog(IOwner& owner, bool framed, const std::string& text) {
     const std::string path = owner.CurrentLogPath();
-    if (path.empty())
+    if (path.empty()) {
         return;  // no script has run yet: there is no log to write to
+    }
 
     std::string block;
     if (framed) {

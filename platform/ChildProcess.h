@@ -11,7 +11,7 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
 // A started child process; the destructor waits for it if it still runs. Move-only.
 class CChildProcess {
-public:
+  public:
     CChildProcess();  // defined where Impl is complete
     ~CChildProcess();
     CChildProcess(CChildProcess&& other) noexcept;
@@ -30,7 +30,7 @@ public:
     // Exit status once ended: the exit code, or 128 + signal number for a killed process.
     int ExitCode() const { return m_exitCode; }
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
     std::string m_startError;

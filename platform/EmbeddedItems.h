@@ -17,12 +17,12 @@ struct EmbeddedItem {
 
 // Raised for a damaged index or an item whose bytes do not match their checksum.
 class CEmbeddedItemsError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class CEmbeddedItems {
-public:
+  public:
     // Reads the index of `executablePath`. An executable without items has none; a damaged index
     // throws CEmbeddedItemsError; an unreadable file throws CSystemError.
     explicit CEmbeddedItems(const std::string& executablePath);
@@ -38,7 +38,7 @@ public:
     // CEmbeddedItemsError when the checksum does not match, CSystemError on I/O failures.
     void ExtractTo(const std::string& name, const std::string& outputPath) const;
 
-private:
+  private:
     std::string m_path;
     uint64_t m_programSize = 0;
     std::vector<EmbeddedItem> m_items;

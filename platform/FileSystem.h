@@ -29,8 +29,9 @@ CopyResult CopyFileReplace(const std::string& from, const std::string& to);
 
 // Owner of an open file descriptor. Throws CSystemError on failures.
 class CFile {
-public:
-    enum class Mode { Read, WriteTruncate, Append };
+  public:
+    // ReadNonBlocking opens without waiting for a writer when the path names a FIFO.
+    enum class Mode { Read, ReadNonBlocking, WriteTruncate, Append };
     CFile(const std::string& path, Mode mode);
     ~CFile();
     CFile(CFile&& other) noexcept;
@@ -47,7 +48,7 @@ public:
     void Close();  // throws when the final flush fails
     int Descriptor() const { return m_fd; }
 
-private:
+  private:
     int m_fd = -1;
     std::string m_path;
 };

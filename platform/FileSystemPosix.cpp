@@ -166,6 +166,9 @@ CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
         case Mode::Read:
             flags |= O_RDONLY;
             break;
+        case Mode::ReadNonBlocking:
+            flags |= O_RDONLY | O_NONBLOCK;
+            break;
         case Mode::WriteTruncate:
             flags |= O_WRONLY | O_CREAT | O_TRUNC;
             break;

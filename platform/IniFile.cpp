@@ -1,13 +1,13 @@
 #include "platform/IniFile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <climits>
+#include <optional>
 #include <vector>
 
+#include "platform/FileSystem.h"
+#include "platform/SystemError.h"
 #include "platform/Text.h"
 
 namespace {
@@ -98,15 +98,16 @@ bool ParseInteger(const std::string& text, int32_t& result) {
 }  // namespace
 
 CIniFile::CIniFile(const std::string& path) {
-    // O_NONBLOCK: a FIFO planted under the name must not block the start-up.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    std::optional<CFile> file;
+    try {
+        // Non-blocking: a FIFO planted under the name must not block the start-up.
+        file.emplace(path, CFile::Mode::ReadNonBlocking);
+    } catch (const CSystemError&) {
         return;  // a missing or unreadable file reads as an empty one
     }
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);  // directories, devices and pipes read as empty files too
-        return;
+    if (fstat(file->Descriptor(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return;  // directories, devices and pipes read as empty files too
     }
 
     std::map<std::string, std::string>* section = nullptr;
@@ -143,34 +144,34 @@ CIniFile::CIniFile(const std::string& path) {
     std::string line;
     bool lineTooLong = false;
     size_t total = 0;
-    while (total < kMaxFileBytes) {
-        const ssize_t got = read(fd, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        total += static_cast<size_t>(got);
-        for (ssize_t i = 0; i < got; ++i) {
-            const char c = buffer[static_cast<size_t>(i)];
-            if (c == '\n') {
-                takeLine(std::move(line));
-                line.clear();
-                lineTooLong = false;
-            } else if (!lineTooLong) {
-                line += c;
-                if (line.size() > kMaxLineBytes) {
-                    line.clear();  // a line this long is garbage, not a setting
-                    lineTooLong = true;
+    try {
+        while (total < kMaxFileBytes) {
+            const size_t got = file->Read(buffer.data(), buffer.size());
+            if (got == 0) {
+                break;
+            }
+            total += got;
+            for (size_t i = 0; i < got; ++i) {
+                const char c = buffer[i];
+                if (c == '\n') {
+                    takeLine(std::move(line));
+                    line.clear();
+                    lineTooLong = false;
+                } else if (!lineTooLong) {
+                    line += c;
+                    if (line.size() > kMaxLineBytes) {
+                        line.clear();  // a line this long is garbage, not a setting
+                        lineTooLong = true;
+                    }
                 }
             }
         }
+    } catch (const CSystemError&) {
+        // A read error ends the file; the lines read before it count.
     }
     if (!lineTooLong) {
         takeLine(std::move(line));
     }
-    close(fd);
 }
 
 std::string CIniFile::ReadString(const std::string& section, const std::string& key,

@@ -9,7 +9,7 @@
 #include <string>
 
 class CIniFile {
-public:
+  public:
     // Reads the whole file once; a missing or unreadable file behaves as an empty one.
     explicit CIniFile(const std::string& path);
 
@@ -18,7 +18,7 @@ public:
     int32_t ReadInteger(const std::string& section, const std::string& key,
                         int32_t defaultValue) const;
 
-private:
+  private:
     // Lower-cased section name -> lower-cased key -> raw value (first occurrence wins).
     std::map<std::string, std::map<std::string, std::string>> m_sections;
 };

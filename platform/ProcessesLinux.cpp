@@ -1,34 +1,33 @@
 #include "platform/Processes.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <memory>
+
+#include "platform/FileSystem.h"
+#include "platform/SystemError.h"
+#include "platform/Text.h"
 
 namespace {
 
 // Up to `limit` bytes of a small /proc file; empty when it cannot be read (the process may
 // have ended meanwhile, or belong to another user).
 std::string ReadProcFile(const std::string& path, size_t limit) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::string();
-    }
     std::string bytes(limit, '\0');
     size_t total = 0;
-    while (total < limit) {
-        const ssize_t got = read(fd, bytes.data() + total, limit - total);
-        if (got < 0 && errno == EINTR) {
-            continue;
+    try {
+        CFile file(path, CFile::Mode::Read);
+        while (total < limit) {
+            const size_t got = file.Read(bytes.data() + total, limit - total);
+            if (got == 0) {
+                break;
+            }
+            total += got;
         }
-        if (got <= 0) {
-            break;
-        }
-        total += static_cast<size_t>(got);
+    } catch (const CSystemError&) {
+        // What was read before a failure is kept.
     }
-    close(fd);
     bytes.resize(total);
     return bytes;
 }
@@ -38,21 +37,6 @@ std::string ReadProcFile(const std::string& path, size_t limit) {
 std::string BaseName(const std::string& path) {
     const size_t separator = path.find_last_of("/\\");
     return separator == std::string::npos ? path : path.substr(separator + 1);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) {
-            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 void AddName(std::vector<std::string>& names, const std::string& name) {
@@ -103,7 +87,7 @@ std::vector<std::string> RunningImageNames() {
 
 bool IsProcessRunning(const std::string& imageName) {
     for (const std::string& name : RunningImageNames()) {
-        if (EqualNoCase(name, imageName)) {
+        if (EqualsIgnoreAsciiCase(name, imageName)) {
             return true;
         }
     }

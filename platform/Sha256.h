@@ -6,7 +6,7 @@
 #include <string>
 
 class CSha256 {
-public:
+  public:
     CSha256();
     ~CSha256();
     CSha256(const CSha256&) = delete;
@@ -16,7 +16,7 @@ public:
     // Lower-case hex digest; the object cannot be updated afterwards.
     std::string FinishHex();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

@@ -5,11 +5,11 @@
 #include <string>
 
 class CSystemError : public std::runtime_error {
-public:
+  public:
     CSystemError(int code, const std::string& what);
     int Code() const { return m_code; }
 
-private:
+  private:
     int m_code;
 };
 

@@ -3,6 +3,9 @@
 // only ASCII letters change case.
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,9 +31,39 @@ inline bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
 // Removes leading and trailing characters of code 32 or less (blanks and control characters).
 inline std::string_view TrimControl(std::string_view text) {
     const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    while (!text.empty() && blank(text.front()))
+    while (!text.empty() && blank(text.front())) {
         text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
+    }
+    while (!text.empty() && blank(text.back())) {
         text.remove_suffix(1);
+    }
     return text;
+}
+
+// Decimal text as a 32-bit integer: an optional sign and at least one digit, nothing else (no
+// blanks). nullopt for any other text and for a value outside the 32-bit range.
+inline std::optional<int32_t> ParseDecimalInt32(std::string_view text) {
+    const bool negative = !text.empty() && text.front() == '-';
+    if (!text.empty() && (negative || text.front() == '+')) {
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    // One beyond INT32_MAX is read as well: negated it is INT32_MIN.
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+        if (value > kLimit) {
+            return std::nullopt;
+        }
+    }
+    if (!negative && value == kLimit) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(negative ? -value : value);
 }

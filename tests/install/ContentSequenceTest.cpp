@@ -17,15 +17,6 @@ namespace {
 
 const std::string kSeparator = "------------------------- error ------------------------------";
 
-std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // What the window showed each time messages were pumped.
 struct Snapshot {
     std::string fileCaption;
@@ -141,7 +132,7 @@ TEST_F(ContentSequenceTest, InstallsAllPassesInOrderAndRenamesEveryFile) {
     }
     EXPECT_EQ(documentPositions, (std::vector<int>{1, 2, 1, 2, 2}));
 
-    EXPECT_EQ(Entries(m_work),
+    EXPECT_EQ(DirectoryEntries(m_work),
               (std::vector<std::string>{"18612.~r", "18612.~u", "18619.~r", "18619.~u",
                                         "ARTICLE.NOTE_U.ID 18612.~blo", "UP.10.l~lsql",
                                         "readme.txt", "up.2026.05.03.l~lsql", "up.9.l~lsql"}));
@@ -168,7 +159,7 @@ TEST_F(ContentSequenceTest, WorksWithoutAnyControls) {
     EXPECT_EQ(InstallDatabaseContents(owner, m_work, nullptr, nullptr, nullptr, nullptr), 2);
     EXPECT_EQ(owner.journal, std::vector<std::string>{"a.lsql"});
     EXPECT_EQ(Article(1, "note_u"), "u");
-    EXPECT_EQ(Entries(m_work), (std::vector<std::string>{"1.~u", "a.l~lsql"}));
+    EXPECT_EQ(DirectoryEntries(m_work), (std::vector<std::string>{"1.~u", "a.l~lsql"}));
 }
 
 TEST_F(ContentSequenceTest, SecondPackagesFileReplacesTheFirstOnesRenamedFile) {
@@ -179,7 +170,7 @@ TEST_F(ContentSequenceTest, SecondPackagesFileReplacesTheFirstOnesRenamedFile) {
     Put("1.u", "second package");
     EXPECT_EQ(Install(), 1);
 
-    EXPECT_EQ(Entries(m_work), std::vector<std::string>{"1.~u"});
+    EXPECT_EQ(DirectoryEntries(m_work), std::vector<std::string>{"1.~u"});
     EXPECT_EQ(ReadFile(Work("1.~u")), "second package");
     EXPECT_EQ(Article(1, "note_u"), "second package");
 }
@@ -193,7 +184,7 @@ TEST_F(ContentSequenceTest, VanishedDocumentEndsTheSequenceAndKeepsItsName) {
 
     EXPECT_ANY_THROW(Install());
 
-    EXPECT_EQ(Entries(m_work),
+    EXPECT_EQ(DirectoryEntries(m_work),
               (std::vector<std::string>{"1.u", "1.~r", "2.r", "3.r", "T.F.ID 1.blo"}));
     EXPECT_TRUE(IsSymbolicLink(Work("2.r")));
     EXPECT_EQ(Article(1, "note"), std::optional<std::string>(""));
@@ -211,7 +202,7 @@ TEST_F(ContentSequenceTest, UnreadableScriptEndsTheSequenceBeforeAnyScriptRuns) 
     EXPECT_TRUE(m_owner.journal.empty());
     EXPECT_EQ(QueryColumn(m_database, "select ext from ARTICLE where id = 1"),
               std::vector<std::string>{"<null>"});
-    EXPECT_EQ(Entries(m_work), (std::vector<std::string>{"1.r", "a.lsql", "b.lsql"}));
+    EXPECT_EQ(DirectoryEntries(m_work), (std::vector<std::string>{"1.r", "a.lsql", "b.lsql"}));
 }
 
 TEST_F(ContentSequenceTest, BlobFailureAfterACleanScriptStartsThatScriptsLog) {
@@ -225,7 +216,7 @@ TEST_F(ContentSequenceTest, BlobFailureAfterACleanScriptStartsThatScriptsLog) {
         "update NO_SUCH set NOTE = :NOTE where (ID=1)\r\n\n" + kSeparator + "\r\n";
     EXPECT_EQ(log.rfind(head, 0), 0u) << log;
     EXPECT_NE(log.find("Table unknown"), std::string::npos) << log;
-    EXPECT_EQ(Entries(m_work),
+    EXPECT_EQ(DirectoryEntries(m_work),
               (std::vector<std::string>{"NO_SUCH.NOTE.ID 1.~blo", "up.1.lsql.log", "up.1.l~lsql"}));
 }
 
@@ -251,7 +242,7 @@ TEST_F(ContentSequenceTest, MasksMatchWithoutRegardToCase) {
 
     EXPECT_EQ(Article(2, "note"), std::optional<std::string>(""));
     EXPECT_NE(ReadFile(Work("x.log")).find("where (ID=10)and(BLO)\r\n"), std::string::npos);
-    EXPECT_EQ(Entries(m_work),
+    EXPECT_EQ(DirectoryEntries(m_work),
               (std::vector<std::string>{"2.~r", "INFO_DOC.NOTE.ID 10.~blo", "x.log"}));
 }
 
@@ -274,7 +265,7 @@ TEST_F(ContentSequenceTest, MultibyteNamesAreHandledAsBytes) {
     EXPECT_EQ(ReadFile(Work(script + ".log"))
                   .rfind("update  set  = : where (\xD1\x84)\r\n\n" + kSeparator, 0),
               0u);
-    EXPECT_EQ(Entries(m_work),
+    EXPECT_EQ(DirectoryEntries(m_work),
               (std::vector<std::string>{script + ".log", "\xD0\xBE\xD0\xBD\xD0\xBE\xD0\xB2.l~lsql",
                                         "\xD1\x84.~blo"}));
 }

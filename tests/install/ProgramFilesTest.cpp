@@ -16,15 +16,6 @@
 
 namespace {
 
-std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string ErrorLine(int code) {
     return "error (" + std::to_string(code) + ") " + SystemMessage(code);
 }
@@ -74,8 +65,9 @@ TEST_F(ProgramFilesTest, CopiesExecutablesAndTemplatesInCaseInsensitivePathOrder
     EXPECT_EQ(ReadFile(m_program + "/tessara.exe"), "new program");
     EXPECT_EQ(ReadFile(m_program + "/Zeta.exe"), "zeta");
     EXPECT_EQ(ReadFile(m_program + "/Reports/list.fr3"), "template");
-    EXPECT_EQ(Entries(m_program), (std::vector<std::string>{"Reports", "Zeta.exe", "tessara.exe"}));
-    EXPECT_EQ(Entries(m_program + "/Reports"), std::vector<std::string>{"list.fr3"});
+    EXPECT_EQ(DirectoryEntries(m_program),
+              (std::vector<std::string>{"Reports", "Zeta.exe", "tessara.exe"}));
+    EXPECT_EQ(DirectoryEntries(m_program + "/Reports"), std::vector<std::string>{"list.fr3"});
     // The sources stay for a later package of the same run.
     EXPECT_EQ(ReadFile(m_work + "/tessara.exe"), "new program");
 }
@@ -91,7 +83,8 @@ TEST_F(ProgramFilesTest, MissingReportsDestinationGivesAnErrorLinePerTemplate) {
                                    "a.fr3...", "error (2) No such file or directory", "b.fr3...",
                                    "error (2) No such file or directory", "tessara.exe...[OK]"}));
     EXPECT_EQ(m_bar.Position(), 3);  // failed copies step the bar as well
-    EXPECT_EQ(Entries(m_program), std::vector<std::string>{"tessara.exe"});  // nothing created
+    EXPECT_EQ(DirectoryEntries(m_program),
+              std::vector<std::string>{"tessara.exe"});  // nothing created
 }
 
 TEST_F(ProgramFilesTest, DirectoryNamedLikeAnExecutableIsListedAndFails) {
@@ -102,7 +95,7 @@ TEST_F(ProgramFilesTest, DirectoryNamedLikeAnExecutableIsListedAndFails) {
     ASSERT_EQ(m_owner.journal.size(), 2u);
     EXPECT_EQ(m_owner.journal[0], "x.exe...");
     EXPECT_EQ(m_owner.journal[1], ErrorLine(EISDIR));
-    EXPECT_TRUE(Entries(m_program).empty());
+    EXPECT_TRUE(DirectoryEntries(m_program).empty());
     EXPECT_EQ(m_bar.Position(), 1);
 }
 
@@ -130,9 +123,9 @@ TEST_F(ProgramFilesTest, FailedCopyKeepsTheOldDestinationAndLeavesNoTemporaryFil
 
     EXPECT_EQ(ReadFile(m_program + "/broken.exe"), "old broken");
     EXPECT_EQ(ReadFile(m_program + "/Reports"), "a file, not a directory");
-    EXPECT_EQ(Entries(m_program),
+    EXPECT_EQ(DirectoryEntries(m_program),
               (std::vector<std::string>{"Reports", "broken.exe", "tessara.exe"}));
-    EXPECT_EQ(Entries(m_program + "/tessara.exe"), std::vector<std::string>{"inside"});
+    EXPECT_EQ(DirectoryEntries(m_program + "/tessara.exe"), std::vector<std::string>{"inside"});
 }
 
 TEST_F(ProgramFilesTest, ErrorTextLosesTrailingFullStopsAndBlanks) {

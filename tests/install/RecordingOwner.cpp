@@ -18,7 +18,9 @@ void CRecordingBar::SetMaximum(int maximum) {
     maximums.push_back(maximum);
 }
 
-void CRecordingBar::SetPosition(int position) { m_position = std::clamp(position, 0, m_maximum); }
+void CRecordingBar::SetPosition(int position) {
+    m_position = std::clamp(position, 0, m_maximum);
+}
 
 void CRecordingOwner::MarkLastLine(const std::string& suffix) {
     if (journal.empty())

@@ -7,22 +7,22 @@
 #include "install/Status.h"
 
 class CRecordingLabel : public ILabel {
-public:
+  public:
     void SetVisible(bool visible) override;
     bool IsVisible() const override { return m_visible; }
     void SetCaption(const std::string& caption) override;
     std::string Caption() const override { return m_caption; }
 
-    std::vector<std::string> captions;       // every caption set, in order
-    std::vector<bool> visibilityChanges;     // every SetVisible, in order
+    std::vector<std::string> captions;    // every caption set, in order
+    std::vector<bool> visibilityChanges;  // every SetVisible, in order
 
-private:
+  private:
     bool m_visible = false;
     std::string m_caption;
 };
 
 class CRecordingBar : public IProgressBar {
-public:
+  public:
     void SetVisible(bool visible) override { m_visible = visible; }
     bool IsVisible() const override { return m_visible; }
     int Maximum() const override { return m_maximum; }
@@ -32,14 +32,14 @@ public:
 
     std::vector<int> maximums;  // every maximum set, in order
 
-private:
+  private:
     bool m_visible = true;
     int m_maximum = 100;
     int m_position = 0;
 };
 
 class CRecordingOwner : public IOwner {
-public:
+  public:
     explicit CRecordingOwner(std::string programDirectory = {})
         : m_programDirectory(std::move(programDirectory)) {}
 
@@ -53,7 +53,7 @@ public:
     std::vector<std::string> journal;
     int pumps = 0;
 
-private:
+  private:
     std::string m_programDirectory;
     std::string m_logPath;
 };

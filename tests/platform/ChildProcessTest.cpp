@@ -13,12 +13,6 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-void Write(const std::string& path, const std::string& bytes) {
-    CFile file(path, CFile::Mode::WriteTruncate);
-    file.WriteAll(bytes.data(), bytes.size());
-    file.Close();
-}
-
 }  // namespace
 
 TEST(SplitCommandLine, FollowsTheWindowsRules) {
@@ -98,13 +92,13 @@ TEST(ChildProcess, ReportsWhyAProgramCannotStart) {
     EXPECT_NE(child.StartError().find("No such file or directory"), std::string::npos)
         << child.StartError();
 
-    Write(dir.File("notes.txt"), "not a program\n");
+    WriteFile(dir.File("notes.txt"), "not a program\n");
     EXPECT_FALSE(child.Start(dir.File("notes.txt"), dir.Path()));
     EXPECT_NE(child.StartError().find("Permission denied"), std::string::npos)
         << child.StartError();
 
     // Executable bit but no program inside.
-    Write(dir.File("rar"), "\x01\x02 garbage, no interpreter line");
+    WriteFile(dir.File("rar"), "\x01\x02 garbage, no interpreter line");
     ASSERT_EQ(chmod(dir.File("rar").c_str(), 0755), 0);
     EXPECT_FALSE(child.Start(dir.File("rar") + " x", dir.Path()));
     EXPECT_NE(child.StartError().find("Exec format error"), std::string::npos)

@@ -11,31 +11,12 @@
 
 namespace {
 
-void Write(const std::string& path, const std::string& bytes) {
-    CFile file(path, CFile::Mode::WriteTruncate);
-    file.WriteAll(bytes.data(), bytes.size());
-    file.Close();
-}
-
 // Overwrites one byte of a file with its complement.
 void FlipByte(const std::string& path, uint64_t offset) {
     std::string bytes = ReadWholeFile(path);
     ASSERT_LT(offset, bytes.size());
     bytes[offset] = static_cast<char>(~bytes[offset]);
-    Write(path, bytes);
-}
-
-std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> list;
-    ListFiles(dir, "*", list);
-    std::vector<std::string> names;
-    for (const std::string& path : list) {
-        const std::string name = path.substr(dir.size() + 1);
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    return names;
+    WriteFile(path, bytes);
 }
 
 // A base program (a copy of /bin/true) and some item files in a scratch directory.
@@ -46,9 +27,9 @@ class EmbeddedItemsTest : public ::testing::Test {
         const CopyResult copy = CopyFileReplace("/bin/true", m_base);
         ASSERT_TRUE(copy.Ok()) << copy.message;
         m_baseSize = static_cast<uint64_t>(FileSize(m_base));
-        Write(m_dir.File("a.rar"), std::string("Rar!\x1A\x07\x00 first package", 23));
-        Write(m_dir.File("b.rar"), "second package");
-        Write(m_dir.File("empty.rar"), "");
+        WriteFile(m_dir.File("a.rar"), std::string("Rar!\x1A\x07\x00 first package", 23));
+        WriteFile(m_dir.File("b.rar"), "second package");
+        WriteFile(m_dir.File("empty.rar"), "");
     }
 
     CTempDir m_dir;
@@ -67,7 +48,7 @@ TEST_F(EmbeddedItemsTest, PlainProgramHasNoItems) {
     EXPECT_THROW(CEmbeddedItems(m_dir.File("absent")), CSystemError);
 
     // Files shorter than a footer are programs without items as well.
-    Write(m_dir.File("tiny"), "MZ");
+    WriteFile(m_dir.File("tiny"), "MZ");
     EXPECT_EQ(CEmbeddedItems(m_dir.File("tiny")).ProgramSize(), 2u);
 }
 
@@ -103,7 +84,7 @@ TEST_F(EmbeddedItemsTest, RoundTripWithZeroOneAndThreeItems) {
                                        {"237_RAR", "empty.rar"},
                                        {"238_RAR", "a.rar"}}) {
         const std::string out = m_dir.File(name + ".out");
-        Write(out, "an older file of that name");
+        WriteFile(out, "an older file of that name");
         threeItems.ExtractTo(name, out);
         EXPECT_EQ(ReadWholeFile(out), ReadWholeFile(m_dir.File(source))) << name;
     }
@@ -158,7 +139,7 @@ TEST_F(EmbeddedItemsTest, BadInputLeavesNoOutput) {
     EXPECT_THROW(WriteEmbeddedItems(m_base, {{"239_RAR", m_dir.File("absent.rar")}}, out),
                  CSystemError);
     EXPECT_TRUE(ReadWholeFile(out) == before);
-    EXPECT_EQ(Entries(m_dir.Path()),
+    EXPECT_EQ(DirectoryEntries(m_dir.Path()),
               (std::vector<std::string>{"a.rar", "b.rar", "empty.rar", "out", "updater"}));
 }
 
@@ -189,11 +170,12 @@ TEST_F(EmbeddedItemsTest, DamagedIndexIsAClearError) {
     // A file cut short loses its footer and reads as a plain program, never as items.
     std::string bytes = ReadWholeFile(packed);
     bytes.resize(bytes.size() - 1);
-    Write(m_dir.File("cut"), bytes);
+    WriteFile(m_dir.File("cut"), bytes);
     EXPECT_TRUE(CEmbeddedItems(m_dir.File("cut")).Items().empty());
 
     // Garbage after a valid magic.
-    Write(m_dir.File("garbage"), std::string(100, '\xFF') + "TSRPKG01" + std::string(64, '\xFF'));
+    WriteFile(m_dir.File("garbage"),
+              std::string(100, '\xFF') + "TSRPKG01" + std::string(64, '\xFF'));
     EXPECT_THROW(CEmbeddedItems(m_dir.File("garbage")), CEmbeddedItemsError);
 }
 
@@ -204,7 +186,7 @@ TEST_F(EmbeddedItemsTest, DamagedItemNamesItselfAndWritesNothing) {
     FlipByte(packed, m_baseSize + 14 + 5);  // inside 238_RAR
     const CEmbeddedItems items(packed);
     const std::string out = m_dir.File("238.rar");
-    Write(out, "older");
+    WriteFile(out, "older");
     try {
         items.ExtractTo("238_RAR", out);
         FAIL() << "a damaged item was extracted";
@@ -214,7 +196,7 @@ TEST_F(EmbeddedItemsTest, DamagedItemNamesItselfAndWritesNothing) {
     EXPECT_EQ(ReadWholeFile(out), "older");
     items.ExtractTo("237_RAR", m_dir.File("237.rar"));  // its neighbour is sound
     EXPECT_EQ(ReadWholeFile(m_dir.File("237.rar")), "second package");
-    EXPECT_EQ(Entries(m_dir.Path()),
+    EXPECT_EQ(DirectoryEntries(m_dir.Path()),
               (std::vector<std::string>{"237.rar", "238.rar", "a.rar", "b.rar", "empty.rar",
                                         "packed", "updater"}));
 }

@@ -13,37 +13,17 @@
 
 namespace {
 
-void Write(const std::string& path, const std::string& bytes) {
-    CFile file(path, CFile::Mode::WriteTruncate);
-    file.WriteAll(bytes.data(), bytes.size());
-    file.Close();
-}
-
 mode_t ModeOf(const std::string& path) {
     struct stat info {};
     EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
     return info.st_mode & 07777;
 }
 
-// The names in a directory, "." and ".." left out: shows leftover temporary files.
-std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> list;
-    ListFiles(dir, "*", list);
-    std::vector<std::string> names;
-    for (const std::string& path : list) {
-        const std::string name = path.substr(dir.size() + 1);
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    return names;
-}
-
 }  // namespace
 
 TEST(FileQueries, TellFilesDirectoriesAndLinksApart) {
     CTempDir dir;
-    Write(dir.File("file"), "12345");
+    WriteFile(dir.File("file"), "12345");
     ASSERT_TRUE(CreateDirectory(dir.File("sub")));
     ASSERT_EQ(symlink(dir.File("file").c_str(), dir.File("link-to-file").c_str()), 0);
     ASSERT_EQ(symlink(dir.File("sub").c_str(), dir.File("link-to-dir").c_str()), 0);
@@ -76,7 +56,7 @@ TEST(FileOperations, CreateDeleteAndRename) {
     EXPECT_FALSE(CreatePrivateDirectory(dir.File("private")));  // exists already
     EXPECT_FALSE(CreateDirectory(dir.File("missing/child")));
 
-    Write(dir.File("a"), "A");
+    WriteFile(dir.File("a"), "A");
     EXPECT_TRUE(RenameFile(dir.File("a"), dir.File("b")));
     EXPECT_FALSE(FileExists(dir.File("a")));
     EXPECT_EQ(ReadWholeFile(dir.File("b")), "A");
@@ -91,11 +71,11 @@ TEST(FileOperations, CreateDeleteAndRename) {
 TEST(CopyFileReplace, ReplacesAndKeepsPermissions) {
     CTempDir dir;
     const std::string program = dir.File("tessara.exe");
-    Write(program, std::string("new program\0bytes", 17));
+    WriteFile(program, std::string("new program\0bytes", 17));
     ASSERT_EQ(chmod(program.c_str(), 0755), 0);
     ASSERT_TRUE(CreateDirectory(dir.File("suite")));
     const std::string target = dir.File("suite/tessara.exe");
-    Write(target, "old program, longer than the new one");
+    WriteFile(target, "old program, longer than the new one");
     ASSERT_EQ(chmod(target.c_str(), 0600), 0);
 
     const CopyResult result = CopyFileReplace(program, target);
@@ -103,17 +83,17 @@ TEST(CopyFileReplace, ReplacesAndKeepsPermissions) {
     EXPECT_EQ(result.code, 0);
     EXPECT_EQ(ReadWholeFile(target), std::string("new program\0bytes", 17));
     EXPECT_EQ(ModeOf(target), 0755u);
-    EXPECT_EQ(Entries(dir.File("suite")), std::vector<std::string>{"tessara.exe"});
+    EXPECT_EQ(DirectoryEntries(dir.File("suite")), std::vector<std::string>{"tessara.exe"});
 
     // A new destination and an empty source.
-    Write(dir.File("empty.fr3"), "");
+    WriteFile(dir.File("empty.fr3"), "");
     EXPECT_TRUE(CopyFileReplace(dir.File("empty.fr3"), dir.File("suite/empty.fr3")).Ok());
     EXPECT_EQ(FileSize(dir.File("suite/empty.fr3")), 0);
 }
 
 TEST(CopyFileReplace, ReportsErrorsWithCodeAndText) {
     CTempDir dir;
-    Write(dir.File("list.fr3"), "template");
+    WriteFile(dir.File("list.fr3"), "template");
 
     // No destination directory: nothing is created, the code says the path is missing.
     CopyResult result = CopyFileReplace(dir.File("list.fr3"), dir.File("Reports/list.fr3"));
@@ -123,13 +103,13 @@ TEST(CopyFileReplace, ReportsErrorsWithCodeAndText) {
     EXPECT_FALSE(DirectoryExists(dir.File("Reports")));
 
     // A destination whose parent is a file.
-    Write(dir.File("plain"), "x");
+    WriteFile(dir.File("plain"), "x");
     result = CopyFileReplace(dir.File("list.fr3"), dir.File("plain/list.fr3"));
     EXPECT_EQ(result.code, ENOTDIR);
     EXPECT_EQ(result.message, "Not a directory");
 
     // A missing source leaves the destination alone.
-    Write(dir.File("kept"), "kept bytes");
+    WriteFile(dir.File("kept"), "kept bytes");
     result = CopyFileReplace(dir.File("absent"), dir.File("kept"));
     EXPECT_EQ(result.code, ENOENT);
     EXPECT_EQ(ReadWholeFile(dir.File("kept")), "kept bytes");
@@ -140,7 +120,7 @@ TEST(CopyFileReplace, ReportsErrorsWithCodeAndText) {
     EXPECT_FALSE(result.Ok());
     EXPECT_TRUE(DirectoryExists(dir.File("x.exe")));
 
-    EXPECT_EQ(Entries(dir.Path()),
+    EXPECT_EQ(DirectoryEntries(dir.Path()),
               (std::vector<std::string>{"kept", "list.fr3", "plain", "x.exe"}));
 }
 
@@ -148,7 +128,7 @@ TEST(CopyFileReplace, FailedCopyKeepsTheOldFile) {
     CTempDir dir;
     const std::string target = dir.File("tessara.exe");
     const std::string old = "the working program";
-    Write(target, old);
+    WriteFile(target, old);
 
     // A directory named like a program (a package may hold one) cannot be copied.
     ASSERT_TRUE(CreateDirectory(dir.File("pkg.exe")));
@@ -164,7 +144,7 @@ TEST(CopyFileReplace, FailedCopyKeepsTheOldFile) {
 
     // A write that fails half-way: the file size limit stops the copy after 64 KiB of 1 MiB.
     const std::string big = dir.File("big.exe");
-    Write(big, std::string(1024 * 1024, 'N'));
+    WriteFile(big, std::string(1024 * 1024, 'N'));
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
@@ -179,7 +159,8 @@ TEST(CopyFileReplace, FailedCopyKeepsTheOldFile) {
     EXPECT_EQ(ReadWholeFile(target), old);
 
     // No temporary file stays behind.
-    EXPECT_EQ(Entries(dir.Path()), (std::vector<std::string>{"big.exe", "pkg.exe", "tessara.exe"}));
+    EXPECT_EQ(DirectoryEntries(dir.Path()),
+              (std::vector<std::string>{"big.exe", "pkg.exe", "tessara.exe"}));
 }
 
 TEST(CFile, ReadsWritesAndAppends) {

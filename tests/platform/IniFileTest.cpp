@@ -8,41 +8,31 @@
 #include "platform/IniFile.h"
 #include "tests/support/TestSupport.h"
 
-namespace {
-
-void Write(const std::string& path, const std::string& bytes) {
-    CFile file(path, CFile::Mode::WriteTruncate);
-    file.WriteAll(bytes.data(), bytes.size());
-    file.Close();
-}
-
-}  // namespace
-
 TEST(IniFile, ReadsValuesByTheProfileRules) {
     CTempDir dir;
     const std::string path = dir.File("lib.ini");
-    Write(path,
-          "; the suite's settings\r\n"
-          "[Other]\r\n"
-          "TypeServer=5\r\n"
-          "  [ Common ]  \r\n"
-          "PathBaseGDB =  \"/data/lib.gdb\"  \r\n"
-          "NameServer= 'db-host' \r\n"
-          "\tPlain\t=\t a b \t\r\n"
-          "Unbalanced=\"text\r\n"
-          "Mixed=\"text'\r\n"
-          "Inner=\"a\" and \"b\"\r\n"
-          "Doubled=\"\"x\"\"\r\n"
-          "OneQuote=\"\r\n"
-          "Empty=\r\n"
-          ";Commented=1\r\n"
-          "NoEquals\r\n"
-          "Key=first\r\n"
-          "KEY=second\r\n"
-          "Equals=a=b\r\n"
-          "[common]\n"
-          "Late=from the second header\n"
-          "Key=third\n");
+    WriteFile(path,
+              "; the suite's settings\r\n"
+              "[Other]\r\n"
+              "TypeServer=5\r\n"
+              "  [ Common ]  \r\n"
+              "PathBaseGDB =  \"/data/lib.gdb\"  \r\n"
+              "NameServer= 'db-host' \r\n"
+              "\tPlain\t=\t a b \t\r\n"
+              "Unbalanced=\"text\r\n"
+              "Mixed=\"text'\r\n"
+              "Inner=\"a\" and \"b\"\r\n"
+              "Doubled=\"\"x\"\"\r\n"
+              "OneQuote=\"\r\n"
+              "Empty=\r\n"
+              ";Commented=1\r\n"
+              "NoEquals\r\n"
+              "Key=first\r\n"
+              "KEY=second\r\n"
+              "Equals=a=b\r\n"
+              "[common]\n"
+              "Late=from the second header\n"
+              "Key=third\n");
     const CIniFile ini(path);
     EXPECT_EQ(ini.ReadString("Common", "PathBaseGDB", "-"), "/data/lib.gdb");
     EXPECT_EQ(ini.ReadString("COMMON", "pathbasegdb", "-"), "/data/lib.gdb");
@@ -69,12 +59,12 @@ TEST(IniFile, ReadsValuesByTheProfileRules) {
 TEST(IniFile, ReadsIntegersDecimalOrHexadecimal) {
     CTempDir dir;
     const std::string path = dir.File("lib.ini");
-    Write(path,
-          "[Common]\n"
-          "Zero=0\nOne=1\nPadded=  42  \nQuoted=\"7\"\nPlus=+5\nMinus=-12\n"
-          "Hex=0x1\nHexUpper=0X1f\nDollar=$FF\nDollarLower=$ab\nAllOnes=$FFFFFFFF\n"
-          "Max=2147483647\nMin=-2147483648\nTooBig=2147483648\nHexTooBig=0x100000000\n"
-          "Garbage=abc\nTrailing=12abc\nBareHex=0x\nBareDollar=$\nEmpty=\nSpaceInside=1 2\n");
+    WriteFile(path,
+              "[Common]\n"
+              "Zero=0\nOne=1\nPadded=  42  \nQuoted=\"7\"\nPlus=+5\nMinus=-12\n"
+              "Hex=0x1\nHexUpper=0X1f\nDollar=$FF\nDollarLower=$ab\nAllOnes=$FFFFFFFF\n"
+              "Max=2147483647\nMin=-2147483648\nTooBig=2147483648\nHexTooBig=0x100000000\n"
+              "Garbage=abc\nTrailing=12abc\nBareHex=0x\nBareDollar=$\nEmpty=\nSpaceInside=1 2\n");
     const CIniFile ini(path);
     EXPECT_EQ(ini.ReadInteger("Common", "Zero", 9), 0);
     EXPECT_EQ(ini.ReadInteger("Common", "One", 9), 1);
@@ -103,8 +93,8 @@ TEST(IniFile, CutsLongTextTo2047Characters) {
     const std::string longText(3000, 'x');
     // A two-byte UTF-8 character that straddles the limit is dropped whole.
     const std::string straddling = std::string(2046, 'y') + "\xD0\x96" + "zz";
-    Write(path, "[Common]\nLong=\"" + longText + "\"\nExact=" + std::string(2047, 'e') +
-                    "\nStraddling=" + straddling + "\n");
+    WriteFile(path, "[Common]\nLong=\"" + longText + "\"\nExact=" + std::string(2047, 'e') +
+                        "\nStraddling=" + straddling + "\n");
     const CIniFile ini(path);
     EXPECT_EQ(ini.ReadString("Common", "Long", ""), std::string(2047, 'x'));
     EXPECT_EQ(ini.ReadString("Common", "Exact", ""), std::string(2047, 'e'));
@@ -125,7 +115,7 @@ TEST(IniFile, MissingOrDamagedFilesGiveDefaults) {
     EXPECT_EQ(CIniFile(dir.File("fifo.ini")).ReadInteger("Common", "TypeServer", 0), 0);
 
     const std::string text = dir.File("text.ini");
-    Write(text, "This is not an INI file.\nTypeServer=3\n]Common[\n[Common\nNameServer=x\n");
+    WriteFile(text, "This is not an INI file.\nTypeServer=3\n]Common[\n[Common\nNameServer=x\n");
     const CIniFile textIni(text);
     EXPECT_EQ(textIni.ReadInteger("Common", "TypeServer", 0), 0);
     EXPECT_EQ(textIni.ReadString("Common", "NameServer", ""), "");
@@ -139,7 +129,7 @@ TEST(IniFile, MissingOrDamagedFilesGiveDefaults) {
     garbage.insert(1000, std::string("\0[Common]\0TypeServer=\0", 22));
     const std::string binary = dir.File("binary.ini");
     const char tail[] = "\n[Common]\nTypeServer=0x10\nPathBaseGDB=/x\0y\n";
-    Write(binary, garbage + std::string(tail, sizeof tail - 1));
+    WriteFile(binary, garbage + std::string(tail, sizeof tail - 1));
     const CIniFile binaryIni(binary);
     EXPECT_EQ(binaryIni.ReadInteger("Common", "TypeServer", 0), 16);
     // A NUL ends the text, as it ends a C string: no path with an embedded NUL comes out.
@@ -150,7 +140,7 @@ TEST(IniFile, HugeFilesAreReadBoundedAndQuickly) {
     CTempDir dir;
     // A one-megabyte line is skipped; the settings after it still count.
     const std::string longLine = dir.File("longline.ini");
-    Write(longLine, std::string(1024 * 1024, 'A') + "=1\n[Common]\nTypeServer=3\n");
+    WriteFile(longLine, std::string(1024 * 1024, 'A') + "=1\n[Common]\nTypeServer=3\n");
     EXPECT_EQ(CIniFile(longLine).ReadInteger("Common", "TypeServer", 0), 3);
 
     // 40 MB without a line break: read up to a bound, defaults after it.

@@ -7,7 +7,7 @@
 
 // A fresh directory under the temp path, removed with everything in it on destruction.
 class CTempDir {
-public:
+  public:
     CTempDir();
     ~CTempDir();
     CTempDir(const CTempDir&) = delete;
@@ -16,12 +16,14 @@ public:
     const std::string& Path() const { return m_path; }
     std::string File(const std::string& name) const;  // Path() + "/" + name
 
-private:
+  private:
     std::string m_path;
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);  // empty when missing
+// The names in a directory in byte order, "." and ".." left out (shows leftover files).
+std::vector<std::string> DirectoryEntries(const std::string& dir);
 
 // Creates an embedded database file and runs the statements, each committed by itself.
 void CreateDatabase(const std::string& path, const std::vector<std::string>& statements);
