@@ -75,6 +75,17 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
+// The exit status of console mode for the outcomes of the pre-flight and of the run.
+int ExitStatus(PreflightOutcome preflight, RunOutcome run) {
+    if (preflight == PreflightOutcome::NothingToInstall) {
+        return kExitNothingToInstall;
+    }
+    if (preflight != PreflightOutcome::Admitted || run == RunOutcome::NotStarted) {
+        return kExitNotStarted;
+    }
+    return run == RunOutcome::Succeeded ? kExitUpdated : kExitRunFailed;
+}
+
 }  // namespace
 
 struct CConsoleWindow::Controls {
@@ -241,29 +252,10 @@ int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err) 
     }
 
     driver->FormShow();
-    int status = kExitNotStarted;
-    switch (driver->LastPreflight()) {
-        case PreflightOutcome::NothingToInstall:
-            status = kExitNothingToInstall;
-            break;
-        case PreflightOutcome::Admitted:
-            driver->btOKClick();
-            switch (driver->LastRun()) {
-                case RunOutcome::Succeeded:
-                    status = kExitUpdated;
-                    break;
-                case RunOutcome::NotStarted:
-                    status = kExitNotStarted;
-                    break;
-                default:
-                    status = kExitRunFailed;
-                    break;
-            }
-            break;
-        default:
-            status = kExitNotStarted;
-            break;
+    if (driver->LastPreflight() == PreflightOutcome::Admitted) {
+        driver->btOKClick();
     }
+    const int status = ExitStatus(driver->LastPreflight(), driver->LastRun());
     window.Finish();
     return status;
 }

@@ -1,7 +1,9 @@
 #include "app/PackageDiscovery.h"
 
-#include <limits>
+#include <optional>
 #include <stdexcept>
+
+#include "platform/Text.h"
 
 std::string PackageItemName(int64_t number) {
     return std::to_string(number) + kPackageMarker;
@@ -18,35 +20,11 @@ std::vector<std::string> PackageNames(const std::vector<std::string>& itemNames)
 }
 
 int32_t ParseInteger(const std::string& text) {
-    const auto invalid = [&text] {
-        return std::runtime_error("'" + text + "' is not a valid integer value");
-    };
-    size_t pos = 0;
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
-        negative = text[pos] == '-';
-        ++pos;
+    const std::optional<int32_t> value = ParseDecimalInt32(text);
+    if (!value) {
+        throw std::runtime_error("'" + text + "' is not a valid integer value");
     }
-    if (pos == text.size()) {
-        throw invalid();
-    }
-    int64_t value = 0;
-    for (; pos < text.size(); ++pos) {
-        const char c = text[pos];
-        if (c < '0' || c > '9') {
-            throw invalid();
-        }
-        value = value * 10 + (c - '0');
-        if (value > static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1) {
-            throw invalid();
-        }
-    }
-    value = negative ? -value : value;
-    if (value < std::numeric_limits<int32_t>::min() ||
-        value > std::numeric_limits<int32_t>::max()) {
-        throw invalid();
-    }
-    return static_cast<int32_t>(value);
+    return *value;
 }
 
 PackageRange DiscoverPackages(const std::vector<std::string>& packageNames, IJournal& journal,

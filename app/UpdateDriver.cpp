@@ -1,5 +1,6 @@
 #include "app/UpdateDriver.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -64,12 +65,9 @@ void CUpdateDriver::PumpMessages() {
 
 void CUpdateDriver::SetCurrentLogPath(const std::string& path) {
     m_currentLogPath = path;
-    for (const std::string& known : m_logPathsOfRun) {
-        if (known == path) {
-            return;
-        }
+    if (std::find(m_logPathsOfRun.begin(), m_logPathsOfRun.end(), path) == m_logPathsOfRun.end()) {
+        m_logPathsOfRun.push_back(path);
     }
-    m_logPathsOfRun.push_back(path);
 }
 
 void CUpdateDriver::ShowError(const std::string& text) {
@@ -138,6 +136,7 @@ void CUpdateDriver::btOKClick() {
         m_run = RunUpdate();
     } catch (const std::exception& error) {
         m_run = RunOutcome::Aborted;
+        // The run is over while the error box is up, so the window may be closed meanwhile.
         m_running = false;
         ShowError(error.what());
     }
@@ -147,47 +146,26 @@ void CUpdateDriver::btOKClick() {
 }
 
 RunOutcome CUpdateDriver::RunUpdate() {
-    IButton& btOK = m_window.btOK();
     IButton& btCancel = m_window.btCancel();
-    btOK.SetEnabled(false);
+    m_window.btOK().SetEnabled(false);
     btCancel.SetCaption("Відмінити");
     m_window.plUp().SetVisible(true);
 
     AppendLine("Створення тимчасового каталога");
-    // Another user could plant a link or a directory of their own at the fixed name under the
-    // shared temporary directory: then nothing there is touched.
-    switch (InspectWorkDirectory(m_workDirectory)) {
-        case WorkDirectoryState::Unsafe:
-            AppendLine("error");
-            return RunOutcome::NotStarted;
-        case WorkDirectoryState::Owned:
-            RestrictToOwner(m_workDirectory);
-            if (DirectoryExists(m_workDirectory)) {
-                CleanWorkDirectory();
-            }
-            break;
-        case WorkDirectoryState::Missing:
-            CreatePrivateDirectory(m_workDirectory);
-            // Someone may have planted a link at the name between the look and the creation
-            // (which then failed): that is no directory of ours either.
-            if (InspectWorkDirectory(m_workDirectory) == WorkDirectoryState::Unsafe) {
-                AppendLine("error");
-                return RunOutcome::NotStarted;
-            }
-            break;
+    if (!PrepareWorkDirectory()) {
+        AppendLine("error");
+        return RunOutcome::NotStarted;
     }
     AppendLine(m_workDirectory);
 
-    const std::string archiverPath = PathJoin(m_paths.programDirectory, kArchiverName);
     AppendLine("Наявність архиватора RAR...");
-    if (!FileExists(archiverPath)) {
+    if (!FileExists(ArchiverPath())) {
         AppendLine("error");
         return RunOutcome::NotStarted;
     }
     MarkLastLine("[OK]");
 
-    for (int64_t number = int64_t{m_databaseVersion} + 1;
-         number <= m_packages.highest && m_failureCode == 0; ++number) {
+    for (int64_t number = int64_t{m_databaseVersion} + 1; number <= m_packages.highest; ++number) {
         AppendLine("Копіювання пакету");
         const std::string packageFile = PathJoin(m_workDirectory, std::to_string(number) + ".rar");
         WritePackage(number, packageFile);
@@ -208,28 +186,12 @@ RunOutcome CUpdateDriver::RunUpdate() {
         }
         PumpMessages();
 
-        AppendLine("Встановлення оновлення");
-        m_window.lUpdate().SetCaption("Встановлення оновлення");
-        m_window.lUpdate().SetVisible(true);
-        m_window.ProgressBar2().SetVisible(true);
-        m_window.lTextFile().SetVisible(true);
-        m_window.lFile().SetVisible(true);
-
-        InstallDatabaseContents(*this, m_workDirectory, &m_window.ProgressBar2(), nullptr,
-                                &m_window.lFile(), &m_window.lUpdateTime());
-        InstallProgramFiles(*this, m_workDirectory, &m_window.ProgressBar2(), &m_window.lFile(),
-                            &m_window.lUpdateTime());
-        PumpMessages();
-
-        m_window.lUpdate().SetVisible(false);
-        m_window.ProgressBar2().SetVisible(false);
-        m_window.lTextFile().SetVisible(false);
-        m_window.lFile().SetVisible(false);
+        InstallUnpackedPackage();
         btCancel.SetEnabled(true);
         DeleteFile(packageFile);
     }
 
-    btOK.SetVisible(false);
+    m_window.btOK().SetVisible(false);
     btCancel.SetCaption("Зачинити");
     if (m_failureCode != 0) {
         AppendLine("Помилка при оновлені: " + std::to_string(m_failureCode));
@@ -237,6 +199,47 @@ RunOutcome CUpdateDriver::RunUpdate() {
     }
     AppendLine("Оновлення завершене успішно");
     return RunOutcome::Succeeded;
+}
+
+bool CUpdateDriver::PrepareWorkDirectory() {
+    // Another user could plant a link or a directory of their own at the fixed name under the
+    // shared temporary directory: then nothing there is touched.
+    switch (InspectWorkDirectory(m_workDirectory)) {
+        case WorkDirectoryState::Unsafe:
+            return false;
+        case WorkDirectoryState::Owned:
+            RestrictToOwner(m_workDirectory);
+            if (DirectoryExists(m_workDirectory)) {
+                CleanWorkDirectory();
+            }
+            return true;
+        case WorkDirectoryState::Missing:
+            CreatePrivateDirectory(m_workDirectory);
+            // Someone may have planted a link at the name between the look and the creation
+            // (which then failed): that is no directory of ours either.
+            return InspectWorkDirectory(m_workDirectory) != WorkDirectoryState::Unsafe;
+    }
+    return false;
+}
+
+void CUpdateDriver::InstallUnpackedPackage() {
+    AppendLine("Встановлення оновлення");
+    m_window.lUpdate().SetCaption("Встановлення оновлення");
+    m_window.lUpdate().SetVisible(true);
+    m_window.ProgressBar2().SetVisible(true);
+    m_window.lTextFile().SetVisible(true);
+    m_window.lFile().SetVisible(true);
+
+    InstallDatabaseContents(*this, m_workDirectory, &m_window.ProgressBar2(), nullptr,
+                            &m_window.lFile(), &m_window.lUpdateTime());
+    InstallProgramFiles(*this, m_workDirectory, &m_window.ProgressBar2(), &m_window.lFile(),
+                        &m_window.lUpdateTime());
+    PumpMessages();
+
+    m_window.lUpdate().SetVisible(false);
+    m_window.ProgressBar2().SetVisible(false);
+    m_window.lTextFile().SetVisible(false);
+    m_window.lFile().SetVisible(false);
 }
 
 void CUpdateDriver::CleanWorkDirectory() {
@@ -254,6 +257,10 @@ void CUpdateDriver::CleanWorkDirectory() {
             DeleteFile(path);
         }
     }
+}
+
+std::string CUpdateDriver::ArchiverPath() const {
+    return PathJoin(m_paths.programDirectory, kArchiverName);
 }
 
 void CUpdateDriver::WritePackage(int64_t number, const std::string& packageFile) {
@@ -275,8 +282,7 @@ void CUpdateDriver::WritePackage(int64_t number, const std::string& packageFile)
 }
 
 int CUpdateDriver::Unpack(const std::string& packageFile) {
-    const std::string archiverPath = PathJoin(m_paths.programDirectory, kArchiverName);
-    const std::string commandLine = archiverPath + " x -o+ \"" + packageFile + "\" ";
+    const std::string commandLine = ArchiverPath() + " x -o+ \"" + packageFile + "\" ";
     CChildProcess archiver;
     if (!archiver.Start(commandLine, m_workDirectory)) {
         AppendLine("error");

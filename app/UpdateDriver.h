@@ -95,7 +95,14 @@ class CUpdateDriver : public IOwner {
   private:
     PreflightOutcome RunPreflight();
     RunOutcome RunUpdate();
+    // Makes the work directory ready for a run: creates it private to this user, or restricts
+    // and empties one of ours. False when what stands at its name is not ours to touch.
+    bool PrepareWorkDirectory();
     void CleanWorkDirectory();
+    // Shows the installation controls, installs the unpacked package from the work directory
+    // into the database and the program directory, and hides the controls again.
+    void InstallUnpackedPackage();
+    std::string ArchiverPath() const;
     // Writes package `number` out of the executable into `packageFile`, checking its SHA-256.
     void WritePackage(int64_t number, const std::string& packageFile);
     // Starts the archiver on the package file and waits for it, pumping meanwhile. Returns 0 when

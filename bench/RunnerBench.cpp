@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include <sys/resource.h>
@@ -24,6 +23,7 @@
 #include "db/Uglobdb.h"
 #include "install/ScriptRunner.h"
 #include "platform/Clock.h"
+#include "platform/FileSystem.h"
 
 namespace {
 
@@ -89,13 +89,6 @@ void WriteText(const fs::path& path, const std::string& text) {
         throw std::runtime_error("cannot write " + path.string());
 }
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Runs isql-fb embedded with a script file; throws when it reports anything on stderr.
 Timing RunIsql(const fs::path& database, const fs::path& script, const fs::path& dir) {
     const fs::path out = dir / "isql.out";
@@ -108,7 +101,7 @@ Timing RunIsql(const fs::path& database, const fs::path& script, const fs::path&
     const int rc = std::system(command.c_str());
     const Timing timing{std::chrono::duration<double>(Clock::now() - start).count(),
                         CpuSeconds(RUSAGE_CHILDREN) - cpuStart};
-    const std::string errors = ReadText(err);
+    const std::string errors = ReadWholeFile(err.string());
     if (rc != 0 || !errors.empty())
         throw std::runtime_error("isql-fb failed: " + errors);
     return timing;
@@ -130,7 +123,7 @@ std::string Summary(const fs::path& database, const fs::path& dir) {
     WriteText(script,
               "SELECT COUNT(*), SUM(QTY), SUM(MOD(HASH(TITLE), 1000003)) FROM ARTICLE_T;\n");
     RunIsql(database, script, dir);
-    return ReadText(dir / "isql.out");
+    return ReadWholeFile((dir / "isql.out").string());
 }
 
 }  // namespace

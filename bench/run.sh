@@ -5,9 +5,8 @@
 #   bench/run.sh [--build DIR] [--no-build] [--scale S]
 #
 # Builds what it needs in DIR (default build/; --no-build takes the programs already built
-# there), works in bench/out/ (replaced on every run) and
-# prints one table; its last line is the ratio of the updater's total time to the sum of the
-# baselines.
+# there), works in bench/out/ (replaced on every run) and prints one table; its last line is the
+# ratio of the updater's total time to the sum of the baselines.
 #
 # How the updater's phases are measured, from outside and without any change to the program:
 # - Every standard output line is stamped with the time it arrives. The write-out begins when
@@ -15,11 +14,11 @@
 #   at the latest when the next line, "Копіювання пакету", begins.
 # - A poller (every 5 ms) watches the updater's child processes and the work directory and
 #   records the first moment it sees each of these:
-# - the updater has a child process (the archiver): the write-out has ended, unpacking begins;
-# - the child has ended: unpacking has ended, the scripts begin;
-# - "up.99.238.l~lsql" (the version script renamed): the scripts have ended, documents begin;
-# - the last ".u" renamed to ".~u": the documents have ended, blob files begin;
-# - both ".~blo": the blob files have ended.
+#   - the updater has a child process (the archiver): the write-out has ended, unpacking begins;
+#   - the child has ended: unpacking has ended, the scripts begin;
+#   - "up.99.238.l~lsql" (the version script renamed): the scripts have ended, documents begin;
+#   - the last ".u" renamed to ".~u": the documents have ended, blob files begin;
+#   - both ".~blo": the blob files have ended.
 # "start-up and the rest" is what remains of the total (process start, pre-flight, work
 # directory clean-up, the final line, exit). The stamped journal stays in bench/out/journal.tsv.
 # Baselines: unar unpacking the same archive; isql-fb running the same two scripts with a COMMIT
@@ -38,7 +37,7 @@ while [ $# -gt 0 ]; do
     --build) build=$2; shift 2 ;;
     --scale) scale=$2; shift 2 ;;
     --no-build) build_first=''; shift ;;
-    -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
 done
@@ -128,6 +127,15 @@ echo "Running the updater ..." >&2
 sync  # every step starts with no dirty pages of the preparation left to write back
 poll_run >"$out/events" &
 poller=$!
+# The poller waits for a PID file that a failed start never writes: end it whatever happens.
+stop_poller() {
+    [ -n "$poller" ] || return 0
+    kill "$poller" 2>/dev/null || true
+    wait "$poller" 2>/dev/null || true
+    poller=
+}
+trap stop_poller EXIT
+trap 'exit 1' INT TERM HUP
 start=$EPOCHREALTIME
 # The shell records its PID and becomes the updater (exec keeps the PID), so the poller can watch
 # the updater's children; /usr/bin/time measures that one process.
@@ -139,8 +147,7 @@ rc=${PIPESTATUS[0]}
 set -e
 finish=$EPOCHREALTIME
 sleep 0.05
-kill "$poller" 2>/dev/null || true
-wait "$poller" 2>/dev/null || true
+stop_poller
 if [ "$rc" -ne 0 ]; then
     echo "the updater ended with exit status $rc:" >&2
     cut -f2 "$out/journal.tsv" >&2
@@ -190,8 +197,8 @@ cp "$out/base.gdb" "$out/isql.gdb"
 for script in $(cd "$out/package" && ls -- *.lsql | LC_ALL=C sort -f); do
     LC_ALL=C awk '{ print; print "COMMIT;\r" }' "$out/package/$script"
 done >"$out/commit-each.sql"
-timed b_isql isql-fb -q -bail -user SYSDBA -password pinewheat -i "$out/commit-each.sql" \
-    "$out/isql.gdb"
+timed b_isql isql-fb -q -bail -user "$DEMO_DB_USER" -password "$DEMO_DB_PASSWORD" \
+    -i "$out/commit-each.sql" "$out/isql.gdb"
 
 timed b_loader "$bin/bench_minimal_loader" "$out/isql.gdb" "$out/package" >"$out/loader.txt"
 b_loader_documents=$(awk '$1 == "documents" { print $2 }' "$out/loader.txt")

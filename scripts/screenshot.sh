@@ -51,7 +51,9 @@ window=
 # killed by its PID only when it does not close.
 stop_updater() {
     [ -n "$updater_pid" ] || return 0
-    [ -n "$window" ] && xdotool mousemove --window "$window" 592 435 click 1 2>/dev/null
+    if [ -n "$window" ]; then
+        xdotool mousemove --window "$window" 592 435 click 1 2>/dev/null || true
+    fi
     for _ in $(seq 1 50); do
         kill -0 "$updater_pid" 2>/dev/null || break
         sleep 0.1

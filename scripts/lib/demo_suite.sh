@@ -31,14 +31,14 @@ demo_isql() {
 demo_sql_values() {
     local database=$1 query=$2
     printf 'set heading off;\nset list off;\n%s;\n' "$query" | demo_isql "$database" |
-        sed -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' | sed -e '/^$/d'
+        sed -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' -e '/^$/d'
 }
 
 # Creates the suite's database at `path` (embedded; the file must not exist) at `version`: the
 # tables the updater and the demo package touch, a few rubrics and older articles, and the
 # INFO_DOC row 10. Texts are written in UTF-8 here and stored in Windows-1251, as the suite does.
 create_demo_database() {
-    local path=$1 version=$2 sql
+    local path=$1 version=$2 sql rc=0
     sql=$(mktemp)
     {
         echo "create database '$path' user '$DEMO_DB_USER' password '$DEMO_DB_PASSWORD' page_size 8192;"
@@ -85,13 +85,12 @@ insert into ARTICLE (id, name, name_u, ext, ext_u) values (18573, 'Постан�
 insert into INFO_DOC (ID) values (10);
 commit;
 EOF
-    } >"$sql"
-    isql-fb -q -bail -i "$sql" >/dev/null 2>"$sql.err" || {
+    } >"$sql" && isql-fb -q -bail -i "$sql" >/dev/null 2>"$sql.err" || rc=$?
+    if [ "$rc" -ne 0 ] && [ -f "$sql.err" ]; then
         cat "$sql.err" >&2
-        rm -f "$sql" "$sql.err"
-        return 1
-    }
+    fi
     rm -f "$sql" "$sql.err"
+    return "$rc"
 }
 
 # Writes lib.ini into `dir`: local database by default, or a server when `server` is given

@@ -91,11 +91,7 @@ void PrepareConsoleSuite(CSuite& suite, int version,
     suite.CreateDatabase(version);
     fs::create_directories(suite.File("Reports"));
     suite.InstallArchiver();
-    std::vector<std::pair<int, std::string>> items;
-    for (const auto& [number, files] : packages) {
-        items.emplace_back(number, suite.MakePackageDir(std::to_string(number), files));
-    }
-    suite.Pack(items, BuiltProgram("tessara-updater"));
+    suite.PackDirectories(packages, BuiltProgram("tessara-updater"));
 }
 
 std::vector<std::string> PreflightLines(const CSuite& suite, int version,
@@ -146,17 +142,12 @@ TEST(Console, SuccessfulUpdate) {
     PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
     const ConsoleResult result = RunUpdater(suite);
     const std::string work = suite.WorkDir();
-    std::vector<std::string> expected = PreflightLines(suite, 237, "238_RAR [OK]");
-    for (const std::string& line :
-         {std::string("Створення тимчасового каталога"), work,
-          std::string("Наявність архиватора RAR...[OK]"), std::string("Копіювання пакету"),
-          work + "/238.rar", std::string("Розпаковка пакету...[OK]"),
-          std::string("Встановлення оновлення"), std::string("up.2026.05.03.lsql"),
-          std::string("up.99.238.lsql"), std::string("list.fr3...[OK]"),
-          std::string("tessara.exe...[OK]"), std::string("Оновлення завершене успішно")}) {
-        expected.push_back(line);
-    }
-    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.out,
+              Concat(PreflightLines(suite, 237, "238_RAR [OK]"),
+                     {"Створення тимчасового каталога", work, "Наявність архиватора RAR...[OK]",
+                      "Копіювання пакету", work + "/238.rar", "Розпаковка пакету...[OK]",
+                      "Встановлення оновлення", "up.2026.05.03.lsql", "up.99.238.lsql",
+                      "list.fr3...[OK]", "tessara.exe...[OK]", "Оновлення завершене успішно"}));
     EXPECT_TRUE(result.err.empty());
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
@@ -168,10 +159,9 @@ TEST(Console, NothingToInstall) {
     CSuite suite;
     PrepareConsoleSuite(suite, 238, {{238, ContentPackage(238)}});
     const ConsoleResult result = RunUpdater(suite);
-    std::vector<std::string> expected = PreflightLines(suite, 238, "238_RAR");
-    expected.push_back("Версія БД більша за номер пакета оновлень");
-    expected.push_back("Оновлення не можливо!!!");
-    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.out,
+              Concat(PreflightLines(suite, 238, "238_RAR"),
+                     {"Версія БД більша за номер пакета оновлень", "Оновлення не можливо!!!"}));
     EXPECT_TRUE(result.err.empty());
     EXPECT_EQ(result.status, 3);
 }
@@ -180,10 +170,9 @@ TEST(Console, DatabaseTooOldCannotStart) {
     CSuite suite;
     PrepareConsoleSuite(suite, 236, {{238, ContentPackage(238)}});
     const ConsoleResult result = RunUpdater(suite);
-    std::vector<std::string> expected = PreflightLines(suite, 236, "238_RAR");
-    expected.push_back("Версія БД меньше номеру пакета оновлень");
-    expected.push_back("Оновлення не можливо!!!");
-    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.out,
+              Concat(PreflightLines(suite, 236, "238_RAR"),
+                     {"Версія БД меньше номеру пакета оновлень", "Оновлення не можливо!!!"}));
     EXPECT_EQ(result.status, 2);
 }
 

@@ -45,12 +45,6 @@ class Preflight : public testing::Test {
     std::unique_ptr<CUpdateDriver> driver;
 };
 
-std::vector<std::string> Concat(std::vector<std::string> head,
-                                const std::vector<std::string>& tail) {
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
 }  // namespace
 
 TEST_F(Preflight, AdmitsTheVersionBelowTheSinglePackage) {

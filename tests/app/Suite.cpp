@@ -85,6 +85,15 @@ std::string CSuite::Pack(const std::vector<std::pair<int, std::string>>& package
     return Pack(packages, BuiltProgram("rar"));
 }
 
+std::string CSuite::PackDirectories(const std::vector<std::pair<int, PackageFiles>>& packages,
+                                    const std::string& base) const {
+    std::vector<std::pair<int, std::string>> items;
+    for (const auto& [number, files] : packages) {
+        items.emplace_back(number, MakePackageDir(std::to_string(number), files));
+    }
+    return Pack(items, base);
+}
+
 StartupPaths CSuite::Paths() const {
     StartupPaths paths;
     paths.executablePath = File("updater");
@@ -116,6 +125,12 @@ std::string ShellQuote(const std::string& text) {
 
 void MakeExecutable(const std::string& path) {
     chmod(path.c_str(), 0755);
+}
+
+std::vector<std::string> Concat(std::vector<std::string> head,
+                                const std::vector<std::string>& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

@@ -41,6 +41,9 @@ class CSuite {
     std::string Pack(const std::vector<std::pair<int, std::string>>& packages,
                      const std::string& base, const std::string& name = "updater") const;
     std::string Pack(const std::vector<std::pair<int, std::string>>& packages) const;
+    // Writes every package into a directory of its own and packs them all with `base`.
+    std::string PackDirectories(const std::vector<std::pair<int, PackageFiles>>& packages,
+                                const std::string& base) const;
 
     // Paths for a driver running the packed updater; the suite check looks for a name that no
     // neighbouring test starts.
@@ -56,5 +59,8 @@ class CSuite {
 int RunShell(const std::string& command);
 std::string ShellQuote(const std::string& text);
 void MakeExecutable(const std::string& path);
+// `head` followed by `tail`.
+std::vector<std::string> Concat(std::vector<std::string> head,
+                                const std::vector<std::string>& tail);
 // The lines of a text (LF separated, a final empty line dropped, CR before LF removed).
 std::vector<std::string> SplitLines(const std::string& text);

@@ -35,11 +35,7 @@ class UpdateRun : public testing::Test {
         fs::create_directories(suite.File("Reports"));
         WriteFile(suite.File("tessara.exe"), "old program");
         suite.InstallArchiver();
-        std::vector<std::pair<int, std::string>> items;
-        for (const auto& [number, files] : packages) {
-            items.emplace_back(number, suite.MakePackageDir(std::to_string(number), files));
-        }
-        suite.Pack(items);
+        suite.PackDirectories(packages, BuiltProgram("rar"));
     }
 
     // The pre-flight (which must admit the update) and the run; returns the run's lines.
@@ -100,11 +96,6 @@ class UpdateRun : public testing::Test {
     CRecordingWindow window;
     std::unique_ptr<CUpdateDriver> driver;
 };
-
-std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 PackageFiles Without(PackageFiles files, const std::string& name) {
     files.erase(name);

@@ -7,6 +7,10 @@
 #   update_test.sh server <bin>     TypeServer=1 against a private Firebird server on loopback
 set -euo pipefail
 
+if [ $# -ne 2 ] || { [ "$1" != embedded ] && [ "$1" != server ]; }; then
+    echo "usage: $0 embedded|server <bin>" >&2
+    exit 2
+fi
 mode=$1
 bin=$(cd "$2" && pwd)
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -60,14 +64,11 @@ if [ "$mode" = server ]; then
     [ -n "$started" ] || fail "the private server did not start: $(cat "$work/server.err")"
     write_demo_ini "$suite" "localhost/$port" "$database"
     connection="localhost/$port:$database"
-elif [ "$mode" = embedded ]; then
+else
     database=$suite/lib.gdb
     create_demo_database "$database" 237
     write_demo_ini "$suite"
     connection=$database
-else
-    echo "unknown mode $mode" >&2
-    exit 2
 fi
 
 # --- The run; its own temp directory, since ctest may run the other mode at the same time

@@ -1,3 +1,6 @@
+// The RAR STORE writer, checked byte by byte against the RAR 4 layout: headers, CRCs, streaming
+// of large files, directory archives and failures that must leave no archive behind.
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -5,14 +5,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
+#include "platform/FileSystem.h"
 #include "tools/demo/Cp1251.h"
 #include "tools/pack/RarWriter.h"
 
@@ -219,30 +217,24 @@ std::string Line(const std::string& statement) {
 }
 
 void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-        throw std::runtime_error("cannot write " + path.string() + ": " + std::strerror(errno));
-    }
+    CFile out(path.string(), CFile::Mode::WriteTruncate);
+    out.WriteAll(bytes.data(), bytes.size());
+    out.Close();
 }
 
 // `size` pseudo-random bytes (a document's data is encrypted, so it looks like noise).
 void WriteNoise(const fs::path& path, uint64_t size, CRandom& random) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    CFile out(path.string(), CFile::Mode::WriteTruncate);
     std::array<uint64_t, 8192> block{};
-    while (size > 0 && out) {
+    while (size > 0) {
         for (uint64_t& word : block) {
             word = random.Next();
         }
         const uint64_t n = std::min<uint64_t>(size, sizeof(block));
-        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(n));
+        out.WriteAll(block.data(), static_cast<size_t>(n));
         size -= n;
     }
-    out.close();
-    if (!out) {
-        throw std::runtime_error("cannot write " + path.string() + ": " + std::strerror(errno));
-    }
+    out.Close();
 }
 
 uint64_t Scaled(uint64_t bytes, double scale) {
@@ -376,8 +368,7 @@ std::string DemoScript(uint64_t seed, double scale) {
             std::swap(keywords[k], keywords[random.Below(k + 1)]);
         }
     }
-    for (size_t round = 0; round < kKeywords.size() && (round == 0 || script.size() < target);
-         ++round) {
+    for (size_t round = 0; round < kKeywords.size(); ++round) {
         for (size_t i = 0; i < ids.size(); ++i) {
             const Pair& keyword = kKeywords[order[i][round]];
             const std::string line =
@@ -385,8 +376,7 @@ std::string DemoScript(uint64_t seed, double scale) {
                      std::to_string(ids[i]) + ", " + Literal(keyword.ru) + ", " +
                      Literal(keyword.uk) + ")");
             if (round > 0 && script.size() + line.size() > target) {
-                round = kKeywords.size();
-                break;
+                return script;
             }
             script += line;
         }
@@ -458,8 +448,4 @@ DemoPackageSummary WriteDemoPackage(const DemoPackageOptions& options) {
         summary.blobBytes += fs::file_size(path);
     }
     return summary;
-}
-
-void PackDemoPackage(const std::string& packageDir, const std::string& archivePath) {
-    WriteRarStoreFromDirectory(packageDir, archivePath);
 }

@@ -36,9 +36,6 @@ std::string DemoScript(uint64_t seed, double scale);
 // The version script: "update versions set data = N;" and CR LF.
 std::string VersionScript(int32_t number);
 
-// Writes the whole package into options.outDir. Throws std::runtime_error on I/O errors and
-// std::invalid_argument for unusable options.
+// Writes the whole package into options.outDir. Throws std::runtime_error for an unusable
+// output directory, CSystemError on I/O errors and std::invalid_argument for unusable options.
 DemoPackageSummary WriteDemoPackage(const DemoPackageOptions& options);
-
-// Packs a package directory into one RAR archive (the form the updater embeds).
-void PackDemoPackage(const std::string& packageDir, const std::string& archivePath);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/demo/DemoPackage.h"
+#include "tools/pack/RarWriter.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ int main(int argc, char** argv) {
                   << summary.documentBytes << " bytes (largest " << summary.largestDocument
                   << "), blob files " << summary.blobBytes << " bytes\n";
         if (!rarPath.empty()) {
-            PackDemoPackage(options.outDir, rarPath);
+            WriteRarStoreFromDirectory(options.outDir, rarPath);
             std::cout << "packed into " << rarPath << "\n";
         }
     } catch (const std::exception& e) {
