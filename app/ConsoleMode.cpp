@@ -1,6 +1,5 @@
 #include "app/ConsoleMode.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <exception>
 #include <ostream>
@@ -8,60 +7,6 @@
 #include "app/ErrorText.h"
 
 namespace {
-
-class CConsoleLabel : public ILabel {
-  public:
-    void SetVisible(bool visible) override { m_visible = visible; }
-    bool IsVisible() const override { return m_visible; }
-    void SetCaption(const std::string& caption) override { m_caption = caption; }
-    std::string Caption() const override { return m_caption; }
-
-  private:
-    bool m_visible = false;
-    std::string m_caption;
-};
-
-class CConsoleButton : public IButton {
-  public:
-    void SetVisible(bool visible) override { m_visible = visible; }
-    bool IsVisible() const override { return m_visible; }
-    void SetEnabled(bool enabled) override { m_enabled = enabled; }
-    bool IsEnabled() const override { return m_enabled; }
-    void SetCaption(const std::string& caption) override { m_caption = caption; }
-    std::string Caption() const override { return m_caption; }
-
-  private:
-    bool m_visible = true;
-    bool m_enabled = false;
-    std::string m_caption;
-};
-
-class CConsolePanel : public IControl {
-  public:
-    void SetVisible(bool visible) override { m_visible = visible; }
-    bool IsVisible() const override { return m_visible; }
-
-  private:
-    bool m_visible = true;
-};
-
-class CConsoleBar : public IProgressBar {
-  public:
-    void SetVisible(bool visible) override { m_visible = visible; }
-    bool IsVisible() const override { return m_visible; }
-    int Maximum() const override { return m_maximum; }
-    int Position() const override { return m_position; }
-    void SetMaximum(int maximum) override {
-        m_maximum = std::max(0, maximum);
-        m_position = std::min(m_position, m_maximum);
-    }
-    void SetPosition(int position) override { m_position = std::clamp(position, 0, m_maximum); }
-
-  private:
-    bool m_visible = true;
-    int m_maximum = 100;
-    int m_position = 0;
-};
 
 // Message texts may span lines (database errors do); standard error gets one line per box.
 std::string OneLine(const std::string& text) {
@@ -88,20 +33,22 @@ int ExitStatus(PreflightOutcome preflight, RunOutcome run) {
 
 }  // namespace
 
+// Initial states: OK disabled, Cancel enabled, every label hidden.
 struct CConsoleWindow::Controls {
-    CConsoleButton btOK;
-    CConsoleButton btCancel;
-    CConsoleLabel lCurVer, lActVer, lUpdate, lTextFile, lFile, lUpdateTime;
-    CConsolePanel plUp;
-    CConsoleBar ProgressBar2;
+    CPlainButton btOK{"Оновить", false};
+    CPlainButton btCancel{"Зачинити", true};
+    CPlainLabel lCurVer{"", false};
+    CPlainLabel lActVer{"", false};
+    CPlainLabel lUpdate{"", false};
+    CPlainLabel lTextFile{"", false};
+    CPlainLabel lFile{"", false};
+    CPlainLabel lUpdateTime{"", false};
+    CPlainControl plUp;
+    CPlainProgressBar ProgressBar2;
 };
 
 CConsoleWindow::CConsoleWindow(std::ostream& out, std::ostream& err)
-    : m_out(out), m_err(err), m_controls(std::make_unique<Controls>()) {
-    m_controls->btOK.SetCaption("Оновить");
-    m_controls->btCancel.SetCaption("Зачинити");
-    m_controls->btCancel.SetEnabled(true);
-}
+    : m_out(out), m_err(err), m_controls(std::make_unique<Controls>()) {}
 
 CConsoleWindow::~CConsoleWindow() = default;
 

@@ -3,6 +3,7 @@
 // message pumping. The Qt form TForm1 implements it with widgets; console mode without a window.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "install/Status.h"
@@ -13,6 +14,24 @@ class IButton : public IControl {
     virtual bool IsEnabled() const = 0;
     virtual void SetCaption(const std::string& caption) = 0;
     virtual std::string Caption() const = 0;
+};
+
+// A button without a window (console mode, tests): its caption, enabled state and visibility.
+class CPlainButton : public IButton {
+  public:
+    explicit CPlainButton(std::string caption = {}, bool enabled = true, bool visible = true)
+        : m_caption(std::move(caption)), m_enabled(enabled), m_visible(visible) {}
+    void SetVisible(bool visible) override { m_visible = visible; }
+    bool IsVisible() const override { return m_visible; }
+    void SetEnabled(bool enabled) override { m_enabled = enabled; }
+    bool IsEnabled() const override { return m_enabled; }
+    void SetCaption(const std::string& caption) override { m_caption = caption; }
+    std::string Caption() const override { return m_caption; }
+
+  private:
+    std::string m_caption;
+    bool m_enabled;
+    bool m_visible;
 };
 
 enum class MessageKind { Warning, Error };

@@ -42,33 +42,6 @@ double CpuSeconds(int who) {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-class CBenchBar : public IProgressBar {
-  public:
-    void SetVisible(bool visible) override { m_visible = visible; }
-    bool IsVisible() const override { return m_visible; }
-    int Maximum() const override { return m_maximum; }
-    int Position() const override { return m_position; }
-    void SetMaximum(int maximum) override { m_maximum = maximum; }
-    void SetPosition(int position) override { m_position = position; }
-
-  private:
-    bool m_visible = true;
-    int m_maximum = 0;
-    int m_position = 0;
-};
-
-class CBenchLabel : public ILabel {
-  public:
-    void SetVisible(bool visible) override { m_visible = visible; }
-    bool IsVisible() const override { return m_visible; }
-    void SetCaption(const std::string& caption) override { m_caption = caption; }
-    std::string Caption() const override { return m_caption; }
-
-  private:
-    bool m_visible = true;
-    std::string m_caption;
-};
-
 class CBenchOwner : public IOwner {
   public:
     void AppendLine(const std::string&) override {}
@@ -180,9 +153,9 @@ int main(int argc, char** argv) {
                 session.Connect("", ourDb.string(), "", "");
                 SetGlobDB(&session);
                 CBenchOwner owner;
-                CBenchBar overall;
-                CBenchBar scriptBar;
-                CBenchLabel timeLabel;
+                CPlainProgressBar overall(0);
+                CPlainProgressBar scriptBar(0);
+                CPlainLabel timeLabel;
                 overall.SetMaximum(count);
                 const double cpuStart = CpuSeconds(RUSAGE_SELF);
                 const auto start = Clock::now();

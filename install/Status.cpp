@@ -1,9 +1,21 @@
 #include "install/Status.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "platform/Clock.h"
+
+CPlainProgressBar::CPlainProgressBar(int maximum) : m_maximum(std::max(0, maximum)) {}
+
+void CPlainProgressBar::SetMaximum(int maximum) {
+    m_maximum = std::max(0, maximum);
+    m_position = std::min(m_position, m_maximum);
+}
+
+void CPlainProgressBar::SetPosition(int position) {
+    m_position = std::clamp(position, 0, m_maximum);
+}
 
 void SetVisible(IControl* control, bool visible) {
     if (control) {

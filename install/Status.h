@@ -5,6 +5,7 @@
 // All texts are UTF-8.
 
 #include <string>
+#include <utility>
 
 class IControl {
   public:
@@ -25,6 +26,53 @@ class IProgressBar : public IControl {
     virtual int Position() const = 0;
     virtual void SetMaximum(int maximum) = 0;
     virtual void SetPosition(int position) = 0;  // kept within 0 and the maximum
+};
+
+// Plain controls that only keep their state: console mode, tests and benchmarks use them as
+// controls without a window.
+
+// A control with nothing but its visibility (a panel).
+class CPlainControl : public IControl {
+  public:
+    explicit CPlainControl(bool visible = true) : m_visible(visible) {}
+    void SetVisible(bool visible) override { m_visible = visible; }
+    bool IsVisible() const override { return m_visible; }
+
+  private:
+    bool m_visible;
+};
+
+// A label without a window: its caption and visibility.
+class CPlainLabel : public ILabel {
+  public:
+    explicit CPlainLabel(std::string caption = {}, bool visible = true)
+        : m_caption(std::move(caption)), m_visible(visible) {}
+    void SetVisible(bool visible) override { m_visible = visible; }
+    bool IsVisible() const override { return m_visible; }
+    void SetCaption(const std::string& caption) override { m_caption = caption; }
+    std::string Caption() const override { return m_caption; }
+
+  private:
+    std::string m_caption;
+    bool m_visible;
+};
+
+// A progress bar without a window; it starts visible at position 0 (a new window's bar has a
+// maximum of 100). A negative maximum counts as 0, and the position stays within 0 and the maximum.
+class CPlainProgressBar : public IProgressBar {
+  public:
+    explicit CPlainProgressBar(int maximum = 100);
+    void SetVisible(bool visible) override { m_visible = visible; }
+    bool IsVisible() const override { return m_visible; }
+    int Maximum() const override { return m_maximum; }
+    int Position() const override { return m_position; }
+    void SetMaximum(int maximum) override;
+    void SetPosition(int position) override;
+
+  private:
+    bool m_visible = true;
+    int m_maximum;
+    int m_position = 0;
 };
 
 // The status journal: lines are only added at the end or extended at their end.

@@ -8,32 +8,6 @@
 #include "app/UpdaterWindow.h"
 #include "tests/install/RecordingOwner.h"
 
-class CRecordingButton : public IButton {
-  public:
-    CRecordingButton(std::string caption, bool enabled)
-        : m_caption(std::move(caption)), m_enabled(enabled) {}
-    void SetVisible(bool visible) override { m_visible = visible; }
-    bool IsVisible() const override { return m_visible; }
-    void SetEnabled(bool enabled) override { m_enabled = enabled; }
-    bool IsEnabled() const override { return m_enabled; }
-    void SetCaption(const std::string& caption) override { m_caption = caption; }
-    std::string Caption() const override { return m_caption; }
-
-  private:
-    std::string m_caption;
-    bool m_enabled;
-    bool m_visible = true;
-};
-
-class CRecordingControl : public IControl {
-  public:
-    void SetVisible(bool visible) override { m_visible = visible; }
-    bool IsVisible() const override { return m_visible; }
-
-  private:
-    bool m_visible = true;
-};
-
 struct RecordedBox {
     MessageKind kind;
     std::string title;
@@ -79,9 +53,9 @@ class CRecordingWindow : public IUpdaterWindow {
     std::vector<RecordedBox> boxes;
     std::vector<PumpState> pumps;
     std::vector<std::vector<FailedItemsLog>> failedItems;  // one entry per call
-    CRecordingButton ok{"Оновить", false};
-    CRecordingButton cancel{"Зачинити", true};
+    CPlainButton ok{"Оновить", false};
+    CPlainButton cancel{"Зачинити", true};
     CRecordingLabel curVer, actVer, update, textFile, file, updateTime;
-    CRecordingControl up;
+    CPlainControl up;
     CRecordingBar bar;
 };

@@ -6,36 +6,23 @@
 
 #include "install/Status.h"
 
-class CRecordingLabel : public ILabel {
+// A label that starts hidden and records every caption and visibility change.
+class CRecordingLabel : public CPlainLabel {
   public:
+    CRecordingLabel() : CPlainLabel("", false) {}
     void SetVisible(bool visible) override;
-    bool IsVisible() const override { return m_visible; }
     void SetCaption(const std::string& caption) override;
-    std::string Caption() const override { return m_caption; }
 
     std::vector<std::string> captions;    // every caption set, in order
     std::vector<bool> visibilityChanges;  // every SetVisible, in order
-
-  private:
-    bool m_visible = false;
-    std::string m_caption;
 };
 
-class CRecordingBar : public IProgressBar {
+// A bar (maximum 100 at first, as a window's) that records every maximum set.
+class CRecordingBar : public CPlainProgressBar {
   public:
-    void SetVisible(bool visible) override { m_visible = visible; }
-    bool IsVisible() const override { return m_visible; }
-    int Maximum() const override { return m_maximum; }
-    int Position() const override { return m_position; }
     void SetMaximum(int maximum) override;
-    void SetPosition(int position) override;
 
     std::vector<int> maximums;  // every maximum set, in order
-
-  private:
-    bool m_visible = true;
-    int m_maximum = 100;
-    int m_position = 0;
 };
 
 class CRecordingOwner : public IOwner {
