@@ -210,6 +210,29 @@ TEST_F(RarTool, DamagedAndTruncatedArchivesFail) {
     EXPECT_TRUE(ReadFile(m_target + "/a.bin") == data);
 }
 
+// Damage inside compressed data is found only while unar decodes it (wrong checksum, or a decoder
+// running past its input), not by the block walk or the listing.
+TEST_F(RarTool, DamagedCompressedDataFails) {
+    for (const std::string name :
+         {"test_read_format_rar_filter.rar", "test_read_format_rar_multi_lzss_blocks.rar"}) {
+        const std::string bytes = ReadFile(kTestData + "/" + name);
+        ASSERT_GT(bytes.size(), 1000u) << name;
+        // Each holds one entry whose data spans nearly the whole file.
+        for (const size_t at : {bytes.size() / 4, bytes.size() / 2}) {
+            SCOPED_TRACE(name + " byte " + std::to_string(at));
+            std::string damaged = bytes;
+            damaged[at] ^= 0x01;
+            const std::string path = m_archives.File("damaged.rar");
+            WriteFile(path, damaged);
+            const ToolResult result = Extract(path);
+            EXPECT_NE(result.exitCode, 0);
+            EXPECT_FALSE(result.errors.empty());
+            EXPECT_TRUE(Target().empty()) << "written from a damaged archive";
+            ExpectParentClean();
+        }
+    }
+}
+
 TEST_F(RarTool, RoundTripOfAPackageDirectory) {
     const std::string src = m_archives.File("package");
     fs::create_directories(src + "/Reports/empty");
