@@ -1,8 +1,5 @@
 #include "app/PackageDiscovery.h"
 
-#include <optional>
-#include <stdexcept>
-
 #include "platform/Text.h"
 
 std::string PackageItemName(int64_t number) {
@@ -17,14 +14,6 @@ std::vector<std::string> PackageNames(const std::vector<std::string>& itemNames)
         }
     }
     return names;
-}
-
-int32_t ParseInteger(const std::string& text) {
-    const std::optional<int32_t> value = ParseDecimalInt32(text);
-    if (!value) {
-        throw std::runtime_error("'" + text + "' is not a valid integer value");
-    }
-    return *value;
 }
 
 PackageRange DiscoverPackages(const std::vector<std::string>& packageNames, IJournal& journal,

@@ -21,10 +21,6 @@ std::string PackageItemName(int64_t number);
 // The names that contain "_RAR" (case-sensitive), in the given order.
 std::vector<std::string> PackageNames(const std::vector<std::string>& itemNames);
 
-// A 32-bit signed decimal integer with an optional sign; anything else (including an empty text
-// or a value out of range) throws std::runtime_error "'<text>' is not a valid integer value".
-int32_t ParseInteger(const std::string& text);
-
 // One journal line per name, the lowest and highest package number, and lActVer's caption.
 PackageRange DiscoverPackages(const std::vector<std::string>& packageNames, IJournal& journal,
                               ILabel& actVer);

@@ -19,7 +19,7 @@ const char kVersionColumn[] = "data";
 CGlobDB* g_session = nullptr;
 
 CDbError NotAnInteger(const std::string& text) {
-    return CDbError("'" + text + "' is not a valid integer value");
+    return CDbError(NotAnIntegerMessage(text));
 }
 
 int32_t CheckedInt32(int64_t value, const std::string& shown) {
@@ -28,13 +28,12 @@ int32_t CheckedInt32(int64_t value, const std::string& shown) {
     return static_cast<int32_t>(value);
 }
 
-// Decimal text as a 32-bit integer: leading blanks and a sign are accepted, nothing after the
-// digits.
-int32_t ParseInteger(const std::string& text) {
+// A text column read as a 32-bit integer: leading blanks are accepted, nothing after the digits.
+int32_t TextToInteger(const std::string& text) {
     std::string_view digits(text);
     while (!digits.empty() && static_cast<unsigned char>(digits.front()) <= ' ')
         digits.remove_prefix(1);
-    if (const std::optional<int32_t> value = ParseDecimalInt32(digits))
+    if (const std::optional<int32_t> value = TryParseInteger(digits))
         return *value;
     throw NotAnInteger(text);
 }
@@ -63,7 +62,7 @@ int32_t ToInteger(const CDbValue& value) {
             if (value.fixedLength)  // CHAR pads with blanks; they are no part of the value
                 while (!text.empty() && text.back() == ' ')
                     text.pop_back();
-            return ParseInteger(text);
+            return TextToInteger(text);
         }
     }
     return 0;

@@ -19,11 +19,11 @@ void StoreDocumentFile(IOwner& owner, const std::string& path) {
         stem.erase(stem.find(extension), extension.size());
     }
 
-    const std::optional<int32_t> id = ParseDecimalInt32(stem);
+    const std::optional<int32_t> id = TryParseInteger(stem);
     if (!id) {
         // Such a file names no row: it is logged and nothing is stored for it.
         AppendLog(owner, false, path + "\n");
-        AppendLog(owner, true, "'" + stem + "' is not a valid integer value");
+        AppendLog(owner, true, NotAnIntegerMessage(stem));
         return;
     }
 

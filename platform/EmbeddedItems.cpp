@@ -14,6 +14,7 @@
 #include "platform/Paths.h"
 #include "platform/Sha256.h"
 #include "platform/SystemError.h"
+#include "platform/Text.h"
 
 // Layout of an executable with items:
 //   program bytes | item 1 | item 2 | ... | index | footer
@@ -53,17 +54,6 @@ std::string RawDigest(const std::string& hex) {
         raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     }
     return raw;
-}
-
-std::string HexOf(const char* raw, size_t size) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (size_t i = 0; i < size; ++i) {
-        const auto byte = static_cast<unsigned char>(raw[i]);
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 0x0F];
-    }
-    return hex;
 }
 
 // A file being written under a temporary name beside its final path. Removed unless
@@ -174,7 +164,7 @@ CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(execu
     CSha256 sha;
     sha.Update(index.data(), index.size());
     sha.Update(footer, kChecksumOffset);
-    if (sha.FinishHex() != HexOf(footer + kChecksumOffset, kDigestSize)) {
+    if (sha.FinishHex() != HexEncode({footer + kChecksumOffset, kDigestSize})) {
         throw damaged("checksum mismatch");
     }
 
@@ -196,7 +186,7 @@ CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(execu
         item.offset = GetLe(index.data() + pos, 8);
         item.size = GetLe(index.data() + pos + 8, 8);
         pos += 16;
-        item.sha256 = HexOf(index.data() + pos, kDigestSize);
+        item.sha256 = HexEncode({index.data() + pos, kDigestSize});
         pos += kDigestSize;
         if (item.offset < programSize || item.offset > indexOffset ||
             item.size > indexOffset - item.offset) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 
 struct CSha256::Impl {
     EVP_MD_CTX* context = nullptr;
@@ -42,14 +43,7 @@ std::string CSha256::FinishHex() {
         throw std::runtime_error("SHA-256 final step failed");
     }
     m_impl->finished = true;
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kDigits[digest[i] >> 4];
-        hex += kDigits[digest[i] & 0x0F];
-    }
-    return hex;
+    return HexEncode(std::string_view(reinterpret_cast<const char*>(digest), length));
 }
 
 std::string Sha256Hex(const std::string& bytes) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -42,7 +43,7 @@ inline std::string_view TrimControl(std::string_view text) {
 
 // Decimal text as a 32-bit integer: an optional sign and at least one digit, nothing else (no
 // blanks). nullopt for any other text and for a value outside the 32-bit range.
-inline std::optional<int32_t> ParseDecimalInt32(std::string_view text) {
+inline std::optional<int32_t> TryParseInteger(std::string_view text) {
     const bool negative = !text.empty() && text.front() == '-';
     if (!text.empty() && (negative || text.front() == '+')) {
         text.remove_prefix(1);
@@ -66,4 +67,30 @@ inline std::optional<int32_t> ParseDecimalInt32(std::string_view text) {
         return std::nullopt;
     }
     return static_cast<int32_t>(negative ? -value : value);
+}
+
+// The one message for a text that is not an integer: "'X' is not a valid integer value".
+inline std::string NotAnIntegerMessage(std::string_view text) {
+    return "'" + std::string(text) + "' is not a valid integer value";
+}
+
+// TryParseInteger that throws std::runtime_error with NotAnIntegerMessage instead.
+inline int32_t ParseInteger(std::string_view text) {
+    if (const std::optional<int32_t> value = TryParseInteger(text)) {
+        return *value;
+    }
+    throw std::runtime_error(NotAnIntegerMessage(text));
+}
+
+// Bytes as lower-case hexadecimal digits, two per byte.
+inline std::string HexEncode(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0x0F];
+    }
+    return hex;
 }

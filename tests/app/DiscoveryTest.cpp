@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "app/PackageDiscovery.h"
+#include "platform/Text.h"
 #include "tests/install/RecordingOwner.h"
 
 namespace {
