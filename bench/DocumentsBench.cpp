@@ -166,7 +166,7 @@ int Run(size_t fileMegabytes, int fileCount, int rounds) {
     const auto timeDirect = [&] {
         const auto start = std::chrono::steady_clock::now();
         for (int id = 1; id <= fileCount; ++id) {
-            direct.Store(id, files[id - 1]);
+            direct.Store(id, files[static_cast<size_t>(id - 1)]);
         }
         return Seconds(start);
     };

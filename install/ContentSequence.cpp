@@ -57,7 +57,7 @@ void RunScriptPass(IOwner& owner, const std::vector<std::string>& files, IProgre
 
     const int count = static_cast<int>(files.size());
     for (int i = 0; i < count; ++i) {
-        const std::string& path = files[i];
+        const std::string& path = files[static_cast<size_t>(i)];
         const std::string name = ExtractFileName(path);
         owner.AppendLine(name);
         ShowItem(fileLabel, name, i + 1, count);
@@ -75,7 +75,7 @@ void RunFilePass(IOwner& owner, const std::vector<std::string>& files, const Fil
                  IProgressBar* overallBar, ILabel* fileLabel, Install install) {
     const int count = static_cast<int>(files.size());
     for (int i = 0; i < count; ++i) {
-        const std::string& path = files[i];
+        const std::string& path = files[static_cast<size_t>(i)];
         ShowItem(fileLabel, ExtractFileName(path), i + 1, count);
         install(owner, path);
         RenameHandled(path, kind);
@@ -87,7 +87,8 @@ void RunFilePass(IOwner& owner, const std::vector<std::string>& files, const Fil
 }  // namespace
 
 std::string HandledName(const std::string& path, int cut, const std::string& ending) {
-    const size_t keep = path.size() > static_cast<size_t>(cut) ? path.size() - cut : 0;
+    const auto cutSize = static_cast<size_t>(cut);
+    const size_t keep = path.size() > cutSize ? path.size() - cutSize : 0;
     return path.substr(0, keep) + ending;
 }
 

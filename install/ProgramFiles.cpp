@@ -37,7 +37,7 @@ int InstallProgramFiles(IOwner& owner, const std::string& workDir, IProgressBar*
 
     const std::string programDirectory = owner.ProgramDirectory();
     for (int k = 0; k < count; ++k) {
-        const std::string& source = files[k];
+        const std::string& source = files[static_cast<size_t>(k)];
         // The part below the work directory ("tessara.exe", "Reports/list.fr3") is the same
         // below the program directory. Missing destination directories are not created.
         std::string relative = source.substr(workDir.size());

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing (when run as root), builds everything in build/ and runs every test.
+# Installs what is missing (when run as root), checks the formatting, builds everything in build/
+# (a warning fails the build) and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 install_missing_packages
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+scripts/check_format.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARA_WARNINGS_AS_ERRORS=ON
 cmake --build build -j"$(nproc)"
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2

@@ -45,8 +45,9 @@ class UpdateRun : public testing::Test {
         EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Admitted) << Journal();
         const size_t preflightLines = window.journal.size();
         driver->btOKClick();
-        return std::vector<std::string>(window.journal.begin() + preflightLines,
-                                        window.journal.end());
+        return std::vector<std::string>(
+            window.journal.begin() + static_cast<std::ptrdiff_t>(preflightLines),
+            window.journal.end());
     }
 
     // Ends the driver's attachment before the test reads the database.

@@ -51,18 +51,22 @@ CDirFd OpenDirectories(int rootFd, const std::vector<std::string>& components, s
     for (size_t i = 0; i < count; ++i) {
         const std::string& part = components[i];
         if (create && mkdirat(current.Get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
-            throw CArchiveError("Cannot create directory " +
-                                JoinComponents({components.begin(), components.begin() + i + 1}) +
-                                ": " + SystemText());
+            throw CArchiveError(
+                "Cannot create directory " +
+                JoinComponents(
+                    {components.begin(), components.begin() + static_cast<std::ptrdiff_t>(i) + 1}) +
+                ": " + SystemText());
         }
         CDirFd next(
             openat(current.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (next.Get() < 0) {
             const bool inTheWay = errno == ELOOP || errno == ENOTDIR;
-            throw CArchiveError((inTheWay ? "Not a directory (a link or a file is in the way): "
-                                          : "Cannot open directory ") +
-                                JoinComponents({components.begin(), components.begin() + i + 1}) +
-                                (inTheWay ? std::string() : ": " + SystemText()));
+            throw CArchiveError(
+                (inTheWay ? "Not a directory (a link or a file is in the way): "
+                          : "Cannot open directory ") +
+                JoinComponents(
+                    {components.begin(), components.begin() + static_cast<std::ptrdiff_t>(i) + 1}) +
+                (inTheWay ? std::string() : ": " + SystemText()));
         }
         current = std::move(next);
     }
