@@ -2,6 +2,7 @@
 // An IUpdaterWindow for tests: it keeps the journal as lines, the controls' states, the message
 // boxes shown and the control states seen at every message pump.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ class CRecordingWindow : public IUpdaterWindow {
     void ShowMessageBox(MessageKind kind, const std::string& title,
                         const std::string& text) override {
         boxes.push_back({kind, title, text});
+        if (whileBoxIsUp) {
+            whileBoxIsUp();
+        }
     }
     void PumpMessages() override;
     void ShowFailedItems(const std::vector<FailedItemsLog>& logs) override {
@@ -53,6 +57,7 @@ class CRecordingWindow : public IUpdaterWindow {
     std::vector<RecordedBox> boxes;
     std::vector<PumpState> pumps;
     std::vector<std::vector<FailedItemsLog>> failedItems;  // one entry per call
+    std::function<void()> whileBoxIsUp;  // called for every box, as if the user acted meanwhile
     CPlainButton ok{"Оновить", false};
     CPlainButton cancel{"Зачинити", true};
     CRecordingLabel curVer, actVer, update, textFile, file, updateTime;

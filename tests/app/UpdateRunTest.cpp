@@ -84,6 +84,7 @@ class UpdateRun : public testing::Test {
     // After a package's installation the bar is hidden with the labels; a run that failed
     // before installing leaves it as it was before the run (visible).
     void ExpectControlsAfterRun(bool installed = true) const {
+        EXPECT_FALSE(driver->IsRunning());  // the window can be closed
         EXPECT_FALSE(window.ok.IsVisible());
         EXPECT_EQ(window.cancel.Caption(), "Зачинити");
         EXPECT_TRUE(window.cancel.IsEnabled());
@@ -176,11 +177,15 @@ TEST_F(UpdateRun, MissingPackageInTheRangeEndsTheRunWithAnErrorBox) {
     PackageFiles first = ContentPackage(238);
     first["up.2026.05.03.lsql"] += "insert into NO_SUCH_TABLE values (1);\r\n";
     Prepare(237, {{238, first}, {240, ContentPackage(240)}});
+    // The run is over while its error box is up: the window may be closed from the box.
+    bool runningWhileBoxWasUp = true;
+    window.whileBoxIsUp = [&] { runningWhileBoxWasUp = driver->IsRunning(); };
     const std::vector<std::string> lines = Run();
     EXPECT_EQ(lines, Concat(Concat(Start(), PackageBlock(238)), {kCopying})) << Journal();
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].kind, MessageKind::Error);
     EXPECT_EQ(window.boxes[0].text, "Resource 239_RAR not found.");
+    EXPECT_FALSE(runningWhileBoxWasUp);
     EXPECT_EQ(driver->LastRun(), RunOutcome::Aborted);
     // The controls stay as they were at that moment.
     EXPECT_TRUE(window.ok.IsVisible());
