@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <ostream>
 
 #include "app/ErrorText.h"
@@ -32,25 +33,6 @@ int ExitStatus(PreflightOutcome preflight, RunOutcome run) {
 }
 
 }  // namespace
-
-// Initial states: OK disabled, Cancel enabled, every label hidden.
-struct CConsoleWindow::Controls {
-    CPlainButton btOK{"Оновить", false};
-    CPlainButton btCancel{"Зачинити", true};
-    CPlainLabel lCurVer{"", false};
-    CPlainLabel lActVer{"", false};
-    CPlainLabel lUpdate{"", false};
-    CPlainLabel lTextFile{"", false};
-    CPlainLabel lFile{"", false};
-    CPlainLabel lUpdateTime{"", false};
-    CPlainControl plUp;
-    CPlainProgressBar ProgressBar2;
-};
-
-CConsoleWindow::CConsoleWindow(std::ostream& out, std::ostream& err)
-    : m_out(out), m_err(err), m_controls(std::make_unique<Controls>()) {}
-
-CConsoleWindow::~CConsoleWindow() = default;
 
 void CConsoleWindow::AppendLine(const std::string& text) {
     WriteOpenLine();
@@ -84,37 +66,6 @@ void CConsoleWindow::WriteOpenLine() {
     m_out.flush();
     m_openLine.clear();
     m_hasOpenLine = false;
-}
-
-IButton& CConsoleWindow::btOK() {
-    return m_controls->btOK;
-}
-IButton& CConsoleWindow::btCancel() {
-    return m_controls->btCancel;
-}
-ILabel& CConsoleWindow::lCurVer() {
-    return m_controls->lCurVer;
-}
-ILabel& CConsoleWindow::lActVer() {
-    return m_controls->lActVer;
-}
-IControl& CConsoleWindow::plUp() {
-    return m_controls->plUp;
-}
-ILabel& CConsoleWindow::lUpdate() {
-    return m_controls->lUpdate;
-}
-IProgressBar& CConsoleWindow::ProgressBar2() {
-    return m_controls->ProgressBar2;
-}
-ILabel& CConsoleWindow::lTextFile() {
-    return m_controls->lTextFile;
-}
-ILabel& CConsoleWindow::lFile() {
-    return m_controls->lFile;
-}
-ILabel& CConsoleWindow::lUpdateTime() {
-    return m_controls->lUpdateTime;
 }
 
 void CConsoleWindow::ShowMessageBox(MessageKind, const std::string&, const std::string& text) {

@@ -3,7 +3,6 @@
 // the journal on standard output and message boxes on standard error. No window, no display.
 
 #include <iosfwd>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,26 +36,15 @@ enum ConsoleExit : int {
 // change (a line together with its mark); message box texts go to `err`, one line each. A mark
 // always follows its line directly, so the open line is final once anything else happens: the
 // next line, a message pump, a message box.
-class CConsoleWindow : public IUpdaterWindow {
+class CConsoleWindow : public CPlainUpdaterWindow {
   public:
-    CConsoleWindow(std::ostream& out, std::ostream& err);
-    ~CConsoleWindow() override;
+    CConsoleWindow(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
 
     void AppendLine(const std::string& text) override;
     void MarkLastLine(const std::string& suffix) override;
     // Writes the line still open.
     void Finish();
 
-    IButton& btOK() override;
-    IButton& btCancel() override;
-    ILabel& lCurVer() override;
-    ILabel& lActVer() override;
-    IControl& plUp() override;
-    ILabel& lUpdate() override;
-    IProgressBar& ProgressBar2() override;
-    ILabel& lTextFile() override;
-    ILabel& lFile() override;
-    ILabel& lUpdateTime() override;
     void ShowMessageBox(MessageKind kind, const std::string& title,
                         const std::string& text) override;
     void PumpMessages() override;
@@ -65,10 +53,8 @@ class CConsoleWindow : public IUpdaterWindow {
   private:
     void WriteOpenLine();
 
-    struct Controls;
     std::ostream& m_out;
     std::ostream& m_err;
-    std::unique_ptr<Controls> m_controls;
     std::string m_openLine;
     bool m_hasOpenLine = false;
 };

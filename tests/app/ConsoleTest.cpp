@@ -119,7 +119,7 @@ TEST_P(SuiteRunning, StopsThePreflight) {
     EXPECT_EQ(window.boxes[0].kind, MessageKind::Warning);
     EXPECT_EQ(window.boxes[0].title, "Warning");
     EXPECT_EQ(window.boxes[0].text, kWarning);
-    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_FALSE(window.btOK().IsEnabled());
     EXPECT_EQ(driver.LastPreflight(), PreflightOutcome::SuiteRunning);
 }
 
