@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/CommandLine.h"
 #include "app/ConsoleMode.h"
 #include "app/UpdateDriver.h"
 #include "platform/Paths.h"
