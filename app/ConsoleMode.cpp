@@ -1,9 +1,10 @@
 #include "app/ConsoleMode.h"
 
-#include <cstdlib>
 #include <exception>
+#include <memory>
 #include <ostream>
 
+#include "app/CommandLine.h"
 #include "app/ErrorText.h"
 
 namespace {
@@ -32,25 +33,6 @@ int ExitStatus(PreflightOutcome preflight, RunOutcome run) {
 }
 
 }  // namespace
-
-// Initial states: OK disabled, Cancel enabled, every label hidden.
-struct CConsoleWindow::Controls {
-    CPlainButton btOK{"Оновить", false};
-    CPlainButton btCancel{"Зачинити", true};
-    CPlainLabel lCurVer{"", false};
-    CPlainLabel lActVer{"", false};
-    CPlainLabel lUpdate{"", false};
-    CPlainLabel lTextFile{"", false};
-    CPlainLabel lFile{"", false};
-    CPlainLabel lUpdateTime{"", false};
-    CPlainControl plUp;
-    CPlainProgressBar ProgressBar2;
-};
-
-CConsoleWindow::CConsoleWindow(std::ostream& out, std::ostream& err)
-    : m_out(out), m_err(err), m_controls(std::make_unique<Controls>()) {}
-
-CConsoleWindow::~CConsoleWindow() = default;
 
 void CConsoleWindow::AppendLine(const std::string& text) {
     WriteOpenLine();
@@ -86,37 +68,6 @@ void CConsoleWindow::WriteOpenLine() {
     m_hasOpenLine = false;
 }
 
-IButton& CConsoleWindow::btOK() {
-    return m_controls->btOK;
-}
-IButton& CConsoleWindow::btCancel() {
-    return m_controls->btCancel;
-}
-ILabel& CConsoleWindow::lCurVer() {
-    return m_controls->lCurVer;
-}
-ILabel& CConsoleWindow::lActVer() {
-    return m_controls->lActVer;
-}
-IControl& CConsoleWindow::plUp() {
-    return m_controls->plUp;
-}
-ILabel& CConsoleWindow::lUpdate() {
-    return m_controls->lUpdate;
-}
-IProgressBar& CConsoleWindow::ProgressBar2() {
-    return m_controls->ProgressBar2;
-}
-ILabel& CConsoleWindow::lTextFile() {
-    return m_controls->lTextFile;
-}
-ILabel& CConsoleWindow::lFile() {
-    return m_controls->lFile;
-}
-ILabel& CConsoleWindow::lUpdateTime() {
-    return m_controls->lUpdateTime;
-}
-
 void CConsoleWindow::ShowMessageBox(MessageKind, const std::string&, const std::string& text) {
     // The journal line before the box comes first when both streams go to one place.
     WriteOpenLine();
@@ -128,64 +79,6 @@ void CConsoleWindow::ShowFailedItems(const std::vector<FailedItemsLog>& logs) {
     for (const FailedItemsLog& log : logs) {
         m_err << "Не виконано елементів: " << log.count << ", журнал: " << log.path << std::endl;
     }
-}
-
-LaunchMode ParseArguments(const std::vector<std::string>& arguments) {
-    if (arguments.empty()) {
-        return LaunchMode::Window;
-    }
-    if (arguments.size() == 1 && arguments[0] == "--console") {
-        return LaunchMode::Console;
-    }
-    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
-        return LaunchMode::Help;
-    }
-    return LaunchMode::Invalid;
-}
-
-std::string ArgumentError(const std::vector<std::string>& arguments) {
-    for (const std::string& argument : arguments) {
-        if (argument != "--console" && argument != "--help" && argument != "-h") {
-            return "tessara-updater: unknown option '" + argument + "'";
-        }
-    }
-    return "tessara-updater: give one option at most";
-}
-
-bool WindowSystemAvailable() {
-#if defined(__unix__) && !defined(__APPLE__)
-    // An explicit platform (offscreen, a VNC server) or a display server to reach.
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') {
-            return true;
-        }
-    }
-    return false;
-#else
-    return true;
-#endif
-}
-
-std::string UsageText() {
-    return "Usage: tessara-updater [--console | --help]\n"
-           "\n"
-           "Installs the update packages carried by this program into the Tessara suite of its\n"
-           "own directory (configuration lib.ini, archiver rar, the suite's database).\n"
-           "\n"
-           "Without options the update window opens (this needs a display).\n"
-           "  --console  run without a window: the checks and, when they admit it, the update;\n"
-           "             journal lines on standard output, messages on standard error\n"
-           "  --help     show this text\n"
-           "\n"
-           "Exit status of --console:\n"
-           "  0  the update finished successfully\n"
-           "  1  the update failed (its failure line, or an error during the update)\n"
-           "  2  the update could not start and nothing was changed: the suite is running,\n"
-           "     a check failed (configuration, database), the database is older than the\n"
-           "     packages allow, the work directory is not safe, or the archiver is missing;\n"
-           "     also for invalid options\n"
-           "  3  nothing to install: the database is at or beyond the highest package\n";
 }
 
 int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err) {

@@ -3,60 +3,25 @@
 // the journal on standard output and message boxes on standard error. No window, no display.
 
 #include <iosfwd>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/UpdateDriver.h"
 #include "app/UpdaterWindow.h"
 
-enum class LaunchMode { Window, Console, Help, Invalid };
-
-// No arguments: the window; "--console"; "--help"; anything else is invalid.
-LaunchMode ParseArguments(const std::vector<std::string>& arguments);
-std::string UsageText();
-// One line saying what is wrong with arguments that ParseArguments finds invalid.
-std::string ArgumentError(const std::vector<std::string>& arguments);
-// Whether the window can be shown: without a display Qt would abort, so the entry says so and
-// points to --console instead.
-bool WindowSystemAvailable();
-inline constexpr char kNoDisplayText[] =
-    "tessara-updater: no display to show the window on; run it with --console to update "
-    "without a window";
-
-// Exit statuses of console mode.
-enum ConsoleExit : int {
-    kExitUpdated = 0,  // the run ended with "Оновлення завершене успішно"
-    kExitRunFailed = 1,         // the run ended with its failure line, or an error ended it
-    kExitNotStarted = 2,        // nothing was changed: suite running, pre-flight error, database
-                                // older than the packages allow, unsafe work directory, no archiver
-    kExitNothingToInstall = 3,  // the database is at or beyond the highest package
-};
-
 // A window without a screen: journal lines go to `out` once each, as soon as they can no longer
 // change (a line together with its mark); message box texts go to `err`, one line each. A mark
 // always follows its line directly, so the open line is final once anything else happens: the
 // next line, a message pump, a message box.
-class CConsoleWindow : public IUpdaterWindow {
+class CConsoleWindow : public CPlainUpdaterWindow {
   public:
-    CConsoleWindow(std::ostream& out, std::ostream& err);
-    ~CConsoleWindow() override;
+    CConsoleWindow(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
 
     void AppendLine(const std::string& text) override;
     void MarkLastLine(const std::string& suffix) override;
     // Writes the line still open.
     void Finish();
 
-    IButton& btOK() override;
-    IButton& btCancel() override;
-    ILabel& lCurVer() override;
-    ILabel& lActVer() override;
-    IControl& plUp() override;
-    ILabel& lUpdate() override;
-    IProgressBar& ProgressBar2() override;
-    ILabel& lTextFile() override;
-    ILabel& lFile() override;
-    ILabel& lUpdateTime() override;
     void ShowMessageBox(MessageKind kind, const std::string& title,
                         const std::string& text) override;
     void PumpMessages() override;
@@ -65,13 +30,11 @@ class CConsoleWindow : public IUpdaterWindow {
   private:
     void WriteOpenLine();
 
-    struct Controls;
     std::ostream& m_out;
     std::ostream& m_err;
-    std::unique_ptr<Controls> m_controls;
     std::string m_openLine;
     bool m_hasOpenLine = false;
 };
 
-// Runs console mode for the updater at `paths` and returns its exit status.
+// Runs console mode for the updater at `paths` and returns its exit status (ConsoleExit).
 int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err);

@@ -132,15 +132,18 @@ void CUpdateDriver::btOKClick() {
     m_failureCode = 0;
     m_logPathsOfRun.clear();
     m_failedItems.clear();
+    std::string error;
     try {
         m_run = RunUpdate();
-    } catch (const std::exception& error) {
+    } catch (const std::exception& exception) {
         m_run = RunOutcome::Aborted;
-        // The run is over while the error box is up, so the window may be closed meanwhile.
-        m_running = false;
-        ShowError(error.what());
+        error = exception.what();
     }
+    // The run is over before its error box comes up, so the window may be closed meanwhile.
     m_running = false;
+    if (m_run == RunOutcome::Aborted) {
+        ShowError(error);
+    }
     // Also after an error box: packages installed before it may have left failed statements.
     CollectFailedItems();
 }

@@ -78,7 +78,6 @@ class CUpdateDriver : public IOwner {
     const CConfig& Config() const { return m_config; }
     const std::string& ConfigPath() const { return m_configPath; }
     const std::string& WorkDirectory() const { return m_workDirectory; }
-    const std::string& TempDirectory() const { return m_paths.tempPath; }
     int32_t DatabaseVersion() const { return m_databaseVersion; }
     int32_t LowestPackage() const { return m_packages.lowest; }
     int32_t HighestPackage() const { return m_packages.highest; }

@@ -1,6 +1,7 @@
 #pragma once
 // The main window as the update driver sees it: its controls by their names, message boxes and
-// message pumping. The Qt form TForm1 implements it with widgets; console mode without a window.
+// message pumping. The Qt form TForm1 implements it with widgets; console mode and the tests'
+// recording window derive from CPlainUpdaterWindow, which keeps the controls' states only.
 
 #include <string>
 #include <utility>
@@ -16,11 +17,11 @@ class IButton : public IControl {
     virtual std::string Caption() const = 0;
 };
 
-// A button without a window (console mode, tests): its caption, enabled state and visibility.
+// A button without a window: its caption, enabled state and visibility (it starts visible).
 class CPlainButton : public IButton {
   public:
-    explicit CPlainButton(std::string caption = {}, bool enabled = true, bool visible = true)
-        : m_caption(std::move(caption)), m_enabled(enabled), m_visible(visible) {}
+    CPlainButton(std::string caption, bool enabled)
+        : m_caption(std::move(caption)), m_enabled(enabled) {}
     void SetVisible(bool visible) override { m_visible = visible; }
     bool IsVisible() const override { return m_visible; }
     void SetEnabled(bool enabled) override { m_enabled = enabled; }
@@ -31,7 +32,7 @@ class CPlainButton : public IButton {
   private:
     std::string m_caption;
     bool m_enabled;
-    bool m_visible;
+    bool m_visible = true;
 };
 
 enum class MessageKind { Warning, Error };
@@ -64,4 +65,33 @@ class IUpdaterWindow : public IJournal {
     // failed items (statements, blob or document files); not called when there are none. The
     // journal does not mention these failures, so the window offers the logs beside it.
     virtual void ShowFailedItems(const std::vector<FailedItemsLog>& logs) = 0;
+};
+
+// The controls of a window that is never drawn, in the states the designed window starts in:
+// btOK disabled, the version labels showing "-", the run's labels hidden. What the journal and
+// the boxes do is left to the window that derives from it.
+class CPlainUpdaterWindow : public IUpdaterWindow {
+  public:
+    IButton& btOK() override { return m_btOK; }
+    IButton& btCancel() override { return m_btCancel; }
+    ILabel& lCurVer() override { return m_lCurVer; }
+    ILabel& lActVer() override { return m_lActVer; }
+    IControl& plUp() override { return m_plUp; }
+    ILabel& lUpdate() override { return m_lUpdate; }
+    IProgressBar& ProgressBar2() override { return m_ProgressBar2; }
+    ILabel& lTextFile() override { return m_lTextFile; }
+    ILabel& lFile() override { return m_lFile; }
+    ILabel& lUpdateTime() override { return m_lUpdateTime; }
+
+  private:
+    CPlainButton m_btOK{"Оновить", false};
+    CPlainButton m_btCancel{"Зачинити", true};
+    CPlainLabel m_lCurVer{"-"};
+    CPlainLabel m_lActVer{"-"};
+    CPlainControl m_plUp;
+    CPlainLabel m_lUpdate{"Встановлення оновлення", false};
+    CPlainProgressBar m_ProgressBar2;
+    CPlainLabel m_lTextFile{"Обробока файла:", false};
+    CPlainLabel m_lFile{"lFile", false};
+    CPlainLabel m_lUpdateTime{"--:--", false};
 };

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "app/Config.h"
-#include "app/ConsoleMode.h"
 #include "app/ErrorText.h"
 #include "tests/support/TestSupport.h"
 
@@ -54,13 +53,4 @@ TEST(FullStop, AddedOnlyAfterCharactersBeyondTheFullStop) {
     EXPECT_EQ(WithFullStop("code 1"), "code 1.");
     EXPECT_EQ(WithFullStop("Помилка"), "Помилка.");  // a UTF-8 letter ends in a high byte
     EXPECT_EQ(WithFullStop(""), "");
-}
-
-TEST(Arguments, OnlyConsoleAndHelpAreKnown) {
-    EXPECT_EQ(ParseArguments({}), LaunchMode::Window);
-    EXPECT_EQ(ParseArguments({"--console"}), LaunchMode::Console);
-    EXPECT_EQ(ParseArguments({"--help"}), LaunchMode::Help);
-    EXPECT_EQ(ParseArguments({"--console", "--help"}), LaunchMode::Invalid);
-    EXPECT_EQ(ParseArguments({"--consol"}), LaunchMode::Invalid);
-    EXPECT_EQ(ParseArguments({"file.txt"}), LaunchMode::Invalid);
 }

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/CommandLine.h"
 #include "app/ConsoleMode.h"
 #include "app/UpdateDriver.h"
 #include "platform/Paths.h"
@@ -119,7 +120,7 @@ TEST_P(SuiteRunning, StopsThePreflight) {
     EXPECT_EQ(window.boxes[0].kind, MessageKind::Warning);
     EXPECT_EQ(window.boxes[0].title, "Warning");
     EXPECT_EQ(window.boxes[0].text, kWarning);
-    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_FALSE(window.btOK().IsEnabled());
     EXPECT_EQ(driver.LastPreflight(), PreflightOutcome::SuiteRunning);
 }
 

@@ -53,9 +53,9 @@ TEST_F(Preflight, AdmitsTheVersionBelowTheSinglePackage) {
     Run();
     EXPECT_EQ(window.journal, Concat(Head("Версія бази даних: 237"), {"238_RAR [OK]"}));
     EXPECT_EQ(window.journal.size(), 6u);
-    EXPECT_TRUE(window.ok.IsEnabled());
-    EXPECT_EQ(window.curVer.Caption(), "237");
-    EXPECT_EQ(window.actVer.Caption(), "238");
+    EXPECT_TRUE(window.btOK().IsEnabled());
+    EXPECT_EQ(window.lCurVer().Caption(), "237");
+    EXPECT_EQ(window.lActVer().Caption(), "238");
     EXPECT_TRUE(window.boxes.empty());
     EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Admitted);
     EXPECT_EQ(driver->DatabaseVersion(), 237);
@@ -69,7 +69,7 @@ TEST_F(Preflight, RefusesTheSameVersionAsThePackage) {
     Run();
     EXPECT_EQ(window.journal,
               Concat(Head("Версія бази даних: 238"), {"238_RAR", kTooNew, kImpossible}));
-    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_FALSE(window.btOK().IsEnabled());
     EXPECT_TRUE(window.boxes.empty());
     EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::NothingToInstall);
 }
@@ -80,7 +80,7 @@ TEST_F(Preflight, RefusesAVersionTwoBelowThePackage) {
     Run();
     EXPECT_EQ(window.journal,
               Concat(Head("Версія бази даних: 236"), {"238_RAR", kTooOld, kImpossible}));
-    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_FALSE(window.btOK().IsEnabled());
     EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::DatabaseTooOld);
 }
 
@@ -100,8 +100,8 @@ TEST_F(Preflight, AdmitsAVersionOneBelowTheLowestOfSeveral) {
     Run();
     EXPECT_EQ(window.journal,
               Concat(Head("Версія бази даних: 236"), {"237_RAR", "238_RAR", "239_RAR [OK]"}));
-    EXPECT_EQ(window.actVer.Caption(), "237 - 239");
-    EXPECT_TRUE(window.ok.IsEnabled());
+    EXPECT_EQ(window.lActVer().Caption(), "237 - 239");
+    EXPECT_TRUE(window.btOK().IsEnabled());
 }
 
 TEST_F(Preflight, EmptyVersionsTableIsVersionZero) {
@@ -110,8 +110,8 @@ TEST_F(Preflight, EmptyVersionsTableIsVersionZero) {
     Run();
     EXPECT_EQ(window.journal,
               Concat(Head("Версія бази даних: 0"), {"238_RAR", kTooOld, kImpossible}));
-    EXPECT_EQ(window.curVer.Caption(), "0");
-    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_EQ(window.lCurVer().Caption(), "0");
+    EXPECT_FALSE(window.btOK().IsEnabled());
 }
 
 TEST_F(Preflight, NullNewestVersionIsZeroAndAdmitsPackageOne) {
@@ -121,7 +121,7 @@ TEST_F(Preflight, NullNewestVersionIsZeroAndAdmitsPackageOne) {
     PackNumbers({1});
     Run();
     EXPECT_EQ(window.journal, Concat(Head("Версія бази даних: 0"), {"1_RAR [OK]"}));
-    EXPECT_TRUE(window.ok.IsEnabled());
+    EXPECT_TRUE(window.btOK().IsEnabled());
 }
 
 TEST_F(Preflight, NoPackageAtAll) {
@@ -130,8 +130,8 @@ TEST_F(Preflight, NoPackageAtAll) {
     Run();
     // Nothing between the heading and the gate, which finds the database beyond "package 0".
     EXPECT_EQ(window.journal, Concat(Head("Версія бази даних: 237"), {kTooNew, kImpossible}));
-    EXPECT_EQ(window.actVer.Caption(), "0");
-    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_EQ(window.lActVer().Caption(), "0");
+    EXPECT_FALSE(window.btOK().IsEnabled());
 }
 
 TEST_F(Preflight, WrongDatabasePathShowsTheClientsError) {
@@ -148,8 +148,8 @@ TEST_F(Preflight, WrongDatabasePathShowsTheClientsError) {
     EXPECT_NE(text.find(missing), std::string::npos) << text;
     EXPECT_EQ(text.back(), '.');
     EXPECT_NE(text[text.size() - 2], '.');
-    EXPECT_FALSE(window.ok.IsEnabled());
-    EXPECT_EQ(window.curVer.Caption(), "-");
+    EXPECT_FALSE(window.btOK().IsEnabled());
+    EXPECT_EQ(window.lCurVer().Caption(), "-");
     EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Failed);
 }
 
@@ -171,7 +171,7 @@ TEST_F(Preflight, ServerNameIsUsedOnlyForANonZeroServerType) {
     ASSERT_EQ(remote.boxes.size(), 1u);
     EXPECT_NE(remote.boxes[0].text.find("127.0.0.1"), std::string::npos) << remote.boxes[0].text;
     EXPECT_EQ(remote.journal.back(), suite.Database());
-    EXPECT_FALSE(remote.ok.IsEnabled());
+    EXPECT_FALSE(remote.btOK().IsEnabled());
 }
 
 TEST_F(Preflight, PackageNameWithoutNumberStopsTheChecks) {
@@ -185,5 +185,5 @@ TEST_F(Preflight, PackageNameWithoutNumberStopsTheChecks) {
     EXPECT_EQ(window.journal, Concat(Head("Версія бази даних: 237"), {"238_RAR", "ABC_RAR"}));
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].text, "'ABC' is not a valid integer value.");
-    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_FALSE(window.btOK().IsEnabled());
 }

@@ -1,14 +1,5 @@
 #include "tests/app/RecordingWindow.h"
 
-CRecordingWindow::CRecordingWindow() {
-    curVer.SetCaption("-");
-    actVer.SetCaption("-");
-    update.SetCaption("Встановлення оновлення");
-    textFile.SetCaption("Обробока файла:");
-    file.SetCaption("lFile");
-    updateTime.SetCaption("--:--");
-}
-
 void CRecordingWindow::MarkLastLine(const std::string& suffix) {
     if (journal.empty()) {
         journal.emplace_back();
@@ -17,6 +8,7 @@ void CRecordingWindow::MarkLastLine(const std::string& suffix) {
 }
 
 void CRecordingWindow::PumpMessages() {
-    pumps.push_back({ok.IsEnabled(), cancel.Caption(), cancel.IsEnabled(), update.IsVisible(),
-                     update.Caption(), journal.empty() ? std::string() : journal.back()});
+    pumps.push_back({btOK().IsEnabled(), btCancel().Caption(), btCancel().IsEnabled(),
+                     lUpdate().IsVisible(), lUpdate().Caption(),
+                     journal.empty() ? std::string() : journal.back()});
 }

@@ -1,12 +1,12 @@
 #pragma once
-// An IUpdaterWindow for tests: it keeps the journal as lines, the controls' states, the message
-// boxes shown and the control states seen at every message pump.
+// An IUpdaterWindow for tests: it keeps the journal as lines, the message boxes shown and the
+// control states seen at every message pump; the controls are those of CPlainUpdaterWindow.
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "app/UpdaterWindow.h"
-#include "tests/install/RecordingOwner.h"
 
 struct RecordedBox {
     MessageKind kind;
@@ -24,25 +24,16 @@ struct PumpState {
     std::string lastLine;
 };
 
-class CRecordingWindow : public IUpdaterWindow {
+class CRecordingWindow : public CPlainUpdaterWindow {
   public:
-    CRecordingWindow();
-
     void AppendLine(const std::string& text) override { journal.push_back(text); }
     void MarkLastLine(const std::string& suffix) override;
-    IButton& btOK() override { return ok; }
-    IButton& btCancel() override { return cancel; }
-    ILabel& lCurVer() override { return curVer; }
-    ILabel& lActVer() override { return actVer; }
-    IControl& plUp() override { return up; }
-    ILabel& lUpdate() override { return update; }
-    IProgressBar& ProgressBar2() override { return bar; }
-    ILabel& lTextFile() override { return textFile; }
-    ILabel& lFile() override { return file; }
-    ILabel& lUpdateTime() override { return updateTime; }
     void ShowMessageBox(MessageKind kind, const std::string& title,
                         const std::string& text) override {
         boxes.push_back({kind, title, text});
+        if (whileBoxIsUp) {
+            whileBoxIsUp();
+        }
     }
     void PumpMessages() override;
     void ShowFailedItems(const std::vector<FailedItemsLog>& logs) override {
@@ -53,9 +44,5 @@ class CRecordingWindow : public IUpdaterWindow {
     std::vector<RecordedBox> boxes;
     std::vector<PumpState> pumps;
     std::vector<std::vector<FailedItemsLog>> failedItems;  // one entry per call
-    CPlainButton ok{"Оновить", false};
-    CPlainButton cancel{"Зачинити", true};
-    CRecordingLabel curVer, actVer, update, textFile, file, updateTime;
-    CPlainControl up;
-    CRecordingBar bar;
+    std::function<void()> whileBoxIsUp;  // called for every box, as if the user acted meanwhile
 };

@@ -83,14 +83,15 @@ class UpdateRun : public testing::Test {
 
     // After a package's installation the bar is hidden with the labels; a run that failed
     // before installing leaves it as it was before the run (visible).
-    void ExpectControlsAfterRun(bool installed = true) const {
-        EXPECT_FALSE(window.ok.IsVisible());
-        EXPECT_EQ(window.cancel.Caption(), "Зачинити");
-        EXPECT_TRUE(window.cancel.IsEnabled());
-        EXPECT_FALSE(window.update.IsVisible());
-        EXPECT_EQ(window.bar.IsVisible(), !installed);
-        EXPECT_FALSE(window.textFile.IsVisible());
-        EXPECT_FALSE(window.file.IsVisible());
+    void ExpectControlsAfterRun(bool installed = true) {
+        EXPECT_FALSE(driver->IsRunning());  // the window can be closed
+        EXPECT_FALSE(window.btOK().IsVisible());
+        EXPECT_EQ(window.btCancel().Caption(), "Зачинити");
+        EXPECT_TRUE(window.btCancel().IsEnabled());
+        EXPECT_FALSE(window.lUpdate().IsVisible());
+        EXPECT_EQ(window.ProgressBar2().IsVisible(), !installed);
+        EXPECT_FALSE(window.lTextFile().IsVisible());
+        EXPECT_FALSE(window.lFile().IsVisible());
     }
 
     CSuite suite;
@@ -111,11 +112,11 @@ TEST_F(UpdateRun, OnePackageIsInstalledCompletely) {
     EXPECT_EQ(lines, Concat(Concat(Start(), PackageBlock(238)), {kSucceeded})) << Journal();
     EXPECT_EQ(driver->LastRun(), RunOutcome::Succeeded);
     ExpectControlsAfterRun();
-    EXPECT_TRUE(window.up.IsVisible());
+    EXPECT_TRUE(window.plUp().IsVisible());
     EXPECT_TRUE(window.boxes.empty());
     EXPECT_TRUE(window.failedItems.empty());
     // The run's labels keep what the pre-flight set.
-    EXPECT_EQ(window.curVer.Caption(), "237");
+    EXPECT_EQ(window.lCurVer().Caption(), "237");
 
     // While messages were pumped, neither button could start or end anything.
     ASSERT_FALSE(window.pumps.empty());
@@ -176,17 +177,21 @@ TEST_F(UpdateRun, MissingPackageInTheRangeEndsTheRunWithAnErrorBox) {
     PackageFiles first = ContentPackage(238);
     first["up.2026.05.03.lsql"] += "insert into NO_SUCH_TABLE values (1);\r\n";
     Prepare(237, {{238, first}, {240, ContentPackage(240)}});
+    // The run is over while its error box is up: the window may be closed from the box.
+    bool runningWhileBoxWasUp = true;
+    window.whileBoxIsUp = [&] { runningWhileBoxWasUp = driver->IsRunning(); };
     const std::vector<std::string> lines = Run();
     EXPECT_EQ(lines, Concat(Concat(Start(), PackageBlock(238)), {kCopying})) << Journal();
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].kind, MessageKind::Error);
     EXPECT_EQ(window.boxes[0].text, "Resource 239_RAR not found.");
+    EXPECT_FALSE(runningWhileBoxWasUp);
     EXPECT_EQ(driver->LastRun(), RunOutcome::Aborted);
     // The controls stay as they were at that moment.
-    EXPECT_TRUE(window.ok.IsVisible());
-    EXPECT_FALSE(window.ok.IsEnabled());
-    EXPECT_EQ(window.cancel.Caption(), "Відмінити");
-    EXPECT_TRUE(window.cancel.IsEnabled());
+    EXPECT_TRUE(window.btOK().IsVisible());
+    EXPECT_FALSE(window.btOK().IsEnabled());
+    EXPECT_EQ(window.btCancel().Caption(), "Відмінити");
+    EXPECT_TRUE(window.btCancel().IsEnabled());
     // The failed statement of the package installed before the error is still offered.
     ASSERT_EQ(window.failedItems.size(), 1u);
     ASSERT_EQ(window.failedItems[0].size(), 1u);
@@ -211,10 +216,10 @@ TEST_P(MissingArchiver, EndsTheRunBeforeAnyPackage) {
               (std::vector<std::string>{kCreating, suite.WorkDir(), kArchiverCheck, "error"}));
     EXPECT_EQ(driver->LastRun(), RunOutcome::NotStarted);
     EXPECT_FALSE(fs::exists(Work("238.rar")));
-    EXPECT_TRUE(window.ok.IsVisible());
-    EXPECT_FALSE(window.ok.IsEnabled());
-    EXPECT_EQ(window.cancel.Caption(), "Відмінити");
-    EXPECT_TRUE(window.cancel.IsEnabled());
+    EXPECT_TRUE(window.btOK().IsVisible());
+    EXPECT_FALSE(window.btOK().IsEnabled());
+    EXPECT_EQ(window.btCancel().Caption(), "Відмінити");
+    EXPECT_TRUE(window.btCancel().IsEnabled());
     EXPECT_TRUE(window.boxes.empty());
     Close();
     EXPECT_EQ(Version(), "237");
@@ -299,7 +304,7 @@ TEST_F(UpdateRun, LinkPlantedAtTheWorkDirectoryIsNotTouched) {
     EXPECT_EQ(
         std::distance(fs::directory_iterator(suite.Scratch("victim")), fs::directory_iterator()),
         1);
-    EXPECT_FALSE(window.ok.IsEnabled());
+    EXPECT_FALSE(window.btOK().IsEnabled());
     Close();
     EXPECT_EQ(Version(), "237");
 }

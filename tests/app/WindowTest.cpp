@@ -11,9 +11,12 @@
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
+#include <sstream>
 
+#include "app/ConsoleMode.h"
 #include "app/Main.h"
 #include "app/MessageBoxes.h"
+#include "tests/app/RecordingWindow.h"
 #include "tests/app/Suite.h"
 
 namespace fs = std::filesystem;
@@ -33,6 +36,32 @@ std::string Text(const QLabel* label) {
 
 std::string Text(const QPushButton* button) {
     return button->text().toStdString();
+}
+
+// The controls as the update driver sees them, one line each.
+std::vector<std::string> DriverView(IUpdaterWindow& window) {
+    const auto visibility = [](const IControl& control) {
+        return control.IsVisible() ? " visible" : " hidden";
+    };
+    const auto label = [&](const char* name, const ILabel& control) {
+        return name + (" \"" + control.Caption() + "\"") + visibility(control);
+    };
+    const auto button = [&](const char* name, const IButton& control) {
+        return name + (" \"" + control.Caption() + "\"") + visibility(control) +
+               (control.IsEnabled() ? " enabled" : " disabled");
+    };
+    const IProgressBar& bar = window.ProgressBar2();
+    return {button("btOK", window.btOK()),
+            button("btCancel", window.btCancel()),
+            label("lCurVer", window.lCurVer()),
+            label("lActVer", window.lActVer()),
+            std::string("plUp") + visibility(window.plUp()),
+            label("lUpdate", window.lUpdate()),
+            "ProgressBar2 " + std::to_string(bar.Position()) + "/" + std::to_string(bar.Maximum()) +
+                visibility(bar),
+            label("lTextFile", window.lTextFile()),
+            label("lFile", window.lFile()),
+            label("lUpdateTime", window.lUpdateTime())};
 }
 
 }  // namespace
@@ -114,6 +143,21 @@ TEST(Window, ControlsAsDesigned) {
 
     EXPECT_TRUE(Control<QWidget>(form, "lFailures")->isHidden());
     EXPECT_TRUE(Control<QWidget>(form, "btLog")->isHidden());
+}
+
+// Console mode and the tests drive window-less controls: they start as the form's do.
+TEST(Window, PlainControlsStartAsTheFormsDo) {
+    CSuite suite;
+    TForm1 form(suite.Paths());
+    const std::vector<std::string> designed = DriverView(form);
+    EXPECT_EQ(designed[0], "btOK \"Оновить\" visible disabled");
+    EXPECT_EQ(designed[6], "ProgressBar2 0/100 visible");
+
+    std::ostringstream out;
+    CConsoleWindow console(out, out);
+    EXPECT_EQ(DriverView(console), designed);
+    CRecordingWindow recording;
+    EXPECT_EQ(DriverView(recording), designed);
 }
 
 TEST(Window, AnchoredControlsFollowTheWindowSize) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "app/ConsoleMode.h"
 #include "app/ErrorText.h"
 #include "app/Main.h"

@@ -1,0 +1,69 @@
+#include "app/CommandLine.h"
+
+#include <cstdlib>
+
+namespace {
+
+bool IsHelpOption(const std::string& argument) {
+    return argument == "--help" || argument == "-h";
+}
+
+}  // namespace
+
+LaunchMode ParseArguments(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) {
+        return LaunchMode::Window;
+    }
+    if (arguments.size() == 1 && arguments[0] == "--console") {
+        return LaunchMode::Console;
+    }
+    if (arguments.size() == 1 && IsHelpOption(arguments[0])) {
+        return LaunchMode::Help;
+    }
+    return LaunchMode::Invalid;
+}
+
+std::string ArgumentError(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        if (argument != "--console" && !IsHelpOption(argument)) {
+            return "tessara-updater: unknown option '" + argument + "'";
+        }
+    }
+    return "tessara-updater: give one option at most";
+}
+
+bool WindowSystemAvailable() {
+#if defined(__unix__) && !defined(__APPLE__)
+    // An explicit platform (offscreen, a VNC server) or a display server to reach.
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return true;
+        }
+    }
+    return false;
+#else
+    return true;
+#endif
+}
+
+std::string UsageText() {
+    return "Usage: tessara-updater [--console | --help]\n"
+           "\n"
+           "Installs the update packages carried by this program into the Tessara suite of its\n"
+           "own directory (configuration lib.ini, archiver rar, the suite's database).\n"
+           "\n"
+           "Without options the update window opens (this needs a display).\n"
+           "  --console  run without a window: the checks and, when they admit it, the update;\n"
+           "             journal lines on standard output, messages on standard error\n"
+           "  --help     show this text\n"
+           "\n"
+           "Exit status of --console:\n"
+           "  0  the update finished successfully\n"
+           "  1  the update failed (its failure line, or an error during the update)\n"
+           "  2  the update could not start and nothing was changed: the suite is running,\n"
+           "     a check failed (configuration, database), the database is older than the\n"
+           "     packages allow, the work directory is not safe, or the archiver is missing;\n"
+           "     also for invalid options\n"
+           "  3  nothing to install: the database is at or beyond the highest package\n";
+}

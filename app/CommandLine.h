@@ -1,0 +1,30 @@
+#pragma once
+// The updater's command line: which mode the arguments ask for, the usage text, the exit
+// statuses that --console reports, and whether there is a display for the window.
+
+#include <string>
+#include <vector>
+
+enum class LaunchMode { Window, Console, Help, Invalid };
+
+// No arguments: the window; "--console"; "--help" or "-h"; anything else is invalid.
+LaunchMode ParseArguments(const std::vector<std::string>& arguments);
+// One line saying what is wrong with arguments that ParseArguments finds invalid.
+std::string ArgumentError(const std::vector<std::string>& arguments);
+std::string UsageText();
+
+// Exit statuses of console mode (invalid options also give kExitNotStarted).
+enum ConsoleExit : int {
+    kExitUpdated = 0,  // the run ended with "Оновлення завершене успішно"
+    kExitRunFailed = 1,         // the run ended with its failure line, or an error ended it
+    kExitNotStarted = 2,        // nothing was changed: suite running, pre-flight error, database
+                                // older than the packages allow, unsafe work directory, no archiver
+    kExitNothingToInstall = 3,  // the database is at or beyond the highest package
+};
+
+// Whether the window can be shown: without a display Qt would abort, so the entry says so and
+// points to --console instead.
+bool WindowSystemAvailable();
+inline constexpr char kNoDisplayText[] =
+    "tessara-updater: no display to show the window on; run it with --console to update "
+    "without a window";
