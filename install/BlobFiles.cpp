@@ -2,7 +2,8 @@
 
 #include <exception>
 
-#include "db/Firebird.h"
+#include "db/Database.h"
+#include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "install/UpdateLog.h"
 #include "platform/Paths.h"

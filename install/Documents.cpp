@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "db/Firebird.h"
+#include "db/Database.h"
+#include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "install/UpdateLog.h"
 #include "platform/Paths.h"

@@ -3,7 +3,8 @@
 #include <exception>
 #include <string_view>
 
-#include "db/Firebird.h"
+#include "db/Database.h"
+#include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "install/UpdateLog.h"
 #include "platform/FileSystem.h"

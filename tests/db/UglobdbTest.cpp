@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "db/DbError.h"
+#include "db/FetchRows.h"
+#include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "tests/support/TestSupport.h"
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "db/DbError.h"
 #include "db/Uglobdb.h"
 #include "install/Documents.h"
 #include "platform/FileSystem.h"

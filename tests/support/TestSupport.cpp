@@ -13,7 +13,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "db/Firebird.h"
+#include "db/Database.h"
+#include "db/DbError.h"
+#include "db/FetchRows.h"
+#include "db/Statement.h"
 
 namespace {
 

@@ -1,0 +1,69 @@
+#include "db/Transaction.h"
+
+#include <utility>
+
+#include "db/Attachment.h"
+#include "db/Client.h"
+
+using namespace Firebird;
+
+CTransaction::~CTransaction() {
+    try {
+        Rollback();
+    } catch (const CDbError&) {
+    }
+}
+
+void CTransaction::Start() {
+    if (m_handle) {
+        throw CDbError("The transaction is already active");
+    }
+    if (!m_attachment->IsOpen()) {
+        throw CDbError("The database is not attached");
+    }
+    Guard([&] {
+        CStatus status;
+        m_handle = m_attachment->Handle()->startTransaction(&status, 0, nullptr);
+    });
+}
+
+void CTransaction::Commit() {
+    if (!m_handle) {
+        throw CDbError("The transaction is not active");
+    }
+    Guard([&] {
+        CStatus status;
+        m_handle->commit(&status);  // releases the interface on success
+        m_handle = nullptr;
+    });
+}
+
+void CTransaction::Rollback() {
+    if (!m_handle) {
+        return;
+    }
+    ITransaction* handle = std::exchange(m_handle, nullptr);
+    try {
+        CStatus status;
+        handle->rollback(&status);  // releases the interface on success
+    } catch (const FbException& e) {
+        // Nothing more can be done with it; the engine ends it with the attachment.
+        handle->release();
+        throw ToDbError(e.getStatus());
+    }
+}
+
+void CTransaction::RequireActive() const {
+    if (!m_handle) {
+        throw CDbError("The transaction is not active");
+    }
+    if (!m_attachment->IsOpen()) {
+        throw CDbError("The database is not attached");
+    }
+}
+
+void CTransaction::AdoptAfterExecute(ITransaction* current) {
+    // When the statement ended the transaction the client library has already released the
+    // reference we held; releasing it here again would free it twice.
+    m_handle = current;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// A connection's default transaction.
+
+namespace Firebird {
+class ITransaction;
+}
+class CAttachment;
+
+// Started with an empty parameter block, so the server's default behaviour applies. Not active
+// until Start(); Commit/Rollback end it. The destructor rolls back a still active transaction.
+class CTransaction {
+  public:
+    explicit CTransaction(CAttachment& attachment) : m_attachment(&attachment) {}
+    ~CTransaction();
+    CTransaction(const CTransaction&) = delete;
+    CTransaction& operator=(const CTransaction&) = delete;
+
+    bool IsActive() const { return m_handle != nullptr; }
+    void Start();
+    void Commit();    // a failed commit leaves the transaction active
+    void Rollback();  // no-op when not active; not active afterwards, even when it failed
+    // Throws CDbError unless the transaction is active on an open attachment.
+    void RequireActive() const;
+    // IAttachment::execute returns the transaction current after a statement: null after a
+    // script's own COMMIT or ROLLBACK. The statement layer hands that answer back here.
+    void AdoptAfterExecute(Firebird::ITransaction* current);
+    Firebird::ITransaction* Handle() const { return m_handle; }
+    CAttachment& Attachment() const { return *m_attachment; }
+
+  private:
+    CAttachment* m_attachment;
+    Firebird::ITransaction* m_handle = nullptr;
+};
