@@ -61,9 +61,7 @@ void RunDdl(CDatabase& database, const std::string& text) {
     CSqlStatement statement(database);
     statement.SetParamCheck(false);
     statement.SetText(text);
-    database.DefaultTransaction().Start();
-    statement.Execute();
-    database.DefaultTransaction().Commit();
+    RunInOwnTransaction(database.DefaultTransaction(), [&] { statement.Execute(); });
 }
 
 // The reference: the client library's interface with nothing around it.

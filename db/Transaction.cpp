@@ -1,5 +1,6 @@
 #include "db/Transaction.h"
 
+#include <exception>
 #include <utility>
 
 #include "db/Attachment.h"
@@ -66,4 +67,22 @@ void CTransaction::AdoptAfterExecute(ITransaction* current) {
     // When the statement ended the transaction the client library has already released the
     // reference we held; releasing it here again would free it twice.
     m_handle = current;
+}
+
+void RunInOwnTransaction(CTransaction& transaction, const std::function<void()>& work) {
+    if (!transaction.IsActive()) {
+        transaction.Start();
+    }
+    try {
+        work();
+        if (transaction.IsActive()) {
+            transaction.Commit();
+        }
+    } catch (...) {
+        try {
+            transaction.Rollback();
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
 }

@@ -1,5 +1,8 @@
 #pragma once
-// A connection's default transaction.
+// A connection's default transaction, and the one way to run a unit of work in a transaction
+// of its own.
+
+#include <functional>
 
 namespace Firebird {
 class ITransaction;
@@ -31,3 +34,10 @@ class CTransaction {
     CAttachment* m_attachment;
     Firebird::ITransaction* m_handle = nullptr;
 };
+
+// One statement, one transaction: starts the transaction unless it is active already (as it is
+// after connecting), runs `work` and commits, unless the work ended the transaction itself (a
+// script's COMMIT or ROLLBACK). When anything fails the transaction is rolled back before the
+// error goes on to the caller; an error of that rollback is dropped, because the first error is
+// the one that says what went wrong (on a lost connection both fail).
+void RunInOwnTransaction(CTransaction& transaction, const std::function<void()>& work);

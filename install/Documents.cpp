@@ -23,26 +23,20 @@ void StoreDocumentFile(IOwner& owner, const std::string& path) {
     const std::optional<int32_t> id = TryParseInteger(stem);
     if (!id) {
         // Such a file names no row: it is logged and nothing is stored for it.
-        AppendLog(owner, false, path + "\n");
-        AppendLog(owner, true, NotAnIntegerMessage(stem));
+        AppendFailure(owner, path + "\n", NotAnIntegerMessage(stem));
         return;
     }
 
     const char* column = extension == ".u" ? "note_u" : "note";
     CDatabase& database = GlobDB()->GetDatabase();
-    CTransaction& transaction = database.DefaultTransaction();
     CSqlStatement statement(database);
     statement.SetParamCheck(true);
-    if (!transaction.IsActive()) {
-        transaction.Start();
-    }
     statement.SetText(std::string("update ARTICLE set\n") + column + "=:note \nwhere id=:id");
-    statement.SetInteger("id", *id);
-    // Streamed into a new blob of the same transaction; a missing file throws out of here and
-    // ends the content sequence.
-    statement.SetBlobFromFile("note", path);
-    statement.Execute();
-    if (transaction.IsActive()) {
-        transaction.Commit();
-    }
+    // An error is not logged here: it ends the content sequence. A missing file is one.
+    RunInOwnTransaction(database.DefaultTransaction(), [&] {
+        statement.SetInteger("id", *id);
+        // Streamed into a new blob of the same transaction.
+        statement.SetBlobFromFile("note", path);
+        statement.Execute();
+    });
 }

@@ -78,24 +78,9 @@ void ExecuteStatement(IOwner& owner, CSqlStatement& statement, CTransaction& tra
                       const std::string& text) {
     try {
         statement.SetText(text);
-        if (!transaction.IsActive()) {
-            transaction.Start();
-        }
-        statement.Execute();
-        // The statement may have ended the transaction itself (a script's COMMIT or ROLLBACK).
-        if (transaction.IsActive()) {
-            transaction.Commit();
-        }
+        RunInOwnTransaction(transaction, [&] { statement.Execute(); });
     } catch (const std::exception& error) {
-        AppendLog(owner, false, LogText(text));
-        AppendLog(owner, true, error.what());
-        try {
-            if (transaction.IsActive()) {
-                transaction.Rollback();
-            }
-        } catch (const std::exception&) {
-            // The statement's own error is the one worth logging.
-        }
+        AppendFailure(owner, LogText(text), error.what());
     }
 }
 
@@ -195,8 +180,7 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
 
     // A last statement without its terminator is not executed, but it must not vanish unseen.
     if (!pending.empty()) {
-        AppendLog(owner, false, LogText(pending));
-        AppendLog(owner, true, kNoTerminatorMessage);
+        AppendFailure(owner, LogText(pending), kNoTerminatorMessage);
     }
     return 0;
 }

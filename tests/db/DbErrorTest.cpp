@@ -10,12 +10,11 @@ namespace {
 
 class DbErrorTest : public ScratchDatabaseTest {
   protected:
-    // The error of one statement run in its own transaction, which is then rolled back.
+    // The error of one statement run in its own transaction.
     CDbError ErrorOf(const std::string& sql) {
         try {
             Run(sql);
         } catch (const CDbError& e) {
-            Transaction().Rollback();
             return e;
         }
         ADD_FAILURE() << "no error for: " << sql;

@@ -24,11 +24,7 @@ class ScratchDatabaseTest : public ::testing::Test {
         CSqlStatement statement(m_database);
         statement.SetParamCheck(false);
         statement.SetText(sql);
-        Transaction().Start();
-        statement.Execute();
-        if (Transaction().IsActive()) {
-            Transaction().Commit();
-        }
+        RunInOwnTransaction(Transaction(), [&] { statement.Execute(); });
     }
 
     CTempDir m_dir;

@@ -1,14 +1,28 @@
-// The transaction against real embedded databases: its states, and the transaction that a
-// script's own COMMIT or ROLLBACK ends.
+// The transaction against real embedded databases: its states, the transaction that a script's
+// own COMMIT or ROLLBACK ends, and RunInOwnTransaction.
 
 #include <gtest/gtest.h>
+
+#include <stdexcept>
 
 #include "db/DbError.h"
 #include "tests/db/ScratchDatabase.h"
 
 namespace {
 
-class TransactionTest : public ScratchDatabaseTest {};
+using Rows = std::vector<std::string>;
+
+class TransactionTest : public ScratchDatabaseTest {
+  protected:
+    // Executes one statement in the default transaction, which must be active.
+    void Execute(const std::string& sql) {
+        CSqlStatement statement(m_database);
+        statement.SetText(sql);
+        statement.Execute();
+    }
+    // The ids in the database as another attachment sees them: committed rows only.
+    Rows CommittedIds() const { return QueryColumn(m_path, "select id from t order by id"); }
+};
 
 TEST_F(TransactionTest, ScriptCommitAndRollbackEndTheTransaction) {
     CSqlStatement statement(m_database);
@@ -95,6 +109,80 @@ TEST_F(TransactionTest, DestroyedTransactionRollsBack) {
         statement.Execute();
     }
     EXPECT_TRUE(QueryColumn(m_path, "select id from t").empty());
+}
+
+TEST_F(TransactionTest, OwnTransactionCommitsTheWork) {
+    RunInOwnTransaction(Transaction(), [&] { Execute("insert into t (id) values (1)"); });
+    EXPECT_FALSE(Transaction().IsActive());
+    EXPECT_EQ(CommittedIds(), Rows{"1"});
+
+    // A transaction left active (as the session's is after connecting) takes the work, and what
+    // it held already is committed with it.
+    Transaction().Start();
+    Execute("insert into t (id) values (2)");
+    RunInOwnTransaction(Transaction(), [&] { Execute("insert into t (id) values (3)"); });
+    EXPECT_FALSE(Transaction().IsActive());
+    EXPECT_EQ(CommittedIds(), (Rows{"1", "2", "3"}));
+}
+
+TEST_F(TransactionTest, WorkThatEndsTheTransactionItselfIsNotCommittedAgain) {
+    RunInOwnTransaction(Transaction(), [&] {
+        Execute("insert into t (id) values (1)");
+        Execute("commit");
+    });
+    RunInOwnTransaction(Transaction(), [&] {
+        Execute("insert into t (id) values (2)");
+        Execute("rollback");
+    });
+    EXPECT_FALSE(Transaction().IsActive());
+    EXPECT_EQ(CommittedIds(), Rows{"1"});
+}
+
+TEST_F(TransactionTest, FailedWorkIsRolledBackAndItsErrorGoesOn) {
+    try {
+        RunInOwnTransaction(Transaction(), [&] {
+            Execute("insert into t (id) values (1)");
+            Execute("insert into nowhere values (1)");
+        });
+        FAIL() << "no error for an unknown table";
+    } catch (const CDbError& e) {
+        EXPECT_TRUE(e.Has(isc_dsql_relation_err)) << e.what();
+    }
+    EXPECT_FALSE(Transaction().IsActive());
+
+    // Errors that are not the database's (a file that cannot be read) roll back as well.
+    EXPECT_THROW(RunInOwnTransaction(Transaction(),
+                                     [&] {
+                                         Execute("insert into t (id) values (2)");
+                                         throw std::runtime_error("file gone");
+                                     }),
+                 std::runtime_error);
+    EXPECT_FALSE(Transaction().IsActive());
+    EXPECT_TRUE(CommittedIds().empty());
+
+    RunInOwnTransaction(Transaction(), [&] { Execute("insert into t (id) values (3)"); });
+    EXPECT_EQ(CommittedIds(), Rows{"3"});
+}
+
+TEST_F(TransactionTest, FailedRollbackLeavesTheWorkErrorToTheCaller) {
+    // A second attachment in the same state shows that the rollback fails once the connection
+    // is gone; the caller must still see what the work raised.
+    CDatabase witness;
+    witness.Attachment().Attach(m_path, "SYSDBA", "masterkey");
+    witness.DefaultTransaction().Start();
+    Transaction().Start();
+    try {
+        RunInOwnTransaction(Transaction(), [&] {
+            ExecuteStatements(m_path, {"delete from mon$attachments "
+                                       "where mon$attachment_id <> current_connection"});
+            throw std::runtime_error("work failed");
+        });
+        FAIL() << "the work's error was lost";
+    } catch (const std::runtime_error& e) {  // CDbError is one as well
+        EXPECT_STREQ(e.what(), "work failed");
+    }
+    EXPECT_FALSE(Transaction().IsActive());
+    EXPECT_THROW(witness.DefaultTransaction().Rollback(), CDbError);
 }
 
 }  // namespace

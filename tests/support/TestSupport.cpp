@@ -56,17 +56,12 @@ std::string ValueText(const CDbValue& value) {
 void RunEach(CDatabase& database, const std::vector<std::string>& statements) {
     CSqlStatement statement(database);
     statement.SetParamCheck(false);
-    CTransaction& transaction = database.DefaultTransaction();
     for (const std::string& sql : statements) {
         statement.SetText(sql);
-        transaction.Start();
         try {
-            statement.Execute();
-            if (transaction.IsActive())
-                transaction.Commit();
+            RunInOwnTransaction(database.DefaultTransaction(), [&] { statement.Execute(); });
         } catch (const CDbError& e) {
-            transaction.Rollback();
-            throw CDbError(std::string(e.what()) + "\nin statement: " + sql);
+            throw CDbError(std::string(e.what()) + "\nin statement: " + sql, e.Codes());
         }
     }
 }
