@@ -82,15 +82,8 @@ void CAttachment::Create(const std::string& connectionString, const std::string&
 }
 
 void CAttachment::Detach() {
-    if (!m_handle) {
-        return;
-    }
-    IAttachment* handle = std::exchange(m_handle, nullptr);
-    try {
-        CStatus status;
-        handle->detach(&status);  // releases the interface on success
-    } catch (const FbException& e) {
-        handle->release();
-        throw ToDbError(e.getStatus());
+    if (m_handle) {
+        EndInterface(std::exchange(m_handle, nullptr),
+                     [](IAttachment* handle, CStatus& status) { handle->detach(&status); });
     }
 }

@@ -20,14 +20,12 @@ class CBlob {
   public:
     explicit CBlob(IBlob* handle) : m_handle(handle) {}
     ~CBlob() {
-        if (!m_handle) {
-            return;
-        }
         try {
-            CStatus status;
-            m_handle->cancel(&status);
-        } catch (const FbException&) {
-            m_handle->release();
+            if (m_handle) {
+                EndInterface(m_handle,
+                             [](IBlob* handle, CStatus& status) { handle->cancel(&status); });
+            }
+        } catch (const CDbError&) {
         }
     }
     CBlob(const CBlob&) = delete;

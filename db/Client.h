@@ -72,3 +72,17 @@ auto Guard(Body&& body) -> decltype(body()) {
         throw ToDbError(e.getStatus());
     }
 }
+
+// Calls `end` on `handle`: one of the calls that end an interface and release it when they
+// succeed (detach, rollback, cancel). When the call fails, the reference is released here, since
+// nothing more can be done with it, and the error goes on as CDbError.
+template <typename T, typename End>
+void EndInterface(T* handle, End&& end) {
+    try {
+        CStatus status;
+        end(handle, status);
+    } catch (const Firebird::FbException& e) {
+        handle->release();
+        throw ToDbError(e.getStatus());
+    }
+}

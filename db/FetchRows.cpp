@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include "db/Attachment.h"
 #include "db/Blob.h"
@@ -39,68 +38,51 @@ std::string TimeText(ISC_TIME time) {
     return text;
 }
 
+// The text of a column that is not a number: the bytes of CHAR, VARCHAR and blob columns, the
+// server's text form of the other types.
+std::string TextOf(unsigned type, unsigned length, const unsigned char* data,
+                   CTransaction& transaction) {
+    const auto* chars = reinterpret_cast<const char*>(data);
+    switch (type) {
+        case SQL_TEXT:
+            return std::string(chars, length);
+        case SQL_VARYING:
+            return std::string(chars + sizeof(uint16_t), Load<uint16_t>(data));
+        case SQL_BLOB:
+            return ReadBlob(transaction, Load<ISC_QUAD>(data));
+        case SQL_TYPE_DATE:
+            return DateText(Load<ISC_DATE>(data));
+        case SQL_TYPE_TIME:
+            return TimeText(Load<ISC_TIME>(data));
+        case SQL_TIMESTAMP: {
+            const auto stamp = Load<ISC_TIMESTAMP>(data);
+            return DateText(stamp.timestamp_date) + " " + TimeText(stamp.timestamp_time);
+        }
+        case SQL_BOOLEAN:
+            return *data ? "TRUE" : "FALSE";
+        default:
+            return "<unsupported type>";
+    }
+}
+
 // Decodes one non-NULL column of a fetched message.
 CDbValue ReadValue(IMessageMetadata* metadata, unsigned index, const unsigned char* data,
                    CTransaction& transaction, CStatus& status) {
     CDbValue value;
     value.scale = metadata->getScale(&status, index);
-    const auto integer = [&](int64_t number) {
+    const unsigned type = metadata->getType(&status, index);
+    if (type == SQL_SHORT || type == SQL_LONG || type == SQL_INT64) {
         value.kind = Kind::Integer;
-        value.integer = number;
-    };
-    const auto real = [&](double number) {
+        value.integer = type == SQL_SHORT  ? Load<int16_t>(data)
+                        : type == SQL_LONG ? Load<int32_t>(data)
+                                           : Load<int64_t>(data);
+    } else if (type == SQL_FLOAT || type == SQL_DOUBLE || type == SQL_D_FLOAT) {
         value.kind = Kind::Real;
-        value.real = number;
-    };
-    const auto text = [&](std::string bytes, Kind kind = Kind::Text) {
-        value.kind = kind;
-        value.text = std::move(bytes);
-    };
-    const auto* chars = reinterpret_cast<const char*>(data);
-    switch (metadata->getType(&status, index)) {
-        case SQL_SHORT:
-            integer(Load<int16_t>(data));
-            break;
-        case SQL_LONG:
-            integer(Load<int32_t>(data));
-            break;
-        case SQL_INT64:
-            integer(Load<int64_t>(data));
-            break;
-        case SQL_FLOAT:
-            real(Load<float>(data));
-            break;
-        case SQL_DOUBLE:
-        case SQL_D_FLOAT:
-            real(Load<double>(data));
-            break;
-        case SQL_TEXT:
-            text(std::string(chars, metadata->getLength(&status, index)));
-            value.fixedLength = true;
-            break;
-        case SQL_VARYING:
-            text(std::string(chars + sizeof(uint16_t), Load<uint16_t>(data)));
-            break;
-        case SQL_BLOB:
-            text(ReadBlob(transaction, Load<ISC_QUAD>(data)), Kind::Blob);
-            break;
-        case SQL_TYPE_DATE:
-            text(DateText(Load<ISC_DATE>(data)));
-            break;
-        case SQL_TYPE_TIME:
-            text(TimeText(Load<ISC_TIME>(data)));
-            break;
-        case SQL_TIMESTAMP: {
-            const auto stamp = Load<ISC_TIMESTAMP>(data);
-            text(DateText(stamp.timestamp_date) + " " + TimeText(stamp.timestamp_time));
-            break;
-        }
-        case SQL_BOOLEAN:
-            text(*data ? "TRUE" : "FALSE");
-            break;
-        default:
-            text("<unsupported type>");
-            break;
+        value.real = type == SQL_FLOAT ? Load<float>(data) : Load<double>(data);
+    } else {
+        value.kind = type == SQL_BLOB ? Kind::Blob : Kind::Text;
+        value.fixedLength = type == SQL_TEXT;  // padded with blanks to the column's length
+        value.text = TextOf(type, metadata->getLength(&status, index), data, transaction);
     }
     return value;
 }

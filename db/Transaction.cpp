@@ -40,17 +40,11 @@ void CTransaction::Commit() {
 }
 
 void CTransaction::Rollback() {
-    if (!m_handle) {
-        return;
-    }
-    ITransaction* handle = std::exchange(m_handle, nullptr);
-    try {
-        CStatus status;
-        handle->rollback(&status);  // releases the interface on success
-    } catch (const FbException& e) {
-        // Nothing more can be done with it; the engine ends it with the attachment.
-        handle->release();
-        throw ToDbError(e.getStatus());
+    // A transaction whose rollback failed is left to the engine, which ends it with the
+    // attachment.
+    if (m_handle) {
+        EndInterface(std::exchange(m_handle, nullptr),
+                     [](ITransaction* handle, CStatus& status) { handle->rollback(&status); });
     }
 }
 
