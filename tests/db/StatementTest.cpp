@@ -132,8 +132,9 @@ TEST_F(StatementTest, QueriesRunThroughACursorToTheirEnd) {
 TEST_F(StatementTest, BlobFromFileIsStoredByteForByte) {
     std::string bytes(1'000'003, '\0');  // not a multiple of the segment size
     std::mt19937 random(42);
-    for (char& c : bytes)
+    for (char& c : bytes) {
         c = static_cast<char>(random());
+    }
     WriteFile(m_dir.File("big.bin"), bytes);
     WriteFile(m_dir.File("empty.bin"), "");
 

@@ -22,8 +22,9 @@ const std::string kEmptyStatementError =
 // The lines, each followed by CR LF, as the packages write them.
 std::string Crlf(const std::vector<std::string>& lines) {
     std::string text;
-    for (const std::string& line : lines)
+    for (const std::string& line : lines) {
         text += line + "\r\n";
+    }
     return text;
 }
 
@@ -287,9 +288,10 @@ class CDisconnectingOwner : public CRecordingOwner {
         : m_database(std::move(database)), m_afterLine(afterLine) {}
     void PumpMessages() override {
         CRecordingOwner::PumpMessages();
-        if (pumps == m_afterLine)
+        if (pumps == m_afterLine) {
             ExecuteStatements(m_database, {"DELETE FROM MON$ATTACHMENTS "
                                            "WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION"});
+        }
     }
 
   private:
@@ -338,8 +340,9 @@ TEST_F(ScriptRunnerTest, VeryLongLinesAreSentWhole) {
     const std::string comment = "/*" + std::string(200000, 'x') + "*/";
     std::vector<std::string> lines{"INSERT INTO ITEMS (ID, NAME) VALUES (1, 'a') " + comment + ";",
                                    "INSERT INTO ITEMS (ID, QTY) VALUES (2, 0"};
-    for (int i = 0; i < 5000; ++i)
+    for (int i = 0; i < 5000; ++i) {
         lines.push_back("+ 1");
+    }
     lines.push_back(");");
     Run(Crlf(lines));
 
