@@ -32,7 +32,8 @@ void StoreDocumentFile(IOwner& owner, const std::string& path) {
     CSqlStatement statement(database);
     statement.SetParamCheck(true);
     statement.SetText(std::string("update ARTICLE set\n") + column + "=:note \nwhere id=:id");
-    // An error is not logged here: it ends the content sequence. A missing file is one.
+    // An error (a missing file is one) is not logged here: rolled back, it goes up and ends the
+    // content sequence.
     RunInOwnTransaction(database.DefaultTransaction(), [&] {
         statement.SetInteger("id", *id);
         // Streamed into a new blob of the same transaction.
