@@ -5,7 +5,6 @@
 // Usage: bench_documents [file size in MB = 5] [file count = 10] [rounds = 6]
 // Run it once with 5 MB files and once with 50 MB files: the peak memory should not grow.
 
-#include <firebird/Interface.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -19,7 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "db/Firebird.h"
+#include "db/Client.h"
+#include "db/Database.h"
+#include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "install/Documents.h"
 #include "install/Status.h"
@@ -60,18 +61,14 @@ void RunDdl(CDatabase& database, const std::string& text) {
     CSqlStatement statement(database);
     statement.SetParamCheck(false);
     statement.SetText(text);
-    database.DefaultTransaction().Start();
-    statement.Execute();
-    database.DefaultTransaction().Commit();
+    RunInOwnTransaction(database.DefaultTransaction(), [&] { statement.Execute(); });
 }
 
 // The reference: the client library's interface with nothing around it.
 class CDirectWriter {
   public:
     explicit CDirectWriter(Firebird::IAttachment* attachment)
-        : m_master(Firebird::fb_get_master_interface()),
-          m_status(m_master->getStatus()),
-          m_attachment(attachment) {}
+        : m_status(FbMaster()->getStatus()), m_attachment(attachment) {}
     ~CDirectWriter() {
         if (m_statement != nullptr) {
             m_statement->free(&m_status);
@@ -109,7 +106,6 @@ class CDirectWriter {
     }
 
   private:
-    Firebird::IMaster* m_master;
     Firebird::ThrowStatusWrapper m_status;
     Firebird::IAttachment* m_attachment;
     Firebird::IStatement* m_statement = nullptr;
@@ -207,10 +203,7 @@ int main(int argc, char** argv) {
     try {
         return Run(fileMegabytes, fileCount, rounds);
     } catch (const Firebird::FbException& error) {
-        char text[1024];
-        Firebird::fb_get_master_interface()->getUtilInterface()->formatStatus(text, sizeof text,
-                                                                              error.getStatus());
-        std::fprintf(stderr, "bench_documents: %s\n", text);
+        std::fprintf(stderr, "bench_documents: %s\n", ToDbError(error.getStatus()).what());
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_documents: %s\n", error.what());
     }

@@ -58,8 +58,9 @@ class CBenchOwner : public IOwner {
 void WriteText(const fs::path& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
     out << text;
-    if (!out)
+    if (!out) {
         throw std::runtime_error("cannot write " + path.string());
+    }
 }
 
 // Runs isql-fb embedded with a script file; throws when it reports anything on stderr.
@@ -75,8 +76,9 @@ Timing RunIsql(const fs::path& database, const fs::path& script, const fs::path&
     const Timing timing{std::chrono::duration<double>(Clock::now() - start).count(),
                         CpuSeconds(RUSAGE_CHILDREN) - cpuStart};
     const std::string errors = ReadWholeFile(err.string());
-    if (rc != 0 || !errors.empty())
+    if (rc != 0 || !errors.empty()) {
         throw std::runtime_error("isql-fb failed: " + errors);
+    }
     return timing;
 }
 
@@ -164,9 +166,10 @@ int main(int argc, char** argv) {
                 const Timing timing{std::chrono::duration<double>(Clock::now() - start).count(),
                                     CpuSeconds(RUSAGE_SELF) - cpuStart};
                 SetGlobDB(nullptr);
-                if (fs::exists(ourScript.string() + ".log"))
+                if (fs::exists(ourScript.string() + ".log")) {
                     throw std::runtime_error("statements failed, see " + ourScript.string() +
                                              ".log");
+                }
                 return timing;
             };
             // Alternate which runner goes first, so neither always meets the busier disk.
@@ -186,8 +189,9 @@ int main(int argc, char** argv) {
 
             const std::string ourSummary = Summary(ourDb, dir);
             const std::string isqlSummary = Summary(isqlDb, dir);
-            if (ourSummary != isqlSummary)
+            if (ourSummary != isqlSummary) {
                 throw std::runtime_error("databases differ:\n" + ourSummary + "\n" + isqlSummary);
+            }
             fs::remove(ourDb);
             fs::remove(isqlDb);
         }

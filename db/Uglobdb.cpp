@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "db/DbError.h"
+#include "db/FetchRows.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 
@@ -23,18 +25,22 @@ CDbError NotAnInteger(const std::string& text) {
 }
 
 int32_t CheckedInt32(int64_t value, const std::string& shown) {
-    if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
+    if (value < std::numeric_limits<int32_t>::min() ||
+        value > std::numeric_limits<int32_t>::max()) {
         throw NotAnInteger(shown);
+    }
     return static_cast<int32_t>(value);
 }
 
 // A text column read as a 32-bit integer: leading blanks are accepted, nothing after the digits.
 int32_t TextToInteger(const std::string& text) {
     std::string_view digits(text);
-    while (!digits.empty() && static_cast<unsigned char>(digits.front()) <= ' ')
+    while (!digits.empty() && static_cast<unsigned char>(digits.front()) <= ' ') {
         digits.remove_prefix(1);
-    if (const std::optional<int32_t> value = TryParseInteger(digits))
+    }
+    if (const std::optional<int32_t> value = TryParseInteger(digits)) {
         return *value;
+    }
     throw NotAnInteger(text);
 }
 
@@ -45,23 +51,27 @@ int32_t ToInteger(const CDbValue& value) {
         case CDbValue::Kind::Integer: {
             // NUMERIC/DECIMAL: drop the fraction; C++ division truncates toward zero.
             int64_t integer = value.integer;
-            for (int scale = value.scale; scale < 0; ++scale)
+            for (int scale = value.scale; scale < 0; ++scale) {
                 integer /= 10;
+            }
             return CheckedInt32(integer, std::to_string(value.integer));
         }
         case CDbValue::Kind::Real: {
             double truncated = std::trunc(value.real);
             if (!(truncated >= std::numeric_limits<int32_t>::min() &&
-                  truncated <= std::numeric_limits<int32_t>::max()))
+                  truncated <= std::numeric_limits<int32_t>::max())) {
                 throw NotAnInteger(std::to_string(value.real));
+            }
             return static_cast<int32_t>(truncated);
         }
         case CDbValue::Kind::Text:
         case CDbValue::Kind::Blob: {
             std::string text = value.text;
-            if (value.fixedLength)  // CHAR pads with blanks; they are no part of the value
-                while (!text.empty() && text.back() == ' ')
+            if (value.fixedLength) {  // CHAR pads with blanks; they are no part of the value
+                while (!text.empty() && text.back() == ' ') {
                     text.pop_back();
+                }
+            }
             return TextToInteger(text);
         }
     }
@@ -75,8 +85,9 @@ CGlobDB::CGlobDB(std::string programDirectory) : m_programDirectory(std::move(pr
 void CGlobDB::Connect(const std::string& serverName, const std::string& databasePath,
                       const std::string& userName, const std::string& password) {
     std::string path = databasePath;
-    if (TrimControl(path).empty())
+    if (TrimControl(path).empty()) {
         path = PathJoin(m_programDirectory, kDefaultDatabaseFile);
+    }
     const std::string server(TrimControl(serverName));
     m_connectionString = server.empty() ? path : server + ":" + path;
 
@@ -101,11 +112,14 @@ void CGlobDB::Connect(const std::string& serverName, const std::string& database
 
 int32_t CGlobDB::GetVersion() {
     std::vector<CDbRow> rows = FetchRows(m_database.DefaultTransaction(), kVersionQuery, 1);
-    if (rows.empty())
+    if (rows.empty()) {
         return 0;
-    for (const CDbColumn& column : rows.front())
-        if (EqualsIgnoreAsciiCase(column.name, kVersionColumn))
+    }
+    for (const CDbColumn& column : rows.front()) {
+        if (EqualsIgnoreAsciiCase(column.name, kVersionColumn)) {
             return ToInteger(column.value);
+        }
+    }
     throw CDbError(std::string("Field '") + kVersionColumn + "' not found");
 }
 

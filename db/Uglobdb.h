@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "db/Firebird.h"
+#include "db/Database.h"
 
 class CGlobDB {
   public:

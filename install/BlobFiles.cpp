@@ -2,7 +2,8 @@
 
 #include <exception>
 
-#include "db/Firebird.h"
+#include "db/Database.h"
+#include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "install/UpdateLog.h"
 #include "platform/Paths.h"
@@ -53,30 +54,17 @@ BlobStatement BuildBlobStatement(const std::string& fileName) {
 void LoadBlobFile(IOwner& owner, const std::string& path) {
     const BlobStatement blob = BuildBlobStatement(ExtractFileName(path));
     CDatabase& database = GlobDB()->GetDatabase();
-    CTransaction& transaction = database.DefaultTransaction();
     CSqlStatement statement(database);
     statement.SetParamCheck(true);
     try {
         statement.SetText(blob.text);
-        if (!transaction.IsActive()) {
-            transaction.Start();
-        }
         // The blob is created in the same transaction, so a failed UPDATE discards it as well.
-        statement.SetBlobFromFile(blob.column, path);
-        statement.Execute();
-        if (transaction.IsActive()) {
-            transaction.Commit();
-        }
+        RunInOwnTransaction(database.DefaultTransaction(), [&] {
+            statement.SetBlobFromFile(blob.column, path);
+            statement.Execute();
+        });
     } catch (const std::exception& error) {
-        AppendLog(owner, false, statement.Text() + "\n");
-        AppendLog(owner, true, error.what());
-        try {
-            if (transaction.IsActive()) {
-                transaction.Rollback();
-            }
-        } catch (const std::exception&) {
-            // A lost connection cannot roll back either; the file is logged and the sequence
-            // goes on with the next one.
-        }
+        // Also a lost connection: the file is logged and the sequence goes on with the next one.
+        AppendFailure(owner, statement.Text() + "\n", error.what());
     }
 }

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "db/Firebird.h"
+#include "db/Database.h"
+#include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "install/UpdateLog.h"
 #include "platform/Paths.h"
@@ -22,26 +23,21 @@ void StoreDocumentFile(IOwner& owner, const std::string& path) {
     const std::optional<int32_t> id = TryParseInteger(stem);
     if (!id) {
         // Such a file names no row: it is logged and nothing is stored for it.
-        AppendLog(owner, false, path + "\n");
-        AppendLog(owner, true, NotAnIntegerMessage(stem));
+        AppendFailure(owner, path + "\n", NotAnIntegerMessage(stem));
         return;
     }
 
     const char* column = extension == ".u" ? "note_u" : "note";
     CDatabase& database = GlobDB()->GetDatabase();
-    CTransaction& transaction = database.DefaultTransaction();
     CSqlStatement statement(database);
     statement.SetParamCheck(true);
-    if (!transaction.IsActive()) {
-        transaction.Start();
-    }
     statement.SetText(std::string("update ARTICLE set\n") + column + "=:note \nwhere id=:id");
-    statement.SetInteger("id", *id);
-    // Streamed into a new blob of the same transaction; a missing file throws out of here and
-    // ends the content sequence.
-    statement.SetBlobFromFile("note", path);
-    statement.Execute();
-    if (transaction.IsActive()) {
-        transaction.Commit();
-    }
+    // An error (a missing file is one) is not logged here: rolled back, it goes up and ends the
+    // content sequence.
+    RunInOwnTransaction(database.DefaultTransaction(), [&] {
+        statement.SetInteger("id", *id);
+        // Streamed into a new blob of the same transaction.
+        statement.SetBlobFromFile("note", path);
+        statement.Execute();
+    });
 }

@@ -1,5 +1,5 @@
 #pragma once
-// SQL script files (".lsql"): read as lines, split into statements by a changeable terminator,
+// SQL script files (".lsql"): read as lines, split into statements (install/StatementSplitter.h),
 // each statement executed and committed by itself, failures logged.
 
 #include <string>

@@ -31,10 +31,11 @@ class IProgressBar : public IControl {
 // Plain controls that only keep their state: console mode, tests and benchmarks use them as
 // controls without a window.
 
-// A control with nothing but its visibility (a panel).
-class CPlainControl : public IControl {
+// The visibility of a control without a window, for any of the control interfaces.
+template <typename Interface>
+class CPlainVisibility : public Interface {
   public:
-    explicit CPlainControl(bool visible = true) : m_visible(visible) {}
+    explicit CPlainVisibility(bool visible = true) : m_visible(visible) {}
     void SetVisible(bool visible) override { m_visible = visible; }
     bool IsVisible() const override { return m_visible; }
 
@@ -42,35 +43,32 @@ class CPlainControl : public IControl {
     bool m_visible;
 };
 
+// A control with nothing but its visibility (a panel).
+using CPlainControl = CPlainVisibility<IControl>;
+
 // A label without a window: its caption and visibility.
-class CPlainLabel : public ILabel {
+class CPlainLabel : public CPlainVisibility<ILabel> {
   public:
     explicit CPlainLabel(std::string caption = {}, bool visible = true)
-        : m_caption(std::move(caption)), m_visible(visible) {}
-    void SetVisible(bool visible) override { m_visible = visible; }
-    bool IsVisible() const override { return m_visible; }
+        : CPlainVisibility(visible), m_caption(std::move(caption)) {}
     void SetCaption(const std::string& caption) override { m_caption = caption; }
     std::string Caption() const override { return m_caption; }
 
   private:
     std::string m_caption;
-    bool m_visible;
 };
 
 // A progress bar without a window; it starts visible at position 0 (a new window's bar has a
 // maximum of 100). A negative maximum counts as 0, and the position stays within 0 and the maximum.
-class CPlainProgressBar : public IProgressBar {
+class CPlainProgressBar : public CPlainVisibility<IProgressBar> {
   public:
     explicit CPlainProgressBar(int maximum = 100);
-    void SetVisible(bool visible) override { m_visible = visible; }
-    bool IsVisible() const override { return m_visible; }
     int Maximum() const override { return m_maximum; }
     int Position() const override { return m_position; }
     void SetMaximum(int maximum) override;
     void SetPosition(int position) override;
 
   private:
-    bool m_visible = true;
     int m_maximum;
     int m_position = 0;
 };

@@ -33,3 +33,8 @@ void AppendLog(IOwner& owner, bool framed, const std::string& text) {
         // A log that cannot be written must never stop an installer.
     }
 }
+
+void AppendFailure(IOwner& owner, const std::string& item, const std::string& message) {
+    AppendLog(owner, false, item);
+    AppendLog(owner, true, message);
+}

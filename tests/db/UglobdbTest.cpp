@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "db/DbError.h"
+#include "db/FetchRows.h"
+#include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "tests/support/TestSupport.h"
 
@@ -16,9 +19,10 @@ class GlobDbTest : public ::testing::Test {
         const std::string path = m_dir.File("v" + std::to_string(m_count++) + ".fdb");
         std::vector<std::string> statements{"create table versions (id integer, data " + dataType +
                                             ", update_date timestamp)"};
-        for (const auto& [date, data] : rows)
+        for (const auto& [date, data] : rows) {
             statements.push_back("insert into versions (data, update_date) values (" + data +
                                  ", '" + date + "')");
+        }
         CreateDatabase(path, statements);
         return path;
     }

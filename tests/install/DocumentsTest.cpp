@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "db/DbError.h"
 #include "db/Uglobdb.h"
 #include "install/Documents.h"
 #include "platform/FileSystem.h"
@@ -175,6 +176,7 @@ TEST_F(DocumentsTest, StemRulesAcceptSignedDigitsWithinThirtyTwoBits) {
 TEST_F(DocumentsTest, VanishedFilePropagatesWithoutLoggingOrCommitting) {
     EXPECT_THROW(StoreDocumentFile(m_owner, m_dir.File("18619.u")), CSystemError);
     EXPECT_FALSE(FileExists(m_log));
+    EXPECT_FALSE(TransactionActive());  // rolled back before the error went up
     EXPECT_EQ(Note(18619, "note_u"), std::nullopt);
 }
 
@@ -228,7 +230,6 @@ TEST_F(DocumentsTest, StatementIsThreeLinesWithTheColumnOnTheSecond) {
     EXPECT_EQ(error("1.u"),
               "Dynamic SQL Error\n-SQL error code = -206\n-Column unknown\n-NOTE_U\n"
               "-At line 2, column 1");
-    session.GetDatabase().DefaultTransaction().Rollback();
     EXPECT_EQ(error("1.r"),
               "Dynamic SQL Error\n-SQL error code = -206\n-Column unknown\n-ID\n"
               "-At line 3, column 7");
@@ -246,6 +247,7 @@ TEST_F(DocumentsTest, DatabaseErrorPropagates) {
 
     EXPECT_THROW(StoreDocumentFile(m_owner, m_dir.File("18612.r")), CDbError);
     EXPECT_FALSE(FileExists(m_log));
+    EXPECT_FALSE(session.GetDatabase().DefaultTransaction().IsActive());
     SetGlobDB(&m_session);
 }
 

@@ -16,7 +16,8 @@ void CRecordingBar::SetMaximum(int maximum) {
 }
 
 void CRecordingOwner::MarkLastLine(const std::string& suffix) {
-    if (journal.empty())
+    if (journal.empty()) {
         journal.emplace_back();
+    }
     journal.back() += suffix;
 }

@@ -22,8 +22,9 @@ const std::string kEmptyStatementError =
 // The lines, each followed by CR LF, as the packages write them.
 std::string Crlf(const std::vector<std::string>& lines) {
     std::string text;
-    for (const std::string& line : lines)
+    for (const std::string& line : lines) {
         text += line + "\r\n";
+    }
     return text;
 }
 
@@ -147,16 +148,6 @@ TEST_F(ScriptRunnerTest, WorkedExampleOfNineLines) {
     EXPECT_TRUE(m_owner.journal.empty());
 }
 
-TEST_F(ScriptRunnerTest, StatementOverSeveralLinesIsJoinedWithoutBlankLines) {
-    Run(Crlf({"  INSERT INTO ITEMS (ID, QTY)", "", "\t", "VALUES (1, 2);",
-              "INSERT INTO NO_SUCH_TABLE", "", "   (A)  ", "", "VALUES (3) ;"}));
-
-    EXPECT_EQ(Query("SELECT QTY FROM ITEMS WHERE ID = 1"), Rows{"2"});
-    // Logged as the three trimmed lines, each with CR LF, without the terminator.
-    EXPECT_EQ(Log(), Entry("INSERT INTO NO_SUCH_TABLE\r\n(A)\r\nVALUES (3) \r\n",
-                           UnknownTable("NO_SUCH_TABLE", 13)));
-}
-
 TEST_F(ScriptRunnerTest, LoneTerminatorLinesEndStatementsAndAnEmptyOneFails) {
     Run(Crlf(
         {"INSERT INTO ITEMS (ID)", "VALUES (1)", ";", ";", "INSERT INTO ITEMS (ID) VALUES (2);"}));
@@ -185,42 +176,6 @@ TEST_F(ScriptRunnerTest, ClientCommandsAreDroppedButServerSetStatementsRun) {
     // Client commands step the bars but leave the estimate alone.
     EXPECT_EQ(m_timeLabel.positions, (std::vector<int>{3, 4}));
     EXPECT_EQ(m_overall.Position(), 4);
-}
-
-TEST_F(ScriptRunnerTest, SetClauseInsideAStatementIsKept) {
-    Seed(
-        {"INSERT INTO ITEMS (ID, QTY) VALUES (1, 0)", "INSERT INTO ITEMS (ID, QTY) VALUES (2, 0)"});
-    Run(Crlf({"UPDATE ITEMS", "SET QTY = 1", "WHERE ID = 2;", "SET TERM ^ ;",
-              "CREATE PROCEDURE SET_QTY (N INTEGER) AS", "BEGIN", "  UPDATE ITEMS",
-              "  SET QTY = :N", "  WHERE ID = 1;", "END^", "SET TERM ; ^",
-              "EXECUTE PROCEDURE SET_QTY(9);"}));
-
-    EXPECT_FALSE(FileExists(LogPath()));
-    EXPECT_EQ(Query("SELECT QTY FROM ITEMS ORDER BY ID"), (Rows{"9", "1"}));
-    EXPECT_EQ(Query("SELECT RDB$PROCEDURE_SOURCE FROM RDB$PROCEDURES "
-                    "WHERE RDB$PROCEDURE_NAME = 'SET_QTY'"),
-              Rows{"BEGIN\r\nUPDATE ITEMS\r\nSET QTY = :N\r\nWHERE ID = 1;\r\nEND"});
-}
-
-TEST_F(ScriptRunnerTest, SetTermSwitchesAfterACommentLineAndTakesOneCharacter) {
-    // The comment stays pending across SET TERM and goes to the server with the procedure.
-    Run(Crlf({"/* procedures */", "SET TERM ^ ;", "CREATE PROCEDURE ADD_ONE AS", "BEGIN",
-              "  INSERT INTO ITEMS (ID) VALUES (1);", "END^", "set term !! ^",
-              "EXECUTE PROCEDURE ADD_ONE!", "SET TERM ; !", "INSERT INTO ITEMS (ID) VALUES (2);"}));
-
-    EXPECT_FALSE(FileExists(LogPath()));
-    EXPECT_EQ(Ids(), (Rows{"1", "2"}));
-}
-
-TEST_F(ScriptRunnerTest, SetTermWithoutOldTerminatorLeavesNoLineEndingAStatement) {
-    // "SET TERM ^" picks the blank before "^": no trimmed line can end with it.
-    Run(Crlf({"SET TERM ^", "INSERT INTO ITEMS (ID) VALUES (1);",
-              "INSERT INTO ITEMS (ID) VALUES (2)^"}));
-
-    EXPECT_EQ(Ids(), Rows{});
-    EXPECT_EQ(Log(),
-              Entry("INSERT INTO ITEMS (ID) VALUES (1);\r\nINSERT INTO ITEMS (ID) VALUES (2)^\r\n",
-                    "Statement has no terminator and was not executed"));
 }
 
 TEST_F(ScriptRunnerTest, CommitAndRollbackLinesDoNotLoseStatements) {
@@ -333,9 +288,10 @@ class CDisconnectingOwner : public CRecordingOwner {
         : m_database(std::move(database)), m_afterLine(afterLine) {}
     void PumpMessages() override {
         CRecordingOwner::PumpMessages();
-        if (pumps == m_afterLine)
+        if (pumps == m_afterLine) {
             ExecuteStatements(m_database, {"DELETE FROM MON$ATTACHMENTS "
                                            "WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION"});
+        }
     }
 
   private:
@@ -384,8 +340,9 @@ TEST_F(ScriptRunnerTest, VeryLongLinesAreSentWhole) {
     const std::string comment = "/*" + std::string(200000, 'x') + "*/";
     std::vector<std::string> lines{"INSERT INTO ITEMS (ID, NAME) VALUES (1, 'a') " + comment + ";",
                                    "INSERT INTO ITEMS (ID, QTY) VALUES (2, 0"};
-    for (int i = 0; i < 5000; ++i)
+    for (int i = 0; i < 5000; ++i) {
         lines.push_back("+ 1");
+    }
     lines.push_back(");");
     Run(Crlf(lines));
 

@@ -35,6 +35,20 @@ TEST(UpdateLogTest, EntriesAreAppendedByteForByte) {
                   "\xD2\xE5\xF1\xF2\n" + kSep + "\r\nsecond\r\n" + kSep + "\r\n\r\n");
 }
 
+TEST(UpdateLogTest, FailureEntryIsTheItemThenTheFramedMessage) {
+    CTempDir dir;
+    CRecordingOwner owner;
+    owner.SetCurrentLogPath(dir.File("up.lsql.log"));
+
+    AppendFailure(owner, "DELETE FROM X\r\n", "Table unknown\n-X");
+    AppendFailure(owner, dir.File("abc.u") + "\n", "'abc' is not a valid integer value");
+    AppendFailure(owner, "", "");  // an empty statement with an empty message
+    EXPECT_EQ(ReadFile(owner.CurrentLogPath()),
+              "DELETE FROM X\r\n" + kSep + "\r\nTable unknown\n-X\r\n" + kSep + "\r\n\r\n" +
+                  dir.File("abc.u") + "\n" + kSep + "\r\n'abc' is not a valid integer value\r\n" +
+                  kSep + "\r\n\r\n" + kSep + "\r\n\r\n" + kSep + "\r\n\r\n");
+}
+
 TEST(UpdateLogTest, EmptyFramedMessageLayout) {
     CTempDir dir;
     CRecordingOwner owner;

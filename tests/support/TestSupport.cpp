@@ -13,7 +13,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "db/Firebird.h"
+#include "db/Database.h"
+#include "db/DbError.h"
+#include "db/FetchRows.h"
+#include "db/Statement.h"
 
 namespace {
 
@@ -26,14 +29,16 @@ std::string ValueText(const CDbValue& value) {
         case CDbValue::Kind::Null:
             return "<null>";
         case CDbValue::Kind::Integer: {
-            if (value.scale >= 0)
+            if (value.scale >= 0) {
                 return std::to_string(value.integer);
+            }
             // Scaled numbers as decimal text: 1275 with scale -2 is "12.75".
             const bool negative = value.integer < 0;
             std::string digits = std::to_string(negative ? -value.integer : value.integer);
             const size_t places = static_cast<size_t>(-value.scale);
-            if (digits.size() <= places)
+            if (digits.size() <= places) {
                 digits.insert(0, places - digits.size() + 1, '0');
+            }
             digits.insert(digits.size() - places, ".");
             return negative ? "-" + digits : digits;
         }
@@ -53,17 +58,12 @@ std::string ValueText(const CDbValue& value) {
 void RunEach(CDatabase& database, const std::vector<std::string>& statements) {
     CSqlStatement statement(database);
     statement.SetParamCheck(false);
-    CTransaction& transaction = database.DefaultTransaction();
     for (const std::string& sql : statements) {
         statement.SetText(sql);
-        transaction.Start();
         try {
-            statement.Execute();
-            if (transaction.IsActive())
-                transaction.Commit();
+            RunInOwnTransaction(database.DefaultTransaction(), [&] { statement.Execute(); });
         } catch (const CDbError& e) {
-            transaction.Rollback();
-            throw CDbError(std::string(e.what()) + "\nin statement: " + sql);
+            throw CDbError(std::string(e.what()) + "\nin statement: " + sql, e.Codes());
         }
     }
 }
@@ -137,16 +137,18 @@ void ExecuteStatements(const std::string& path, const std::vector<std::string>& 
 
 std::vector<std::string> QueryColumn(const std::string& path, const std::string& sql) {
     std::vector<std::string> column;
-    for (const CDbRow& row : Query(path, sql, SIZE_MAX))
+    for (const CDbRow& row : Query(path, sql, SIZE_MAX)) {
         column.push_back(row.empty() ? std::string() : ValueText(row.front().value));
+    }
     return column;
 }
 
 std::optional<std::string> QueryBlob(const std::string& path, const std::string& sql) {
     std::vector<CDbRow> rows = Query(path, sql, 1);
     if (rows.empty() || rows.front().empty() ||
-        rows.front().front().value.kind == CDbValue::Kind::Null)
+        rows.front().front().value.kind == CDbValue::Kind::Null) {
         return std::nullopt;
+    }
     return rows.front().front().value.text;
 }
 

@@ -1,40 +1,16 @@
-// The statement wrapper against real embedded databases.
+// The statement wrapper against real embedded databases: text, parameters, queries, blobs.
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "db/Firebird.h"
+#include "db/DbError.h"
 #include "platform/SystemError.h"
-#include "tests/support/TestSupport.h"
+#include "tests/db/ScratchDatabase.h"
 
 namespace {
 
-class FirebirdTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        CreateDatabase(m_path, {"create table t (id integer, n numeric(10,2), big bigint, "
-                                "s varchar(20), b blob sub_type 0)"});
-        m_database.Attachment().Attach(m_path, "SYSDBA", "masterkey");
-    }
-
-    CTransaction& Transaction() { return m_database.DefaultTransaction(); }
-
-    // Runs one statement without parameters in its own committed transaction.
-    void Run(const std::string& sql) {
-        CSqlStatement statement(m_database);
-        statement.SetParamCheck(false);
-        statement.SetText(sql);
-        Transaction().Start();
-        statement.Execute();
-        if (Transaction().IsActive())
-            Transaction().Commit();
-    }
-
-    CTempDir m_dir;
-    std::string m_path = m_dir.File("test.fdb");
-    CDatabase m_database;
-};
+class StatementTest : public ScratchDatabaseTest {};
 
 TEST(SqlStatementText, KeepsLinesAndSendsThemWithCrLf) {
     CDatabase database;  // the text needs no connection
@@ -52,7 +28,7 @@ TEST(SqlStatementText, KeepsLinesAndSendsThemWithCrLf) {
     EXPECT_EQ(statement.Text(), "");
 }
 
-TEST_F(FirebirdTest, ProcedureCreatedByStatementKeepsCrLfSource) {
+TEST_F(StatementTest, ProcedureCreatedByStatementKeepsCrLfSource) {
     Run("create procedure p returns (r integer) as\nbegin\n  r = 1;\n  suspend;\nend");
 
     EXPECT_EQ(QueryColumn(m_path,
@@ -61,7 +37,7 @@ TEST_F(FirebirdTest, ProcedureCreatedByStatementKeepsCrLfSource) {
               (std::vector<std::string>{"begin\r\n  r = 1;\r\n  suspend;\r\nend"}));
 }
 
-TEST_F(FirebirdTest, ColonsInQuotedTextAndCommentsAreNoParameters) {
+TEST_F(StatementTest, ColonsInQuotedTextAndCommentsAreNoParameters) {
     CSqlStatement statement(m_database);  // parameter scanning is on by default
     statement.SetText("insert into t (id, s) /* :c1 */ values (1, 'a:b''c:d') -- :c2\n");
     Transaction().Start();
@@ -77,7 +53,7 @@ TEST_F(FirebirdTest, ColonsInQuotedTextAndCommentsAreNoParameters) {
               (std::vector<std::string>{"a:b'c:d", ":x"}));
 }
 
-TEST_F(FirebirdTest, ColonReachesServerUnchangedWithScanningOff) {
+TEST_F(StatementTest, ColonReachesServerUnchangedWithScanningOff) {
     Run("create trigger tr for t before insert as\nbegin\n  new.s = 'id ' || new.id;\n"
         "  if (:new.id = 7) then new.big = 70;\nend");
     Run("insert into t (id) values (7)");
@@ -86,7 +62,7 @@ TEST_F(FirebirdTest, ColonReachesServerUnchangedWithScanningOff) {
               (std::vector<std::string>{"id 7/70"}));
 }
 
-TEST_F(FirebirdTest, IntegerParametersAreSetByNameAndConverted) {
+TEST_F(StatementTest, IntegerParametersAreSetByNameAndConverted) {
     CSqlStatement statement(m_database);
     statement.SetText("insert into t (id, n, big, s) values (:ID, :Value, :value, :id)");
     Transaction().Start();
@@ -99,7 +75,7 @@ TEST_F(FirebirdTest, IntegerParametersAreSetByNameAndConverted) {
               (std::vector<std::string>{"-3|12.00|12|-3"}));
 }
 
-TEST_F(FirebirdTest, UnsetParameterIsNull) {
+TEST_F(StatementTest, UnsetParameterIsNull) {
     CSqlStatement statement(m_database);
     statement.SetText("insert into t (id, s) values (:id, :s)");
     Transaction().Start();
@@ -110,7 +86,7 @@ TEST_F(FirebirdTest, UnsetParameterIsNull) {
     EXPECT_EQ(QueryColumn(m_path, "select s from t"), (std::vector<std::string>{"<null>"}));
 }
 
-TEST_F(FirebirdTest, UnknownParameterNameIsAnError) {
+TEST_F(StatementTest, UnknownParameterNameIsAnError) {
     CSqlStatement statement(m_database);
     statement.SetText("update t set id = :id");
     Transaction().Start();
@@ -124,45 +100,7 @@ TEST_F(FirebirdTest, UnknownParameterNameIsAnError) {
     EXPECT_TRUE(Transaction().IsActive());
 }
 
-TEST_F(FirebirdTest, ScriptCommitAndRollbackEndTheTransaction) {
-    CSqlStatement statement(m_database);
-    statement.SetParamCheck(false);
-    auto execute = [&](const std::string& sql) {
-        statement.SetText(sql);
-        statement.Execute();
-    };
-
-    Transaction().Start();
-    execute("insert into t (id) values (1)");
-    execute("COMMIT;");
-    EXPECT_FALSE(Transaction().IsActive());
-
-    Transaction().Start();
-    execute("insert into t (id) values (2)");
-    execute("ROLLBACK");
-    EXPECT_FALSE(Transaction().IsActive());
-
-    // The session goes on normally, also with a prepared statement that commits.
-    Transaction().Start();
-    execute("insert into t (id) values (3)");
-    Transaction().Commit();
-
-    CSqlStatement prepared(m_database);
-    prepared.SetText("insert into t (id) values (:id)");
-    Transaction().Start();
-    prepared.SetInteger("id", 4);
-    prepared.Execute();
-    CSqlStatement commit(m_database);
-    commit.SetText("commit");
-    commit.Prepare();
-    commit.Execute();
-    EXPECT_FALSE(Transaction().IsActive());
-
-    EXPECT_EQ(QueryColumn(m_path, "select id from t order by id"),
-              (std::vector<std::string>{"1", "3", "4"}));
-}
-
-TEST_F(FirebirdTest, QueriesRunThroughACursorToTheirEnd) {
+TEST_F(StatementTest, QueriesRunThroughACursorToTheirEnd) {
     Run("create sequence g");
     Run("create procedure two_rows returns (x integer) as\nbegin\n"
         "  x = gen_id(g, 10); suspend;\n  x = gen_id(g, 10); suspend;\nend");
@@ -186,67 +124,17 @@ TEST_F(FirebirdTest, QueriesRunThroughACursorToTheirEnd) {
 
     // A marker that scanning did not turn into a parameter gets no silent NULL.
     EXPECT_THROW(Run("select gen_id(g, 1) from rdb$database where ? is null"), CDbError);
-    Transaction().Rollback();
     EXPECT_THROW(Run("insert into t (id) values (?)"), CDbError);
-    Transaction().Rollback();
     EXPECT_EQ(generator(), std::vector<std::string>{"1121"});
     EXPECT_TRUE(QueryColumn(m_path, "select id from t").empty());
 }
 
-TEST_F(FirebirdTest, ExecuteNeedsAnActiveTransaction) {
-    CSqlStatement statement(m_database);
-    statement.SetText("insert into t (id) values (1)");
-    EXPECT_THROW(statement.Execute(), CDbError);
-    EXPECT_THROW(statement.Prepare(), CDbError);
-
-    EXPECT_THROW(Transaction().Commit(), CDbError);
-    EXPECT_NO_THROW(Transaction().Rollback());
-}
-
-TEST_F(FirebirdTest, FailedStatementLeavesTransactionToRollBack) {
-    CSqlStatement statement(m_database);
-    statement.SetParamCheck(false);
-    Transaction().Start();
-    statement.SetText("insert into t (id) values (1)");
-    statement.Execute();
-    statement.SetText("insert into nowhere values (1)");
-    try {
-        statement.Execute();
-        FAIL() << "no error for an unknown table";
-    } catch (const CDbError& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "Dynamic SQL Error\n-SQL error code = -204\n-Table unknown\n-NOWHERE\n"
-                  "-At line 1, column 13");
-    }
-    EXPECT_TRUE(Transaction().IsActive());
-    Transaction().Rollback();
-    EXPECT_FALSE(Transaction().IsActive());
-
-    statement.SetText("");
-    Transaction().Start();
-    EXPECT_THROW(statement.Execute(), CDbError);  // an empty statement is the server's error
-    Transaction().Rollback();
-
-    EXPECT_TRUE(QueryColumn(m_path, "select id from t").empty());
-}
-
-TEST_F(FirebirdTest, DestroyedTransactionRollsBack) {
-    {
-        CDatabase database;
-        database.Attachment().Attach(m_path, "SYSDBA", "masterkey");
-        database.DefaultTransaction().Start();
-        CSqlStatement statement(database);
-        statement.SetText("insert into t (id) values (1)");
-        statement.Execute();
-    }
-    EXPECT_TRUE(QueryColumn(m_path, "select id from t").empty());
-}
-
-TEST_F(FirebirdTest, BlobFromFileIsStoredByteForByte) {
+TEST_F(StatementTest, BlobFromFileIsStoredByteForByte) {
     std::string bytes(1'000'003, '\0');  // not a multiple of the segment size
     std::mt19937 random(42);
-    for (char& c : bytes)
+    for (char& c : bytes) {
         c = static_cast<char>(random());
+    }
     WriteFile(m_dir.File("big.bin"), bytes);
     WriteFile(m_dir.File("empty.bin"), "");
 
@@ -270,7 +158,7 @@ TEST_F(FirebirdTest, BlobFromFileIsStoredByteForByte) {
               (std::vector<std::string>{"1000003", "0"}));
 }
 
-TEST_F(FirebirdTest, MissingBlobFileIsASystemError) {
+TEST_F(StatementTest, MissingBlobFileIsASystemError) {
     CSqlStatement statement(m_database);
     statement.SetText("update t set b = :b");
     Transaction().Start();
@@ -282,21 +170,6 @@ TEST_F(FirebirdTest, MissingBlobFileIsASystemError) {
     }
     EXPECT_TRUE(Transaction().IsActive());
     Transaction().Rollback();
-}
-
-TEST_F(FirebirdTest, AttachToMissingDatabaseGivesClientText) {
-    CAttachment attachment;
-    const std::string missing = m_dir.File("missing.fdb");
-    try {
-        attachment.Attach(missing, "SYSDBA", "masterkey");
-        FAIL() << "attached to a missing database";
-    } catch (const CDbError& e) {
-        EXPECT_EQ(std::string(e.what()), "I/O error during \"open\" operation for file \"" +
-                                             missing +
-                                             "\"\n-Error while trying to open file\n"
-                                             "-No such file or directory");
-    }
-    EXPECT_FALSE(attachment.IsOpen());
 }
 
 }  // namespace

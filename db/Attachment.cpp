@@ -1,0 +1,89 @@
+#include "db/Attachment.h"
+
+#include <utility>
+
+#include "db/Client.h"
+
+using namespace Firebird;
+
+namespace {
+
+// An attachment parameter block built by the client library's own builder.
+class CDpb {
+  public:
+    explicit CDpb(CStatus& status)
+        : m_builder(FbUtil()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0)) {}
+    ~CDpb() { m_builder->dispose(); }
+    CDpb(const CDpb&) = delete;
+    CDpb& operator=(const CDpb&) = delete;
+    IXpbBuilder* operator->() const { return m_builder; }
+
+  private:
+    IXpbBuilder* m_builder;
+};
+
+enum class OpenMode { Attach, Create };
+
+IAttachment* OpenDatabase(OpenMode mode, const std::string& connectionString,
+                          const std::string& userName, const std::string& password, int pageSize) {
+    return Guard([&] {
+        CStatus status;
+        CDpb dpb(status);
+        dpb->insertString(&status, isc_dpb_user_name, userName.c_str());
+        dpb->insertString(&status, isc_dpb_password, password.c_str());
+        if (mode == OpenMode::Create) {
+            dpb->insertInt(&status, isc_dpb_page_size, pageSize);
+            // Without it the engine would create a dialect 1 database.
+            dpb->insertInt(&status, isc_dpb_sql_dialect, static_cast<int>(kSqlDialect));
+        }
+        // The dispatcher routes a connection string to the remote or the embedded provider.
+        CRef<IProvider> provider(FbMaster()->getDispatcher());
+        const unsigned length = dpb->getBufferLength(&status);
+        const unsigned char* buffer = dpb->getBuffer(&status);
+        return mode == OpenMode::Create
+                   ? provider->createDatabase(&status, connectionString.c_str(), length, buffer)
+                   : provider->attachDatabase(&status, connectionString.c_str(), length, buffer);
+    });
+}
+
+}  // namespace
+
+CAttachment::~CAttachment() {
+    try {
+        Detach();
+    } catch (const CDbError&) {
+    }
+}
+
+CAttachment::CAttachment(CAttachment&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, nullptr)) {}
+
+CAttachment& CAttachment::operator=(CAttachment&& other) noexcept {
+    if (this != &other) {
+        try {
+            Detach();
+        } catch (const CDbError&) {
+        }
+        m_handle = std::exchange(other.m_handle, nullptr);
+    }
+    return *this;
+}
+
+void CAttachment::Attach(const std::string& connectionString, const std::string& userName,
+                         const std::string& password) {
+    Detach();
+    m_handle = OpenDatabase(OpenMode::Attach, connectionString, userName, password, 0);
+}
+
+void CAttachment::Create(const std::string& connectionString, const std::string& userName,
+                         const std::string& password, int pageSize) {
+    Detach();
+    m_handle = OpenDatabase(OpenMode::Create, connectionString, userName, password, pageSize);
+}
+
+void CAttachment::Detach() {
+    if (m_handle) {
+        EndInterface(std::exchange(m_handle, nullptr),
+                     [](IAttachment* handle, CStatus& status) { handle->detach(&status); });
+    }
+}

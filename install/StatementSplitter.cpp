@@ -1,0 +1,89 @@
+#include "install/StatementSplitter.h"
+
+#include "platform/Text.h"
+
+namespace {
+
+// ASCII-only, case-insensitive prefix test; other bytes compare as they are.
+bool StartsWithNoCase(std::string_view text, std::string_view upperPrefix) {
+    if (text.size() < upperPrefix.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < upperPrefix.size(); ++i) {
+        if (UpperAscii(text[i]) != upperPrefix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ContainsNoCase(std::string_view text, std::string_view upperNeedle) {
+    for (size_t i = 0; i + upperNeedle.size() <= text.size(); ++i) {
+        if (StartsWithNoCase(text.substr(i), upperNeedle)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The new terminator of a "SET TERM" line: after the first "M"/"m", the first character that is
+// neither a space nor "M"/"m". The last character (the old terminator) is never examined; when
+// nothing qualifies, the last character examined is taken.
+char TerminatorOf(std::string_view line) {
+    char result = line.empty() ? ';' : line.front();
+    bool metM = false;
+    for (size_t i = 0; i + 1 < line.size(); ++i) {
+        const char c = line[i];
+        result = c;
+        const bool isM = c == 'M' || c == 'm';
+        if (!metM) {
+            metM = isM;
+        } else if (c != ' ' && !isM) {
+            break;
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+CStatementSplitter::LineKind CStatementSplitter::Feed(std::string_view line) {
+    if (m_completed) {
+        m_pending.clear();  // keeps its capacity for the next statement
+        m_completed = false;
+    }
+    const std::string_view trimmed = TrimControl(line);
+    if (IsClientCommand(trimmed)) {
+        if (ContainsNoCase(trimmed, "SET TERM")) {
+            m_terminator = TerminatorOf(trimmed);
+        }
+        return LineKind::ClientCommand;
+    }
+
+    // pending := Trim(pending + LF + line): as both are trimmed, a blank line adds nothing and
+    // otherwise the line is appended after one LF.
+    const bool onlyTerminator = trimmed.size() == 1 && trimmed.front() == m_terminator;
+    if (!onlyTerminator && !trimmed.empty()) {
+        if (!m_pending.empty()) {
+            m_pending += '\n';
+        }
+        m_pending += trimmed;
+    }
+
+    if (!trimmed.empty() && trimmed.back() == m_terminator) {
+        if (trimmed.size() >= 2) {
+            m_pending.pop_back();  // the terminator the appended line ended with
+        }
+        m_completed = true;
+        ++m_completedCount;
+    }
+    return LineKind::StatementLine;
+}
+
+bool CStatementSplitter::IsClientCommand(std::string_view trimmed) const {
+    if (!StartsWithNoCase(trimmed, "SET ") || StartsWithNoCase(trimmed, "SET G") ||
+        StartsWithNoCase(trimmed, "SET STATISTICS")) {
+        return false;
+    }
+    return m_pending.empty() || ContainsNoCase(trimmed, "SET TERM");
+}
