@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "app/ErrorText.h"
-#include "app/WorkDirectory.h"
 #include "db/Uglobdb.h"
 #include "install/ContentSequence.h"
 #include "install/ProgramFiles.h"
@@ -17,6 +16,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Processes.h"
+#include "platform/WorkDirectory.h"
 
 namespace {
 
