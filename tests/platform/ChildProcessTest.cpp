@@ -60,7 +60,7 @@ TEST(ChildProcess, RunsInTheGivenDirectoryAndReportsTheExitCode) {
 TEST(ChildProcess, FindsAnUnquotedProgramInADirectoryWithBlanks) {
     // The updater names the archiver without quotes, as in "/opt/my suite/rar x -o+ "a b.rar" ".
     CTempDir dir;
-    CreateDirectory(dir.File("my suite"));
+    MakeDirectory(dir.File("my suite"));
     const std::string program = dir.File("my suite") + "/args.sh";
     WriteFile(program, "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done > args.txt\n");
     chmod(program.c_str(), 0755);
@@ -104,7 +104,7 @@ TEST(ChildProcess, ReportsWhyAProgramCannotStart) {
     EXPECT_NE(child.StartError().find("Exec format error"), std::string::npos)
         << child.StartError();
 
-    ASSERT_TRUE(CreateDirectory(dir.File("folder")));
+    ASSERT_TRUE(MakeDirectory(dir.File("folder")));
     EXPECT_FALSE(child.Start(dir.File("folder"), dir.Path()));
     EXPECT_FALSE(child.StartError().empty());
 

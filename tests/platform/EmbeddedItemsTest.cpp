@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Sha256.h"
 #include "platform/SystemError.h"
+#include "platform/Text.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -233,5 +234,10 @@ TEST(Sha256, KnownDigests) {
     incremental.Update("bc", 2);
     EXPECT_EQ(incremental.FinishHex(), Sha256Hex("abc"));
     EXPECT_THROW(incremental.Update("d", 1), std::logic_error);
-    EXPECT_THROW(Sha256OfFile("/nonexistent/file"), CSystemError);
+    CSha256 raw;
+    raw.Update("abc", 3);
+    const std::string digest = raw.FinishRaw();
+    EXPECT_EQ(digest.size(), 32u);
+    EXPECT_EQ(HexEncode(digest), Sha256Hex("abc"));
+    EXPECT_THROW(raw.FinishRaw(), std::logic_error);
 }
