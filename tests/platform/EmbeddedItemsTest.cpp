@@ -95,7 +95,7 @@ TEST_F(EmbeddedItemsTest, RoundTripWithZeroOneAndThreeItems) {
     ASSERT_EQ(stat(three.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0755u);
     CChildProcess program;
-    ASSERT_TRUE(program.Start(three, m_dir.Path())) << program.StartError();
+    program.Start(three, three, m_dir.Path());
     ASSERT_TRUE(program.Wait(10000));
     EXPECT_EQ(program.ExitCode(), 0);
 }
