@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "app/ErrorText.h"
-#include "app/WorkDirectory.h"
 #include "db/Uglobdb.h"
 #include "install/ContentSequence.h"
 #include "install/ProgramFiles.h"
@@ -17,6 +16,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Processes.h"
+#include "platform/SystemError.h"
+#include "platform/WorkDirectory.h"
 
 namespace {
 
@@ -285,9 +286,12 @@ void CUpdateDriver::WritePackage(int64_t number, const std::string& packageFile)
 }
 
 int CUpdateDriver::Unpack(const std::string& packageFile) {
-    const std::string commandLine = ArchiverPath() + " x -o+ \"" + packageFile + "\" ";
+    // The archiver's path is quoted: the suite's directory may hold blanks.
+    const std::string commandLine = "\"" + ArchiverPath() + "\" x -o+ \"" + packageFile + "\" ";
     CChildProcess archiver;
-    if (!archiver.Start(commandLine, m_workDirectory)) {
+    try {
+        archiver.Start(ArchiverPath(), commandLine, m_workDirectory);
+    } catch (const CSystemError&) {
         AppendLine("error");
         return kArchiverStartFailure;
     }

@@ -9,9 +9,24 @@
 // backslashes before a quote escape it).
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
+// The command line that SplitCommandLine splits into `args`: each argument as it is when it
+// needs no quotes, else quoted. Throws std::invalid_argument for a program name (the first
+// argument) that no command line can carry: one with a double quote that also needs quotes.
+std::string BuildCommandLine(const std::vector<std::string>& args);
+
+// Full path of the executable file `name` in the first directory of PATH that has one; empty
+// when there is none.
+std::string FindInPath(const std::string& name);
+
 // A started child process; the destructor waits for it if it still runs. Move-only.
 class CChildProcess {
   public:
+    // Where the program's standard output and standard error go.
+    enum class Output {
+        Discard,
+        Capture,  // kept in memory, read while waiting so that a full pipe never blocks it
+    };
+
     CChildProcess();  // defined where Impl is complete
     ~CChildProcess();
     CChildProcess(CChildProcess&& other) noexcept;
@@ -19,20 +34,28 @@ class CChildProcess {
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    // Starts the program that the command line names, with `currentDirectory` as its working
-    // directory, no window and the caller's environment. False when it cannot be started (the
-    // program is missing or not executable); the reason is in StartError().
-    bool Start(const std::string& commandLine, const std::string& currentDirectory);
-    const std::string& StartError() const { return m_startError; }
+    // Starts exactly the program file `programPath` (never searched for; a relative path is
+    // taken from the caller's current directory) with `commandLine`, whose split gives the
+    // program its arguments, in `currentDirectory` (empty: the caller's). The program gets the
+    // caller's environment, standard input from the null device and no console or terminal, so
+    // it can never wait for a key or a password. Throws CSystemError with the system's reason
+    // when it cannot be started (missing, not executable, a directory that cannot be entered).
+    void Start(const std::string& programPath, const std::string& commandLine,
+               const std::string& currentDirectory, Output output = Output::Discard);
 
-    // Waits at most `milliseconds` (negative: no limit); true when the process has ended.
+    // Waits at most `milliseconds` (negative: no limit); true when the process has ended and,
+    // for captured output, both of its streams are read to their end.
     bool Wait(int milliseconds = -1);
     // Exit status once ended: the exit code, or 128 + signal number for a killed process.
     int ExitCode() const { return m_exitCode; }
+    // What the program wrote so far with Output::Capture.
+    const std::string& CapturedOutput() const { return m_output; }
+    const std::string& CapturedErrors() const { return m_errors; }
 
   private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
-    std::string m_startError;
     int m_exitCode = -1;
+    std::string m_output;
+    std::string m_errors;
 };

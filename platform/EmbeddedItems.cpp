@@ -1,19 +1,12 @@
 #include "platform/EmbeddedItems.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <utility>
 
 #include "platform/FileSystem.h"
-#include "platform/Paths.h"
 #include "platform/Sha256.h"
-#include "platform/SystemError.h"
 #include "platform/Text.h"
 
 // Layout of an executable with items:
@@ -48,137 +41,82 @@ uint64_t GetLe(const char* data, int bytes) {
     return value;
 }
 
-std::string RawDigest(const std::string& hex) {
-    std::string raw;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    }
-    return raw;
-}
-
-// A file being written under a temporary name beside its final path. Removed unless
-// Commit() renamed it into place, so a failed write never leaves a half-written output.
-class CTempOutput {
-  public:
-    explicit CTempOutput(const std::string& finalPath) : m_finalPath(finalPath) {
-        const std::string dir = ExtractFileDir(finalPath);
-        m_path = PathJoin(dir.empty() ? "." : dir, "." + ExtractFileName(finalPath) + ".tmpXXXXXX");
-        m_fd = mkostemp(m_path.data(), O_CLOEXEC);
-        if (m_fd < 0) {
-            const int code = errno;
-            throw CSystemError(
-                code, "Cannot create a file beside \"" + finalPath + "\": " + SystemMessage(code));
-        }
-    }
-    ~CTempOutput() {
-        if (m_fd >= 0) {
-            close(m_fd);
-        }
-        if (!m_committed) {
-            unlink(m_path.c_str());
-        }
-    }
-    CTempOutput(const CTempOutput&) = delete;
-    CTempOutput& operator=(const CTempOutput&) = delete;
-
-    void Write(const void* data, size_t size) {
-        const char* bytes = static_cast<const char*>(data);
-        while (size > 0) {
-            const ssize_t written = write(m_fd, bytes, size);
-            if (written < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                Fail("Cannot write");
-            }
-            bytes += written;
-            size -= static_cast<size_t>(written);
-        }
-    }
-
-    void Commit(mode_t mode) {
-        if (fchmod(m_fd, mode) != 0) {
-            Fail("Cannot set the permissions of");
-        }
-        const int fd = std::exchange(m_fd, -1);
-        if (close(fd) != 0) {
-            Fail("Cannot write");
-        }
-        if (rename(m_path.c_str(), m_finalPath.c_str()) != 0) {
-            Fail("Cannot replace");
-        }
-        m_committed = true;
-    }
-
-  private:
-    [[noreturn]] void Fail(const std::string& action) {
-        const int code = errno;
-        throw CSystemError(code, action + " \"" + m_finalPath + "\": " + SystemMessage(code));
-    }
-
-    std::string m_finalPath;
-    std::string m_path;
-    int m_fd = -1;
-    bool m_committed = false;
+struct Footer {
+    char bytes[kFooterSize];
+    uint64_t programSize = 0;
+    uint64_t indexOffset = 0;
+    uint64_t indexSize = 0;
+    uint64_t count = 0;
 };
 
-}  // namespace
+CEmbeddedItemsError Damaged(const std::string& path, const std::string& reason) {
+    return CEmbeddedItemsError("The embedded item index of \"" + path + "\" is damaged: " + reason);
+}
 
-CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(executablePath) {
-    CFile file(executablePath, CFile::Mode::Read);
-    const auto fileSize = static_cast<uint64_t>(file.Size());
-    m_programSize = fileSize;
+// The footer at the end of the file; nullopt for a plain program without items.
+std::optional<Footer> ReadFooter(const CFile& file, uint64_t fileSize) {
     if (fileSize < kFooterSize) {
-        return;
+        return std::nullopt;
     }
-    char footer[kFooterSize];
-    file.ReadAt(fileSize - kFooterSize, footer, kFooterSize);
-    if (std::memcmp(footer, kMagic, sizeof kMagic) != 0) {
-        return;  // a plain program without items
+    Footer footer;
+    file.ReadAt(fileSize - kFooterSize, footer.bytes, kFooterSize);
+    if (std::memcmp(footer.bytes, kMagic, sizeof kMagic) != 0) {
+        return std::nullopt;
     }
+    footer.programSize = GetLe(footer.bytes + 8, 8);
+    footer.indexOffset = GetLe(footer.bytes + 16, 8);
+    footer.indexSize = GetLe(footer.bytes + 24, 8);
+    footer.count = GetLe(footer.bytes + 32, 4);
+    return footer;
+}
 
-    const auto damaged = [&](const std::string& reason) {
-        return CEmbeddedItemsError("The embedded item index of \"" + executablePath +
-                                   "\" is damaged: " + reason);
-    };
-    const uint64_t programSize = GetLe(footer + 8, 8);
-    const uint64_t indexOffset = GetLe(footer + 16, 8);
-    const uint64_t indexSize = GetLe(footer + 24, 8);
-    const uint64_t count = GetLe(footer + 32, 4);
+// Checks that the footer's numbers describe an index that lies inside the file, right before
+// the footer, and can hold the stated number of entries.
+void CheckFooter(const Footer& footer, uint64_t fileSize, const std::string& path) {
     const uint64_t room = fileSize - kFooterSize;
-    if (indexSize > kMaxIndexSize || indexSize > room || indexOffset != room - indexSize) {
-        throw damaged("the index lies outside the file");
+    if (footer.indexSize > kMaxIndexSize || footer.indexSize > room ||
+        footer.indexOffset != room - footer.indexSize) {
+        throw Damaged(path, "the index lies outside the file");
     }
-    if (programSize > indexOffset) {
-        throw damaged("the program size is out of range");
+    if (footer.programSize > footer.indexOffset) {
+        throw Damaged(path, "the program size is out of range");
     }
-    if (GetLe(footer + 36, 4) != 0) {
-        throw damaged("unknown format");
+    if (GetLe(footer.bytes + 36, 4) != 0) {
+        throw Damaged(path, "unknown format");
     }
-    if (count > indexSize / kMinEntrySize) {
-        throw damaged("the item count does not fit the index");
+    if (footer.count > footer.indexSize / kMinEntrySize) {
+        throw Damaged(path, "the item count does not fit the index");
     }
+}
 
-    std::string index(static_cast<size_t>(indexSize), '\0');
-    file.ReadAt(indexOffset, index.data(), index.size());
+// The index bytes, checked against the checksum in the footer.
+std::string ReadIndex(const CFile& file, const Footer& footer, const std::string& path) {
+    std::string index(static_cast<size_t>(footer.indexSize), '\0');
+    file.ReadAt(footer.indexOffset, index.data(), index.size());
     CSha256 sha;
     sha.Update(index.data(), index.size());
-    sha.Update(footer, kChecksumOffset);
-    if (sha.FinishHex() != HexEncode({footer + kChecksumOffset, kDigestSize})) {
-        throw damaged("checksum mismatch");
+    sha.Update(footer.bytes, kChecksumOffset);
+    if (sha.FinishRaw() != std::string_view(footer.bytes + kChecksumOffset, kDigestSize)) {
+        throw Damaged(path, "checksum mismatch");
     }
+    return index;
+}
 
+// The entries of a checked index; each must lie in the data area and be named once.
+std::vector<EmbeddedItem> ParseIndex(const std::string& index, const Footer& footer,
+                                     const std::string& path) {
+    std::vector<EmbeddedItem> items;
     std::set<std::string> names;
     size_t pos = 0;
-    for (uint64_t i = 0; i < count; ++i) {
+    for (uint64_t i = 0; i < footer.count; ++i) {
         if (index.size() - pos < 2) {
-            throw damaged("truncated entry");
+            throw Damaged(path, "truncated entry");
         }
         const auto nameLength = static_cast<size_t>(GetLe(index.data() + pos, 2));
         pos += 2;
         if (nameLength == 0 || nameLength > kMaxNameLength ||
             index.size() - pos < nameLength + 16 + kDigestSize) {
-            throw damaged("bad entry name");
+            throw Damaged(path, "bad entry name");
         }
         EmbeddedItem item;
         item.name = index.substr(pos, nameLength);
@@ -188,19 +126,69 @@ CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(execu
         pos += 16;
         item.sha256 = HexEncode({index.data() + pos, kDigestSize});
         pos += kDigestSize;
-        if (item.offset < programSize || item.offset > indexOffset ||
-            item.size > indexOffset - item.offset) {
-            throw damaged("item \"" + item.name + "\" lies outside the data area");
+        if (item.offset < footer.programSize || item.offset > footer.indexOffset ||
+            item.size > footer.indexOffset - item.offset) {
+            throw Damaged(path, "item \"" + item.name + "\" lies outside the data area");
         }
         if (!names.insert(item.name).second) {
-            throw damaged("item \"" + item.name + "\" is listed twice");
+            throw Damaged(path, "item \"" + item.name + "\" is listed twice");
         }
-        m_items.push_back(std::move(item));
+        items.push_back(std::move(item));
     }
     if (pos != index.size()) {
-        throw damaged("unexpected bytes after the last entry");
+        throw Damaged(path, "unexpected bytes after the last entry");
     }
-    m_programSize = programSize;
+    return items;
+}
+
+// Appends the file of `item` to `output`, and its index entry (the item lies at `position`) to
+// `index`; returns the item's size.
+uint64_t AppendItem(CReplacingFile& output, const ItemSource& item, uint64_t position,
+                    std::vector<char>& buffer, std::string& index) {
+    CFile source(item.path, CFile::Mode::Read);
+    CSha256 sha;
+    uint64_t size = 0;
+    while (const size_t got = source.Read(buffer.data(), buffer.size())) {
+        sha.Update(buffer.data(), got);
+        output.WriteAll(buffer.data(), got);
+        size += got;
+    }
+    PutLe(index, item.name.size(), 2);
+    index += item.name;
+    PutLe(index, position, 8);
+    PutLe(index, size, 8);
+    index += sha.FinishRaw();
+    return size;
+}
+
+// The footer that follows `index`, with the checksum over both.
+std::string MakeFooter(uint64_t programSize, uint64_t indexOffset, const std::string& index,
+                       size_t count) {
+    std::string footer(kMagic, sizeof kMagic);
+    PutLe(footer, programSize, 8);
+    PutLe(footer, indexOffset, 8);
+    PutLe(footer, index.size(), 8);
+    PutLe(footer, count, 4);
+    PutLe(footer, 0, 4);
+    CSha256 sha;
+    sha.Update(index.data(), index.size());
+    sha.Update(footer.data(), footer.size());
+    return footer + sha.FinishRaw();
+}
+
+}  // namespace
+
+CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(executablePath) {
+    const CFile file(executablePath, CFile::Mode::Read);
+    const auto fileSize = static_cast<uint64_t>(file.Size());
+    m_programSize = fileSize;
+    const std::optional<Footer> footer = ReadFooter(file, fileSize);
+    if (!footer) {
+        return;  // a plain program without items
+    }
+    CheckFooter(*footer, fileSize, executablePath);
+    m_items = ParseIndex(ReadIndex(file, *footer, executablePath), *footer, executablePath);
+    m_programSize = footer->programSize;
 }
 
 std::vector<std::string> CEmbeddedItems::Names() const {
@@ -225,8 +213,8 @@ void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outpu
     if (item == nullptr) {
         throw std::runtime_error("No embedded item \"" + name + "\" in \"" + m_path + "\"");
     }
-    CFile file(m_path, CFile::Mode::Read);
-    CTempOutput output(outputPath);
+    const CFile file(m_path, CFile::Mode::Read);
+    CReplacingFile output(outputPath);
     CSha256 sha;
     std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(kBlockSize, item->size)));
     for (uint64_t done = 0; done < item->size;) {
@@ -234,14 +222,14 @@ void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outpu
             static_cast<size_t>(std::min<uint64_t>(buffer.size(), item->size - done));
         file.ReadAt(item->offset + done, buffer.data(), chunk);
         sha.Update(buffer.data(), chunk);
-        output.Write(buffer.data(), chunk);
+        output.WriteAll(buffer.data(), chunk);
         done += chunk;
     }
     if (sha.FinishHex() != item->sha256) {
         // The temporary file is dropped: a damaged item never appears under its output name.
         throw CEmbeddedItemsError("Embedded item " + name + " is damaged (SHA-256 mismatch)");
     }
-    output.Commit(0644);
+    output.Commit();
 }
 
 void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<ItemSource>& items,
@@ -257,60 +245,33 @@ void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<Ite
     }
 
     const CEmbeddedItems existing(baseExecutable);
-    CFile base(baseExecutable, CFile::Mode::Read);
-    struct stat baseInfo {};
-    if (fstat(base.Descriptor(), &baseInfo) != 0) {
-        ThrowLastError("Cannot query \"" + baseExecutable + "\"");
-    }
-
-    CTempOutput output(outputPath);
+    const CFile base(baseExecutable, CFile::Mode::Read);
+    CReplacingFile output(outputPath);
+    output.TakePermissionsOf(base);
     std::vector<char> buffer(kBlockSize);
     uint64_t position = 0;
     while (position < existing.ProgramSize()) {
         const auto chunk = static_cast<size_t>(
             std::min<uint64_t>(buffer.size(), existing.ProgramSize() - position));
         base.ReadAt(position, buffer.data(), chunk);
-        output.Write(buffer.data(), chunk);
+        output.WriteAll(buffer.data(), chunk);
         position += chunk;
     }
 
     std::string index;
     for (const ItemSource& item : items) {
-        CFile source(item.path, CFile::Mode::Read);
-        CSha256 sha;
-        uint64_t size = 0;
-        for (;;) {
-            const size_t got = source.Read(buffer.data(), buffer.size());
-            if (got == 0) {
-                break;
-            }
-            sha.Update(buffer.data(), got);
-            output.Write(buffer.data(), got);
-            size += got;
-        }
-        PutLe(index, item.name.size(), 2);
-        index += item.name;
-        PutLe(index, position, 8);
-        PutLe(index, size, 8);
-        index += RawDigest(sha.FinishHex());
-        position += size;
+        position += AppendItem(output, item, position, buffer, index);
     }
     if (index.size() > kMaxIndexSize) {
         throw std::runtime_error("Too many embedded items");
     }
     if (items.empty()) {
-        output.Commit(baseInfo.st_mode & 07777);  // the bare program, without an empty index
+        output.Commit();  // the bare program, without an empty index
         return;
     }
 
-    std::string footer(kMagic, sizeof kMagic);
-    PutLe(footer, existing.ProgramSize(), 8);
-    PutLe(footer, position, 8);
-    PutLe(footer, index.size(), 8);
-    PutLe(footer, items.size(), 4);
-    PutLe(footer, 0, 4);
-    footer += RawDigest(Sha256Hex(index + footer));
-    output.Write(index.data(), index.size());
-    output.Write(footer.data(), footer.size());
-    output.Commit(baseInfo.st_mode & 07777);
+    const std::string footer = MakeFooter(existing.ProgramSize(), position, index, items.size());
+    output.WriteAll(index.data(), index.size());
+    output.WriteAll(footer.data(), footer.size());
+    output.Commit();
 }

@@ -6,14 +6,92 @@
 #include <cstdint>
 #include <string>
 
-bool FileExists(const std::string& path);       // an existing entry that is not a directory
-bool DirectoryExists(const std::string& path);  // follows links
-bool IsSymbolicLink(const std::string& path);   // the entry itself is a link
-bool CreateDirectory(const std::string& path);
+bool FileExists(const std::string& path);              // an existing entry that is not a directory
+bool DirectoryExists(const std::string& path);         // follows links
+bool IsSymbolicLink(const std::string& path);          // the entry itself is a link
 bool CreatePrivateDirectory(const std::string& path);  // readable and writable by its owner only
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
 int64_t FileSize(const std::string& path);  // -1 when it cannot be read
+
+// Owner of an open file or directory: the one owner of a descriptor (a handle on Windows) in
+// the code base. Move-only; failures throw CSystemError naming the path.
+class CFile {
+  public:
+    enum class Mode {
+        Read,
+        ReadNonBlocking,  // does not wait for a writer when the path names a FIFO
+        WriteTruncate,
+        Append,
+        Directory,  // a directory to open entries relative to; a link in its place is refused
+    };
+    enum class Kind { Regular, Directory, Other };
+
+    CFile() = default;  // owns nothing
+    CFile(const std::string& path, Mode mode);
+    ~CFile();
+    CFile(CFile&& other) noexcept;
+    CFile& operator=(CFile&& other) noexcept;
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    bool IsOpen() const;
+    const std::string& Path() const { return m_path; }  // as given; used in messages
+
+    // Reads up to `size` bytes; 0 at the end of the file.
+    size_t Read(void* buffer, size_t size);
+    // Reads exactly `size` bytes at `offset` or throws; the read position stays.
+    void ReadAt(uint64_t offset, void* buffer, size_t size) const;
+    void WriteAll(const void* data, size_t size);
+    int64_t Size() const;
+    Kind GetKind() const;
+    // Waits until the written bytes are on the disk.
+    void FlushToDisk();
+    void Close();  // throws when the final flush fails; closing twice does nothing
+
+#ifndef _WIN32
+    // Takes over an open descriptor (a pipe end, or what openat returned); `path` names it in
+    // messages.
+    static CFile Adopt(int descriptor, const std::string& path);
+    // The descriptor, for calls relative to a directory (openat and friends) and for poll.
+    int Descriptor() const {
+        return m_fd;
+    }
+#endif
+
+  private:
+#ifdef _WIN32
+    void* m_handle = nullptr;  // HANDLE
+#else
+    int m_fd = -1;
+#endif
+    std::string m_path;
+};
+
+// A new file that replaces `targetPath` only when it is complete. The bytes go to a temporary
+// file beside the target, so that the final rename stays within one file system and is atomic;
+// Commit() flushes it to the disk and renames it over the target; destruction without Commit()
+// removes it, so a failure never leaves a half-written file under the target's name. Errors
+// throw CSystemError naming the target. Without TakePermissionsOf() the file gets the
+// permissions of any newly created file.
+class CReplacingFile {
+  public:
+    explicit CReplacingFile(const std::string& targetPath);
+    ~CReplacingFile();
+    CReplacingFile(const CReplacingFile&) = delete;
+    CReplacingFile& operator=(const CReplacingFile&) = delete;
+
+    void WriteAll(const void* data, size_t size);
+    void TakePermissionsOf(const CFile& source);
+    void TakeTimesOf(const CFile& source);  // access and modification times; best effort
+    void Commit();
+
+  private:
+    std::string m_targetPath;
+    std::string m_tempPath;
+    CFile m_file;
+    bool m_committed = false;
+};
 
 // Result of a copy: code 0 on success, otherwise the system's error code and message text.
 struct CopyResult {
@@ -22,36 +100,9 @@ struct CopyResult {
     bool Ok() const { return code == 0; }
 };
 
-// Copies `from` over `to`, replacing an existing file; never creates directories. The data goes
-// to a temporary file beside `to` that is renamed over it only when complete, so a failed copy
-// leaves the old destination as it was.
+// Copies `from` over `to` through a CReplacingFile, with the source's permissions and times, so
+// a failed copy leaves the old destination as it was; never creates directories.
 CopyResult CopyFileReplace(const std::string& from, const std::string& to);
-
-// Owner of an open file descriptor. Throws CSystemError on failures.
-class CFile {
-  public:
-    // ReadNonBlocking opens without waiting for a writer when the path names a FIFO.
-    enum class Mode { Read, ReadNonBlocking, WriteTruncate, Append };
-    CFile(const std::string& path, Mode mode);
-    ~CFile();
-    CFile(CFile&& other) noexcept;
-    CFile& operator=(CFile&& other) noexcept;
-    CFile(const CFile&) = delete;
-    CFile& operator=(const CFile&) = delete;
-
-    // Reads up to `size` bytes; 0 at the end of the file.
-    size_t Read(void* buffer, size_t size);
-    // Reads exactly `size` bytes at `offset` or throws.
-    void ReadAt(uint64_t offset, void* buffer, size_t size);
-    void WriteAll(const void* data, size_t size);
-    int64_t Size() const;
-    void Close();  // throws when the final flush fails
-    int Descriptor() const { return m_fd; }
-
-  private:
-    int m_fd = -1;
-    std::string m_path;
-};
 
 // The whole file as bytes; throws CSystemError when it cannot be read.
 std::string ReadWholeFile(const std::string& path);

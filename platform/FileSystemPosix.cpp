@@ -6,46 +6,54 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <random>
 #include <utility>
-#include <vector>
 
 #include "platform/Paths.h"
 #include "platform/SystemError.h"
 
 namespace {
 
-constexpr size_t kCopyBlock = 1024 * 1024;
-
-std::string FileError(const std::string& action, const std::string& path, int code) {
-    return action + " \"" + path + "\": " + SystemMessage(code);
+[[noreturn]] void ThrowFileError(const std::string& action, const std::string& path) {
+    const int code = errno;
+    throw CSystemError(code, action + " \"" + path + "\": " + SystemMessage(code));
 }
 
-// Writes all bytes, retrying short writes; false with errno set on failure.
-bool WriteFully(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
+int OpenFlags(CFile::Mode mode) {
+    switch (mode) {
+        case CFile::Mode::Read:
+            return O_RDONLY;
+        case CFile::Mode::ReadNonBlocking:
+            return O_RDONLY | O_NONBLOCK;
+        case CFile::Mode::WriteTruncate:
+            return O_WRONLY | O_CREAT | O_TRUNC;
+        case CFile::Mode::Append:
+            return O_WRONLY | O_CREAT | O_APPEND;
+        case CFile::Mode::Directory:
+            return O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
     }
-    return true;
+    return O_RDONLY;
 }
 
-ssize_t ReadSome(int fd, void* buffer, size_t size) {
-    ssize_t got;
-    do {
-        got = read(fd, buffer, size);
-    } while (got < 0 && errno == EINTR);
-    return got;
+struct stat StatusOf(int fd, const std::string& path) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+        ThrowFileError("Cannot query", path);
+    }
+    return info;
 }
 
-CopyResult Failure(int code) {
-    return CopyResult{code, SystemMessage(code)};
+// Six random letters and digits for a temporary name: with O_EXCL a taken name is only retried.
+std::string RandomSuffix() {
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
+    std::string suffix(6, ' ');
+    for (char& c : suffix) {
+        c = kChars[pick(generator)];
+    }
+    return suffix;
 }
 
 }  // namespace
@@ -63,10 +71,6 @@ bool DirectoryExists(const std::string& path) {
 bool IsSymbolicLink(const std::string& path) {
     struct stat info {};
     return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
-
-bool CreateDirectory(const std::string& path) {
-    return mkdir(path.c_str(), 0777) == 0;
 }
 
 bool CreatePrivateDirectory(const std::string& path) {
@@ -94,93 +98,18 @@ int64_t FileSize(const std::string& path) {
     return static_cast<int64_t>(info.st_size);
 }
 
-CopyResult CopyFileReplace(const std::string& from, const std::string& to) {
-    const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (source < 0) {
-        return Failure(errno);
+CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
+    m_fd = open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+        ThrowFileError("Cannot open", path);
     }
-    struct stat sourceInfo {};
-    if (fstat(source, &sourceInfo) != 0) {
-        const int code = errno;
-        close(source);
-        return Failure(code);
-    }
-    if (S_ISDIR(sourceInfo.st_mode)) {
-        close(source);
-        return Failure(EISDIR);
-    }
-
-    // The temporary file lies beside the destination so that the final rename stays within one
-    // file system and is atomic. A missing destination directory fails here (ENOENT).
-    const std::string dir = ExtractFileDir(to);
-    std::string tempPath =
-        PathJoin(dir.empty() ? "." : dir, "." + ExtractFileName(to) + ".tmpXXXXXX");
-    const int target = mkostemp(tempPath.data(), O_CLOEXEC);
-    if (target < 0) {
-        const int code = errno;
-        close(source);
-        return Failure(code);
-    }
-
-    int code = 0;
-    std::vector<char> buffer(kCopyBlock);
-    for (;;) {
-        const ssize_t got = ReadSome(source, buffer.data(), buffer.size());
-        if (got < 0) {
-            code = errno;
-            break;
-        }
-        if (got == 0) {
-            break;
-        }
-        if (!WriteFully(target, buffer.data(), static_cast<size_t>(got))) {
-            code = errno;
-            break;
-        }
-    }
-    close(source);
-    if (code == 0 && fchmod(target, sourceInfo.st_mode & 07777) != 0) {
-        code = errno;
-    }
-    if (code == 0) {
-        // Keep the source's times, as a copy on Windows does.
-        const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-        futimens(target, times);
-    }
-    if (close(target) != 0 && code == 0) {
-        code = errno;  // delayed write errors (disk full on NFS and the like) show up here
-    }
-    if (code == 0 && rename(tempPath.c_str(), to.c_str()) != 0) {
-        code = errno;
-    }
-    if (code != 0) {
-        unlink(tempPath.c_str());
-        return Failure(code);
-    }
-    return CopyResult{};
 }
 
-CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
-    int flags = O_CLOEXEC;
-    switch (mode) {
-        case Mode::Read:
-            flags |= O_RDONLY;
-            break;
-        case Mode::ReadNonBlocking:
-            flags |= O_RDONLY | O_NONBLOCK;
-            break;
-        case Mode::WriteTruncate:
-            flags |= O_WRONLY | O_CREAT | O_TRUNC;
-            break;
-        case Mode::Append:
-            flags |= O_WRONLY | O_CREAT | O_APPEND;
-            break;
-    }
-    m_fd = open(path.c_str(), flags, 0666);
-    if (m_fd < 0) {
-        const int code = errno;
-        throw CSystemError(code, FileError("Cannot open", path, code));
-    }
+CFile CFile::Adopt(int descriptor, const std::string& path) {
+    CFile file;
+    file.m_fd = descriptor;
+    file.m_path = path;
+    return file;
 }
 
 CFile::~CFile() {
@@ -203,16 +132,23 @@ CFile& CFile::operator=(CFile&& other) noexcept {
     return *this;
 }
 
-size_t CFile::Read(void* buffer, size_t size) {
-    const ssize_t got = ReadSome(m_fd, buffer, size);
-    if (got < 0) {
-        const int code = errno;
-        throw CSystemError(code, FileError("Cannot read", m_path, code));
-    }
-    return static_cast<size_t>(got);
+bool CFile::IsOpen() const {
+    return m_fd >= 0;
 }
 
-void CFile::ReadAt(uint64_t offset, void* buffer, size_t size) {
+size_t CFile::Read(void* buffer, size_t size) {
+    for (;;) {
+        const ssize_t got = read(m_fd, buffer, size);
+        if (got >= 0) {
+            return static_cast<size_t>(got);
+        }
+        if (errno != EINTR) {
+            ThrowFileError("Cannot read", m_path);
+        }
+    }
+}
+
+void CFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
     auto* out = static_cast<char*>(buffer);
     while (size > 0) {
         const ssize_t got = pread(m_fd, out, size, static_cast<off_t>(offset));
@@ -220,8 +156,7 @@ void CFile::ReadAt(uint64_t offset, void* buffer, size_t size) {
             if (errno == EINTR) {
                 continue;
             }
-            const int code = errno;
-            throw CSystemError(code, FileError("Cannot read", m_path, code));
+            ThrowFileError("Cannot read", m_path);
         }
         if (got == 0) {
             throw CSystemError(EIO, "Cannot read \"" + m_path + "\": unexpected end of file");
@@ -233,19 +168,33 @@ void CFile::ReadAt(uint64_t offset, void* buffer, size_t size) {
 }
 
 void CFile::WriteAll(const void* data, size_t size) {
-    if (!WriteFully(m_fd, static_cast<const char*>(data), size)) {
-        const int code = errno;
-        throw CSystemError(code, FileError("Cannot write", m_path, code));
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = write(m_fd, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ThrowFileError("Cannot write", m_path);
+        }
+        bytes += written;
+        size -= static_cast<size_t>(written);
     }
 }
 
 int64_t CFile::Size() const {
-    struct stat info {};
-    if (fstat(m_fd, &info) != 0) {
-        const int code = errno;
-        throw CSystemError(code, FileError("Cannot query", m_path, code));
+    return static_cast<int64_t>(StatusOf(m_fd, m_path).st_size);
+}
+
+CFile::Kind CFile::GetKind() const {
+    const mode_t mode = StatusOf(m_fd, m_path).st_mode;
+    return S_ISREG(mode) ? Kind::Regular : (S_ISDIR(mode) ? Kind::Directory : Kind::Other);
+}
+
+void CFile::FlushToDisk() {
+    if (fsync(m_fd) != 0) {
+        ThrowFileError("Cannot write", m_path);
     }
-    return static_cast<int64_t>(info.st_size);
 }
 
 void CFile::Close() {
@@ -253,23 +202,49 @@ void CFile::Close() {
         return;
     }
     // The descriptor is gone after close() whatever it returns; never close it twice.
-    const int result = close(std::exchange(m_fd, -1));
-    if (result != 0 && errno != EINTR) {
-        const int code = errno;
-        throw CSystemError(code, FileError("Cannot close", m_path, code));
+    if (close(std::exchange(m_fd, -1)) != 0 && errno != EINTR) {
+        ThrowFileError("Cannot close", m_path);
     }
 }
 
-std::string ReadWholeFile(const std::string& path) {
-    CFile file(path, CFile::Mode::Read);
-    std::string bytes;
-    char buffer[64 * 1024];
-    for (;;) {
-        const size_t got = file.Read(buffer, sizeof buffer);
-        if (got == 0) {
+CReplacingFile::CReplacingFile(const std::string& targetPath) : m_targetPath(targetPath) {
+    const std::string dir = ExtractFileDir(targetPath);
+    const std::string prefix =
+        PathJoin(dir.empty() ? "." : dir, "." + ExtractFileName(targetPath) + ".tmp");
+    // O_EXCL never opens what someone else put there, a link included. The mode is that of any
+    // new file (0666 less the umask); TakePermissionsOf changes it.
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        m_tempPath = prefix + RandomSuffix();
+        fd = open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
             break;
         }
-        bytes.append(buffer, got);
     }
-    return bytes;
+    if (fd < 0) {
+        ThrowFileError("Cannot create a file beside", targetPath);
+    }
+    m_file = CFile::Adopt(fd, targetPath);
+}
+
+void CReplacingFile::TakePermissionsOf(const CFile& source) {
+    if (fchmod(m_file.Descriptor(), StatusOf(source.Descriptor(), source.Path()).st_mode & 07777) !=
+        0) {
+        ThrowFileError("Cannot set the permissions of", m_targetPath);
+    }
+}
+
+void CReplacingFile::TakeTimesOf(const CFile& source) {
+    const struct stat info = StatusOf(source.Descriptor(), source.Path());
+    const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    futimens(m_file.Descriptor(), times);
+}
+
+void CReplacingFile::Commit() {
+    m_file.FlushToDisk();
+    m_file.Close();  // delayed write errors (disk full on NFS and the like) show up here
+    if (rename(m_tempPath.c_str(), m_targetPath.c_str()) != 0) {
+        ThrowFileError("Cannot replace", m_targetPath);
+    }
+    m_committed = true;
 }

@@ -1,8 +1,5 @@
 #include "platform/IniFile.h"
 
-#include <sys/stat.h>
-
-#include <climits>
 #include <optional>
 #include <vector>
 
@@ -47,106 +44,68 @@ int HexDigit(char c) {
     return -1;
 }
 
-// Parses the whole text as a 32-bit integer: an optional sign, then decimal digits or
-// hexadecimal digits after "$", "0x" or "0X". Hexadecimal takes up to 32 bits ("$FFFFFFFF" is
-// -1, as the Windows conversion gives it); a decimal value outside the 32-bit range is invalid.
-bool ParseInteger(const std::string& text, int32_t& result) {
-    size_t pos = 0;
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-        negative = text[pos] == '-';
-        ++pos;
+// An integer of the profile rules: decimal as TryParseInteger reads it, or, after an optional
+// sign, hexadecimal digits after "$", "0x" or "0X". Hexadecimal takes up to 32 bits
+// ("$FFFFFFFF" is -1, as the Windows conversion gives it).
+std::optional<int32_t> ParseProfileInteger(std::string_view text) {
+    const bool negative = !text.empty() && text.front() == '-';
+    std::string_view digits = text;
+    if (!digits.empty() && (negative || digits.front() == '+')) {
+        digits.remove_prefix(1);
     }
-    bool hex = false;
-    if (pos < text.size() && text[pos] == '$') {
-        hex = true;
-        pos += 1;
-    } else if (pos + 1 < text.size() && text[pos] == '0' &&
-               (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
-        hex = true;
-        pos += 2;
+    if (digits.starts_with('$')) {
+        digits.remove_prefix(1);
+    } else if (digits.starts_with("0x") || digits.starts_with("0X")) {
+        digits.remove_prefix(2);
+    } else {
+        return TryParseInteger(text);
     }
-    if (pos >= text.size()) {
-        return false;
+    if (digits.empty()) {
+        return std::nullopt;
     }
     uint64_t value = 0;
-    for (; pos < text.size(); ++pos) {
-        const int digit = hex ? HexDigit(text[pos])
-                              : (text[pos] >= '0' && text[pos] <= '9' ? text[pos] - '0' : -1);
+    for (const char c : digits) {
+        const int digit = HexDigit(c);
         if (digit < 0) {
-            return false;
+            return std::nullopt;
         }
-        value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
-        if (value > (hex ? 0xFFFFFFFFull : static_cast<uint64_t>(INT32_MAX) + 1)) {
-            return false;
+        value = value * 16 + static_cast<uint64_t>(digit);
+        if (value > 0xFFFFFFFFull) {
+            return std::nullopt;
         }
     }
-    if (hex) {
-        const auto bits = static_cast<uint32_t>(value);
-        const auto signedValue = static_cast<int32_t>(bits);
-        result = negative ? static_cast<int32_t>(0u - bits) : signedValue;
-        return true;
-    }
-    if (!negative && value > static_cast<uint64_t>(INT32_MAX)) {
-        return false;
-    }
-    result =
-        negative ? static_cast<int32_t>(-static_cast<int64_t>(value)) : static_cast<int32_t>(value);
-    return true;
+    const auto bits = static_cast<uint32_t>(value);
+    return static_cast<int32_t>(negative ? 0u - bits : bits);
 }
 
-}  // namespace
+using Sections = std::map<std::string, std::map<std::string, std::string>>;
 
-CIniFile::CIniFile(const std::string& path) {
-    std::optional<CFile> file;
+// The file at `path` when it is a regular file that can be read; directories, devices, pipes
+// and missing or unreadable files read as empty ones.
+std::optional<CFile> OpenRegularFile(const std::string& path) {
     try {
         // Non-blocking: a FIFO planted under the name must not block the start-up.
-        file.emplace(path, CFile::Mode::ReadNonBlocking);
+        CFile file(path, CFile::Mode::ReadNonBlocking);
+        if (file.GetKind() == CFile::Kind::Regular) {
+            return file;
+        }
     } catch (const CSystemError&) {
-        return;  // a missing or unreadable file reads as an empty one
     }
-    struct stat info {};
-    if (fstat(file->Descriptor(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return;  // directories, devices and pipes read as empty files too
-    }
+    return std::nullopt;
+}
 
-    std::map<std::string, std::string>* section = nullptr;
-    bool firstLine = true;
-    auto takeLine = [&](std::string line) {
-        if (firstLine) {
-            firstLine = false;
-            if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-                line.erase(0, 3);  // UTF-8 byte order mark
-            }
-        }
-        line = Trim(line);
-        if (line.empty() || line[0] == ';') {
-            return;
-        }
-        if (line[0] == '[') {
-            const size_t close = line.rfind(']');
-            if (close == std::string::npos || close == 0) {
-                section = nullptr;  // a broken header: its keys belong to no section
-                return;
-            }
-            section = &m_sections[LowerAscii(Trim(line.substr(1, close - 1)))];
-            return;
-        }
-        const size_t equals = line.find('=');
-        if (section == nullptr || equals == std::string::npos) {
-            return;
-        }
-        // emplace keeps an existing entry: the first occurrence of a key wins.
-        section->emplace(LowerAscii(Trim(line.substr(0, equals))), Trim(line.substr(equals + 1)));
-    };
-
+// The lines of the file (LF separated), read up to kMaxFileBytes. A line longer than
+// kMaxLineBytes is garbage, not a setting: it reads as an empty line. A read error ends the
+// file; the lines read before it count.
+std::vector<std::string> ReadLines(CFile& file) {
+    std::vector<std::string> lines;
     std::vector<char> buffer(64 * 1024);
     std::string line;
     bool lineTooLong = false;
     size_t total = 0;
     try {
         while (total < kMaxFileBytes) {
-            const size_t got = file->Read(buffer.data(), buffer.size());
+            const size_t got = file.Read(buffer.data(), buffer.size());
             if (got == 0) {
                 break;
             }
@@ -154,23 +113,65 @@ CIniFile::CIniFile(const std::string& path) {
             for (size_t i = 0; i < got; ++i) {
                 const char c = buffer[i];
                 if (c == '\n') {
-                    takeLine(std::move(line));
+                    lines.push_back(std::move(line));
                     line.clear();
                     lineTooLong = false;
                 } else if (!lineTooLong) {
                     line += c;
                     if (line.size() > kMaxLineBytes) {
-                        line.clear();  // a line this long is garbage, not a setting
+                        line.clear();
                         lineTooLong = true;
                     }
                 }
             }
         }
     } catch (const CSystemError&) {
-        // A read error ends the file; the lines read before it count.
     }
     if (!lineTooLong) {
-        takeLine(std::move(line));
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+// Adds one line to `sections`: a section header makes `section` the one that the following
+// keys go to; comments, blank lines and lines without '=' are skipped.
+void TakeLine(const std::string& text, Sections& sections,
+              std::map<std::string, std::string>*& section) {
+    const std::string line = Trim(text);
+    if (line.empty() || line[0] == ';') {
+        return;
+    }
+    if (line[0] == '[') {
+        const size_t close = line.rfind(']');
+        if (close == std::string::npos || close == 0) {
+            section = nullptr;  // a broken header: its keys belong to no section
+            return;
+        }
+        section = &sections[LowerAscii(Trim(line.substr(1, close - 1)))];
+        return;
+    }
+    const size_t equals = line.find('=');
+    if (section == nullptr || equals == std::string::npos) {
+        return;
+    }
+    // emplace keeps an existing entry: the first occurrence of a key wins.
+    section->emplace(LowerAscii(Trim(line.substr(0, equals))), Trim(line.substr(equals + 1)));
+}
+
+}  // namespace
+
+CIniFile::CIniFile(const std::string& path) {
+    std::optional<CFile> file = OpenRegularFile(path);
+    if (!file) {
+        return;
+    }
+    std::vector<std::string> lines = ReadLines(*file);
+    if (!lines.empty() && lines.front().starts_with("\xEF\xBB\xBF")) {
+        lines.front().erase(0, 3);  // UTF-8 byte order mark
+    }
+    std::map<std::string, std::string>* section = nullptr;
+    for (const std::string& line : lines) {
+        TakeLine(line, m_sections, section);
     }
 }
 
@@ -203,11 +204,6 @@ std::string CIniFile::ReadString(const std::string& section, const std::string& 
 
 int32_t CIniFile::ReadInteger(const std::string& section, const std::string& key,
                               int32_t defaultValue) const {
-    const std::string text = ReadString(section, key, std::string());
-    int32_t value = 0;
-    if (!ParseInteger(text, value)) {
-        // A missing key or text that is no integer gives the default.
-        return defaultValue;
-    }
-    return value;
+    // A missing key or text that is no integer gives the default.
+    return ParseProfileInteger(ReadString(section, key, std::string())).value_or(defaultValue);
 }

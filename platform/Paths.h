@@ -3,8 +3,12 @@
 
 #include <string>
 
-// The platform's directory separator ('/' here, '\\' on Windows).
+// The platform's directory separator.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
 inline constexpr char kPathSeparator = '/';
+#endif
 
 // Full path of the running executable.
 std::string ExecutablePath();

@@ -7,7 +7,6 @@
 
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
-#include "platform/Text.h"
 
 namespace {
 
@@ -83,13 +82,4 @@ std::vector<std::string> RunningImageNames() {
         AddName(names, BaseName(cmdline.substr(0, cmdline.find('\0'))));
     }
     return names;
-}
-
-bool IsProcessRunning(const std::string& imageName) {
-    for (const std::string& name : RunningImageNames()) {
-        if (EqualsIgnoreAsciiCase(name, imageName)) {
-            return true;
-        }
-    }
-    return false;
 }

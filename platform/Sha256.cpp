@@ -3,9 +3,7 @@
 #include <openssl/evp.h>
 
 #include <stdexcept>
-#include <vector>
 
-#include "platform/FileSystem.h"
 #include "platform/Text.h"
 
 struct CSha256::Impl {
@@ -33,7 +31,7 @@ void CSha256::Update(const void* data, size_t size) {
     }
 }
 
-std::string CSha256::FinishHex() {
+std::string CSha256::FinishRaw() {
     if (m_impl->finished) {
         throw std::logic_error("SHA-256 finished twice");
     }
@@ -43,25 +41,15 @@ std::string CSha256::FinishHex() {
         throw std::runtime_error("SHA-256 final step failed");
     }
     m_impl->finished = true;
-    return HexEncode(std::string_view(reinterpret_cast<const char*>(digest), length));
+    return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+std::string CSha256::FinishHex() {
+    return HexEncode(FinishRaw());
 }
 
 std::string Sha256Hex(const std::string& bytes) {
     CSha256 sha;
     sha.Update(bytes.data(), bytes.size());
-    return sha.FinishHex();
-}
-
-std::string Sha256OfFile(const std::string& path) {
-    CFile file(path, CFile::Mode::Read);
-    CSha256 sha;
-    std::vector<char> buffer(1024 * 1024);
-    for (;;) {
-        const size_t got = file.Read(buffer.data(), buffer.size());
-        if (got == 0) {
-            break;
-        }
-        sha.Update(buffer.data(), got);
-    }
     return sha.FinishHex();
 }

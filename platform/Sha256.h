@@ -13,7 +13,8 @@ class CSha256 {
     CSha256& operator=(const CSha256&) = delete;
 
     void Update(const void* data, size_t size);
-    // Lower-case hex digest; the object cannot be updated afterwards.
+    // The digest as 32 raw bytes, or as lower-case hex; either ends the object's use.
+    std::string FinishRaw();
     std::string FinishHex();
 
   private:
@@ -22,5 +23,3 @@ class CSha256 {
 };
 
 std::string Sha256Hex(const std::string& bytes);
-// Digest of a file, streamed; throws CSystemError when it cannot be read.
-std::string Sha256OfFile(const std::string& path);

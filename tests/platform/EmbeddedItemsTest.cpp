@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Sha256.h"
 #include "platform/SystemError.h"
+#include "platform/Text.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -94,7 +95,7 @@ TEST_F(EmbeddedItemsTest, RoundTripWithZeroOneAndThreeItems) {
     ASSERT_EQ(stat(three.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0755u);
     CChildProcess program;
-    ASSERT_TRUE(program.Start(three, m_dir.Path())) << program.StartError();
+    program.Start(three, three, m_dir.Path());
     ASSERT_TRUE(program.Wait(10000));
     EXPECT_EQ(program.ExitCode(), 0);
 }
@@ -233,5 +234,10 @@ TEST(Sha256, KnownDigests) {
     incremental.Update("bc", 2);
     EXPECT_EQ(incremental.FinishHex(), Sha256Hex("abc"));
     EXPECT_THROW(incremental.Update("d", 1), std::logic_error);
-    EXPECT_THROW(Sha256OfFile("/nonexistent/file"), CSystemError);
+    CSha256 raw;
+    raw.Update("abc", 3);
+    const std::string digest = raw.FinishRaw();
+    EXPECT_EQ(digest.size(), 32u);
+    EXPECT_EQ(HexEncode(digest), Sha256Hex("abc"));
+    EXPECT_THROW(raw.FinishRaw(), std::logic_error);
 }

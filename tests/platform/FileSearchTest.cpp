@@ -60,7 +60,7 @@ TEST(ListFiles, ListsMatchingEntriesOfEveryKindSorted) {
                              "up.1.l~lsql", "notes.txt", "18619.r"}) {
         Touch(dir.File(name));
     }
-    ASSERT_TRUE(CreateDirectory(dir.File("folder.lsql")));
+    ASSERT_TRUE(MakeDirectory(dir.File("folder.lsql")));
     Touch(dir.File("folder.lsql/inner.lsql"));  // subdirectories are not searched
 
     std::vector<std::string> list;
@@ -87,7 +87,7 @@ TEST(ListFiles, StarDotStarTakesEverythingIncludingDotEntries) {
     CTempDir dir;
     Touch(dir.File("b"));
     Touch(dir.File("A.txt"));
-    ASSERT_TRUE(CreateDirectory(dir.File("sub")));
+    ASSERT_TRUE(MakeDirectory(dir.File("sub")));
     std::vector<std::string> list;
     ListFiles(dir.Path(), "*.*", list);
     const std::vector<std::string> expected = {dir.File("."), dir.File(".."), dir.File("A.txt"),

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -5,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <stdexcept>
 
 #include "platform/FileSearch.h"
 #include "platform/FileSystem.h"
@@ -24,7 +26,7 @@ mode_t ModeOf(const std::string& path) {
 TEST(FileQueries, TellFilesDirectoriesAndLinksApart) {
     CTempDir dir;
     WriteFile(dir.File("file"), "12345");
-    ASSERT_TRUE(CreateDirectory(dir.File("sub")));
+    ASSERT_TRUE(MakeDirectory(dir.File("sub")));
     ASSERT_EQ(symlink(dir.File("file").c_str(), dir.File("link-to-file").c_str()), 0);
     ASSERT_EQ(symlink(dir.File("sub").c_str(), dir.File("link-to-dir").c_str()), 0);
     ASSERT_EQ(symlink(dir.File("absent").c_str(), dir.File("dangling").c_str()), 0);
@@ -54,7 +56,6 @@ TEST(FileOperations, CreateDeleteAndRename) {
     EXPECT_TRUE(CreatePrivateDirectory(dir.File("private")));
     EXPECT_EQ(ModeOf(dir.File("private")), 0700u);
     EXPECT_FALSE(CreatePrivateDirectory(dir.File("private")));  // exists already
-    EXPECT_FALSE(CreateDirectory(dir.File("missing/child")));
 
     WriteFile(dir.File("a"), "A");
     EXPECT_TRUE(RenameFile(dir.File("a"), dir.File("b")));
@@ -68,12 +69,14 @@ TEST(FileOperations, CreateDeleteAndRename) {
     EXPECT_TRUE(DirectoryExists(dir.File("private")));
 }
 
-TEST(CopyFileReplace, ReplacesAndKeepsPermissions) {
+TEST(CopyFileReplace, ReplacesAndKeepsPermissionsAndTimes) {
     CTempDir dir;
     const std::string program = dir.File("tessara.exe");
     WriteFile(program, std::string("new program\0bytes", 17));
     ASSERT_EQ(chmod(program.c_str(), 0755), 0);
-    ASSERT_TRUE(CreateDirectory(dir.File("suite")));
+    const struct timespec times[2] = {{1000000000, 0}, {1200000000, 500}};
+    ASSERT_EQ(utimensat(AT_FDCWD, program.c_str(), times, 0), 0);
+    ASSERT_TRUE(MakeDirectory(dir.File("suite")));
     const std::string target = dir.File("suite/tessara.exe");
     WriteFile(target, "old program, longer than the new one");
     ASSERT_EQ(chmod(target.c_str(), 0600), 0);
@@ -83,6 +86,10 @@ TEST(CopyFileReplace, ReplacesAndKeepsPermissions) {
     EXPECT_EQ(result.code, 0);
     EXPECT_EQ(ReadWholeFile(target), std::string("new program\0bytes", 17));
     EXPECT_EQ(ModeOf(target), 0755u);
+    struct stat info {};
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, 1200000000);
+    EXPECT_EQ(info.st_mtim.tv_nsec, 500);
     EXPECT_EQ(DirectoryEntries(dir.File("suite")), std::vector<std::string>{"tessara.exe"});
 
     // A new destination and an empty source.
@@ -115,7 +122,7 @@ TEST(CopyFileReplace, ReportsErrorsWithCodeAndText) {
     EXPECT_EQ(ReadWholeFile(dir.File("kept")), "kept bytes");
 
     // A directory as destination stays a directory.
-    ASSERT_TRUE(CreateDirectory(dir.File("x.exe")));
+    ASSERT_TRUE(MakeDirectory(dir.File("x.exe")));
     result = CopyFileReplace(dir.File("list.fr3"), dir.File("x.exe"));
     EXPECT_FALSE(result.Ok());
     EXPECT_TRUE(DirectoryExists(dir.File("x.exe")));
@@ -131,7 +138,7 @@ TEST(CopyFileReplace, FailedCopyKeepsTheOldFile) {
     WriteFile(target, old);
 
     // A directory named like a program (a package may hold one) cannot be copied.
-    ASSERT_TRUE(CreateDirectory(dir.File("pkg.exe")));
+    ASSERT_TRUE(MakeDirectory(dir.File("pkg.exe")));
     CopyResult result = CopyFileReplace(dir.File("pkg.exe"), target);
     EXPECT_EQ(result.code, EISDIR);
     EXPECT_EQ(result.message, "Is a directory");
@@ -161,6 +168,70 @@ TEST(CopyFileReplace, FailedCopyKeepsTheOldFile) {
     // No temporary file stays behind.
     EXPECT_EQ(DirectoryEntries(dir.Path()),
               (std::vector<std::string>{"big.exe", "pkg.exe", "tessara.exe"}));
+}
+
+TEST(CReplacingFile, TheTargetChangesOnlyOnCommit) {
+    CTempDir dir;
+    const std::string target = dir.File("238.rar");
+    WriteFile(target, "old");
+    {
+        CReplacingFile file(target);
+        file.WriteAll("new bytes", 9);
+        // The bytes wait beside the target, which is still the old file.
+        EXPECT_EQ(ReadWholeFile(target), "old");
+        EXPECT_EQ(DirectoryEntries(dir.Path()).size(), 2u);
+        file.Commit();
+    }
+    EXPECT_EQ(ReadWholeFile(target), "new bytes");
+    EXPECT_EQ(DirectoryEntries(dir.Path()), std::vector<std::string>{"238.rar"});
+
+    // Dropped without a commit, by an error or on purpose: the target stays, nothing is left.
+    try {
+        CReplacingFile file(target);
+        file.WriteAll("half", 4);
+        throw std::runtime_error("failed half-way");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(ReadWholeFile(target), "new bytes");
+    EXPECT_EQ(DirectoryEntries(dir.Path()), std::vector<std::string>{"238.rar"});
+
+    // A new file gets the mode of any new file.
+    {
+        CReplacingFile file(dir.File("fresh"));
+        file.Commit();
+    }
+    const mode_t mask = umask(022);
+    umask(mask);
+    EXPECT_EQ(ModeOf(dir.File("fresh")), 0666u & ~mask);
+    EXPECT_EQ(FileSize(dir.File("fresh")), 0);
+}
+
+TEST(CReplacingFile, ErrorsNameTheTargetAndLeaveNothingBehind) {
+    CTempDir dir;
+    try {
+        CReplacingFile file(dir.File("absent/238.rar"));
+        FAIL() << "created a file in a missing directory";
+    } catch (const CSystemError& e) {
+        EXPECT_EQ(e.Code(), ENOENT);
+        EXPECT_EQ(std::string(e.what()), "Cannot create a file beside \"" +
+                                             dir.File("absent/238.rar") +
+                                             "\": No such file or directory");
+    }
+
+    // A directory in the target's place is not replaced.
+    ASSERT_TRUE(MakeDirectory(dir.File("238.rar")));
+    try {
+        CReplacingFile file(dir.File("238.rar"));
+        file.WriteAll("x", 1);
+        file.Commit();
+        FAIL() << "replaced a directory";
+    } catch (const CSystemError& e) {
+        EXPECT_EQ(e.Code(), EISDIR);
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot replace \"" + dir.File("238.rar") + "\": Is a directory");
+    }
+    EXPECT_TRUE(DirectoryExists(dir.File("238.rar")));
+    EXPECT_EQ(DirectoryEntries(dir.Path()), std::vector<std::string>{"238.rar"});
 }
 
 TEST(CFile, ReadsWritesAndAppends) {
@@ -195,6 +266,55 @@ TEST(CFile, ReadsWritesAndAppends) {
     // Truncation empties the file.
     CFile(path, CFile::Mode::WriteTruncate).Close();
     EXPECT_EQ(FileSize(path), 0);
+}
+
+TEST(CFile, OpensDirectoriesAndAdoptsDescriptors) {
+    CTempDir dir;
+    WriteFile(dir.File("file"), "x");
+    ASSERT_TRUE(MakeDirectory(dir.File("sub")));
+    ASSERT_EQ(symlink(dir.File("sub").c_str(), dir.File("link").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+
+    const CFile sub(dir.File("sub"), CFile::Mode::Directory);
+    EXPECT_EQ(sub.GetKind(), CFile::Kind::Directory);
+    // Entries open relative to it.
+    const int inner = openat(sub.Descriptor(), "new", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(inner, 0);
+    CFile::Adopt(inner, "new").WriteAll("made", 4);
+    EXPECT_EQ(ReadWholeFile(dir.File("sub/new")), "made");
+
+    // A link or a file in a directory's place is refused.
+    try {
+        CFile link(dir.File("link"), CFile::Mode::Directory);
+        FAIL() << "opened a directory through a link";
+    } catch (const CSystemError& e) {
+        // Linux says ENOTDIR when O_DIRECTORY meets the link, other systems ELOOP.
+        EXPECT_TRUE(e.Code() == ENOTDIR || e.Code() == ELOOP) << e.what();
+    }
+    try {
+        CFile file(dir.File("file"), CFile::Mode::Directory);
+        FAIL() << "opened a file as a directory";
+    } catch (const CSystemError& e) {
+        EXPECT_EQ(e.Code(), ENOTDIR);
+    }
+
+    EXPECT_EQ(CFile(dir.File("file"), CFile::Mode::Read).GetKind(), CFile::Kind::Regular);
+    // Without a writer a FIFO opens at once and is neither a file nor a directory.
+    EXPECT_EQ(CFile(dir.File("fifo"), CFile::Mode::ReadNonBlocking).GetKind(), CFile::Kind::Other);
+
+    // An adopted pipe: the owner closes the write end, so the reader sees the end.
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    CFile reader = CFile::Adopt(ends[0], "pipe");
+    {
+        CFile writer = CFile::Adopt(ends[1], "pipe");
+        EXPECT_TRUE(writer.IsOpen());
+        writer.WriteAll("through", 7);
+    }
+    char buffer[16];
+    EXPECT_EQ(reader.Read(buffer, sizeof buffer), 7u);
+    EXPECT_EQ(reader.Read(buffer, sizeof buffer), 0u);
+    EXPECT_FALSE(CFile().IsOpen());
 }
 
 TEST(CFile, ErrorsCarryCodePathAndText) {

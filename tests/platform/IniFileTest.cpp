@@ -64,7 +64,9 @@ TEST(IniFile, ReadsIntegersDecimalOrHexadecimal) {
               "Zero=0\nOne=1\nPadded=  42  \nQuoted=\"7\"\nPlus=+5\nMinus=-12\n"
               "Hex=0x1\nHexUpper=0X1f\nDollar=$FF\nDollarLower=$ab\nAllOnes=$FFFFFFFF\n"
               "Max=2147483647\nMin=-2147483648\nTooBig=2147483648\nHexTooBig=0x100000000\n"
-              "Garbage=abc\nTrailing=12abc\nBareHex=0x\nBareDollar=$\nEmpty=\nSpaceInside=1 2\n");
+              "Garbage=abc\nTrailing=12abc\nBareHex=0x\nBareDollar=$\nEmpty=\nSpaceInside=1 2\n"
+              "NegativeHex=-$10\nPlusHex=+0x10\nNegativeAllOnes=-0xFFFFFFFF\nSignAfterDollar=$-1\n"
+              "SignedBareHex=-0x\n");
     const CIniFile ini(path);
     EXPECT_EQ(ini.ReadInteger("Common", "Zero", 9), 0);
     EXPECT_EQ(ini.ReadInteger("Common", "One", 9), 1);
@@ -79,9 +81,14 @@ TEST(IniFile, ReadsIntegersDecimalOrHexadecimal) {
     EXPECT_EQ(ini.ReadInteger("Common", "AllOnes", 9), -1);
     EXPECT_EQ(ini.ReadInteger("Common", "Max", 9), 2147483647);
     EXPECT_EQ(ini.ReadInteger("Common", "Min", 9), INT32_MIN);
+    // A sign goes before the hexadecimal prefix and negates the 32 bits.
+    EXPECT_EQ(ini.ReadInteger("Common", "NegativeHex", 9), -16);
+    EXPECT_EQ(ini.ReadInteger("Common", "PlusHex", 9), 16);
+    EXPECT_EQ(ini.ReadInteger("Common", "NegativeAllOnes", 9), 1);
     // Text that is no 32-bit integer gives the default, which the updater passes as 0.
-    for (const char* key : {"TooBig", "HexTooBig", "Garbage", "Trailing", "BareHex", "BareDollar",
-                            "Empty", "SpaceInside", "Missing"}) {
+    for (const char* key :
+         {"TooBig", "HexTooBig", "Garbage", "Trailing", "BareHex", "BareDollar", "Empty",
+          "SpaceInside", "SignAfterDollar", "SignedBareHex", "Missing"}) {
         EXPECT_EQ(ini.ReadInteger("Common", key, 0), 0) << key;
         EXPECT_EQ(ini.ReadInteger("Common", key, 9), 9) << key;
     }

@@ -17,6 +17,8 @@
 #include "db/DbError.h"
 #include "db/FetchRows.h"
 #include "db/Statement.h"
+#include "platform/FileSystem.h"
+#include "platform/Sha256.h"
 
 namespace {
 
@@ -113,6 +115,21 @@ std::string ReadFile(const std::string& path) {
     if (!in)
         return {};
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool MakeDirectory(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::create_directory(path, error);
+}
+
+std::string Sha256OfFile(const std::string& path) {
+    CFile file(path, CFile::Mode::Read);
+    CSha256 sha;
+    std::vector<char> buffer(1024 * 1024);
+    while (const size_t got = file.Read(buffer.data(), buffer.size())) {
+        sha.Update(buffer.data(), got);
+    }
+    return sha.FinishHex();
 }
 
 std::vector<std::string> DirectoryEntries(const std::string& dir) {

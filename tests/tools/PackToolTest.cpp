@@ -155,6 +155,24 @@ TEST_F(PackTool, BadInputLeavesNoOutput) {
     EXPECT_EQ(Sha256OfFile(out), sha);
 }
 
+TEST_F(PackTool, PackageNumbersRunUpToTheLargest32BitValue) {
+    const std::string p = Package("p.rar", "p");
+    const std::string out = m_dir.File("out");
+    const ToolResult packed =
+        Pack({"--updater", m_base, "--out", out, "0002147483647=" + p, "0000=" + p});
+    ASSERT_EQ(packed.exitCode, 0) << packed.errors;
+    EXPECT_EQ(CEmbeddedItems(out).Names(), (std::vector<std::string>{"2147483647_RAR", "0_RAR"}));
+
+    // Only plain digits: no sign, no blank, nothing beyond the 32-bit range.
+    for (const std::string number : {"2147483648", "4294967296", "+5", "-0", " 5", "5 "}) {
+        SCOPED_TRACE(number);
+        const ToolResult refused = Pack({"--updater", m_base, "--out", out, number + "=" + p});
+        EXPECT_EQ(refused.exitCode, 2);
+        EXPECT_NE(refused.errors.find("Package number \"" + number + "\""), std::string::npos)
+            << refused.errors;
+    }
+}
+
 TEST_F(PackTool, ListReportsADamagedIndex) {
     const std::string out = m_dir.File("out");
     const std::string a = Package("a", "aaaa");

@@ -1,55 +1,56 @@
 #include "tests/tools/ToolRunner.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <random>
-#include <stdexcept>
 
-#include "tests/support/TestSupport.h"
+#include "platform/ChildProcess.h"
+
+namespace {
+
+// Sets environment variables for the processes started while it lives, then restores them.
+class CScopedEnvironment {
+  public:
+    explicit CScopedEnvironment(const std::map<std::string, std::string>& variables) {
+        for (const auto& [name, value] : variables) {
+            const char* old = std::getenv(name.c_str());
+            m_saved.emplace_back(name,
+                                 old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+            setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+    ~CScopedEnvironment() {
+        for (const auto& [name, value] : m_saved) {
+            if (value) {
+                setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                unsetenv(name.c_str());
+            }
+        }
+    }
+    CScopedEnvironment(const CScopedEnvironment&) = delete;
+    CScopedEnvironment& operator=(const CScopedEnvironment&) = delete;
+
+  private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+};
+
+}  // namespace
 
 ToolResult RunTool(const std::string& program, const std::vector<std::string>& args,
                    const std::string& currentDirectory,
                    const std::map<std::string, std::string>& environment) {
-    // The streams go to files, which cannot fill up and block the child as pipes could.
-    const CTempDir capture;
-    const std::string outPath = capture.File("out");
-    const std::string errPath = capture.File("err");
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
+    std::vector<std::string> commandLine{program};
+    commandLine.insert(commandLine.end(), args.begin(), args.end());
+    CChildProcess child;
+    {
+        const CScopedEnvironment scoped(environment);
+        child.Start(program, BuildCommandLine(commandLine), currentDirectory,
+                    CChildProcess::Output::Capture);
     }
-    argv.push_back(nullptr);
-
-    const pid_t pid = fork();
-    if (pid < 0) {
-        throw std::runtime_error("fork failed");
-    }
-    if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-            dup2(err, 2) < 0 || chdir(currentDirectory.c_str()) != 0) {
-            _exit(126);
-        }
-        for (const auto& [name, value] : environment) {
-            setenv(name.c_str(), value.c_str(), 1);
-        }
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ToolResult result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.output = ReadFile(outPath);
-    result.errors = ReadFile(errPath);
-    return result;
+    child.Wait();
+    return ToolResult{child.ExitCode(), child.CapturedOutput(), child.CapturedErrors()};
 }
 
 std::map<std::string, std::string> DirectoryTree(const std::string& dir) {

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 #include "tools/demo/Cp1251.h"
 #include "tools/pack/RarWriter.h"
 
@@ -276,16 +277,12 @@ std::vector<uint64_t> DocumentSizes(const std::vector<int32_t>& ids, double scal
 
 // A Windows-1251 text as RTF source: non-ASCII bytes written as \'xx, as word processors do.
 std::string RtfEscaped(const std::string& utf8) {
-    static const char kHex[] = "0123456789abcdef";
     std::string out;
-    for (char c : Utf8ToCp1251(utf8)) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
+    for (const char c : Utf8ToCp1251(utf8)) {
+        if (static_cast<unsigned char>(c) < 0x80) {
             out += c;
         } else {
-            out += "\\'";
-            out += kHex[b >> 4];
-            out += kHex[b & 15];
+            out += "\\'" + HexEncode(std::string_view(&c, 1));
         }
     }
     return out;

@@ -3,8 +3,10 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 
+#include "platform/Text.h"
 #include "tools/demo/DemoPackage.h"
 #include "tools/pack/RarWriter.h"
 
@@ -17,16 +19,6 @@ const char* const kUsage =
     "  --seed N      seed of the generated content (default 20260503)\n"
     "  --number N    package number set by the version script (default 238)\n"
     "  --rar FILE    also pack the directory into the RAR archive FILE\n";
-
-// Parses a whole decimal number; false for anything else.
-bool ParseNumber(const std::string& text, long long& value) {
-    if (text.empty()) {
-        return false;
-    }
-    char* end = nullptr;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return *end == '\0';
-}
 
 }  // namespace
 
@@ -44,7 +36,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         const std::string value = argv[++i];
-        long long number = 0;
+        const std::optional<int32_t> number = TryParseInteger(value);
         if (option == "--out") {
             options.outDir = value;
         } else if (option == "--rar") {
@@ -56,11 +48,10 @@ int main(int argc, char** argv) {
                 std::cerr << "tessara-demo-package: not a number: " << value << "\n";
                 return 2;
             }
-        } else if (option == "--seed" && ParseNumber(value, number) && number >= 0) {
-            options.seed = static_cast<uint64_t>(number);
-        } else if (option == "--number" && ParseNumber(value, number) && number > 0 &&
-                   number <= INT32_MAX) {
-            options.number = static_cast<int32_t>(number);
+        } else if (option == "--seed" && number && *number >= 0) {
+            options.seed = static_cast<uint64_t>(*number);
+        } else if (option == "--number" && number && *number > 0) {
+            options.number = *number;
         } else {
             std::cerr << "tessara-demo-package: bad option " << option << " " << value << "\n"
                       << kUsage;

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -11,53 +10,13 @@
 
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
+#include "tools/rarformat/RarFormat.h"
 
 namespace {
 
 constexpr size_t kBlockSize = 1 << 20;
-constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFull;  // PACK_SIZE/UNP_SIZE are 32-bit without 0x100
-
-constexpr uint8_t kMarkerBlock[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-constexpr uint8_t kMainHeadType = 0x73;
-constexpr uint8_t kFileHeadType = 0x74;
-constexpr uint8_t kEndArcHeadType = 0x7B;
-
-constexpr uint16_t kLongBlock = 0x8000;    // LONG_BLOCK: always set in file headers
-constexpr uint16_t kUnicodeName = 0x200;   // name bytes are UTF-8
-constexpr uint16_t kDirectoryDict = 0xE0;  // the "dictionary" value that marks a directory
-constexpr uint16_t kEndArcFlags = 0x4000;
-
-constexpr uint8_t kHostWin32 = 2;
-constexpr uint8_t kUnpackVersion = 20;
-constexpr uint8_t kMethodStore = 0x30;
-constexpr uint32_t kAttrDirectory = 0x10;
-constexpr uint32_t kAttrArchive = 0x20;
-
-class CCrc32 {
-  public:
-    void Update(const void* data, size_t size) {
-        static const std::array<uint32_t, 256> table = MakeTable();
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        for (size_t i = 0; i < size; ++i) {
-            m_state = table[(m_state ^ bytes[i]) & 0xFF] ^ (m_state >> 8);
-        }
-    }
-    uint32_t Value() const { return m_state ^ 0xFFFFFFFFu; }
-
-  private:
-    static std::array<uint32_t, 256> MakeTable() {
-        std::array<uint32_t, 256> table{};
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k) {
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            }
-            table[n] = c;
-        }
-        return table;
-    }
-    uint32_t m_state = 0xFFFFFFFFu;
-};
+constexpr uint64_t kMaxEntrySize =
+    0xFFFFFFFFull;  // PACK_SIZE/UNP_SIZE are 32-bit without kRarLargeFile
 
 // Little-endian header builder; the HEAD_CRC is filled in by Finish().
 class CHeader {
@@ -86,9 +45,7 @@ class CHeader {
             throw std::runtime_error("RAR header too long");
         }
         Patch16(5, static_cast<uint16_t>(m_bytes.size()));
-        CCrc32 crc;
-        crc.Update(m_bytes.data() + 2, m_bytes.size() - 2);
-        Patch16(0, static_cast<uint16_t>(crc.Value() & 0xFFFF));
+        Patch16(0, RarHeaderCrc(m_bytes.data(), m_bytes.size()));
         return m_bytes;
     }
 
@@ -167,23 +124,23 @@ std::vector<uint8_t> FileHeader(const std::string& storedName, bool isDirectory,
                                 uint32_t crc, uint32_t dosTime) {
     const bool ascii = std::all_of(storedName.begin(), storedName.end(),
                                    [](char c) { return static_cast<uint8_t>(c) < 0x80; });
-    uint16_t flags = kLongBlock;
+    uint16_t flags = kRarLongBlock;  // always set in file headers
     if (!ascii) {
-        flags |= kUnicodeName;  // plain UTF-8 name bytes, no OEM name before them
+        flags |= kRarUnicodeName;  // plain UTF-8 name bytes, no OEM name before them
     }
     if (isDirectory) {
-        flags |= kDirectoryDict;
+        flags |= kRarDirectoryDict;
     }
-    CHeader header(kFileHeadType, flags);
+    CHeader header(kRarFileHead, flags);
     header.Put32(size);  // PACK_SIZE
     header.Put32(size);  // UNP_SIZE
-    header.Put8(kHostWin32);
+    header.Put8(kRarHostWin32);
     header.Put32(crc);
     header.Put32(dosTime);
-    header.Put8(kUnpackVersion);
-    header.Put8(kMethodStore);
+    header.Put8(kRarUnpackVersion);
+    header.Put8(kRarMethodStore);
     header.Put16(static_cast<uint16_t>(storedName.size()));
-    header.Put32(isDirectory ? kAttrDirectory : kAttrArchive);
+    header.Put32(isDirectory ? kRarAttrDirectory : kRarAttrArchive);
     header.PutBytes(storedName);
     return header.Finish();
 }
@@ -203,7 +160,7 @@ std::pair<uint32_t, uint64_t> ScanFile(const std::string& path, std::vector<char
     return {crc.Value(), length};
 }
 
-void WriteEntry(CFile& out, const RarEntry& entry, std::vector<char>& buffer) {
+void WriteEntry(CReplacingFile& out, const RarEntry& entry, std::vector<char>& buffer) {
     const std::string storedName = StoredName(entry.storedName);
     if (entry.isDirectory) {
         const time_t when =
@@ -238,34 +195,24 @@ void WriteEntry(CFile& out, const RarEntry& entry, std::vector<char>& buffer) {
 }  // namespace
 
 void WriteRarStore(const std::vector<RarEntry>& entries, const std::string& archivePath) {
-    // Written beside the destination and renamed over it when complete, so a failure never
-    // leaves a truncated archive under the requested name.
-    const std::string partPath = archivePath + ".part";
-    try {
-        CFile out(partPath, CFile::Mode::WriteTruncate);
-        out.WriteAll(kMarkerBlock, sizeof kMarkerBlock);
-        CHeader mainHeader(kMainHeadType, 0);
-        mainHeader.Put16(0);  // HighPosAV
-        mainHeader.Put32(0);  // PosAV
-        const auto& mainBytes = mainHeader.Finish();
-        out.WriteAll(mainBytes.data(), mainBytes.size());
+    // A failure never leaves a truncated archive under the requested name.
+    CReplacingFile out(archivePath);
+    out.WriteAll(kRarSignature, sizeof kRarSignature);
+    CHeader mainHeader(kRarMainHead, 0);
+    mainHeader.Put16(0);  // HighPosAV
+    mainHeader.Put32(0);  // PosAV
+    const auto& mainBytes = mainHeader.Finish();
+    out.WriteAll(mainBytes.data(), mainBytes.size());
 
-        std::vector<char> buffer(kBlockSize);
-        for (const RarEntry& entry : entries) {
-            WriteEntry(out, entry, buffer);
-        }
-
-        CHeader endHeader(kEndArcHeadType, kEndArcFlags);
-        const auto& endBytes = endHeader.Finish();
-        out.WriteAll(endBytes.data(), endBytes.size());
-        out.Close();
-        if (!RenameFile(partPath, archivePath)) {
-            ThrowLastError("Cannot rename " + partPath + " to " + archivePath);
-        }
-    } catch (...) {
-        DeleteFile(partPath);
-        throw;
+    std::vector<char> buffer(kBlockSize);
+    for (const RarEntry& entry : entries) {
+        WriteEntry(out, entry, buffer);
     }
+
+    CHeader endHeader(kRarEndArcHead, kRarEndArcFlags);
+    const auto& endBytes = endHeader.Finish();
+    out.WriteAll(endBytes.data(), endBytes.size());
+    out.Commit();
 }
 
 void WriteRarStoreFromDirectory(const std::string& directory, const std::string& archivePath) {

@@ -1,8 +1,9 @@
 // tessara-pack: writes a copy of the updater carrying update packages as embedded items.
 
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "platform/EmbeddedItems.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "tools/pack/RarWriter.h"
 
 namespace {
@@ -45,12 +47,11 @@ std::string NormalisePackageNumber(const std::string& text) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
         throw CUsageError("Package number \"" + text + "\" is not a non-negative decimal number");
     }
-    const size_t firstDigit = text.find_first_not_of('0');
-    const std::string digits = firstDigit == std::string::npos ? "0" : text.substr(firstDigit);
-    if (digits.size() > 10 || std::stoll(digits) > 2147483647LL) {
+    const std::optional<int32_t> number = TryParseInteger(text);
+    if (!number) {
         throw CUsageError("Package number \"" + text + "\" is too large");
     }
-    return digits;
+    return std::to_string(*number);
 }
 
 // Removes the temporary archives made from directories, whatever happens.
@@ -67,7 +68,7 @@ class CTemporaryFiles {
         if (fd < 0) {
             throw std::runtime_error("Cannot create a temporary file in " + TempPath());
         }
-        close(fd);
+        CFile::Adopt(fd, pattern);  // only the unique name is needed: closed at once
         m_paths.push_back(pattern);
         return pattern;
     }

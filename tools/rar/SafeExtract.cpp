@@ -7,68 +7,42 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 
+#include "platform/SystemError.h"
 #include "tools/rar/XadArchive.h"
 
 namespace {
 
 std::string SystemText() {
-    return std::strerror(errno);
+    return SystemMessage(errno);
 }
 
-// Owner of a directory descriptor opened on the way down a path.
-class CDirFd {
-  public:
-    explicit CDirFd(int fd) : m_fd(fd) {}
-    ~CDirFd() {
-        if (m_fd >= 0) {
-            close(m_fd);
-        }
-    }
-    CDirFd(CDirFd&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    CDirFd& operator=(CDirFd&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    CDirFd(const CDirFd&) = delete;
-    CDirFd& operator=(const CDirFd&) = delete;
-    int Get() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
-
-// Opens the directory `first`..`last` components below `rootFd`, refusing links; creates the
-// missing ones when `create` is set.
-CDirFd OpenDirectories(int rootFd, const std::vector<std::string>& components, size_t count,
-                       bool create) {
-    CDirFd current(dup(rootFd));
-    if (current.Get() < 0) {
+// Opens the directory of the first `count` components below `root`, refusing links; creates
+// the missing ones when `create` is set.
+CFile OpenDirectories(const CFile& root, const std::vector<std::string>& components, size_t count,
+                      bool create) {
+    const int first = dup(root.Descriptor());
+    if (first < 0) {
         throw CArchiveError("Cannot open a directory: " + SystemText());
     }
+    CFile current = CFile::Adopt(first, root.Path());
     for (size_t i = 0; i < count; ++i) {
         const std::string& part = components[i];
-        if (create && mkdirat(current.Get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
-            throw CArchiveError(
-                "Cannot create directory " +
-                JoinComponents(
-                    {components.begin(), components.begin() + static_cast<std::ptrdiff_t>(i) + 1}) +
-                ": " + SystemText());
+        const std::string path = JoinComponents(
+            {components.begin(), components.begin() + static_cast<std::ptrdiff_t>(i) + 1});
+        if (create && mkdirat(current.Descriptor(), part.c_str(), 0777) != 0 && errno != EEXIST) {
+            throw CArchiveError("Cannot create directory " + path + ": " + SystemText());
         }
-        CDirFd next(
-            openat(current.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (next.Get() < 0) {
-            const bool inTheWay = errno == ELOOP || errno == ENOTDIR;
-            throw CArchiveError(
-                (inTheWay ? "Not a directory (a link or a file is in the way): "
-                          : "Cannot open directory ") +
-                JoinComponents(
-                    {components.begin(), components.begin() + static_cast<std::ptrdiff_t>(i) + 1}) +
-                (inTheWay ? std::string() : ": " + SystemText()));
+        const int next = openat(current.Descriptor(), part.c_str(),
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            const int code = errno;
+            throw CArchiveError(code == ELOOP || code == ENOTDIR
+                                    ? "Not a directory (a link or a file is in the way): " + path
+                                    : "Cannot open directory " + path + ": " + SystemMessage(code));
         }
-        current = std::move(next);
+        current = CFile::Adopt(next, path);
     }
     return current;
 }
@@ -132,24 +106,25 @@ CStagingDir::CStagingDir() {
                             SystemText());
     }
     m_name = name;
-    m_fd = open(name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (m_fd < 0) {
-        const std::string text = SystemText();
+    try {
+        m_dir = CFile(m_name, CFile::Mode::Directory);
+    } catch (const CSystemError& error) {
         rmdir(name);
-        throw CArchiveError("Cannot open the working directory: " + text);
+        throw CArchiveError("Cannot open the working directory: " + SystemMessage(error.Code()));
     }
 }
 
 CStagingDir::~CStagingDir() {
-    close(m_fd);
+    m_dir = CFile();
     std::error_code ignored;
     std::filesystem::remove_all(m_name, ignored);  // does not follow links
 }
 
-void VerifyStagedFile(int rootFd, const std::vector<std::string>& components, uint64_t size) {
-    const CDirFd parent = OpenDirectories(rootFd, components, components.size() - 1, false);
+void VerifyStagedFile(const CFile& root, const std::vector<std::string>& components,
+                      uint64_t size) {
+    const CFile parent = OpenDirectories(root, components, components.size() - 1, false);
     struct stat info {};
-    if (fstatat(parent.Get(), components.back().c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(parent.Descriptor(), components.back().c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         throw CArchiveError("Entry \"" + JoinComponents(components) + "\" was not extracted");
     }
     if (!S_ISREG(info.st_mode)) {
@@ -163,16 +138,17 @@ void VerifyStagedFile(int rootFd, const std::vector<std::string>& components, ui
     }
 }
 
-void CreateDirectories(int rootFd, const std::vector<std::string>& components) {
-    OpenDirectories(rootFd, components, components.size(), true);
+void CreateDirectories(const CFile& root, const std::vector<std::string>& components) {
+    OpenDirectories(root, components, components.size(), true);
 }
 
-void MoveIntoPlace(int fromFd, int toFd, const std::vector<std::string>& components) {
+void MoveIntoPlace(const CFile& fromRoot, const CFile& toRoot,
+                   const std::vector<std::string>& components) {
     const size_t parents = components.size() - 1;
-    const CDirFd from = OpenDirectories(fromFd, components, parents, false);
-    const CDirFd to = OpenDirectories(toFd, components, parents, true);
+    const CFile from = OpenDirectories(fromRoot, components, parents, false);
+    const CFile to = OpenDirectories(toRoot, components, parents, true);
     const char* name = components.back().c_str();
-    if (renameat(from.Get(), name, to.Get(), name) != 0) {
+    if (renameat(from.Descriptor(), name, to.Descriptor(), name) != 0) {
         throw CArchiveError("Cannot write \"" + JoinComponents(components) + "\": " + SystemText());
     }
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileSystem.h"
+
 // The components of a stored name ("\" and "/" both separate; "." and empty components are
 // dropped). Throws CArchiveError naming the entry when the name is absolute (leading separator
 // or a drive such as "C:"), has a ".." component, holds a NUL or names nothing.
@@ -22,24 +24,25 @@ class CStagingDir {
     CStagingDir& operator=(const CStagingDir&) = delete;
 
     const std::string& Name() const { return m_name; }  // relative to the current directory
-    int Descriptor() const { return m_fd; }
+    const CFile& Directory() const { return m_dir; }
 
   private:
     std::string m_name;
-    int m_fd = -1;
+    CFile m_dir;
 };
 
-// Checks that `components` name a regular file of `size` bytes below the directory `rootFd`,
+// Checks that `components` name a regular file of `size` bytes below the directory `root`,
 // reached without links. Throws CArchiveError otherwise.
-void VerifyStagedFile(int rootFd, const std::vector<std::string>& components, uint64_t size);
+void VerifyStagedFile(const CFile& root, const std::vector<std::string>& components, uint64_t size);
 
-// Creates the directory `components` below `rootFd` (and its parents); an existing directory is
+// Creates the directory `components` below `root` (and its parents); an existing directory is
 // kept, a link or a file in the way is an error.
-void CreateDirectories(int rootFd, const std::vector<std::string>& components);
+void CreateDirectories(const CFile& root, const std::vector<std::string>& components);
 
-// Moves the file `components` from below `fromFd` to the same place below `toFd`, creating the
-// directories on the way and replacing an existing file.
-void MoveIntoPlace(int fromFd, int toFd, const std::vector<std::string>& components);
+// Moves the file `components` from below `fromRoot` to the same place below `toRoot`, creating
+// the directories on the way and replacing an existing file.
+void MoveIntoPlace(const CFile& fromRoot, const CFile& toRoot,
+                   const std::vector<std::string>& components);
 
 // Components joined with '/' for messages.
 std::string JoinComponents(const std::vector<std::string>& components);

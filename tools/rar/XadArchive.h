@@ -32,15 +32,13 @@ struct XadListing {
 // reports an error.
 XadListing ParseLsarJson(const std::string& json);
 
-// Full path of an executable `name` found in $PATH; empty when there is none.
-std::string FindInPath(const std::string& name);
-
 struct ProgramResult {
     int exitCode = -1;   // exit status, or 128 + signal number
     std::string output;  // standard output
     std::string errors;  // standard error
 };
 
-// Runs `program` with `args`, standard input from /dev/null (so it can never ask for a password)
-// and both output streams captured. Throws CArchiveError when it cannot be started.
+// Runs `program` with `args` in the current directory, without a terminal or standard input (so
+// it can never ask for a password) and with both output streams captured. A program that
+// cannot be started ends with 127 and the reason as its errors.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args);

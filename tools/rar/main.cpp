@@ -7,17 +7,17 @@
 // before anything is written, the block chain is checked before extraction, sizes are checked
 // after it, and files reach their place only once all of them were extracted correctly.
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <iostream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/ChildProcess.h"
+#include "platform/FileSystem.h"
+#include "platform/SystemError.h"
 #include "tools/rar/RarBlocks.h"
 #include "tools/rar/SafeExtract.h"
 #include "tools/rar/XadArchive.h"
@@ -103,25 +103,25 @@ std::vector<PlannedEntry> PlanEntries(const XadListing& listing) {
     return planned;
 }
 
-int Extract(const std::string& archiveArgument) {
+// The archive as lsar and unar are given it; fails for anything but an existing file.
+std::string CheckedArchivePath(const std::string& archiveArgument) {
     // A name starting with '-' must not be taken for an option by lsar or unar.
     const std::string archive =
         archiveArgument[0] == '/' ? archiveArgument : "./" + archiveArgument;
     struct stat info {};
     if (stat(archive.c_str(), &info) != 0) {
-        throw CFailure(kExitOpen, "Cannot open " + archiveArgument + ": " + std::strerror(errno));
+        throw CFailure(kExitOpen, "Cannot open " + archiveArgument + ": " + SystemMessage(errno));
     }
     if (!S_ISREG(info.st_mode)) {
         throw CFailure(kExitOpen, "Cannot open " + archiveArgument + ": not a file");
     }
+    return archive;
+}
 
-    const std::string lsar = FindInPath("lsar");
-    const std::string unar = FindInPath("unar");
-    if (lsar.empty() || unar.empty()) {
-        throw CFailure(kExitFatal, "unar is not installed (Debian package unar)");
-    }
-
-    // 1. Check the block chain, then list and check every entry, before anything is written.
+// Step 1: checks the block chain, then lists and checks every entry, before anything is
+// written.
+std::vector<PlannedEntry> ListArchive(const std::string& lsar, const std::string& archive,
+                                      const std::string& archiveArgument) {
     try {
         CheckRar4Blocks(archive);
     } catch (const CArchiveError& error) {
@@ -139,11 +139,14 @@ int Extract(const std::string& archiveArgument) {
         throw CFailure(kExitDamaged,
                        archiveArgument + ": the archive cannot be listed" + ToolOutput(list));
     }
-    const std::vector<PlannedEntry> planned = PlanEntries(listing);
+    return PlanEntries(listing);
+}
 
-    // 2. Extract into a private directory inside the current one. unar checks the CRC of every
-    // entry it writes, STORE ones included, and fails on a mismatch.
-    CStagingDir staging;
+// Step 2: extracts into the private directory inside the current one. unar checks the CRC of
+// every entry it writes, STORE ones included, and fails on a mismatch.
+void ExtractToStaging(const std::string& unar, const std::string& archive,
+                      const std::string& archiveArgument, const CStagingDir& staging,
+                      const std::vector<PlannedEntry>& planned) {
     for (const PlannedEntry& plan : planned) {
         if (plan.components.front() == staging.Name()) {
             throw CFailure(kExitFatal, "Entry \"" + JoinComponents(plan.components) +
@@ -156,49 +159,75 @@ int Extract(const std::string& archiveArgument) {
         throw CFailure(unpack.exitCode == kXadPasswordStatus ? kExitPassword : kExitDamaged,
                        archiveArgument + ": extraction failed" + ToolOutput(unpack));
     }
+}
 
-    // 3. Every file must be there, as a regular file of its declared size: unar reports success
-    // for an entry whose data ends early (it writes a short file and checks no CRC). When a path
-    // is stored twice, the later entry is the one extracted.
-    std::map<std::string, size_t> lastEntryOfPath;
+// When a path is stored twice, the later entry is the one extracted: path -> its last entry.
+std::map<std::string, size_t> LastEntryOfEachPath(const std::vector<PlannedEntry>& planned) {
+    std::map<std::string, size_t> last;
     for (size_t i = 0; i < planned.size(); ++i) {
-        lastEntryOfPath[JoinComponents(planned[i].components)] = i;
+        last[JoinComponents(planned[i].components)] = i;
     }
+    return last;
+}
+
+// Step 3: every file must be there, as a regular file of its declared size: unar reports
+// success for an entry whose data ends early (it writes a short file and checks no CRC).
+void VerifyStagedFiles(const CStagingDir& staging, const std::vector<PlannedEntry>& planned,
+                       const std::map<std::string, size_t>& lastEntryOfPath,
+                       const std::string& archiveArgument) {
     for (const auto& [path, index] : lastEntryOfPath) {
         const PlannedEntry& plan = planned[index];
         if (plan.isDirectory) {
             continue;
         }
         try {
-            VerifyStagedFile(staging.Descriptor(), plan.components, plan.size);
+            VerifyStagedFile(staging.Directory(), plan.components, plan.size);
         } catch (const CArchiveError& error) {
             throw CFailure(kExitDamaged, archiveArgument + ": " + error.what());
         }
     }
+}
 
-    // 4. Move everything into place, in archive order.
-    const int target = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (target < 0) {
+// Step 4: moves everything into place, in archive order.
+void PlaceEntries(const CStagingDir& staging, const std::vector<PlannedEntry>& planned,
+                  const std::map<std::string, size_t>& lastEntryOfPath) {
+    CFile target;
+    try {
+        target = CFile(".", CFile::Mode::Directory);
+    } catch (const CSystemError& error) {
         throw CFailure(kExitWrite,
-                       std::string("Cannot open the current directory: ") + std::strerror(errno));
+                       "Cannot open the current directory: " + SystemMessage(error.Code()));
     }
     try {
         for (size_t i = 0; i < planned.size(); ++i) {
             const PlannedEntry& plan = planned[i];
-            if (lastEntryOfPath[JoinComponents(plan.components)] != i) {
+            if (lastEntryOfPath.at(JoinComponents(plan.components)) != i) {
                 continue;
             }
             if (plan.isDirectory) {
                 CreateDirectories(target, plan.components);
             } else {
-                MoveIntoPlace(staging.Descriptor(), target, plan.components);
+                MoveIntoPlace(staging.Directory(), target, plan.components);
             }
         }
     } catch (const CArchiveError& error) {
-        close(target);
         throw CFailure(kExitWrite, error.what());
     }
-    close(target);
+}
+
+int Extract(const std::string& archiveArgument) {
+    const std::string archive = CheckedArchivePath(archiveArgument);
+    const std::string lsar = FindInPath("lsar");
+    const std::string unar = FindInPath("unar");
+    if (lsar.empty() || unar.empty()) {
+        throw CFailure(kExitFatal, "unar is not installed (Debian package unar)");
+    }
+    const std::vector<PlannedEntry> planned = ListArchive(lsar, archive, archiveArgument);
+    CStagingDir staging;
+    ExtractToStaging(unar, archive, archiveArgument, staging, planned);
+    const std::map<std::string, size_t> lastEntryOfPath = LastEntryOfEachPath(planned);
+    VerifyStagedFiles(staging, planned, lastEntryOfPath, archiveArgument);
+    PlaceEntries(staging, planned, lastEntryOfPath);
     return 0;
 }
 

@@ -1,4 +1,4 @@
-#include "app/WorkDirectory.h"
+#include "platform/WorkDirectory.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,0 +1,51 @@
+// The parts of the file layer that are built on CFile and CReplacingFile alone.
+
+#include "platform/FileSystem.h"
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/SystemError.h"
+
+CReplacingFile::~CReplacingFile() {
+    if (!m_committed) {
+        m_file = CFile();  // closed before it is removed, which Windows requires
+        DeleteFile(m_tempPath);
+    }
+}
+
+void CReplacingFile::WriteAll(const void* data, size_t size) {
+    m_file.WriteAll(data, size);
+}
+
+CopyResult CopyFileReplace(const std::string& from, const std::string& to) {
+    try {
+        CFile source(from, CFile::Mode::Read);
+        if (source.GetKind() == CFile::Kind::Directory) {
+            return CopyResult{EISDIR, SystemMessage(EISDIR)};
+        }
+        // A missing destination directory fails here.
+        CReplacingFile target(to);
+        std::vector<char> buffer(1024 * 1024);
+        while (const size_t got = source.Read(buffer.data(), buffer.size())) {
+            target.WriteAll(buffer.data(), got);
+        }
+        target.TakePermissionsOf(source);
+        // Keep the source's times, as a copy on Windows does.
+        target.TakeTimesOf(source);
+        target.Commit();
+        return CopyResult{};
+    } catch (const CSystemError& error) {
+        return CopyResult{error.Code(), SystemMessage(error.Code())};
+    }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    CFile file(path, CFile::Mode::Read);
+    std::string bytes;
+    char buffer[64 * 1024];
+    while (const size_t got = file.Read(buffer, sizeof buffer)) {
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}

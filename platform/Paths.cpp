@@ -1,0 +1,34 @@
+#include "platform/Paths.h"
+
+std::string ProgramDirectory() {
+    return ExtractFileDir(ExecutablePath());
+}
+
+std::string ExtractFileDir(const std::string& path) {
+    const size_t slash = path.rfind(kPathSeparator);
+    if (slash == std::string::npos) {
+        return std::string();
+    }
+    if (slash == 0) {
+        return std::string(1, kPathSeparator);  // the root keeps its separator
+    }
+    return path.substr(0, slash);
+}
+
+std::string ExtractFileName(const std::string& path) {
+    const size_t slash = path.rfind(kPathSeparator);
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string PathJoin(const std::string& dir, const std::string& name) {
+    if (name.empty()) {
+        return dir;
+    }
+    if (dir.empty()) {
+        return name;
+    }
+    if (dir.back() == kPathSeparator) {
+        return dir + name;
+    }
+    return dir + kPathSeparator + name;
+}
