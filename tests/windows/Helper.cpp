@@ -1,4 +1,5 @@
-// A small Windows program for the tests: a process to find by its image name.
+// A small Windows program for the tests: a process to find by its image name, a base program
+// to embed items into, and proof that a packed program still runs.
 //   test_helper exit N     ends with exit code N
 //   test_helper sleep MS   sleeps, then ends with 0
 
