@@ -1,7 +1,8 @@
 #pragma once
 // Data items carried by an executable: appended after its last byte, followed by an index
 // (name, offset, size, SHA-256 of each item) and a fixed footer. They are listed in stored order
-// and read one by one by name, streamed from the file.
+// and read one by one by name, streamed from the file. On Windows each item is an RCDATA
+// resource of the program under its own name, listed by an index resource (offset 0).
 
 #include <cstdint>
 #include <stdexcept>
@@ -46,7 +47,8 @@ class CEmbeddedItems {
 
 // Writes `outputPath` as the program part of `baseExecutable` (its own items dropped) followed by
 // the given files as items named as given. Writes to a temporary file beside the output and
-// renames it into place only when complete, keeping the base's permission bits. Throws on errors.
+// renames it into place only when complete, keeping the base's permission bits (on Windows: its
+// other resources; an item there cannot be empty). Throws on errors.
 struct ItemSource {
     std::string name;
     std::string path;

@@ -7,6 +7,11 @@ REQUIRED_PACKAGES=(
     libssl-dev
     unar
 )
+# What the Windows cross-build and its tests under Wine need besides (scripts/test_windows.sh).
+WINDOWS_PACKAGES=(
+    mingw-w64 wine wine64 googletest
+    xvfb
+)
 
 install_missing_packages() {
     local missing=() p

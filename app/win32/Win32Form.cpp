@@ -1,0 +1,755 @@
+#include "app/win32/Win32Form.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+
+#include "app/ErrorText.h"
+#include "app/UpdateDriver.h"
+#include "app/win32/Win32MessageBoxes.h"
+#include "platform/SystemError.h"
+#include "platform/Utf16.h"
+
+namespace {
+
+// Design size of the client area and the heights of the panels stacked at the bottom.
+constexpr int kClientWidth = 635;
+constexpr int kClientHeight = 456;
+constexpr int kPanel2Height = 42;
+constexpr int kPlUpHeight = 112;
+constexpr int kPanel3Height = 46;
+constexpr int kRowHeight = 22;
+constexpr int kFirstControl = static_cast<int>(FormControl::plInfo);
+constexpr int kControlCount = static_cast<int>(FormControl::btCancel) - kFirstControl + 1;
+
+constexpr wchar_t kFormClass[] = L"TessaraUpdaterForm";
+constexpr wchar_t kPanelClass[] = L"TessaraUpdaterPanel";
+constexpr wchar_t kLogViewClass[] = L"TessaraUpdaterLogView";
+constexpr int kLogTextId = 1;
+// Posted on the first showing, so the checks run once the window is on screen and before any
+// input (posted messages come before input).
+constexpr UINT kFormShowMessage = WM_APP + 1;
+
+HINSTANCE Instance() {
+    return GetModuleHandleW(nullptr);
+}
+
+std::wstring WindowText(HWND window) {
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const int got = GetWindowTextW(window, text.data(), length + 1);
+    text.resize(static_cast<size_t>(std::max(got, 0)));
+    return text;
+}
+
+// The control's own flag, as designed: a control counts as visible while its window is not
+// shown yet, and keeps its flag while a panel around it is hidden.
+bool OwnVisibleFlag(HWND window) {
+    return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// Place of a child window in its parent's client coordinates.
+RECT ChildRect(HWND child) {
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+void Place(HWND window, int left, int top, int width, int height) {
+    SetWindowPos(window, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Sizes a label to its text in its font, one line high.
+void FitToText(HWND label) {
+    const std::wstring text = WindowText(label);
+    HDC dc = GetDC(label);
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = SelectObject(dc, font);
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, previous);
+    ReleaseDC(label, dc);
+    SetWindowPos(label, nullptr, 0, 0, extent.cx, metrics.tmHeight,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Owner of a font of the window.
+class CFont {
+  public:
+    explicit CFont(bool bold) {
+        HDC screen = GetDC(nullptr);
+        const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        m_font = CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                             FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+        if (m_font == nullptr) {
+            throw std::runtime_error("Cannot create the window's font");
+        }
+    }
+    ~CFont() { DeleteObject(m_font); }
+    CFont(const CFont&) = delete;
+    CFont& operator=(const CFont&) = delete;
+    HFONT Get() const { return m_font; }
+
+  private:
+    HFONT m_font;
+};
+
+class CControlAdapter : public IControl {
+  public:
+    explicit CControlAdapter(HWND window) : m_window(window) {}
+    void SetVisible(bool visible) override { ShowWindow(m_window, visible ? SW_SHOWNA : SW_HIDE); }
+    bool IsVisible() const override { return OwnVisibleFlag(m_window); }
+
+  private:
+    HWND m_window;
+};
+
+class CLabelAdapter : public ILabel {
+  public:
+    CLabelAdapter(HWND label, bool autoSize, std::function<void()> afterCaption = {})
+        : m_label(label), m_autoSize(autoSize), m_afterCaption(std::move(afterCaption)) {}
+    void SetVisible(bool visible) override { ShowWindow(m_label, visible ? SW_SHOWNA : SW_HIDE); }
+    bool IsVisible() const override { return OwnVisibleFlag(m_label); }
+    void SetCaption(const std::string& caption) override {
+        SetWindowTextW(m_label, ToUtf16(caption).c_str());
+        if (m_autoSize) {
+            FitToText(m_label);
+        }
+        if (m_afterCaption) {
+            m_afterCaption();
+        }
+    }
+    std::string Caption() const override { return ToUtf8(WindowText(m_label)); }
+
+  private:
+    HWND m_label;
+    bool m_autoSize;
+    std::function<void()> m_afterCaption;
+};
+
+class CButtonAdapter : public IButton {
+  public:
+    explicit CButtonAdapter(HWND button) : m_button(button) {}
+    void SetVisible(bool visible) override { ShowWindow(m_button, visible ? SW_SHOWNA : SW_HIDE); }
+    bool IsVisible() const override { return OwnVisibleFlag(m_button); }
+    void SetEnabled(bool enabled) override { EnableWindow(m_button, enabled); }
+    bool IsEnabled() const override { return IsWindowEnabled(m_button) != FALSE; }
+    void SetCaption(const std::string& caption) override {
+        SetWindowTextW(m_button, ToUtf16(caption).c_str());
+    }
+    std::string Caption() const override { return ToUtf8(WindowText(m_button)); }
+
+  private:
+    HWND m_button;
+};
+
+// Keeps the range and position itself: the bar cannot show a maximum of 0, while an empty phase
+// must show an empty bar.
+class CProgressAdapter : public IProgressBar {
+  public:
+    explicit CProgressAdapter(HWND bar) : m_bar(bar) { Show(); }
+    void SetVisible(bool visible) override { ShowWindow(m_bar, visible ? SW_SHOWNA : SW_HIDE); }
+    bool IsVisible() const override { return OwnVisibleFlag(m_bar); }
+    int Maximum() const override { return m_maximum; }
+    int Position() const override { return m_position; }
+    void SetMaximum(int maximum) override {
+        m_maximum = std::max(0, maximum);
+        m_position = std::min(m_position, m_maximum);
+        Show();
+    }
+    void SetPosition(int position) override {
+        m_position = std::clamp(position, 0, m_maximum);
+        Show();
+    }
+
+  private:
+    void Show() {
+        SendMessageW(m_bar, PBM_SETRANGE32, 0, std::max(1, m_maximum));
+        SendMessageW(m_bar, PBM_SETPOS, static_cast<WPARAM>(m_position), 0);
+    }
+
+    HWND m_bar;
+    int m_maximum = 100;
+    int m_position = 0;
+};
+
+// Update logs hold the bytes of statements and server messages as they came: UTF-8 or the
+// suite's Windows-1251. The text box breaks lines at CR LF only.
+std::wstring DecodeLog(const std::string& bytes) {
+    if (bytes.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(bytes.size());
+    UINT codePage = CP_UTF8;
+    int needed =
+        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+    if (needed == 0) {
+        codePage = 1251;
+        needed = MultiByteToWideChar(codePage, 0, bytes.data(), length, nullptr, 0);
+    }
+    std::wstring text(static_cast<size_t>(needed), L'\0');
+    MultiByteToWideChar(codePage, 0, bytes.data(), length, text.data(), needed);
+    std::wstring lines;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) {
+            lines += L'\r';
+        }
+        lines += text[i];
+    }
+    return lines;
+}
+
+std::string ReadLogBytes(const std::string& path) {
+    std::ifstream in(std::filesystem::path(ToUtf16(path)), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Panels pass what their controls report (clicks, colours) on to the form.
+LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+        case WM_NOTIFY:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+            return SendMessageW(GetAncestor(panel, GA_ROOT), message, wParam, lParam);
+        default:
+            return DefWindowProcW(panel, message, wParam, lParam);
+    }
+}
+
+// The window of "Журнал помилок": one read-only text box that fills it.
+LRESULT CALLBACK LogViewProc(HWND view, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
+                                ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+                            0, 0, 0, 0, view,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLogTextId)), Instance(),
+                            nullptr);
+            return 0;
+        case WM_SIZE:
+            Place(GetDlgItem(view, kLogTextId), 0, 0, LOWORD(lParam), HIWORD(lParam));
+            return 0;
+        default:
+            return DefWindowProcW(view, message, wParam, lParam);
+    }
+}
+
+}  // namespace
+
+struct TWin32Form::Impl {
+    explicit Impl(TWin32Form& owner) : form(owner) {}
+    ~Impl() {
+        if (window != nullptr) {
+            // Destroyed by its owner, not closed: the message loop goes on.
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            DestroyWindow(window);
+        }
+    }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
+    struct Adapters {
+        CButtonAdapter btOK;
+        CButtonAdapter btCancel;
+        CLabelAdapter lCurVer;
+        CLabelAdapter lActVer;
+        CControlAdapter plUp;
+        CLabelAdapter lUpdate;
+        CProgressAdapter ProgressBar2;
+        CLabelAdapter lTextFile;
+        CLabelAdapter lFile;
+        CLabelAdapter lUpdateTime;
+    };
+
+    static void RegisterClasses();
+    static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    void Create();
+    HWND& At(FormControl control) {
+        return controls[static_cast<size_t>(static_cast<int>(control) - kFirstControl)];
+    }
+    HWND Make(const wchar_t* windowClass, const std::string& caption, DWORD style, HWND parent,
+              FormControl id, bool bold = false, DWORD extendedStyle = 0);
+    HWND MakePanel(HWND parent, FormControl id);
+    HWND MakeLabel(HWND parent, FormControl id, const char* caption, bool bold, int left, int top,
+                   bool visible = true, DWORD alignment = SS_LEFT);
+    HWND MakeButton(HWND parent, FormControl id, const char* caption, bool visible = true);
+    void CreateControls();
+    // Places every control for the current client size: the bottom panels keep their heights,
+    // plInfo takes the rest, and anchored controls keep their distance to the right and bottom.
+    void LayoutControls();
+    void PlaceTimeLabel();
+
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // Runs a handler; an error it raises is shown in the error box and the window goes on.
+    void Guarded(const std::function<void()>& handler);
+    void Dispatch(MSG& message);
+    void btOKClick();
+    void btCancelClick();
+    void btLogClick();
+    // Esc presses btCancel while it can be pressed.
+    void PressCancel();
+
+    TWin32Form& form;
+    CFont font{false};
+    CFont boldFont{true};
+    HWND window = nullptr;
+    std::array<HWND, kControlCount> controls{};
+    int timeLabelRight = 0;  // right edge of lUpdateTime at the design width
+    bool formShown = false;
+    std::optional<Adapters> adapters;
+};
+
+void TWin32Form::Impl::RegisterClasses() {
+    static const bool registered = [] {
+        INITCOMMONCONTROLSEX common{sizeof common, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&common);
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.hInstance = Instance();
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        windowClass.lpfnWndProc = FormProc;
+        windowClass.lpszClassName = kFormClass;
+        windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        const bool form = RegisterClassExW(&windowClass) != 0;
+        windowClass.hIcon = nullptr;
+        windowClass.lpfnWndProc = PanelProc;
+        windowClass.lpszClassName = kPanelClass;
+        const bool panel = RegisterClassExW(&windowClass) != 0;
+        windowClass.lpfnWndProc = LogViewProc;
+        windowClass.lpszClassName = kLogViewClass;
+        return form && panel && RegisterClassExW(&windowClass) != 0;
+    }();
+    if (!registered) {
+        throw std::runtime_error("Cannot register the window classes");
+    }
+}
+
+LRESULT CALLBACK TWin32Form::Impl::FormProc(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* impl = static_cast<Impl*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        impl->window = window;  // before CreateWindowExW returns it
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl));
+    }
+    auto* impl = reinterpret_cast<Impl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (impl == nullptr) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        impl->window = nullptr;
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    return impl->Handle(message, wParam, lParam);
+}
+
+void TWin32Form::Impl::Create() {
+    RegisterClasses();
+    // The design size is the client area's; the frame comes around it.
+    const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    RECT frame{0, 0, kClientWidth, kClientHeight};
+    AdjustWindowRectEx(&frame, style, FALSE, 0);
+    window = CreateWindowExW(0, kFormClass, ToUtf16(kApplicationTitle).c_str(), style, 0, 0,
+                             frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                             Instance(), this);
+    if (window == nullptr) {
+        ThrowLastError("Cannot create the window");
+    }
+    CreateControls();
+    LayoutControls();
+    adapters.emplace(Adapters{
+        CButtonAdapter(At(FormControl::btOK)),
+        CButtonAdapter(At(FormControl::btCancel)),
+        CLabelAdapter(At(FormControl::lCurVer), false),
+        CLabelAdapter(At(FormControl::lActVer), false),
+        CControlAdapter(At(FormControl::plUp)),
+        CLabelAdapter(At(FormControl::lUpdate), true),
+        CProgressAdapter(At(FormControl::ProgressBar2)),
+        CLabelAdapter(At(FormControl::lTextFile), true),
+        CLabelAdapter(At(FormControl::lFile), true),
+        CLabelAdapter(At(FormControl::lUpdateTime), true, [this] { PlaceTimeLabel(); }),
+    });
+}
+
+HWND TWin32Form::Impl::Make(const wchar_t* windowClass, const std::string& caption, DWORD style,
+                            HWND parent, FormControl id, bool bold, DWORD extendedStyle) {
+    HWND control = CreateWindowExW(
+        extendedStyle, windowClass, ToUtf16(caption).c_str(), WS_CHILD | style, 0, 0, 0, 0, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+    if (control == nullptr) {
+        ThrowLastError("Cannot create a control of the window");
+    }
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(bold ? boldFont.Get() : font.Get()),
+                 FALSE);
+    At(id) = control;
+    return control;
+}
+
+HWND TWin32Form::Impl::MakePanel(HWND parent, FormControl id) {
+    // Tab moves into a panel's controls.
+    return Make(kPanelClass, "", WS_VISIBLE | WS_CLIPCHILDREN, parent, id, false,
+                WS_EX_CONTROLPARENT);
+}
+
+HWND TWin32Form::Impl::MakeLabel(HWND parent, FormControl id, const char* caption, bool bold,
+                                 int left, int top, bool visible, DWORD alignment) {
+    // SS_NOPREFIX: a file name with "&" is shown as it is.
+    HWND label = Make(L"STATIC", caption, alignment | SS_NOPREFIX | (visible ? WS_VISIBLE : 0),
+                      parent, id, bold);
+    FitToText(label);
+    SetWindowPos(label, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return label;
+}
+
+HWND TWin32Form::Impl::MakeButton(HWND parent, FormControl id, const char* caption, bool visible) {
+    return Make(L"BUTTON", caption, BS_PUSHBUTTON | WS_TABSTOP | (visible ? WS_VISIBLE : 0), parent,
+                id);
+}
+
+void TWin32Form::Impl::CreateControls() {
+    HWND plInfo = MakePanel(window, FormControl::plInfo);
+    // Wraps long lines (no ES_AUTOHSCROLL), has no scroll bars and is not read-only.
+    HWND memo =
+        Make(L"EDIT", "", WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
+             plInfo, FormControl::Memo2, false, WS_EX_CLIENTEDGE);
+    SendMessageW(memo, EM_SETLIMITTEXT, 0, 0);  // the journal is not cut at 32 K characters
+
+    // Shown after a run whose update logs record failed items (the journal does not list them).
+    MakeLabel(plInfo, FormControl::lFailures, "", true, 46, 4, false);
+    MakeButton(plInfo, FormControl::btLog, "Журнал помилок", false);
+
+    HWND panel3 = MakePanel(window, FormControl::Panel3);
+    HWND panel4 = MakePanel(panel3, FormControl::Panel4);
+    MakeLabel(panel4, FormControl::Label1, "Поточна версія", true, 16, 6);
+    HWND curVer = MakeLabel(panel4, FormControl::lCurVer, "-", true, 143, 5, true, SS_RIGHT);
+    HWND panel5 = MakePanel(panel3, FormControl::Panel5);
+    MakeLabel(panel5, FormControl::Label2, "Доступна версія", true, 16, 6);
+    HWND actVer = MakeLabel(panel5, FormControl::lActVer, "-", true, 143, 6, true, SS_RIGHT);
+    for (HWND label : {curVer, actVer}) {
+        // Right-aligned in a fixed width.
+        const RECT rect = ChildRect(label);
+        Place(label, rect.left, rect.top, 191, rect.bottom - rect.top);
+    }
+
+    HWND plUp = MakePanel(window, FormControl::plUp);
+    MakeLabel(plUp, FormControl::lUpdate, "Встановлення оновлення", true, 17, 24, false);
+    HWND bar = Make(PROGRESS_CLASSW, "", WS_VISIBLE, plUp, FormControl::ProgressBar2);
+    SendMessageW(bar, PBM_SETRANGE32, 0, 100);
+    MakeLabel(plUp, FormControl::lTextFile, "Обробока файла:", false, 17, 64, false);
+    MakeLabel(plUp, FormControl::lFile, "lFile", false, 17, 80, false);
+    HWND time = MakeLabel(plUp, FormControl::lUpdateTime, "--:--", false, 601, 21, false, SS_RIGHT);
+    timeLabelRight = ChildRect(time).right;
+
+    HWND panel2 = MakePanel(window, FormControl::Panel2);
+    EnableWindow(MakeButton(panel2, FormControl::btOK, "Оновить"), FALSE);
+    MakeButton(panel2, FormControl::btCancel, "Зачинити");
+}
+
+void TWin32Form::Impl::LayoutControls() {
+    if (At(FormControl::Panel2) == nullptr) {
+        return;  // WM_SIZE while the window is being created
+    }
+    RECT client{};
+    GetClientRect(window, &client);
+    const int width = client.right;
+    const int height = client.bottom;
+    const int grow = width - kClientWidth;  // how far right-anchored controls move
+
+    const int panel2Top = height - kPanel2Height;
+    const int plUpTop = panel2Top - kPlUpHeight;
+    const int panel3Top = plUpTop - kPanel3Height;
+    const int plInfoHeight = std::max(0, panel3Top);
+
+    Place(At(FormControl::plInfo), 0, 0, width, plInfoHeight);
+    // Memo2 keeps the design distances to all four sides of plInfo (25 right, 15 bottom).
+    const int designInfoHeight = kClientHeight - kPanel2Height - kPlUpHeight - kPanel3Height;
+    Place(At(FormControl::Memo2), 46, 22, std::max(0, 564 + grow),
+          std::max(0, 219 + plInfoHeight - designInfoHeight));
+    Place(At(FormControl::btLog), 46 + 564 + grow - 120, 1, 120, 20);
+
+    Place(At(FormControl::Panel3), 0, panel3Top, width, kPanel3Height);
+    Place(At(FormControl::Panel4), 1, 1, width - 2, kRowHeight);
+    Place(At(FormControl::Panel5), 1, 1 + kRowHeight, width - 2, kRowHeight);
+
+    Place(At(FormControl::plUp), 0, plUpTop, width, kPlUpHeight);
+    Place(At(FormControl::ProgressBar2), 17, 40, std::max(0, 604 + grow), 17);
+    PlaceTimeLabel();
+
+    Place(At(FormControl::Panel2), 0, panel2Top, width, kPanel2Height);
+    Place(At(FormControl::btOK), 467 + grow, 9, 75, 25);
+    Place(At(FormControl::btCancel), 555 + grow, 9, 75, 25);
+}
+
+void TWin32Form::Impl::PlaceTimeLabel() {
+    // Right-aligned and anchored right: the label keeps its right edge as its text changes.
+    RECT client{};
+    GetClientRect(window, &client);
+    HWND time = At(FormControl::lUpdateTime);
+    const RECT rect = ChildRect(time);
+    const int labelWidth = rect.right - rect.left;
+    const int right = timeLabelRight + (client.right - kClientWidth);
+    Place(time, right - labelWidth, 21, labelWidth, rect.bottom - rect.top);
+}
+
+LRESULT TWin32Form::Impl::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_SIZE:
+            if (wParam != SIZE_MINIMIZED) {
+                LayoutControls();
+            }
+            return 0;
+        case WM_SHOWWINDOW:
+            if (wParam != FALSE && !formShown) {
+                formShown = true;
+                PostMessageW(window, kFormShowMessage, 0, 0);
+            }
+            break;
+        case kFormShowMessage:
+            Guarded([this] { form.m_driver->FormShow(); });
+            return 0;
+        case WM_COMMAND:
+            if (HIWORD(wParam) == BN_CLICKED) {
+                switch (static_cast<FormControl>(LOWORD(wParam))) {
+                    case FormControl::btOK:
+                        btOKClick();
+                        break;
+                    case FormControl::btCancel:
+                        btCancelClick();
+                        break;
+                    case FormControl::btLog:
+                        btLogClick();
+                        break;
+                    default:
+                        break;
+                }
+            }
+            return 0;
+        case WM_CTLCOLOREDIT:
+            if (reinterpret_cast<HWND>(lParam) == At(FormControl::Memo2)) {
+                // The journal in the tooltip colours.
+                auto* dc = reinterpret_cast<HDC>(wParam);
+                SetBkColor(dc, GetSysColor(COLOR_INFOBK));
+                SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
+                return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_INFOBK));
+            }
+            break;
+        case WM_CLOSE:
+            // Closing from the title bar while the run pumps messages would leave a package half
+            // installed; the run ends by itself and then the window can be closed.
+            if (form.m_driver && form.m_driver->IsRunning()) {
+                return 0;
+            }
+            DestroyWindow(window);
+            PostQuitMessage(0);  // the window's end is the program's
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void TWin32Form::Impl::Guarded(const std::function<void()>& handler) {
+    // Nothing may unwind through the window procedure into the system's code.
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        ::ShowMessageBox(window, MessageKind::Error, kApplicationTitle, WithFullStop(error.what()));
+    } catch (...) {
+        ::ShowMessageBox(window, MessageKind::Error, kApplicationTitle, "Unknown error.");
+    }
+}
+
+void TWin32Form::Impl::Dispatch(MSG& message) {
+    if (window != nullptr && message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE &&
+        (message.hwnd == window || IsChild(window, message.hwnd))) {
+        PressCancel();
+        return;
+    }
+    // Tab and Shift+Tab move between the controls.
+    if (window != nullptr && IsDialogMessageW(window, &message)) {
+        return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+void TWin32Form::Impl::btOKClick() {
+    Guarded([this] { form.m_driver->btOKClick(); });
+}
+
+void TWin32Form::Impl::btCancelClick() {
+    SendMessageW(window, WM_CLOSE, 0, 0);
+}
+
+void TWin32Form::Impl::btLogClick() {
+    Guarded([this] {
+        std::wstring content;
+        for (const FailedItemsLog& log : form.m_failedLogs) {
+            content += ToUtf16(log.path) + L"\r\n\r\n";
+            content += DecodeLog(ReadLogBytes(log.path));
+            content += L"\r\n";
+        }
+        HWND view = CreateWindowExW(0, kLogViewClass, L"Журнал помилок",
+                                    WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                                    600, 400, window, nullptr, Instance(), nullptr);
+        if (view == nullptr) {
+            ThrowLastError("Cannot open the update log");
+        }
+        HWND text = GetDlgItem(view, kLogTextId);
+        SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+        SetWindowTextW(text, content.c_str());
+    });
+}
+
+void TWin32Form::Impl::PressCancel() {
+    HWND cancel = At(FormControl::btCancel);
+    if (IsWindowVisible(cancel) && IsWindowEnabled(cancel)) {
+        btCancelClick();
+    }
+}
+
+TWin32Form::TWin32Form(const FormDriverFactory& makeDriver)
+    : m_impl(std::make_unique<Impl>(*this)) {
+    m_impl->Create();
+    // The driver reads its configuration; an error here ends the program.
+    m_driver = makeDriver(*this);
+}
+
+TWin32Form::~TWin32Form() {
+    m_driver.reset();  // before the controls it reports to
+}
+
+void TWin32Form::Show() {
+    ShowWindow(m_impl->window, SW_SHOW);
+    UpdateWindow(m_impl->window);
+}
+
+int TWin32Form::Run() {
+    MSG message{};
+    BOOL got = 0;
+    while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+        m_impl->Dispatch(message);
+    }
+    return got == 0 ? static_cast<int>(message.wParam) : 1;
+}
+
+HWND__* TWin32Form::Handle() const {
+    return m_impl->window;
+}
+
+HWND__* TWin32Form::Control(FormControl control) const {
+    return m_impl->At(control);
+}
+
+std::string TWin32Form::JournalText() const {
+    std::string text;
+    for (const std::string& line : m_lines) {
+        text += line + "\r\n";
+    }
+    return text;
+}
+
+void TWin32Form::AppendLine(const std::string& text) {
+    m_lines.push_back(text);
+    HWND memo = m_impl->At(FormControl::Memo2);
+    const int end = GetWindowTextLengthW(memo);
+    SendMessageW(memo, EM_SETSEL, static_cast<WPARAM>(end), end);
+    const std::wstring line = ToUtf16(text) + L"\r\n";
+    SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
+    SendMessageW(memo, EM_SCROLLCARET, 0, 0);
+}
+
+void TWin32Form::MarkLastLine(const std::string& suffix) {
+    std::wstring insert = ToUtf16(suffix);
+    const bool firstLine = m_lines.empty();
+    if (firstLine) {
+        m_lines.emplace_back();
+        insert += L"\r\n";  // the first line, with its line break
+    }
+    m_lines.back() += suffix;
+    // In front of the final line break, which ends the last line.
+    HWND memo = m_impl->At(FormControl::Memo2);
+    const int end = GetWindowTextLengthW(memo);
+    const int at = firstLine || end < 2 ? end : end - 2;
+    SendMessageW(memo, EM_SETSEL, static_cast<WPARAM>(at), at);
+    SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(insert.c_str()));
+    SendMessageW(memo, EM_SCROLLCARET, 0, 0);
+}
+
+IButton& TWin32Form::btOK() {
+    return m_impl->adapters->btOK;
+}
+IButton& TWin32Form::btCancel() {
+    return m_impl->adapters->btCancel;
+}
+ILabel& TWin32Form::lCurVer() {
+    return m_impl->adapters->lCurVer;
+}
+ILabel& TWin32Form::lActVer() {
+    return m_impl->adapters->lActVer;
+}
+IControl& TWin32Form::plUp() {
+    return m_impl->adapters->plUp;
+}
+ILabel& TWin32Form::lUpdate() {
+    return m_impl->adapters->lUpdate;
+}
+IProgressBar& TWin32Form::ProgressBar2() {
+    return m_impl->adapters->ProgressBar2;
+}
+ILabel& TWin32Form::lTextFile() {
+    return m_impl->adapters->lTextFile;
+}
+ILabel& TWin32Form::lFile() {
+    return m_impl->adapters->lFile;
+}
+ILabel& TWin32Form::lUpdateTime() {
+    return m_impl->adapters->lUpdateTime;
+}
+
+void TWin32Form::ShowMessageBox(MessageKind kind, const std::string& title,
+                                const std::string& text) {
+    ::ShowMessageBox(m_impl->window, kind, title, text);
+}
+
+void TWin32Form::PumpMessages() {
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));  // for the loop in Run()
+            return;
+        }
+        m_impl->Dispatch(message);
+    }
+}
+
+void TWin32Form::ShowFailedItems(const std::vector<FailedItemsLog>& logs) {
+    m_failedLogs = logs;
+    int total = 0;
+    for (const FailedItemsLog& log : logs) {
+        total += log.count;
+    }
+    HWND label = m_impl->At(FormControl::lFailures);
+    SetWindowTextW(label, ToUtf16("Не виконано елементів: " + std::to_string(total)).c_str());
+    FitToText(label);
+    ShowWindow(label, SW_SHOWNA);
+    ShowWindow(m_impl->At(FormControl::btLog), SW_SHOWNA);
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The index that lists embedded items, shared by the layouts that carry them (items appended to
+// an executable, items as Windows resources). Per item, in stored order: name length (u16), name,
+// offset (u64), size (u64) and SHA-256 (32 raw bytes); numbers are little-endian.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/EmbeddedItems.h"
+
+inline constexpr size_t kMaxItemNameLength = 1024;
+inline constexpr size_t kItemDigestSize = 32;
+
+void PutLittleEndian(std::string& out, uint64_t value, int bytes);
+uint64_t GetLittleEndian(const char* data, int bytes);
+
+// The 32 raw bytes of a SHA-256 digest given in lower-case hex.
+std::string RawDigest(const std::string& hex);
+
+std::string EncodeItemIndex(const std::vector<EmbeddedItem>& items);
+
+// Reads `count` entries that fill `index` exactly. A truncated entry, a bad name, a name listed
+// twice or bytes after the last entry throw DamagedIndexError(source, ...).
+std::vector<EmbeddedItem> DecodeItemIndex(std::string_view index, uint64_t count,
+                                          const std::string& source);
+
+// "The embedded item index of "<source>" is damaged: <reason>"
+CEmbeddedItemsError DamagedIndexError(const std::string& source, const std::string& reason);

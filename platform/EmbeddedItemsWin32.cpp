@@ -1,0 +1,458 @@
+// Items as RCDATA resources of a Windows executable: one resource per item, named as the item
+// ("238_RAR"), and one more, TSRPKG_INDEX, that lists them in stored order with size and SHA-256:
+//   magic "TSRRES01" | program size u64 | item count u32 | reserved u32 (0) | index entries |
+//   SHA-256 (32 raw bytes) of everything before it.
+// The program size is that of the program before any item was added. Windows matches resource
+// names without regard to case and stores them in capitals, so item names that differ only in
+// case cannot both be embedded.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "platform/EmbeddedIndex.h"
+#include "platform/EmbeddedItems.h"
+#include "platform/Sha256.h"
+#include "platform/SystemError.h"
+#include "platform/Text.h"
+#include "platform/Utf16.h"
+#include "platform/Win32Handle.h"
+
+namespace {
+
+constexpr wchar_t kIndexName[] = L"TSRPKG_INDEX";
+constexpr char kIndexMagic[8] = {'T', 'S', 'R', 'R', 'E', 'S', '0', '1'};
+constexpr size_t kHeaderSize = 8 + 8 + 4 + 4;
+constexpr size_t kMaxIndexSize = 16 * 1024 * 1024;
+constexpr size_t kBlockSize = 1024 * 1024;
+// Resources are written language-neutral, and looked up by name alone.
+const WORD kLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+
+[[noreturn]] void ThrowFileError(const std::string& action, const std::string& path) {
+    ThrowLastError(action + " \"" + path + "\"");
+}
+
+// An executable mapped for its resources only: no code runs and no DLL is loaded.
+class CResourceModule {
+  public:
+    explicit CResourceModule(const std::string& path) {
+        m_module = LoadLibraryExW(ToUtf16(path).c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        if (m_module == nullptr) {
+            ThrowFileError("Cannot read the resources of", path);
+        }
+    }
+    ~CResourceModule() { FreeLibrary(m_module); }
+    CResourceModule(const CResourceModule&) = delete;
+    CResourceModule& operator=(const CResourceModule&) = delete;
+
+    // The bytes of RCDATA resource `name`, in place in the mapped image; nullopt when missing.
+    std::optional<std::string_view> Find(const std::wstring& name) const {
+        HRSRC info = FindResourceW(m_module, name.c_str(), RT_RCDATA);
+        if (info == nullptr) {
+            return std::nullopt;
+        }
+        HGLOBAL loaded = LoadResource(m_module, info);
+        const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+        if (bytes == nullptr) {
+            ThrowLastError("Cannot load the resource " + ToUtf8(name));
+        }
+        return std::string_view(static_cast<const char*>(bytes), SizeofResource(m_module, info));
+    }
+
+    HMODULE Get() const { return m_module; }
+
+  private:
+    HMODULE m_module = nullptr;
+};
+
+// A resource type or name: a number or a string.
+class CResourceId {
+  public:
+    explicit CResourceId(LPCWSTR id)
+        : m_number(IS_INTRESOURCE(id) ? LOWORD(reinterpret_cast<ULONG_PTR>(id)) : 0),
+          m_text(IS_INTRESOURCE(id) ? L"" : id) {}
+    LPCWSTR Get() const { return m_text.empty() ? MAKEINTRESOURCEW(m_number) : m_text.c_str(); }
+    // True for the string `name`, compared as Windows compares resource names.
+    bool Is(const std::wstring& name) const {
+        return !m_text.empty() &&
+               CompareStringOrdinal(m_text.c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
+    }
+
+  private:
+    WORD m_number;
+    std::wstring m_text;
+};
+
+struct ProgramResource {
+    CResourceId type;
+    CResourceId name;
+    WORD language;
+    std::string_view bytes;  // in place in the module
+};
+
+// Every resource of a module (icons, manifest, version, ...), each language on its own.
+std::vector<ProgramResource> AllResources(const CResourceModule& module) {
+    HMODULE handle = module.Get();
+    std::vector<CResourceId> types;
+    EnumResourceTypesW(
+        handle,
+        [](HMODULE, LPWSTR type, LONG_PTR found) -> BOOL {
+            reinterpret_cast<std::vector<CResourceId>*>(found)->emplace_back(type);
+            return TRUE;
+        },
+        reinterpret_cast<LONG_PTR>(&types));
+    std::vector<ProgramResource> resources;
+    for (const CResourceId& type : types) {
+        std::vector<CResourceId> names;
+        EnumResourceNamesW(
+            handle, type.Get(),
+            [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
+                reinterpret_cast<std::vector<CResourceId>*>(found)->emplace_back(name);
+                return TRUE;
+            },
+            reinterpret_cast<LONG_PTR>(&names));
+        for (const CResourceId& name : names) {
+            std::vector<WORD> languages;
+            EnumResourceLanguagesW(
+                handle, type.Get(), name.Get(),
+                [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found) -> BOOL {
+                    reinterpret_cast<std::vector<WORD>*>(found)->push_back(language);
+                    return TRUE;
+                },
+                reinterpret_cast<LONG_PTR>(&languages));
+            for (const WORD language : languages) {
+                HRSRC info = FindResourceExW(handle, type.Get(), name.Get(), language);
+                HGLOBAL loaded = info != nullptr ? LoadResource(handle, info) : nullptr;
+                const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+                if (bytes == nullptr) {
+                    ThrowLastError("Cannot load a resource of the program");
+                }
+                resources.push_back({type, name, language,
+                                     std::string_view(static_cast<const char*>(bytes),
+                                                      SizeofResource(handle, info))});
+            }
+        }
+    }
+    return resources;
+}
+
+uint64_t SizeOfFile(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(ToUtf16(path).c_str(), GetFileExInfoStandard, &data)) {
+        ThrowFileError("Cannot query", path);
+    }
+    return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+std::string ReadItemSource(const std::string& path) {
+    const CWin32Handle file(CreateFileW(ToUtf16(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
+        ThrowFileError("Cannot open", path);
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.Get(), &size)) {
+        ThrowFileError("Cannot query", path);
+    }
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const auto chunk = static_cast<DWORD>(std::min(bytes.size() - done, kBlockSize));
+        DWORD got = 0;
+        if (!ReadFile(file.Get(), bytes.data() + done, chunk, &got, nullptr)) {
+            ThrowFileError("Cannot read", path);
+        }
+        if (got == 0) {
+            break;  // the file shrank meanwhile
+        }
+        done += got;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+// A file written under a temporary name in the directory of its final path and moved over it
+// only by Commit(), so a failed write never leaves a half-written output.
+class CTempOutput {
+  public:
+    explicit CTempOutput(const std::string& finalPath)
+        : m_finalPath(finalPath), m_finalWide(ToUtf16(finalPath)) {
+        const size_t separator = m_finalWide.find_last_of(L"\\/");
+        const std::wstring dir =
+            separator == std::wstring::npos ? L"." : m_finalWide.substr(0, separator + 1);
+        wchar_t name[MAX_PATH];
+        if (GetTempFileNameW(dir.c_str(), L"tsr", 0, name) == 0) {
+            ThrowFileError("Cannot create a file beside", finalPath);
+        }
+        m_path = name;  // GetTempFileNameW has created it empty
+    }
+    ~CTempOutput() {
+        m_file.Reset();
+        if (!m_committed) {
+            DeleteFileW(m_path.c_str());
+        }
+    }
+    CTempOutput(const CTempOutput&) = delete;
+    CTempOutput& operator=(const CTempOutput&) = delete;
+
+    const std::wstring& Path() const { return m_path; }
+
+    void Write(const void* data, size_t size) {
+        if (!m_file.IsValid()) {
+            m_file.Reset(CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!m_file.IsValid()) {
+                ThrowFileError("Cannot write", m_finalPath);
+            }
+        }
+        const char* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            const auto chunk = static_cast<DWORD>(std::min(size, kBlockSize));
+            DWORD written = 0;
+            if (!WriteFile(m_file.Get(), bytes, chunk, &written, nullptr)) {
+                ThrowFileError("Cannot write", m_finalPath);
+            }
+            bytes += written;
+            size -= written;
+        }
+    }
+
+    void Commit() {
+        if (m_file.IsValid() && !FlushFileBuffers(m_file.Get())) {
+            ThrowFileError("Cannot write", m_finalPath);
+        }
+        // Windows does not move over a file that is still open.
+        m_file.Reset();
+        if (!MoveFileExW(m_path.c_str(), m_finalWide.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            ThrowFileError("Cannot replace", m_finalPath);
+        }
+        m_committed = true;
+    }
+
+  private:
+    std::string m_finalPath;
+    std::wstring m_finalWide;
+    std::wstring m_path;
+    CWin32Handle m_file;
+    bool m_committed = false;
+};
+
+// An open resource update of an executable; discarded unless Commit() writes it.
+class CResourceUpdate {
+  public:
+    // Starts from a program without any resource: removing single resources does not work
+    // under Wine, so whatever stays is written again.
+    CResourceUpdate(const std::wstring& path, const std::string& shownPath)
+        : m_shownPath(shownPath) {
+        m_update = BeginUpdateResourceW(path.c_str(), TRUE);
+        if (m_update == nullptr) {
+            ThrowFileError("Cannot update the resources of", shownPath);
+        }
+    }
+    ~CResourceUpdate() {
+        if (m_update != nullptr) {
+            EndUpdateResourceW(m_update, TRUE);
+        }
+    }
+    CResourceUpdate(const CResourceUpdate&) = delete;
+    CResourceUpdate& operator=(const CResourceUpdate&) = delete;
+
+    // Stores `bytes` as a resource; they must live until Commit().
+    void Put(LPCWSTR type, LPCWSTR name, WORD language, std::string_view bytes) {
+        if (!UpdateResourceW(m_update, type, name, language, const_cast<char*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size()))) {
+            ThrowFileError("Cannot update the resources of", m_shownPath);
+        }
+    }
+
+    void Commit() {
+        HANDLE update = std::exchange(m_update, nullptr);
+        if (!EndUpdateResourceW(update, FALSE)) {
+            ThrowFileError("Cannot write the resources of", m_shownPath);
+        }
+    }
+
+  private:
+    HANDLE m_update = nullptr;
+    std::string m_shownPath;
+};
+
+// Item names become resource names: "#" would turn one into a number, and Windows ignores case.
+void CheckItemNames(const std::vector<ItemSource>& items) {
+    std::vector<std::wstring> seen;
+    for (const ItemSource& item : items) {
+        if (item.name.empty() || item.name.size() > kMaxItemNameLength || item.name[0] == '#') {
+            throw std::runtime_error("Invalid embedded item name \"" + item.name + "\"");
+        }
+        const std::wstring name = ToUtf16(item.name);
+        const auto sameName = [&](const std::wstring& other) {
+            return CompareStringOrdinal(name.c_str(), -1, other.c_str(), -1, TRUE) == CSTR_EQUAL;
+        };
+        if (sameName(kIndexName)) {
+            throw std::runtime_error("Invalid embedded item name \"" + item.name + "\"");
+        }
+        if (std::any_of(seen.begin(), seen.end(), sameName)) {
+            throw std::runtime_error("Embedded item \"" + item.name + "\" is given twice");
+        }
+        seen.push_back(name);
+    }
+}
+
+}  // namespace
+
+CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(executablePath) {
+    const CResourceModule module(executablePath);
+    m_programSize = SizeOfFile(executablePath);
+    const std::optional<std::string_view> index = module.Find(kIndexName);
+    if (!index) {
+        return;  // a plain program without items
+    }
+
+    const auto damaged = [&](const std::string& reason) {
+        return DamagedIndexError(executablePath, reason);
+    };
+    if (index->size() > kMaxIndexSize) {
+        throw damaged("the index is too large");
+    }
+    if (index->size() < kHeaderSize + kItemDigestSize ||
+        std::memcmp(index->data(), kIndexMagic, sizeof kIndexMagic) != 0 ||
+        GetLittleEndian(index->data() + 20, 4) != 0) {
+        throw damaged("unknown format");
+    }
+    const std::string_view checked = index->substr(0, index->size() - kItemDigestSize);
+    CSha256 sha;
+    sha.Update(checked.data(), checked.size());
+    if (sha.FinishHex() != HexEncode(index->substr(checked.size()))) {
+        throw damaged("checksum mismatch");
+    }
+
+    std::vector<EmbeddedItem> items = DecodeItemIndex(
+        checked.substr(kHeaderSize), GetLittleEndian(index->data() + 16, 4), executablePath);
+    for (const EmbeddedItem& item : items) {
+        const std::optional<std::string_view> bytes = module.Find(ToUtf16(item.name));
+        if (!bytes) {
+            throw damaged("item \"" + item.name + "\" is missing");
+        }
+        if (bytes->size() != item.size || item.offset != 0) {
+            throw damaged("item \"" + item.name + "\" does not have the size listed");
+        }
+    }
+    m_items = std::move(items);
+    m_programSize = GetLittleEndian(index->data() + 8, 8);
+}
+
+std::vector<std::string> CEmbeddedItems::Names() const {
+    std::vector<std::string> names;
+    for (const EmbeddedItem& item : m_items) {
+        names.push_back(item.name);
+    }
+    return names;
+}
+
+const EmbeddedItem* CEmbeddedItems::Find(const std::string& name) const {
+    for (const EmbeddedItem& item : m_items) {
+        if (item.name == name) {
+            return &item;
+        }
+    }
+    return nullptr;
+}
+
+void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outputPath) const {
+    const EmbeddedItem* item = Find(name);
+    if (item == nullptr) {
+        throw std::runtime_error("No embedded item \"" + name + "\" in \"" + m_path + "\"");
+    }
+    const CResourceModule module(m_path);
+    const std::optional<std::string_view> bytes = module.Find(ToUtf16(name));
+    if (!bytes || bytes->size() != item->size) {
+        throw CEmbeddedItemsError("Embedded item " + name + " is missing from \"" + m_path + "\"");
+    }
+    // Straight from the mapped image to the file: no copy of the package in memory.
+    CTempOutput output(outputPath);
+    CSha256 sha;
+    for (size_t done = 0; done < bytes->size();) {
+        const size_t chunk = std::min(kBlockSize, bytes->size() - done);
+        sha.Update(bytes->data() + done, chunk);
+        output.Write(bytes->data() + done, chunk);
+        done += chunk;
+    }
+    if (sha.FinishHex() != item->sha256) {
+        // The temporary file is dropped: a damaged item never appears under its output name.
+        throw CEmbeddedItemsError("Embedded item " + name + " is damaged (SHA-256 mismatch)");
+    }
+    output.Commit();
+}
+
+void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<ItemSource>& items,
+                        const std::string& outputPath) {
+    CheckItemNames(items);
+    const CEmbeddedItems existing(baseExecutable);
+
+    // Every item is read before the output is touched; UpdateResourceW wants the bytes in memory
+    // until EndUpdateResourceW.
+    std::vector<std::string> contents;
+    std::vector<EmbeddedItem> entries;
+    for (const ItemSource& item : items) {
+        contents.push_back(ReadItemSource(item.path));
+        if (contents.back().empty()) {
+            // UpdateResourceW takes no bytes as "remove this resource".
+            throw std::runtime_error("Embedded item \"" + item.name +
+                                     "\" is empty: a resource cannot be");
+        }
+        entries.push_back({item.name, 0, contents.back().size(), Sha256Hex(contents.back())});
+    }
+    std::string index;
+    if (!items.empty()) {
+        const std::string entryBytes = EncodeItemIndex(entries);
+        if (entryBytes.size() > kMaxIndexSize - kHeaderSize - kItemDigestSize) {
+            throw std::runtime_error("Too many embedded items");
+        }
+        index.assign(kIndexMagic, sizeof kIndexMagic);
+        PutLittleEndian(index, existing.ProgramSize(), 8);
+        PutLittleEndian(index, items.size(), 4);
+        PutLittleEndian(index, 0, 4);
+        index += entryBytes;
+        index += RawDigest(Sha256Hex(index));
+    }
+
+    CTempOutput output(outputPath);
+    if (!CopyFileW(ToUtf16(baseExecutable).c_str(), output.Path().c_str(), FALSE)) {
+        ThrowFileError("Cannot copy", baseExecutable);
+    }
+    if (!existing.Items().empty() || !items.empty()) {
+        // The base's own resources stay, its items and their index go.
+        const CResourceModule base(baseExecutable);
+        const auto isOldItem = [&](const ProgramResource& resource) {
+            if (resource.type.Get() != RT_RCDATA) {
+                return false;
+            }
+            return resource.name.Is(kIndexName) ||
+                   std::any_of(existing.Items().begin(), existing.Items().end(),
+                               [&](const EmbeddedItem& item) {
+                                   return resource.name.Is(ToUtf16(item.name));
+                               });
+        };
+        CResourceUpdate update(output.Path(), outputPath);
+        for (const ProgramResource& resource : AllResources(base)) {
+            if (!isOldItem(resource)) {
+                update.Put(resource.type.Get(), resource.name.Get(), resource.language,
+                           resource.bytes);
+            }
+        }
+        for (size_t i = 0; i < items.size(); ++i) {
+            update.Put(RT_RCDATA, ToUtf16(items[i].name).c_str(), kLanguage, contents[i]);
+        }
+        if (!index.empty()) {
+            update.Put(RT_RCDATA, kIndexName, kLanguage, index);
+        }
+        update.Commit();
+    }
+    output.Commit();
+}

@@ -1,0 +1,152 @@
+// The Win32 halves of the platform layer under Windows (or Wine): system messages, UTF-16 text,
+// the program's own path, the temp path, the process list and SHA-256.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "platform/Paths.h"
+#include "platform/Processes.h"
+#include "platform/Sha256.h"
+#include "platform/SystemError.h"
+#include "platform/Utf16.h"
+#include "tests/windows/WindowsTestSupport.h"
+
+namespace {
+
+// Sets an environment variable of this process for one test and restores it afterwards.
+class CEnvironmentVariable {
+  public:
+    CEnvironmentVariable(const wchar_t* name, const std::wstring& value) : m_name(name) {
+        wchar_t old[32768];
+        const DWORD length = GetEnvironmentVariableW(name, old, 32768);
+        m_had = length > 0 && length < 32768;
+        if (m_had) {
+            m_old.assign(old, length);
+        }
+        SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~CEnvironmentVariable() { SetEnvironmentVariableW(m_name, m_had ? m_old.c_str() : nullptr); }
+
+  private:
+    const wchar_t* m_name;
+    std::wstring m_old;
+    bool m_had = false;
+};
+
+bool Contains(const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+}  // namespace
+
+TEST(Utf16, RoundTripsEveryPlane) {
+    const std::string texts[] = {"", "lib.kvr", "Оновлення завершене успішно", "Ґ є і ї ’",
+                                 "\xF0\x9F\x93\xA6 package"};  // U+1F4E6 needs a surrogate pair
+    for (const std::string& text : texts) {
+        EXPECT_EQ(ToUtf8(ToUtf16(text)), text);
+    }
+    EXPECT_EQ(ToUtf16("Оновить"), L"Оновить");
+    EXPECT_EQ(ToUtf16("\xF0\x9F\x93\xA6").size(), 2u);
+    // Bytes that are not UTF-8 (here a stray continuation byte) show as U+FFFD, not as nothing.
+    EXPECT_EQ(ToUtf16("a\x80z"), L"a\xFFFDz");
+    EXPECT_NE(ToUtf16("\xCF\xF0\xEE").find(L'\xFFFD'), std::wstring::npos);  // Windows-1251
+}
+
+TEST(SystemError, CarriesTheCodeAndTheSystemText) {
+    const std::string message = SystemMessage(ERROR_FILE_NOT_FOUND);
+    ASSERT_FALSE(message.empty());
+    // Windows ends its texts with ".\r\n"; ours end like strerror's.
+    EXPECT_NE(message.back(), '\n');
+    EXPECT_NE(message.back(), '.');
+    EXPECT_NE(message, SystemMessage(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(SystemMessage(0x3FFFFF00), "Unknown error " + std::to_string(0x3FFFFF00));
+
+    SetLastError(ERROR_ACCESS_DENIED);
+    try {
+        ThrowLastError("Cannot open \"C:\\звіт.fr3\"");
+        FAIL() << "no exception";
+    } catch (const CSystemError& error) {
+        EXPECT_EQ(error.Code(), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(std::string(error.what()),
+                  "Cannot open \"C:\\звіт.fr3\": " + SystemMessage(ERROR_ACCESS_DENIED));
+    }
+}
+
+TEST(Paths, ExecutablePathNamesThisProgram) {
+    const std::string exe = ExecutablePath();
+    ASSERT_GT(exe.size(), 3u);
+    EXPECT_EQ(exe.substr(1, 2), ":\\");
+    EXPECT_TRUE(PathExists(exe));
+    const std::string name = exe.substr(exe.find_last_of('\\') + 1);
+    EXPECT_EQ(name, "test_windows_platform.exe");
+}
+
+TEST(Paths, TempPathFollowsTmpAndEndsWithOneBackslash) {
+    CScratchDir scratch;
+    const std::string cyrillic = scratch.File("тимчасові файли");
+    ASSERT_TRUE(CreateDirectoryW(ToUtf16(cyrillic).c_str(), nullptr));
+    {
+        CEnvironmentVariable tmp(L"TMP", ToUtf16(cyrillic));
+        EXPECT_EQ(TempPath(), cyrillic + "\\");
+    }
+    {
+        CEnvironmentVariable tmp(L"TMP", ToUtf16(cyrillic + "\\"));
+        EXPECT_EQ(TempPath(), cyrillic + "\\");
+    }
+    const std::string usual = TempPath();
+    ASSERT_FALSE(usual.empty());
+    EXPECT_EQ(usual.back(), '\\');
+    EXPECT_NE(usual.substr(usual.size() - 2), "\\\\");
+}
+
+// A copy of the helper program under a chosen image name, started and ended by the test.
+TEST(Processes, SnapshotSeesAProgramOfThisPrefixByItsWholeName) {
+    CScratchDir dir;
+    // Unique to this test process, so programs of other tests cannot disturb the absent cases.
+    const std::string stem = "tsr" + std::to_string(GetCurrentProcessId());
+    const std::string name = stem + ".exe";
+    ASSERT_FALSE(IsProcessRunning(name));
+    for (const std::string& copy : {name, stem + "-суміжна.exe"}) {
+        ASSERT_TRUE(CopyFileW(ToUtf16(TestProgram("test_helper.exe")).c_str(),
+                              ToUtf16(dir.File(copy)).c_str(), FALSE));
+    }
+    {
+        CStartedProgram program(dir.File(name), "sleep 60000");
+        EXPECT_TRUE(Contains(RunningImageNames(), name));
+        EXPECT_TRUE(IsProcessRunning(name));
+        EXPECT_TRUE(IsProcessRunning("TSR" + std::to_string(GetCurrentProcessId()) + ".EXE"));
+        EXPECT_FALSE(IsProcessRunning(stem));
+        EXPECT_FALSE(IsProcessRunning("x" + name));
+        EXPECT_FALSE(IsProcessRunning(name + "1"));
+        program.Stop();
+        EXPECT_FALSE(IsProcessRunning(name));
+    }
+    {
+        // Case is ignored beyond ASCII, as Windows does for file names.
+        CStartedProgram program(dir.File(stem + "-суміжна.exe"), "sleep 60000");
+        EXPECT_TRUE(Contains(RunningImageNames(), stem + "-суміжна.exe"));
+        EXPECT_TRUE(IsProcessRunning(stem + "-СУМІЖНА.EXE"));
+    }
+    EXPECT_TRUE(Contains(RunningImageNames(), "test_windows_platform.exe"));
+}
+
+TEST(Sha256, KnownDigestsInAnyChunking) {
+    EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // A million 'a' (a standard test vector) fed in uneven pieces across block boundaries.
+    const std::string million(1000000, 'a');
+    CSha256 pieces;
+    for (size_t done = 0, step = 1; done < million.size(); step = step * 3 + 1) {
+        const size_t chunk = std::min(step, million.size() - done);
+        pieces.Update(million.data() + done, chunk);
+        done += chunk;
+    }
+    EXPECT_EQ(pieces.FinishHex(),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    EXPECT_THROW(pieces.Update("a", 1), std::logic_error);
+    EXPECT_THROW(pieces.FinishHex(), std::logic_error);
+}

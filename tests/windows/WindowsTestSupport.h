@@ -1,0 +1,49 @@
+#pragma once
+// Helpers of the Windows tests: scratch directories whose names carry Cyrillic letters (so every
+// path a test touches needs the W functions), whole files by UTF-8 path, and started programs.
+
+#include <string>
+#include <vector>
+
+#include "platform/Win32Handle.h"
+
+// A fresh directory under the temp path, removed with everything in it on destruction.
+class CScratchDir {
+  public:
+    CScratchDir();
+    ~CScratchDir();
+    CScratchDir(const CScratchDir&) = delete;
+    CScratchDir& operator=(const CScratchDir&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const;  // Path() + "\" + name
+
+  private:
+    std::string m_path;
+};
+
+void WriteBytes(const std::string& path, const std::string& bytes);
+std::string ReadBytes(const std::string& path);  // throws when it cannot be read
+bool PathExists(const std::string& path);
+// The names in a directory in byte order (shows leftover files).
+std::vector<std::string> DirectoryNames(const std::string& dir);
+
+// A program built beside the test programs (bin\<name>).
+std::string TestProgram(const std::string& name);
+
+// A program started with CreateProcessW and a command line of `arguments`; ended by
+// TerminateProcess on destruction unless it ended before.
+class CStartedProgram {
+  public:
+    CStartedProgram(const std::string& path, const std::string& arguments);
+    ~CStartedProgram() { Stop(); }
+    CStartedProgram(const CStartedProgram&) = delete;
+    CStartedProgram& operator=(const CStartedProgram&) = delete;
+
+    // The exit code once ended within `milliseconds`; -1 while it still runs.
+    int WaitForExit(unsigned milliseconds);
+    void Stop();
+
+  private:
+    CWin32Handle m_process;
+};
