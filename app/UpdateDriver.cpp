@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
 #include "app/ErrorText.h"
 #include "db/Uglobdb.h"
 #include "install/ContentSequence.h"
+#include "install/PackageLedger.h"
 #include "install/ProgramFiles.h"
 #include "install/UpdateLog.h"
 #include "platform/ChildProcess.h"
@@ -41,6 +43,7 @@ CUpdateDriver::CUpdateDriver(IUpdaterWindow& window, StartupPaths paths)
     : m_window(window), m_paths(std::move(paths)) {
     m_configPath = PathJoin(m_paths.programDirectory, kConfigFileName);
     m_session = std::make_unique<CGlobDB>(m_paths.programDirectory);
+    m_ledger = std::make_unique<CPackageLedger>(m_session->GetDatabase());
     SetGlobDB(m_session.get());
     m_workDirectory = PathJoin(m_paths.tempPath, kWorkDirectoryName);
     m_config = ReadConfig(m_configPath, m_paths.programDirectory);
@@ -109,8 +112,14 @@ PreflightOutcome CUpdateDriver::RunPreflight() {
     const CEmbeddedItems items(m_paths.executablePath);
     m_packages = DiscoverPackages(PackageNames(items.Names()), m_window, m_window.lActVer());
 
+    // A package that a run began and did not finish comes first, whatever the version says:
+    // its version script may have run already.
+    if (const std::optional<LedgerPackage> unfinished = m_ledger->Unfinished()) {
+        return ResumeGate(*unfinished, items);
+    }
     // Compared in 64 bits, so that the highest possible version does not wrap round to "older".
     const int64_t version = m_databaseVersion;
+    m_firstPackage = version + 1;
     if (version + 1 < m_packages.lowest) {
         AppendLine("Версія БД меньше номеру пакета оновлень");
         AppendLine("Оновлення не можливо!!!");
@@ -126,6 +135,37 @@ PreflightOutcome CUpdateDriver::RunPreflight() {
     AppendLine("Оновлення не можливо!!!");
     m_window.btOK().SetEnabled(false);
     return PreflightOutcome::NothingToInstall;
+}
+
+PreflightOutcome CUpdateDriver::ResumeGate(const LedgerPackage& unfinished,
+                                           const CEmbeddedItems& items) {
+    const std::string number = std::to_string(unfinished.number);
+    const EmbeddedItem* item = items.Find(PackageItemName(unfinished.number));
+    const int64_t version = m_databaseVersion;
+    std::string reason;
+    if (item == nullptr) {
+        reason = "Незавершеного пакета " + number + " немає в цій програмі оновлення";
+    } else if (item->sha256 != unfinished.sha256) {
+        reason = "Незавершений пакет " + number + " відрізняється від пакета цієї програми";
+    } else if (version + 1 < unfinished.number || version > unfinished.number) {
+        reason = "Версія БД не відповідає незавершеному пакету " + number;
+    }
+    if (!reason.empty()) {
+        // Starting the package afresh would apply its statements a second time.
+        AppendLine(reason);
+        AppendLine("Оновлення не можливо!!!");
+        m_window.btOK().SetEnabled(false);
+        ShowError("Оновлення пакетом " + number +
+                  " було перервано. Продовжити його може лише програма оновлення з тим самим "
+                  "пакетом " +
+                  number + " (SHA-256 " + unfinished.sha256 + ")");
+        return PreflightOutcome::UnfinishedElsewhere;
+    }
+    MarkLastLine(" [OK]");
+    AppendLine("Пакет " + number + " встановлено не до кінця: його буде продовжено");
+    m_firstPackage = unfinished.number;
+    m_window.btOK().SetEnabled(true);
+    return PreflightOutcome::Admitted;
 }
 
 void CUpdateDriver::btOKClick() {
@@ -169,10 +209,10 @@ RunOutcome CUpdateDriver::RunUpdate() {
     }
     MarkLastLine("[OK]");
 
-    for (int64_t number = int64_t{m_databaseVersion} + 1; number <= m_packages.highest; ++number) {
+    for (int64_t number = m_firstPackage; number <= m_packages.highest; ++number) {
         AppendLine("Копіювання пакету");
         const std::string packageFile = PathJoin(m_workDirectory, std::to_string(number) + ".rar");
-        WritePackage(number, packageFile);
+        const std::string sha256 = WritePackage(number, packageFile);
         AppendLine(packageFile);
 
         m_window.lUpdate().SetCaption("Підготовка оновлення");
@@ -190,7 +230,11 @@ RunOutcome CUpdateDriver::RunUpdate() {
         }
         PumpMessages();
 
+        // From here on the database knows of the package until it is complete, so that a run
+        // cut short is continued by the next one.
+        m_ledger->Begin({static_cast<int32_t>(number), sha256});
         InstallUnpackedPackage();
+        m_ledger->Finish();
         btCancel.SetEnabled(true);
         DeleteFile(packageFile);
     }
@@ -235,7 +279,7 @@ void CUpdateDriver::InstallUnpackedPackage() {
     m_window.lFile().SetVisible(true);
 
     InstallDatabaseContents(*this, m_workDirectory, &m_window.ProgressBar2(), nullptr,
-                            &m_window.lFile(), &m_window.lUpdateTime());
+                            &m_window.lFile(), &m_window.lUpdateTime(), m_ledger.get());
     InstallProgramFiles(*this, m_workDirectory, &m_window.ProgressBar2(), &m_window.lFile(),
                         &m_window.lUpdateTime());
     PumpMessages();
@@ -267,10 +311,11 @@ std::string CUpdateDriver::ArchiverPath() const {
     return PathJoin(m_paths.programDirectory, kArchiverName);
 }
 
-void CUpdateDriver::WritePackage(int64_t number, const std::string& packageFile) {
+std::string CUpdateDriver::WritePackage(int64_t number, const std::string& packageFile) {
     const std::string name = PackageItemName(number);
     const CEmbeddedItems items(m_paths.executablePath);
-    if (items.Find(name) == nullptr) {
+    const EmbeddedItem* item = items.Find(name);
+    if (item == nullptr) {
         throw std::runtime_error("Resource " + name + " not found");
     }
     try {
@@ -283,6 +328,7 @@ void CUpdateDriver::WritePackage(int64_t number, const std::string& packageFile)
                                       ? text
                                       : "Package " + name + " is damaged: " + text);
     }
+    return item->sha256;
 }
 
 int CUpdateDriver::Unpack(const std::string& packageFile) {

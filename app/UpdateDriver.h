@@ -14,7 +14,10 @@
 #include "app/UpdaterWindow.h"
 #include "install/Status.h"
 
+class CEmbeddedItems;
 class CGlobDB;
+class CPackageLedger;
+struct LedgerPackage;
 
 // Title of the error box and of the window.
 inline constexpr char kApplicationTitle[] = "Оновлення";
@@ -44,7 +47,10 @@ enum class PreflightOutcome {
     Failed,          // an error stopped the checks (error box shown)
     DatabaseTooOld,  // "Версія БД меньше номеру пакета оновлень"
     NothingToInstall,  // "Версія БД більша за номер пакета оновлень"
-    Admitted,          // btOK enabled
+    // A package that a run began and did not finish cannot be continued by this updater (it
+    // does not carry that package, or the database no longer fits it).
+    UnfinishedElsewhere,
+    Admitted,  // btOK enabled
 };
 
 enum class RunOutcome {
@@ -102,8 +108,11 @@ class CUpdateDriver : public IOwner {
     // into the database and the program directory, and hides the controls again.
     void InstallUnpackedPackage();
     std::string ArchiverPath() const;
-    // Writes package `number` out of the executable into `packageFile`, checking its SHA-256.
-    void WritePackage(int64_t number, const std::string& packageFile);
+    // Writes package `number` out of the executable into `packageFile`, checking its SHA-256,
+    // and returns that SHA-256.
+    std::string WritePackage(int64_t number, const std::string& packageFile);
+    // The version gate when the database's ledger holds a package that was not finished.
+    PreflightOutcome ResumeGate(const LedgerPackage& unfinished, const CEmbeddedItems& items);
     // Starts the archiver on the package file and waits for it, pumping meanwhile. Returns 0 when
     // it ran and succeeded, otherwise the failure code (and the journal has its "error" line).
     int Unpack(const std::string& packageFile);
@@ -118,6 +127,8 @@ class CUpdateDriver : public IOwner {
     std::unique_ptr<CGlobDB> m_session;
     int32_t m_databaseVersion = 0;
     PackageRange m_packages;
+    std::unique_ptr<CPackageLedger> m_ledger;  // on the session's database
+    int64_t m_firstPackage = 0;                // the package the run begins with
     std::string m_currentLogPath;
     std::vector<std::string> m_logPathsOfRun;  // every distinct log path set during the run
     std::vector<FailedItemsLog> m_failedItems;

@@ -30,3 +30,19 @@ class CDbError : public std::runtime_error {
   private:
     std::vector<ISC_STATUS> m_codes;
 };
+
+// True for errors after which this session cannot use the database any more: the connection is
+// lost, the server or the database is shut down, or the database cannot be read or written (an
+// I/O error, such as a full disk). Every later statement would fail the same way, so an update
+// stops at such an error instead of logging one failure after another; a later run continues.
+inline bool IsLostDatabase(const CDbError& error) {
+    for (const ISC_STATUS code :
+         {isc_network_error, isc_net_read_err, isc_net_write_err, isc_net_connect_err,
+          isc_lost_db_connection, isc_conn_lost, isc_shutdown, isc_shutinprog, isc_att_shutdown,
+          isc_io_error, isc_io_write_err, isc_bad_db_handle}) {
+        if (error.Has(code)) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "db/Database.h"
+#include "db/DbError.h"
 #include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "install/UpdateLog.h"
@@ -63,8 +64,14 @@ void LoadBlobFile(IOwner& owner, const std::string& path) {
             statement.SetBlobFromFile(blob.column, path);
             statement.Execute();
         });
+    } catch (const CDbError& error) {
+        // A lost database ends the run: every later file would fail too, and the next run
+        // stores this one again.
+        if (IsLostDatabase(error)) {
+            throw;
+        }
+        AppendFailure(owner, statement.Text() + "\n", error.what());
     } catch (const std::exception& error) {
-        // Also a lost connection: the file is logged and the sequence goes on with the next one.
         AppendFailure(owner, statement.Text() + "\n", error.what());
     }
 }

@@ -14,6 +14,6 @@ struct BlobStatement {
 };
 BlobStatement BuildBlobStatement(const std::string& fileName);
 
-// Loads one ".blo" file through GlobDB() in its own transaction. Every failure is logged and
-// rolled back; nothing leaves the call.
+// Loads one ".blo" file through GlobDB() in its own transaction. A failure is logged and rolled
+// back; only an error that leaves the database unusable (IsLostDatabase) leaves the call.
 void LoadBlobFile(IOwner& owner, const std::string& path);

@@ -4,6 +4,7 @@
 
 #include "install/BlobFiles.h"
 #include "install/Documents.h"
+#include "install/ScriptFile.h"
 #include "install/ScriptRunner.h"
 #include "platform/Clock.h"
 #include "platform/FileSearch.h"
@@ -41,14 +42,15 @@ void ListKind(const std::string& workDir, const FileKind& kind, std::vector<std:
 }
 
 void RunScriptPass(IOwner& owner, const std::vector<std::string>& files, IProgressBar* overallBar,
-                   IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel) {
+                   IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel,
+                   CPackageLedger* ledger) {
     // The bar spans the lines of all scripts, so the time estimate covers the whole pass. A
     // script that cannot be read ends the sequence here, before any script has run.
     if (overallBar != nullptr) {
         overallBar->SetPosition(0);
         size_t lines = 0;
         for (const std::string& path : files) {
-            lines += ReadScriptLines(path).size();
+            lines += CountScriptLines(path);
         }
         overallBar->SetMaximum(static_cast<int>(lines));
     }
@@ -61,7 +63,7 @@ void RunScriptPass(IOwner& owner, const std::vector<std::string>& files, IProgre
         const std::string name = ExtractFileName(path);
         owner.AppendLine(name);
         ShowItem(fileLabel, name, i + 1, count);
-        RunScript(owner, path, overallBar, scriptBar, fileLabel, startTime, timeLabel);
+        RunScript(owner, path, overallBar, scriptBar, fileLabel, startTime, timeLabel, ledger);
         RenameHandled(path, kScripts);
         StepBar(overallBar);
         owner.PumpMessages();
@@ -93,13 +95,14 @@ std::string HandledName(const std::string& path, int cut, const std::string& end
 }
 
 int InstallDatabaseContents(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
-                            IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel) {
+                            IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel,
+                            CPackageLedger* ledger) {
     std::vector<std::string> files;  // one list, emptied before every pass
     int total = 0;
 
     ListKind(workDir, kScripts, files);
     total += static_cast<int>(files.size());
-    RunScriptPass(owner, files, overallBar, scriptBar, fileLabel, timeLabel);
+    RunScriptPass(owner, files, overallBar, scriptBar, fileLabel, timeLabel, ledger);
 
     for (const FileKind* kind : {&kPlainDocuments, &kUDocuments}) {
         ListKind(workDir, *kind, files);

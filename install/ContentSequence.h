@@ -6,10 +6,15 @@
 
 #include "install/Status.h"
 
+class CPackageLedger;
+
 // The name a handled file gets ("x.lsql" -> "x.l~lsql", "1.r" -> "1.~r", "1.u" -> "1.~u",
 // "a.blo" -> "a.~blo").
 std::string HandledName(const std::string& path, int cut, const std::string& ending);
 
-// Returns the number of files found in the four passes.
+// Returns the number of files found in the four passes. With a ledger, the scripts' statements
+// are marked in it and those it already has are passed over (install/ScriptRunner.h); the
+// documents and blob files, whose storing can be repeated without harm, are all stored again.
 int InstallDatabaseContents(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
-                            IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel);
+                            IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel,
+                            CPackageLedger* ledger = nullptr);

@@ -1,14 +1,19 @@
 #include "install/ScriptRunner.h"
 
+#include <cstdint>
 #include <exception>
 #include <string_view>
 
 #include "db/Database.h"
+#include "db/DbError.h"
 #include "db/Statement.h"
 #include "db/Uglobdb.h"
+#include "install/PackageLedger.h"
+#include "install/ScriptFile.h"
 #include "install/StatementSplitter.h"
 #include "install/UpdateLog.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -32,49 +37,71 @@ std::string LogText(std::string_view statement) {
     return text;
 }
 
-// Runs one statement in its own transaction; a failure is logged and rolled back, never raised.
-void ExecuteStatement(IOwner& owner, CSqlStatement& statement, CTransaction& transaction,
-                      std::string_view text) {
-    try {
-        statement.SetText(text);
-        RunInOwnTransaction(transaction, [&] { statement.Execute(); });
-    } catch (const std::exception& error) {
-        AppendFailure(owner, LogText(text), error.what());
+// Executes the statements of one script, each in its own transaction, marking each in the
+// ledger (when there is one) within that transaction.
+class CStatementExecutor {
+  public:
+    CStatementExecutor(IOwner& owner, const std::string& script, CPackageLedger* ledger)
+        : m_owner(owner),
+          m_script(script),
+          m_ledger(ledger),
+          m_database(GlobDB()->GetDatabase()),
+          m_statement(m_database) {
+        m_statement.SetParamCheck(false);  // ":NEW.ID" and the like reach the server unchanged
     }
-}
+
+    // A failure is logged and rolled back. A lost database goes up: the statement is then
+    // neither applied nor marked, and the next run takes it again.
+    void Execute(std::string_view text, int32_t ordinal) {
+        CTransaction& transaction = m_database.DefaultTransaction();
+        try {
+            m_statement.SetText(text);
+            RunInOwnTransaction(transaction, [&] {
+                MarkApplied(ordinal);
+                m_statement.Execute();
+            });
+            return;
+        } catch (const CDbError& error) {
+            if (IsLostDatabase(error)) {
+                throw;
+            }
+            AppendFailure(m_owner, LogText(text), error.what());
+        } catch (const std::exception& error) {
+            AppendFailure(m_owner, LogText(text), error.what());
+        }
+        // The rollback took the mark with it; a failed statement is done all the same (it is
+        // in the log), so it gets a transaction of its own for the mark.
+        if (m_ledger != nullptr) {
+            RunInOwnTransaction(transaction, [&] { MarkApplied(ordinal); });
+        }
+    }
+
+  private:
+    void MarkApplied(int32_t ordinal) {
+        if (m_ledger != nullptr) {
+            m_ledger->Mark(m_script, ordinal);
+        }
+    }
+
+    IOwner& m_owner;
+    const std::string& m_script;
+    CPackageLedger* m_ledger;
+    CDatabase& m_database;
+    CSqlStatement m_statement;
+};
 
 }  // namespace
 
-std::vector<std::string> ReadScriptLines(const std::string& path) {
-    const std::string bytes = ReadWholeFile(path);
-    std::string_view text(bytes);
-    if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
-        text = text.substr(0, nul);
-    }
-
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos) {
-            lines.emplace_back(text.substr(pos));  // a last line without a line end
-            break;
-        }
-        lines.emplace_back(text.substr(pos, end - pos));
-        pos = end + 1;
-        if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') {
-            ++pos;  // CR LF is one line end
-        }
-    }
-    return lines;
-}
-
 int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overallBar,
-              IProgressBar* scriptBar, ILabel* /*fileLabel*/, double startTime, ILabel* timeLabel) {
-    const std::vector<std::string> lines = ReadScriptLines(scriptPath);
-    StartPhase(scriptBar, static_cast<int>(lines.size()));
-    if (lines.empty()) {
-        return 0;
+              IProgressBar* scriptBar, ILabel* /*fileLabel*/, double startTime, ILabel* timeLabel,
+              CPackageLedger* ledger) {
+    if (scriptBar != nullptr) {
+        StartPhase(scriptBar, static_cast<int>(CountScriptLines(scriptPath)));
+    }
+    CScriptReader reader(scriptPath);
+    std::string_view line;
+    if (!reader.NextLine(line)) {
+        return 0;  // an empty script touches no log
     }
 
     // Every run of a script starts a fresh log; the path stays set for the later installers.
@@ -84,16 +111,21 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
         DeleteFile(logPath);
     }
 
-    CDatabase& database = GlobDB()->GetDatabase();
-    CSqlStatement statement(database);
-    statement.SetParamCheck(false);  // ":NEW.ID" and the like must reach the server unchanged
+    const std::string script = ExtractFileName(scriptPath);
+    const int32_t applied = ledger != nullptr ? ledger->Applied(script) : 0;
+    if (applied > 0) {
+        owner.AppendLine("Продовження з інструкції " + std::to_string(applied + 1));
+    }
+    CStatementExecutor executor(owner, script, ledger);
     CStatementSplitter splitter;
-
-    for (const std::string& line : lines) {
+    do {
         const bool statementLine =
             splitter.Feed(line) == CStatementSplitter::LineKind::StatementLine;
         if (splitter.Completed()) {
-            ExecuteStatement(owner, statement, database.DefaultTransaction(), splitter.Statement());
+            const auto ordinal = static_cast<int32_t>(splitter.CompletedCount());
+            if (ordinal > applied) {
+                executor.Execute(splitter.Statement(), ordinal);
+            }
         }
         StepBar(scriptBar);
         StepBar(overallBar);
@@ -102,7 +134,7 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
             UpdateTimeEstimate(overallBar, startTime, timeLabel);
         }
         owner.PumpMessages();
-    }
+    } while (reader.NextLine(line));
 
     // A last statement without its terminator is not executed, but it must not vanish unseen.
     if (!splitter.Tail().empty()) {

@@ -1,17 +1,22 @@
 #pragma once
-// SQL script files (".lsql"): read as lines, split into statements (install/StatementSplitter.h),
-// each statement executed and committed by itself, failures logged.
+// SQL script files (".lsql"): read line by line (install/ScriptFile.h), split into statements
+// (install/StatementSplitter.h), each statement executed and committed by itself, failures
+// logged.
 
 #include <string>
-#include <vector>
 
 #include "install/Status.h"
 
-// The lines of a script: 8-bit bytes as they are, lines ending at CR LF, LF or CR, text ending
-// at a NUL byte. Throws CSystemError when the file cannot be read.
-std::vector<std::string> ReadScriptLines(const std::string& path);
+class CPackageLedger;
 
 // Runs one script against the session GlobDB(). `startTime` is the TimeOfDay() at which the
 // script phase of the package began. `fileLabel` is not used. Always returns 0.
+//
+// With a ledger, every statement is marked applied in its own transaction, and the statements
+// the ledger already has for this script (a run that was cut short) are passed over, so that
+// each statement takes effect once across runs. An error that leaves the database unusable
+// (lost connection, I/O error) goes up as CDbError instead of being logged: the run stops, and
+// the next one takes that statement again.
 int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overallBar,
-              IProgressBar* scriptBar, ILabel* fileLabel, double startTime, ILabel* timeLabel);
+              IProgressBar* scriptBar, ILabel* fileLabel, double startTime, ILabel* timeLabel,
+              CPackageLedger* ledger = nullptr);

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -89,7 +92,7 @@ bool MoveDescriptor(int from, int to) {
 // have other threads whose locks a copy could find held. Reports a failure through
 // `statusFd` and never returns.
 [[noreturn]] void BecomeProgram(const char* program, char* const argv[], const char* directory,
-                                const Streams& streams, int statusFd) {
+                                const Streams& streams, int statusFd, pid_t parent) {
     ChildFailure failure{Stage::ChangeDirectory, 0};
     if (directory != nullptr && chdir(directory) != 0) {
         failure = {Stage::ChangeDirectory, errno};
@@ -103,6 +106,16 @@ bool MoveDescriptor(int from, int to) {
         // A session of its own: no controlling terminal that the program could open to ask
         // for something.
         setsid();
+#ifdef __linux__
+        // The program ends with us: an archiver left running after the updater was killed would
+        // go on writing into the work directory that the next run empties and fills again.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(127);  // the parent was gone before the request took effect
+        }
+#else
+        (void)parent;
+#endif
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -278,12 +291,14 @@ void CChildProcess::Start(const std::string& programPath, const std::string& com
     Streams streams = OpenStreams(output);
     auto [statusReader, statusWriter] = MakePipe("the start of \"" + program + "\"");
 
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0) {
         ThrowLastError("Cannot start \"" + program + "\"");
     }
     if (pid == 0) {
-        BecomeProgram(program.c_str(), argv.data(), directory, streams, statusWriter.Descriptor());
+        BecomeProgram(program.c_str(), argv.data(), directory, streams, statusWriter.Descriptor(),
+                      parent);
     }
     // Only the child writes into these; the pipes end when it does.
     statusWriter.Close();

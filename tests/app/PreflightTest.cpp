@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "app/UpdateDriver.h"
+#include "db/Uglobdb.h"
+#include "install/PackageLedger.h"
 #include "platform/EmbeddedItems.h"
 #include "tests/app/RecordingWindow.h"
 #include "tests/app/Suite.h"
@@ -187,3 +189,67 @@ TEST_F(Preflight, PackageNameWithoutNumberStopsTheChecks) {
     EXPECT_EQ(window.boxes[0].text, "'ABC' is not a valid integer value.");
     EXPECT_FALSE(window.btOK().IsEnabled());
 }
+
+// A package that a run began and did not finish, as the database's ledger records it.
+class UnfinishedPackage : public Preflight {
+  protected:
+    void Leave(int version, int number, const std::string& sha256) {
+        suite.CreateDatabase(version);
+        CGlobDB session(suite.Dir());
+        session.Connect("", suite.Database(), "", "");
+        CPackageLedger(session.GetDatabase()).Begin({number, sha256});
+    }
+    std::string CarriedSha() const {
+        return CEmbeddedItems(suite.File("updater")).Find("238_RAR")->sha256;
+    }
+};
+
+TEST_F(UnfinishedPackage, IsAdmittedAtTheVersionItsVersionScriptGave) {
+    // Killed after the version script: the version says 238, the ledger says "not finished".
+    PackNumbers({238});
+    Leave(238, 238, CarriedSha());
+    Run();
+    EXPECT_EQ(window.journal,
+              Concat(Head("Версія бази даних: 238"),
+                     {"238_RAR [OK]", "Пакет 238 встановлено не до кінця: його буде продовжено"}));
+    EXPECT_TRUE(window.btOK().IsEnabled());
+    EXPECT_TRUE(window.boxes.empty());
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Admitted);
+}
+
+struct RefusedCase {
+    const char* name;
+    int version;
+    int number;
+    bool sameSha;
+    const char* reason;
+};
+
+class UnfinishedPackageRefused : public UnfinishedPackage,
+                                 public testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(UnfinishedPackageRefused, WhenThisUpdaterCannotContinueIt) {
+    // Starting the package afresh would apply its statements twice: the run is refused, and
+    // the box says which updater can continue it.
+    const RefusedCase& c = GetParam();
+    PackNumbers({238});
+    Leave(c.version, c.number, c.sameSha ? CarriedSha() : std::string(64, '0'));
+    Run();
+    EXPECT_EQ(window.journal, Concat(Head("Версія бази даних: " + std::to_string(c.version)),
+                                     {"238_RAR", c.reason, kImpossible}));
+    EXPECT_FALSE(window.btOK().IsEnabled());
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].kind, MessageKind::Error);
+    EXPECT_NE(window.boxes[0].text.find("було перервано"), std::string::npos);
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::UnfinishedElsewhere);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnfinishedPackageRefused,
+    testing::Values(RefusedCase{"NotCarried", 238, 239, true,
+                                "Незавершеного пакета 239 немає в цій програмі оновлення"},
+                    RefusedCase{"AnotherBuild", 237, 238, false,
+                                "Незавершений пакет 238 відрізняється від пакета цієї програми"},
+                    RefusedCase{"DatabaseMovedOn", 240, 238, true,
+                                "Версія БД не відповідає незавершеному пакету 238"}),
+    [](const testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });

@@ -1,14 +1,18 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/ChildProcess.h"
 #include "platform/FileSystem.h"
@@ -282,4 +286,44 @@ TEST(FindInPath, TakesTheFirstExecutableFileAlongPath) {
     EXPECT_EQ(found, dir.File("c/tool"));
     EXPECT_EQ(missing, "");
     EXPECT_EQ(ExtractFileName(FindInPath("sh")), "sh");
+}
+
+TEST(ChildProcess, EndsWhenItsParentIsKilled) {
+    // The updater killed in the middle of unpacking must not leave its archiver writing into
+    // the work directory that the next run empties. A process of our own starts the child and
+    // is killed; the child must be gone soon after.
+    CTempDir dir;
+    const std::string pidFile = dir.File("pid");
+    const pid_t parent = fork();
+    ASSERT_GE(parent, 0);
+    if (parent == 0) {
+        CChildProcess child;
+        StartShell(child, "echo $$ > pid.tmp && mv pid.tmp pid && exec sleep 30", dir.Path());
+        pause();  // until the test kills this process
+        _exit(0);
+    }
+    const auto waitFor = [](const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return done();
+    };
+    const bool started = waitFor([&] { return FileExists(pidFile); });
+    ASSERT_EQ(kill(parent, SIGKILL), 0);
+    ASSERT_EQ(waitpid(parent, nullptr, 0), parent);
+    ASSERT_TRUE(started);
+    std::string pid = ReadFile(pidFile);
+    pid.erase(pid.find_last_not_of('\n') + 1);
+    const std::string childProc = "/proc/" + pid;
+    // Gone, or a zombie waiting for init to collect it: no longer running in any case.
+    const auto ended = [&] {
+        const std::string stat = ReadFile(childProc + "/stat");
+        if (stat.empty()) {
+            return true;
+        }
+        const size_t close = stat.rfind(')');
+        return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
+    };
+    EXPECT_TRUE(waitFor(ended)) << childProc;
 }

@@ -1,0 +1,131 @@
+#include "install/PackageLedger.h"
+
+#include <stdexcept>
+#include <vector>
+
+#include "db/Database.h"
+#include "db/DbError.h"
+#include "db/FetchRows.h"
+#include "db/Statement.h"
+
+namespace {
+
+// Names are bytes as the file system gives them, so they are kept as octets: no character set
+// of the database can refuse them.
+const char kCreateTable[] =
+    "create table UPD$LEDGER (\n"
+    "PACKAGE_NO integer not null,\n"
+    "PACKAGE_SHA256 varchar(64) character set octets,\n"
+    "SCRIPT varchar(1024) character set octets,\n"
+    "STATEMENT_NO integer)";
+
+// A text as an SQL string literal.
+std::string Quoted(const std::string& text) {
+    std::string literal = "'";
+    for (const char c : text) {
+        literal += c;
+        if (c == '\'') {
+            literal += '\'';
+        }
+    }
+    return literal + "'";
+}
+
+}  // namespace
+
+CPackageLedger::CPackageLedger(CDatabase& database) : m_database(database) {}
+
+CPackageLedger::~CPackageLedger() = default;
+
+bool CPackageLedger::TableExists() {
+    std::vector<CDbRow> rows;
+    RunInOwnTransaction(m_database.DefaultTransaction(), [&] {
+        rows = FetchRows(m_database.DefaultTransaction(),
+                         "select 1 from RDB$RELATIONS where RDB$RELATION_NAME = 'UPD$LEDGER'");
+    });
+    return !rows.empty();
+}
+
+std::optional<LedgerPackage> CPackageLedger::Unfinished() {
+    if (!TableExists()) {
+        return std::nullopt;
+    }
+    std::vector<CDbRow> rows;
+    RunInOwnTransaction(m_database.DefaultTransaction(), [&] {
+        rows =
+            FetchRows(m_database.DefaultTransaction(),
+                      "select PACKAGE_NO, PACKAGE_SHA256 from UPD$LEDGER where SCRIPT is null", 1);
+    });
+    if (rows.empty()) {
+        return std::nullopt;  // a ledger emptied by Finish whose table could not be dropped
+    }
+    return LedgerPackage{static_cast<int32_t>(rows[0][0].value.integer), rows[0][1].value.text};
+}
+
+void CPackageLedger::Begin(const LedgerPackage& package) {
+    const std::optional<LedgerPackage> unfinished = Unfinished();
+    if (unfinished) {
+        if (unfinished->number != package.number || unfinished->sha256 != package.sha256) {
+            throw std::runtime_error("Package " + std::to_string(unfinished->number) +
+                                     " was not finished; package " +
+                                     std::to_string(package.number) + " cannot begin");
+        }
+    } else {
+        CTransaction& transaction = m_database.DefaultTransaction();
+        if (!TableExists()) {
+            // Created and committed on its own: a table can be filled once its creation is.
+            CSqlStatement create(m_database);
+            create.SetParamCheck(false);
+            create.SetText(kCreateTable);
+            RunInOwnTransaction(transaction, [&] { create.Execute(); });
+        }
+        CSqlStatement insert(m_database);
+        insert.SetParamCheck(false);
+        insert.SetText("insert into UPD$LEDGER (PACKAGE_NO, PACKAGE_SHA256) values (" +
+                       std::to_string(package.number) + ", " + Quoted(package.sha256) + ")");
+        RunInOwnTransaction(transaction, [&] { insert.Execute(); });
+    }
+    m_package = package.number;
+    m_markScript.clear();
+    m_mark.reset();
+}
+
+int32_t CPackageLedger::Applied(const std::string& script) {
+    std::vector<CDbRow> rows;
+    RunInOwnTransaction(m_database.DefaultTransaction(), [&] {
+        rows =
+            FetchRows(m_database.DefaultTransaction(),
+                      "select max(STATEMENT_NO) from UPD$LEDGER where SCRIPT = " + Quoted(script));
+    });
+    return rows.empty() ? 0 : static_cast<int32_t>(rows[0][0].value.integer);
+}
+
+void CPackageLedger::Mark(const std::string& script, int32_t ordinal) {
+    if (!m_mark || m_markScript != script) {
+        m_mark = std::make_unique<CSqlStatement>(m_database);
+        m_mark->SetParamCheck(true);
+        m_mark->SetText("insert into UPD$LEDGER (PACKAGE_NO, SCRIPT, STATEMENT_NO) values (" +
+                        std::to_string(m_package) + ", " + Quoted(script) + ", :ordinal)");
+        m_markScript = script;
+    }
+    m_mark->SetInteger("ordinal", ordinal);
+    m_mark->Execute();
+}
+
+void CPackageLedger::Finish() {
+    // The prepared mark holds the table in use; it would refuse to be dropped.
+    m_mark.reset();
+    m_markScript.clear();
+    CTransaction& transaction = m_database.DefaultTransaction();
+    CSqlStatement statement(m_database);
+    statement.SetParamCheck(false);
+    // Once the rows are gone, no run takes the package for unfinished.
+    statement.SetText("delete from UPD$LEDGER");
+    RunInOwnTransaction(transaction, [&] { statement.Execute(); });
+    statement.SetText("drop table UPD$LEDGER");
+    try {
+        RunInOwnTransaction(transaction, [&] { statement.Execute(); });
+    } catch (const CDbError&) {
+        // An empty ledger is harmless: the next package fills it and drops it again.
+    }
+}

@@ -1,0 +1,55 @@
+#pragma once
+// What the database remembers of the package being installed, so that a run cut short (the
+// process killed, the machine restarted, the server stopped, the disk full) is continued by the
+// next run instead of being repeated.
+//
+// The ledger is a table of the updater's own, UPD$LEDGER, created when a package begins and
+// dropped when the package is complete. It holds one row naming the package (number and
+// SHA-256) and one row for every script statement applied. A statement's row is written in the
+// statement's own transaction, so the two are committed together or not at all: whatever
+// stopped a run, even a power failure in the middle of a commit, the rows say exactly which
+// statements took effect, and none is ever applied twice or skipped.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class CDatabase;
+class CSqlStatement;
+
+struct LedgerPackage {
+    int32_t number = 0;
+    std::string sha256;  // 64 lower-case hex digits
+};
+
+class CPackageLedger {
+  public:
+    // Works in the database's default transaction; every call but Mark runs in a transaction
+    // of its own. Database errors propagate as CDbError.
+    explicit CPackageLedger(CDatabase& database);
+    ~CPackageLedger();
+    CPackageLedger(const CPackageLedger&) = delete;
+    CPackageLedger& operator=(const CPackageLedger&) = delete;
+
+    // The package a run began and did not finish; nullopt when there is none.
+    std::optional<LedgerPackage> Unfinished();
+    // Opens the ledger of `package`: a new one, or the unfinished one when it is this package.
+    // Throws std::runtime_error when another package is unfinished.
+    void Begin(const LedgerPackage& package);
+    // How many statements of the script (by file name) are marked applied.
+    int32_t Applied(const std::string& script);
+    // Marks statement `ordinal` (counted from 1) of the script applied, in the transaction that
+    // is active now: the statement's own, so that both are committed or neither.
+    void Mark(const std::string& script, int32_t ordinal);
+    // The package is complete: its rows go, and the table with them.
+    void Finish();
+
+  private:
+    bool TableExists();
+
+    CDatabase& m_database;
+    int32_t m_package = 0;
+    std::string m_markScript;               // the script that m_mark is prepared for
+    std::unique_ptr<CSqlStatement> m_mark;  // prepared once per script, run per statement
+};

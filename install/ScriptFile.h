@@ -1,0 +1,36 @@
+#pragma once
+// Reading an SQL script file line by line, without holding the whole file: 8-bit bytes as they
+// are, lines ending at CR LF, LF or CR, the text ending at a NUL byte.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/FileSystem.h"
+
+class CScriptReader {
+  public:
+    // Opens the script; throws CSystemError when it cannot be read.
+    explicit CScriptReader(const std::string& path);
+
+    // The next line without its line end, valid until the next call; false after the last
+    // line. A last line without a line end counts; the line end after it adds no empty line.
+    bool NextLine(std::string_view& line);
+
+  private:
+    // Reads the next block; false at the end of the file.
+    bool Refill();
+
+    CFile m_file;
+    std::vector<char> m_block;
+    size_t m_begin = 0;  // the unread part of m_block
+    size_t m_end = 0;
+    std::string m_carry;      // the start of a line that runs on into the next block
+    bool m_skipLf = false;    // the last line ended with CR: a LF right after it is its end too
+    bool m_finished = false;  // the end of the file or a NUL byte was reached
+};
+
+// The number of lines a CScriptReader yields for the file, counted in one pass without keeping
+// any of them. Throws CSystemError when the file cannot be read.
+size_t CountScriptLines(const std::string& path);

@@ -1,0 +1,347 @@
+// An update cut short and run again: the built updater, packed with a package large enough that
+// every phase lasts a while, is killed with SIGKILL at several points of its run; the temp
+// directory is emptied (as a restart may do) and the updater is run again. The database and the
+// suite's files must then equal those of a run that was never interrupted: every statement
+// applied once (the package's main table has no key, so a repeated statement shows), every
+// document, blob value and program file in place, and nothing of the updater's own left behind.
+//
+// Where exactly a kill lands depends on the machine's speed; the end state may not, so that is
+// what is asserted. The point each case aims at is reached through the journal lines the
+// updater writes as it goes.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "platform/Sha256.h"
+#include "tests/app/Suite.h"
+#include "tests/support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+constexpr int kPackage = 238;
+constexpr int kStatements = 3000;
+constexpr int kDocuments = 16;
+constexpr size_t kDocumentSize = 2 * 1024 * 1024;
+constexpr size_t kProgramSize = 48 * 1024 * 1024;
+
+const std::string kScript = "up.2026.05.03.lsql";
+const std::string kVersionScript = "up.99.238.lsql";
+const std::string kTemplateLine = "list.fr3...[OK]";
+const std::string kResumeLine = "Пакет 238 встановлено не до кінця: його буде продовжено";
+const std::string kSucceeded = "Оновлення завершене успішно";
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random() & 0xFF);
+    }
+    return bytes;
+}
+
+// Package 238 at a size where each phase takes a noticeable time: 3,000 inserts into a table
+// without a key and rows for the documents, the version script, 16 documents of 2 MB with
+// their empty plain variants, a blob value, a 48 MB program and a template.
+PackageFiles LargePackage() {
+    PackageFiles files;
+    std::string script;
+    for (int n = 1; n <= kStatements; ++n) {
+        script += "insert into LOG_ROWS (N, NAME) values (" + std::to_string(n) + ", 'row " +
+                  std::to_string(n) + "');\r\n";
+    }
+    for (int d = 1; d <= kDocuments; ++d) {
+        const std::string id = std::to_string(23800 + d);
+        script += "insert into ARTICLE (id, name) values (" + id + ", 'document " + id + "');\r\n";
+        files[id + ".u"] = RandomBytes(kDocumentSize, static_cast<unsigned>(d));
+        files[id + ".r"] = "";
+    }
+    files[kScript] = script;
+    files[kVersionScript] = "update versions set data = 238;\r\n";
+    files["INFO_DOC.NOTE.ID 10.blo"] = RandomBytes(512 * 1024, 99);
+    files["tessara.exe"] = RandomBytes(kProgramSize, 7);
+    files["Reports/list.fr3"] = "template of 238";
+    return files;
+}
+
+// A suite at version 237 with the table the package fills, an old program and the updater.
+void PrepareSuite(CSuite& suite, const std::string& packedUpdater) {
+    suite.CreateDatabase(237);
+    ExecuteStatements(suite.Database(), {"create table LOG_ROWS (N integer, NAME varchar(40))"});
+    fs::create_directories(suite.File("Reports"));
+    WriteFile(suite.File("tessara.exe"), "old program");
+    suite.InstallArchiver();
+    fs::copy_file(packedUpdater, suite.File("updater"), fs::copy_options::overwrite_existing);
+    MakeExecutable(suite.File("updater"));
+}
+
+// The built updater in console mode as a child process whose journal lines are read as they
+// come.
+class CUpdaterProcess {
+  public:
+    explicit CUpdaterProcess(const CSuite& suite) {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        const std::string updater = suite.File("updater");
+        const std::string errors = suite.Scratch("stderr.txt");
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(fds[1], STDOUT_FILENO);
+            const int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(err, STDERR_FILENO);
+            close(fds[0]);
+            close(fds[1]);
+            setenv("TMPDIR", suite.Tmp().c_str(), 1);
+            unsetenv("DISPLAY");
+            unsetenv("WAYLAND_DISPLAY");
+            unsetenv("QT_QPA_PLATFORM");
+            if (chdir("/") == 0) {
+                execl(updater.c_str(), updater.c_str(), "--console", static_cast<char*>(nullptr));
+            }
+            _exit(127);
+        }
+        close(fds[1]);
+        m_out = fds[0];
+    }
+    ~CUpdaterProcess() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            Wait();
+        }
+        close(m_out);
+    }
+    CUpdaterProcess(const CUpdaterProcess&) = delete;
+    CUpdaterProcess& operator=(const CUpdaterProcess&) = delete;
+
+    // Reads lines until one equals `line`; false at the end of the output or after a minute.
+    bool WaitForLine(const std::string& line) {
+        const auto deadline = Clock::now() + std::chrono::minutes(1);
+        while (Clock::now() < deadline) {
+            for (; m_checked < m_lines.size(); ++m_checked) {
+                if (m_lines[m_checked] == line) {
+                    ++m_checked;
+                    return true;
+                }
+            }
+            if (!ReadSome(100)) {
+                return false;
+            }
+        }
+        return false;
+    }
+
+    void Kill() {
+        kill(m_pid, SIGKILL);
+        m_status = Wait();
+        m_pid = -1;
+    }
+
+    // Reads the rest of the output and returns the exit status.
+    int Finish() {
+        while (ReadSome(-1)) {
+        }
+        m_status = Wait();
+        m_pid = -1;
+        return m_status;
+    }
+
+    const Lines& Journal() const { return m_lines; }
+
+  private:
+    // Waits up to `milliseconds` for output; false at its end.
+    bool ReadSome(int milliseconds) {
+        pollfd fd{m_out, POLLIN, 0};
+        if (poll(&fd, 1, milliseconds) <= 0) {
+            return true;  // nothing yet
+        }
+        char buffer[4096];
+        const ssize_t got = read(m_out, buffer, sizeof buffer);
+        if (got <= 0) {
+            return false;
+        }
+        m_pending.append(buffer, static_cast<size_t>(got));
+        for (size_t end; (end = m_pending.find('\n')) != std::string::npos;) {
+            m_lines.push_back(m_pending.substr(0, end));
+            m_pending.erase(0, end + 1);
+        }
+        return true;
+    }
+
+    int Wait() {
+        int status = 0;
+        if (m_pid <= 0 || waitpid(m_pid, &status, 0) != m_pid) {
+            return m_status;
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_status = -1;
+    std::string m_pending;
+    Lines m_lines;
+    size_t m_checked = 0;
+};
+
+// What an update leaves behind that users see: the rows of every table (blobs by their
+// SHA-256), the program files, and whether the updater's own ledger is still there.
+Lines EndState(const CSuite& suite) {
+    const std::string db = suite.Database();
+    Lines state;
+    const auto add = [&](const std::string& title, const Lines& rows) {
+        state.push_back(title + ": " + std::to_string(rows.size()) + " rows");
+        state.insert(state.end(), rows.begin(), rows.end());
+    };
+    add("versions", QueryColumn(db, "select data from versions"));
+    add("LOG_ROWS", QueryColumn(db, "select N || ' ' || NAME from LOG_ROWS order by N, NAME"));
+    add("ARTICLE", QueryColumn(db, "select id || ' ' || name from ARTICLE order by id"));
+    for (const char* column : {"note", "note_u"}) {
+        Lines hashes;
+        for (const std::string& blob :
+             QueryColumn(db, std::string("select ") + column + " from ARTICLE order by id")) {
+            hashes.push_back(blob == "<null>" ? blob : Sha256Hex(blob));
+        }
+        add(column, hashes);
+    }
+    Lines info;
+    for (const std::string& blob : QueryColumn(db, "select NOTE from INFO_DOC order by ID")) {
+        info.push_back(Sha256Hex(blob));
+    }
+    add("INFO_DOC", info);
+    add("ledger", QueryColumn(db,
+                              "select RDB$RELATION_NAME from RDB$RELATIONS "
+                              "where RDB$RELATION_NAME starting with 'UPD$'"));
+    for (const char* file : {"tessara.exe", "Reports/list.fr3"}) {
+        state.push_back(std::string(file) + " " + Sha256OfFile(suite.File(file)));
+    }
+    return state;
+}
+
+// "" when the states are equal, else the first line where they differ (they run to thousands).
+std::string FirstDifference(const Lines& actual, const Lines& expected) {
+    const size_t common = std::min(actual.size(), expected.size());
+    for (size_t i = 0; i < common; ++i) {
+        if (actual[i] != expected[i]) {
+            return "line " + std::to_string(i) + ": \"" + actual[i] + "\" instead of \"" +
+                   expected[i] + "\"";
+        }
+    }
+    if (actual.size() != expected.size()) {
+        return std::to_string(actual.size()) + " lines instead of " +
+               std::to_string(expected.size());
+    }
+    return "";
+}
+
+// Empties the suite's temp directory, as a restart of the machine may.
+void EmptyTempDirectory(const CSuite& suite) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(suite.Tmp())) {
+        fs::remove_all(entry.path());
+    }
+}
+
+// Where a case kills the updater: `delay` after the journal line `after`, or, with a
+// `fraction`, that share of the time the uninterrupted run spent from `after` to `until`.
+struct KillPoint {
+    const char* name;
+    std::string after;
+    std::string until;
+    double fraction;
+    std::chrono::milliseconds delay;
+};
+
+struct Reference {
+    int status = -1;
+    Lines journal;
+    Lines state;
+    std::map<std::string, Clock::duration> reached;  // when each journal line came
+};
+
+// An uninterrupted run of the packed updater in `suite`.
+Reference RunUninterrupted(const CSuite& suite) {
+    Reference reference;
+    CUpdaterProcess run(suite);
+    const auto start = Clock::now();
+    for (const std::string& line : {kScript, kVersionScript, kTemplateLine}) {
+        run.WaitForLine(line);
+        reference.reached[line] = Clock::now() - start;
+    }
+    reference.status = run.Finish();
+    reference.journal = run.Journal();
+    reference.state = EndState(suite);
+    return reference;
+}
+
+// Kills the updater at `point` in a new suite, empties the temp directory, runs the updater
+// again and compares the outcome with the reference.
+void KillAndRunAgain(const KillPoint& point, const std::string& packedUpdater,
+                     const Reference& reference) {
+    SCOPED_TRACE(point.name);
+    CSuite suite;
+    PrepareSuite(suite, packedUpdater);
+    {
+        CUpdaterProcess run(suite);
+        ASSERT_TRUE(run.WaitForLine(point.after)) << ::testing::PrintToString(run.Journal());
+        auto delay = point.delay;
+        if (point.fraction > 0) {
+            delay = std::chrono::duration_cast<std::chrono::milliseconds>(
+                (reference.reached.at(point.until) - reference.reached.at(point.after)) *
+                point.fraction);
+        }
+        std::this_thread::sleep_for(delay);
+        run.Kill();
+        ASSERT_EQ(std::find(run.Journal().begin(), run.Journal().end(), kSucceeded),
+                  run.Journal().end())
+            << "the run ended before the kill";
+    }
+    EmptyTempDirectory(suite);
+
+    CUpdaterProcess again(suite);
+    EXPECT_EQ(again.Finish(), 0) << ReadFile(suite.Scratch("stderr.txt"))
+                                 << ::testing::PrintToString(again.Journal());
+    EXPECT_NE(std::find(again.Journal().begin(), again.Journal().end(), kResumeLine),
+              again.Journal().end())
+        << ::testing::PrintToString(again.Journal());
+    EXPECT_EQ(FirstDifference(EndState(suite), reference.state), "");
+}
+
+}  // namespace
+
+TEST(Interruption, AKilledUpdateIsContinuedToTheStateOfAnUninterruptedOne) {
+    CSuite reference;
+    const std::string packed =
+        reference.Pack({{kPackage, reference.MakePackageDir("238", LargePackage())}},
+                       BuiltProgram("tessara-updater"), "packed");
+    PrepareSuite(reference, packed);
+    const Reference uninterrupted = RunUninterrupted(reference);
+    ASSERT_EQ(uninterrupted.status, 0) << ::testing::PrintToString(uninterrupted.journal);
+
+    using std::chrono::milliseconds;
+    const KillPoint points[] = {
+        {"early in the statement pass", kScript, "", 0, milliseconds(150)},
+        {"late in the statement pass", kScript, kVersionScript, 0.8, {}},
+        {"right after the version script", kVersionScript, "", 0, milliseconds(20)},
+        {"in the document pass", kVersionScript, kTemplateLine, 0.5, {}},
+        {"while copying program files", kTemplateLine, "", 0, milliseconds(5)},
+    };
+    for (const KillPoint& point : points) {
+        KillAndRunAgain(point, packed, uninterrupted);
+    }
+}

@@ -1,0 +1,201 @@
+// The database's ledger of the package being installed, and the statement runner continuing a
+// script from it: every statement takes effect once across runs, whatever stopped the first.
+
+#include "install/PackageLedger.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+#include "db/DbError.h"
+#include "db/Uglobdb.h"
+#include "install/ScriptRunner.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "tests/install/RecordingOwner.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using Rows = std::vector<std::string>;
+
+const std::string kSha(64, 'a');
+const std::string kOtherSha(64, 'b');
+
+class PackageLedgerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_db = m_dir.File("test.fdb");
+        CreateDatabase(m_db, {"CREATE TABLE LOG_ROWS (N INTEGER)"});
+        Connect();
+    }
+    void TearDown() override {
+        SetGlobDB(nullptr);
+        m_ledger.reset();
+        m_session.reset();
+    }
+
+    // A new session and ledger, as the next run of the updater has them.
+    void Connect() {
+        SetGlobDB(nullptr);
+        m_ledger.reset();
+        m_session = std::make_unique<CGlobDB>(m_dir.Path());
+        m_session->Connect("", m_db, "", "");
+        SetGlobDB(m_session.get());
+        m_ledger = std::make_unique<CPackageLedger>(m_session->GetDatabase());
+    }
+
+    CTransaction& Transaction() { return m_session->GetDatabase().DefaultTransaction(); }
+
+    bool TableExists() const {
+        return !QueryColumn(m_db,
+                            "select 1 from RDB$RELATIONS "
+                            "where RDB$RELATION_NAME = 'UPD$LEDGER'")
+                    .empty();
+    }
+
+    // Runs `script` with the ledger and returns the rows of LOG_ROWS afterwards.
+    Rows RunWithLedger(IOwner& owner, const std::string& script) {
+        WriteFile(m_dir.File("up.01.lsql"), script);
+        RunScript(owner, m_dir.File("up.01.lsql"), nullptr, nullptr, nullptr, TimeOfDay(), nullptr,
+                  m_ledger.get());
+        return LoggedRows();
+    }
+    Rows LoggedRows() const { return QueryColumn(m_db, "SELECT N FROM LOG_ROWS ORDER BY N"); }
+
+    CTempDir m_dir;
+    std::string m_db;
+    std::unique_ptr<CGlobDB> m_session;
+    std::unique_ptr<CPackageLedger> m_ledger;
+};
+
+// Ten inserts into a table without a key, so that a statement applied twice shows as a
+// doubled row, with one statement the server refuses (ordinal 4).
+std::string TenInserts() {
+    std::string script;
+    for (int n = 1; n <= 10; ++n) {
+        script += n == 4 ? "INSERT INTO NO_SUCH_TABLE VALUES (4);\r\n"
+                         : "INSERT INTO LOG_ROWS VALUES (" + std::to_string(n) + ");\r\n";
+    }
+    return script;
+}
+const Rows kNineRows{"1", "2", "3", "5", "6", "7", "8", "9", "10"};
+
+// Ends the session's attachment from a second one after the given number of pumps (one per
+// script line), as a stopped server would.
+class CDisconnectingOwner : public CRecordingOwner {
+  public:
+    CDisconnectingOwner(std::string database, int afterPumps)
+        : m_database(std::move(database)), m_afterPumps(afterPumps) {}
+    void PumpMessages() override {
+        CRecordingOwner::PumpMessages();
+        if (pumps == m_afterPumps) {
+            ExecuteStatements(m_database, {"DELETE FROM MON$ATTACHMENTS "
+                                           "WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION"});
+        }
+    }
+
+  private:
+    std::string m_database;
+    int m_afterPumps;
+};
+
+}  // namespace
+
+TEST_F(PackageLedgerTest, FollowsAPackageFromBeginToFinish) {
+    EXPECT_EQ(m_ledger->Unfinished(), std::nullopt);
+    EXPECT_FALSE(TableExists());
+
+    m_ledger->Begin({238, kSha});
+    const std::optional<LedgerPackage> unfinished = m_ledger->Unfinished();
+    ASSERT_TRUE(unfinished);
+    EXPECT_EQ(unfinished->number, 238);
+    EXPECT_EQ(unfinished->sha256, kSha);
+
+    // Script names are the file system's bytes: quotes and Windows-1251 letters included.
+    const std::string odd = "up.'1'.\xCF\xF0\xE8.lsql";
+    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 0);
+    for (int ordinal : {1, 2, 3}) {
+        RunInOwnTransaction(Transaction(), [&] { m_ledger->Mark("up.01.lsql", ordinal); });
+    }
+    RunInOwnTransaction(Transaction(), [&] { m_ledger->Mark(odd, 7); });
+    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 3);
+    EXPECT_EQ(m_ledger->Applied(odd), 7);
+    EXPECT_EQ(m_ledger->Applied("up.02.lsql"), 0);
+
+    // The next run finds the package and its marks, and goes on with them.
+    Connect();
+    ASSERT_TRUE(m_ledger->Unfinished());
+    EXPECT_THROW(m_ledger->Begin({238, kOtherSha}), std::runtime_error);
+    EXPECT_THROW(m_ledger->Begin({239, kSha}), std::runtime_error);
+    m_ledger->Begin({238, kSha});
+    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 3);
+
+    m_ledger->Finish();
+    EXPECT_EQ(m_ledger->Unfinished(), std::nullopt);
+    m_session.reset();  // the table is checked from a second attachment
+    EXPECT_FALSE(TableExists());
+}
+
+TEST_F(PackageLedgerTest, AMarkIsCommittedWithItsTransactionOrNotAtAll) {
+    m_ledger->Begin({238, kSha});
+    Transaction().Start();
+    m_ledger->Mark("up.01.lsql", 1);
+    Transaction().Rollback();
+    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 0);
+
+    Transaction().Start();
+    m_ledger->Mark("up.01.lsql", 1);
+    Transaction().Commit();
+    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 1);
+}
+
+TEST_F(PackageLedgerTest, AnInterruptedScriptIsContinuedWithEveryStatementOnce) {
+    // The first run loses its connection after the sixth line, as when the server stops: the
+    // sixth statement is neither applied nor marked, and the error ends the run.
+    m_ledger->Begin({238, kSha});
+    CDisconnectingOwner first(m_db, 5);
+    EXPECT_THROW(RunWithLedger(first, TenInserts()), CDbError);
+    EXPECT_EQ(LoggedRows(), (Rows{"1", "2", "3", "5"}));
+
+    // The next run continues after the five statements the ledger has (the refused one
+    // included: it is in the log already) and applies each of the others once.
+    Connect();
+    m_ledger->Begin({238, kSha});
+    CRecordingOwner second;
+    EXPECT_EQ(RunWithLedger(second, TenInserts()), kNineRows);
+    EXPECT_EQ(second.journal, Rows{"Продовження з інструкції 6"});
+    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 10);
+    // Only what this run executed is in its log: nothing, the refused statement came before.
+    EXPECT_EQ(ReadFile(m_dir.File("up.01.lsql.log")), "");
+
+    // A third run of the whole script applies nothing more.
+    Connect();
+    m_ledger->Begin({238, kSha});
+    CRecordingOwner third;
+    EXPECT_EQ(RunWithLedger(third, TenInserts()), kNineRows);
+    EXPECT_EQ(third.journal, Rows{"Продовження з інструкції 11"});
+}
+
+TEST_F(PackageLedgerTest, ARefusedStatementIsLoggedAndMarkedOnce) {
+    m_ledger->Begin({238, kSha});
+    CRecordingOwner owner;
+    EXPECT_EQ(RunWithLedger(owner, TenInserts()), kNineRows);
+    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 10);
+    EXPECT_NE(ReadFile(m_dir.File("up.01.lsql.log")).find("NO_SUCH_TABLE"), std::string::npos);
+    EXPECT_TRUE(owner.journal.empty());
+}
+
+TEST_F(PackageLedgerTest, AScriptsOwnCommitAndRollbackTakeTheMarkWithThem) {
+    // The mark is written in the statement's transaction before the statement runs: a COMMIT
+    // commits it, a ROLLBACK takes it back, and the ROLLBACK runs again next time (harmless).
+    m_ledger->Begin({238, kSha});
+    CRecordingOwner owner;
+    EXPECT_EQ(RunWithLedger(owner,
+                            "INSERT INTO LOG_ROWS VALUES (1);\r\nCOMMIT;\r\n"
+                            "INSERT INTO LOG_ROWS VALUES (2);\r\nROLLBACK;\r\n"),
+              (Rows{"1", "2"}));
+    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 3);
+    EXPECT_FALSE(FileExists(m_dir.File("up.01.lsql.log")));
+}
