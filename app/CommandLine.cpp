@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 
+#include "app/RunRecord.h"
+#include "db/Uglobdb.h"
+
 namespace {
 
 bool IsHelpOption(const std::string& argument) {
@@ -59,11 +62,21 @@ std::string UsageText() {
            "  --help     show this text\n"
            "\n"
            "Exit status of --console:\n"
-           "  0  the update finished successfully\n"
+           "  0  the update finished successfully and every item was installed\n"
            "  1  the update failed (its failure line, or an error during the update)\n"
-           "  2  the update could not start and nothing was changed: the suite is running,\n"
-           "     a check failed (configuration, database), the database is older than the\n"
-           "     packages allow, the work directory is not safe, or the archiver is missing;\n"
-           "     also for invalid options\n"
-           "  3  nothing to install: the database is at or beyond the highest package\n";
+           "  2  the update could not start and nothing was changed: another updater works on\n"
+           "     this suite or in the shared temporary directory, the suite is running (with a\n"
+           "     database server: also on another workstation), a check failed (configuration,\n"
+           "     database, damaged embedded packages), the database is older than the packages\n"
+           "     allow, the work directory is not safe, or the archiver is missing; also for\n"
+           "     invalid options\n"
+           "  3  nothing to install: the database is at or beyond the highest package\n"
+           "  4  the update finished, but items failed (statements, blob files, documents,\n"
+           "     program files or templates); standard error lists them\n"
+           "\n"
+           "A statement waits at most " +
+           std::to_string(kLockTimeoutSeconds) +
+           " seconds for a row that another connection holds locked;\n"
+           "then it fails as an item and the update goes on. Every run is recorded in\n" +
+           kRunRecordName + " in the suite's directory.\n";
 }

@@ -15,11 +15,14 @@ std::string UsageText();
 
 // Exit statuses of console mode (invalid options also give kExitNotStarted).
 enum ConsoleExit : int {
-    kExitUpdated = 0,  // the run ended with "Оновлення завершене успішно"
+    kExitUpdated = 0,  // the run ended with "Оновлення завершене успішно", every item installed
     kExitRunFailed = 1,         // the run ended with its failure line, or an error ended it
-    kExitNotStarted = 2,        // nothing was changed: suite running, pre-flight error, database
-                                // older than the packages allow, unsafe work directory, no archiver
+    kExitNotStarted = 2,        // nothing was changed: another updater, suite running, pre-flight
+                                // error, database older than the packages allow, unsafe work
+                                // directory, no archiver
     kExitNothingToInstall = 3,  // the database is at or beyond the highest package
+    kExitItemsFailed = 4,       // the run ended successfully, but items failed (statements, blob
+                                // files, documents, program files, templates)
 };
 
 // Whether the window can be shown: without a display Qt would abort, so the entry says so and

@@ -7,33 +7,6 @@
 #include "app/CommandLine.h"
 #include "app/ErrorText.h"
 
-namespace {
-
-// Message texts may span lines (database errors do); standard error gets one line per box.
-std::string OneLine(const std::string& text) {
-    std::string line;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            continue;  // CR LF is one break
-        }
-        line += text[i] == '\r' || text[i] == '\n' ? ' ' : text[i];
-    }
-    return line;
-}
-
-// The exit status of console mode for the outcomes of the pre-flight and of the run.
-int ExitStatus(PreflightOutcome preflight, RunOutcome run) {
-    if (preflight == PreflightOutcome::NothingToInstall) {
-        return kExitNothingToInstall;
-    }
-    if (preflight != PreflightOutcome::Admitted || run == RunOutcome::NotStarted) {
-        return kExitNotStarted;
-    }
-    return run == RunOutcome::Succeeded ? kExitUpdated : kExitRunFailed;
-}
-
-}  // namespace
-
 void CConsoleWindow::AppendLine(const std::string& text) {
     WriteOpenLine();
     m_openLine = text;
@@ -74,10 +47,14 @@ void CConsoleWindow::ShowMessageBox(MessageKind, const std::string&, const std::
     m_err << OneLine(text) << std::endl;
 }
 
-void CConsoleWindow::ShowFailedItems(const std::vector<FailedItemsLog>& logs) {
+void CConsoleWindow::ShowFailedItems(const std::vector<FailedItemsLog>& logs,
+                                     const std::vector<FailedCopy>& copies) {
     WriteOpenLine();
     for (const FailedItemsLog& log : logs) {
         m_err << "Не виконано елементів: " << log.count << ", журнал: " << log.path << std::endl;
+    }
+    for (const FailedCopy& copy : copies) {
+        m_err << "Не скопійовано: " << copy.destination << ": " << copy.error << std::endl;
     }
 }
 
@@ -85,7 +62,7 @@ int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err) 
     CConsoleWindow window(out, err);
     std::unique_ptr<CUpdateDriver> driver;
     try {
-        driver = std::make_unique<CUpdateDriver>(window, paths);
+        driver = std::make_unique<CUpdateDriver>(window, paths, RunMode::Console);
     } catch (const std::exception& error) {
         window.ShowMessageBox(MessageKind::Error, kApplicationTitle, WithFullStop(error.what()));
         return kExitNotStarted;
@@ -95,7 +72,7 @@ int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err) 
     if (driver->LastPreflight() == PreflightOutcome::Admitted) {
         driver->btOKClick();
     }
-    const int status = ExitStatus(driver->LastPreflight(), driver->LastRun());
+    const int status = driver->ExitStatus();
     window.Finish();
     return status;
 }

@@ -25,7 +25,8 @@ class CConsoleWindow : public CPlainUpdaterWindow {
     void ShowMessageBox(MessageKind kind, const std::string& title,
                         const std::string& text) override;
     void PumpMessages() override;
-    void ShowFailedItems(const std::vector<FailedItemsLog>& logs) override;
+    void ShowFailedItems(const std::vector<FailedItemsLog>& logs,
+                         const std::vector<FailedCopy>& copies) override;
 
   private:
     void WriteOpenLine();

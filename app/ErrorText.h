@@ -1,5 +1,5 @@
 #pragma once
-// How an error's text reaches the error box.
+// How an error's text reaches the error box, standard error and the run record.
 
 #include <string>
 
@@ -7,3 +7,7 @@
 // order (bytes compared unsigned, so a UTF-8 letter at the end also gets one). Empty text and
 // text ending in ".", "!", ")" or a blank stay as they are.
 std::string WithFullStop(const std::string& text);
+
+// The text on one line: each line break (CR LF, CR or LF) becomes a blank. Database errors span
+// lines; standard error and the run record take one line per message.
+std::string OneLine(const std::string& text);

@@ -348,6 +348,13 @@ void TForm1::btLogClick() {
         }
         content += "\n";
     }
+    // Copies that failed are in no log: their error lines are listed here.
+    if (!m_failedCopies.empty()) {
+        content += QString::fromUtf8("Не скопійовано:\n");
+        for (const FailedCopy& copy : m_failedCopies) {
+            content += ToQt(copy.destination + ": " + copy.error) + "\n";
+        }
+    }
     text->setPlainText(content);
     auto* layout = new QVBoxLayout(dialog);
     layout->addWidget(text);
@@ -420,9 +427,11 @@ void TForm1::PumpMessages() {
     QCoreApplication::processEvents();
 }
 
-void TForm1::ShowFailedItems(const std::vector<FailedItemsLog>& logs) {
+void TForm1::ShowFailedItems(const std::vector<FailedItemsLog>& logs,
+                             const std::vector<FailedCopy>& copies) {
     m_failedLogs = logs;
-    int total = 0;
+    m_failedCopies = copies;
+    int total = static_cast<int>(copies.size());
     for (const FailedItemsLog& log : logs) {
         total += log.count;
     }

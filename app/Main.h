@@ -47,12 +47,13 @@ class TForm1 : public QWidget, public IUpdaterWindow {
     void ShowMessageBox(MessageKind kind, const std::string& title,
                         const std::string& text) override;
     void PumpMessages() override;
-    void ShowFailedItems(const std::vector<FailedItemsLog>& logs) override;
+    void ShowFailedItems(const std::vector<FailedItemsLog>& logs,
+                         const std::vector<FailedCopy>& copies) override;
 
   public slots:
     void btOKClick();
     void btCancelClick();
-    // Opens a view of the update logs that hold failed items.
+    // Opens a view of the update logs that hold failed items and of the failed copies.
     void btLogClick();
 
   protected:
@@ -94,6 +95,7 @@ class TForm1 : public QWidget, public IUpdaterWindow {
     std::unique_ptr<Adapters> m_adapters;
     std::vector<std::string> m_lines;
     std::vector<FailedItemsLog> m_failedLogs;
+    std::vector<FailedCopy> m_failedCopies;
     std::unique_ptr<CUpdateDriver> m_driver;
     bool m_formShown = false;
 };

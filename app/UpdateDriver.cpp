@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "app/CommandLine.h"
 #include "app/ErrorText.h"
 #include "db/Uglobdb.h"
 #include "install/ContentSequence.h"
@@ -19,6 +20,7 @@
 #include "platform/Paths.h"
 #include "platform/Processes.h"
 #include "platform/SystemError.h"
+#include "platform/Text.h"
 #include "platform/WorkDirectory.h"
 
 namespace {
@@ -28,6 +30,33 @@ namespace {
 constexpr int kArchiverStartFailure = -1;
 // While the archiver runs the window is pumped this often (milliseconds).
 constexpr int kArchiverPollInterval = 50;
+// At most this many lines of the archiver's standard error go to the journal.
+constexpr size_t kArchiverErrorLines = 20;
+
+const char kSuiteRunningWarning[] =
+    "ПК Тессара запущена. Будь ласка, закрийте програму та перезапустіть оновлення!";
+
+// The file name part of a client's process path, which may come from Windows or POSIX.
+std::string ImageName(const std::string& processPath) {
+    const size_t slash = processPath.find_last_of("/\\");
+    return slash == std::string::npos ? processPath : processPath.substr(slash + 1);
+}
+
+// The non-blank lines of a program's output, CR LF or LF ended.
+std::vector<std::string> OutputLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view line =
+            TrimControl(std::string_view(text).substr(start, end - start));
+        if (!line.empty()) {
+            lines.emplace_back(line);
+        }
+        start = end + 1;
+    }
+    return lines;
+}
 
 }  // namespace
 
@@ -39,9 +68,10 @@ StartupPaths StartupPaths::FromProcess() {
     return paths;
 }
 
-CUpdateDriver::CUpdateDriver(IUpdaterWindow& window, StartupPaths paths)
-    : m_window(window), m_paths(std::move(paths)) {
+CUpdateDriver::CUpdateDriver(IUpdaterWindow& window, StartupPaths paths, RunMode mode)
+    : m_window(window), m_paths(std::move(paths)), m_mode(mode) {
     m_configPath = PathJoin(m_paths.programDirectory, kConfigFileName);
+    m_recordPath = PathJoin(m_paths.programDirectory, kRunRecordName);
     m_session = std::make_unique<CGlobDB>(m_paths.programDirectory);
     m_ledger = std::make_unique<CPackageLedger>(m_session->GetDatabase());
     SetGlobDB(m_session.get());
@@ -50,21 +80,32 @@ CUpdateDriver::CUpdateDriver(IUpdaterWindow& window, StartupPaths paths)
 }
 
 CUpdateDriver::~CUpdateDriver() {
+    // The window was closed after the checks admitted the update, without pressing the button.
+    if (!m_recordFinished && m_record.IsStarted()) {
+        FinishRecord("closed without updating");
+    }
     if (GlobDB() == m_session.get()) {
         SetGlobDB(nullptr);
     }
 }
 
 void CUpdateDriver::AppendLine(const std::string& text) {
+    m_record.AppendLine(text);
     m_window.AppendLine(text);
 }
 
 void CUpdateDriver::MarkLastLine(const std::string& suffix) {
+    m_record.MarkLastLine(suffix);
     m_window.MarkLastLine(suffix);
 }
 
 void CUpdateDriver::PumpMessages() {
+    m_record.Flush();
     m_window.PumpMessages();
+}
+
+void CUpdateDriver::ReportFailedCopy(const std::string& destination, const std::string& errorLine) {
+    m_failedCopies.push_back({destination, errorLine});
 }
 
 void CUpdateDriver::SetCurrentLogPath(const std::string& path) {
@@ -75,7 +116,12 @@ void CUpdateDriver::SetCurrentLogPath(const std::string& path) {
 }
 
 void CUpdateDriver::ShowError(const std::string& text) {
-    m_window.ShowMessageBox(MessageKind::Error, kApplicationTitle, WithFullStop(text));
+    ShowBox(MessageKind::Error, kApplicationTitle, WithFullStop(text));
+}
+
+void CUpdateDriver::ShowBox(MessageKind kind, const std::string& title, const std::string& text) {
+    m_record.Note("[message] " + text);
+    m_window.ShowMessageBox(kind, title, text);
 }
 
 void CUpdateDriver::FormShow() {
@@ -85,17 +131,67 @@ void CUpdateDriver::FormShow() {
         m_preflight = PreflightOutcome::Failed;
         ShowError(error.what());
     }
+    if (m_preflight != PreflightOutcome::Admitted) {
+        FinishRecord(OutcomeText());
+    }
+}
+
+bool CUpdateDriver::TakeLocks() {
+    // One updater at a time on the suite. The run record belongs to the holder of this lock, so
+    // an updater refused here writes nothing at all.
+    const std::string suiteLock = PathJoin(m_paths.programDirectory, kSuiteLockName);
+    if (!m_suiteLock.TryAcquire(suiteLock)) {
+        ShowError("Інша програма оновлення вже працює з цим комплексом (" + suiteLock +
+                  "). Дочекайтеся її завершення та перезапустіть оновлення!");
+        return false;
+    }
+    m_record.Begin(m_recordPath, m_mode == RunMode::Console ? "console" : "window",
+                   m_paths.executablePath);
+    // Updaters of other suites share the temporary directory and its fixed work directory. A
+    // second one refuses at once rather than waiting: the first may run for many minutes, and
+    // an administrator can start it again as soon as the first has finished.
+    const std::string workLock = m_workDirectory + kLockFileEnding;
+    if (!m_workLock.TryAcquire(workLock)) {
+        ShowError("Інша програма оновлення вже працює у спільному тимчасовому каталозі (" +
+                  workLock + "). Дочекайтеся її завершення та перезапустіть оновлення!");
+        return false;
+    }
+    return true;
+}
+
+void CUpdateDriver::RefuseSuiteRunning(const std::string& where) {
+    AppendLine("Программа запущена");
+    if (!where.empty()) {
+        AppendLine("Підключені до бази даних: " + where);
+    }
+    AppendLine("Оновлення не можливо!!!");
+    m_window.btOK().SetEnabled(false);
+    ShowBox(MessageKind::Warning, "Warning", kSuiteRunningWarning);
+}
+
+std::string CUpdateDriver::SuiteAttachedElsewhere() {
+    // The process check sees this machine only; the server knows every workstation's program.
+    std::string where;
+    for (const CAttachmentInfo& attachment : m_session->OtherAttachments()) {
+        const std::string image = ImageName(attachment.process);
+        if (!EqualsIgnoreAsciiCase(image, kSuiteImageName) &&
+            !EqualsIgnoreAsciiCase(image, kUpdaterProcessName)) {
+            continue;
+        }
+        where += (where.empty() ? "" : ", ") +
+                 (attachment.host.empty() ? image : attachment.host + " (" + image + ")");
+    }
+    return where;
 }
 
 PreflightOutcome CUpdateDriver::RunPreflight() {
+    if (!TakeLocks()) {
+        m_window.btOK().SetEnabled(false);
+        return PreflightOutcome::Locked;
+    }
     AppendLine("Перевірка запущенної програми...");
     if (IsProcessRunning(m_paths.suiteImageName)) {
-        AppendLine("Программа запущена");
-        AppendLine("Оновлення не можливо!!!");
-        m_window.btOK().SetEnabled(false);
-        m_window.ShowMessageBox(
-            MessageKind::Warning, "Warning",
-            "ПК Тессара запущена. Будь ласка, закрийте програму та перезапустіть оновлення!");
+        RefuseSuiteRunning("");
         return PreflightOutcome::SuiteRunning;
     }
     MarkLastLine("OK");
@@ -104,13 +200,20 @@ PreflightOutcome CUpdateDriver::RunPreflight() {
     AppendLine(m_config.databasePath);
     m_session->Connect(m_config.serverType != 0 ? m_config.serverName : std::string(),
                        m_config.databasePath, "", "");
+    if (m_config.serverType != 0) {
+        const std::string where = SuiteAttachedElsewhere();
+        if (!where.empty()) {
+            RefuseSuiteRunning(where);
+            return PreflightOutcome::SuiteRunning;
+        }
+    }
     m_databaseVersion = m_session->GetVersion();
     m_window.lCurVer().SetCaption(std::to_string(m_databaseVersion));
     AppendLine("Версія бази даних: " + std::to_string(m_databaseVersion));
 
     AppendLine("Наявні пакети оновлення:");
     const CEmbeddedItems items(m_paths.executablePath);
-    m_packages = DiscoverPackages(PackageNames(items.Names()), m_window, m_window.lActVer());
+    m_packages = DiscoverPackages(PackageNames(items.Names()), *this, m_window.lActVer());
 
     // A package that a run began and did not finish comes first, whatever the version says:
     // its version script may have run already.
@@ -173,6 +276,8 @@ void CUpdateDriver::btOKClick() {
     m_failureCode = 0;
     m_logPathsOfRun.clear();
     m_failedItems.clear();
+    m_failedCopies.clear();
+    m_installedPackages.clear();
     std::string error;
     try {
         m_run = RunUpdate();
@@ -187,6 +292,7 @@ void CUpdateDriver::btOKClick() {
     }
     // Also after an error box: packages installed before it may have left failed statements.
     CollectFailedItems();
+    FinishRecord(OutcomeText());
 }
 
 RunOutcome CUpdateDriver::RunUpdate() {
@@ -198,6 +304,11 @@ RunOutcome CUpdateDriver::RunUpdate() {
     AppendLine("Створення тимчасового каталога");
     if (!PrepareWorkDirectory()) {
         AppendLine("error");
+        ShowError(IsSymbolicLink(m_workDirectory)
+                      ? "Робочий каталог " + m_workDirectory +
+                            " є посиланням, тому оновлення його не використовує"
+                      : "Робочий каталог " + m_workDirectory +
+                            " належить іншому користувачеві, тому оновлення його не використовує");
         return RunOutcome::NotStarted;
     }
     AppendLine(m_workDirectory);
@@ -205,6 +316,7 @@ RunOutcome CUpdateDriver::RunUpdate() {
     AppendLine("Наявність архиватора RAR...");
     if (!FileExists(ArchiverPath())) {
         AppendLine("error");
+        ShowError("Не знайдено архіватор " + ArchiverPath());
         return RunOutcome::NotStarted;
     }
     MarkLastLine("[OK]");
@@ -237,6 +349,10 @@ RunOutcome CUpdateDriver::RunUpdate() {
         m_ledger->Finish();
         btCancel.SetEnabled(true);
         DeleteFile(packageFile);
+        m_failureCode = CheckInstalledVersion(number);
+        if (m_failureCode != 0) {
+            break;
+        }
     }
 
     m_window.btOK().SetVisible(false);
@@ -291,20 +407,25 @@ void CUpdateDriver::InstallUnpackedPackage() {
 }
 
 void CUpdateDriver::CleanWorkDirectory() {
-    // Files directly inside "up", "Report", "Reports" (templates of an earlier package must not
-    // be installed again as if the new one held them) and the work directory itself.
-    // Subdirectories stay; a link in place of a subdirectory is not followed.
-    for (const char* sub : {"up", "Report", "Reports", ""}) {
-        const std::string dir = PathJoin(m_workDirectory, sub);
-        if (*sub != '\0' && IsSymbolicLink(dir)) {
-            continue;
-        }
-        std::vector<std::string> files;
-        ListFiles(dir, "*.*", files);
-        for (const std::string& path : files) {
-            DeleteFile(path);
-        }
+    // The directory is private to the updater: whatever an earlier run left goes, subdirectories
+    // included (templates of an earlier package must not be installed again as if the new one
+    // held them, a directory named like the package file must not block it). A link inside is
+    // removed, never followed.
+    DeleteDirectoryContents(m_workDirectory);
+}
+
+int CUpdateDriver::CheckInstalledVersion(int64_t number) {
+    const int32_t version = m_session->ReadCommittedVersion();
+    m_window.lCurVer().SetCaption(std::to_string(version));
+    if (version >= number) {
+        m_installedPackages.push_back(number);
+        return 0;
     }
+    // The version script failed or is missing: the next package would build on a database
+    // that lacks this one.
+    AppendLine("error: після пакета " + std::to_string(number) + " версія бази даних " +
+               std::to_string(version));
+    return kVersionNotReached;
 }
 
 std::string CUpdateDriver::ArchiverPath() const {
@@ -336,9 +457,12 @@ int CUpdateDriver::Unpack(const std::string& packageFile) {
     const std::string commandLine = "\"" + ArchiverPath() + "\" x -o+ \"" + packageFile + "\" ";
     CChildProcess archiver;
     try {
-        archiver.Start(ArchiverPath(), commandLine, m_workDirectory);
-    } catch (const CSystemError&) {
-        AppendLine("error");
+        // Captured: the archiver's own message says why it failed.
+        archiver.Start(ArchiverPath(), commandLine, m_workDirectory,
+                       CChildProcess::Output::Capture);
+    } catch (const CSystemError& error) {
+        AppendLine("error (" + std::to_string(kArchiverStartFailure) + ") " +
+                   OneLine(error.what()));
         return kArchiverStartFailure;
     }
     MarkLastLine("[OK]");
@@ -349,7 +473,15 @@ int CUpdateDriver::Unpack(const std::string& packageFile) {
     }
     // An archiver that failed left a damaged or partial package behind: install nothing of it.
     if (archiver.ExitCode() != 0) {
-        AppendLine("error");
+        const std::string prefix = "error (" + std::to_string(archiver.ExitCode()) + ")";
+        std::vector<std::string> lines = OutputLines(archiver.CapturedErrors());
+        if (lines.empty()) {
+            AppendLine(prefix);
+        }
+        lines.resize(std::min(lines.size(), kArchiverErrorLines));
+        for (const std::string& line : lines) {
+            AppendLine(prefix + " " + line);
+        }
         return archiver.ExitCode();
     }
     return 0;
@@ -378,7 +510,91 @@ void CUpdateDriver::CollectFailedItems() {
             m_failedItems.push_back({path, count});
         }
     }
-    if (!m_failedItems.empty()) {
-        m_window.ShowFailedItems(m_failedItems);
+    if (!m_failedItems.empty() || !m_failedCopies.empty()) {
+        m_window.ShowFailedItems(m_failedItems, m_failedCopies);
+    }
+}
+
+int CUpdateDriver::FailedItemCount() const {
+    int count = static_cast<int>(m_failedCopies.size());
+    for (const FailedItemsLog& log : m_failedItems) {
+        count += log.count;
+    }
+    return count;
+}
+
+int CUpdateDriver::ExitStatus() const {
+    switch (m_preflight) {
+        case PreflightOutcome::NothingToInstall:
+            return kExitNothingToInstall;
+        case PreflightOutcome::Admitted:
+            break;
+        default:
+            return kExitNotStarted;
+    }
+    switch (m_run) {
+        case RunOutcome::NotRun:
+        case RunOutcome::NotStarted:
+            return kExitNotStarted;
+        case RunOutcome::Succeeded:
+            return FailedItemCount() > 0 ? kExitItemsFailed : kExitUpdated;
+        case RunOutcome::Failed:
+        case RunOutcome::Aborted:
+            break;
+    }
+    return kExitRunFailed;
+}
+
+std::string CUpdateDriver::OutcomeText() const {
+    switch (m_preflight) {
+        case PreflightOutcome::NotRun:
+            return "not checked";
+        case PreflightOutcome::Locked:
+            return "refused: another updater is running";
+        case PreflightOutcome::SuiteRunning:
+            return "refused: the suite is running";
+        case PreflightOutcome::Failed:
+            return "refused: the checks failed";
+        case PreflightOutcome::DatabaseTooOld:
+            return "refused: the database is older than the packages allow";
+        case PreflightOutcome::NothingToInstall:
+            return "nothing to install";
+        case PreflightOutcome::Admitted:
+            break;
+    }
+    switch (m_run) {
+        case RunOutcome::NotRun:
+            return "admitted, not run";
+        case RunOutcome::NotStarted:
+            return "not started";
+        case RunOutcome::Succeeded:
+            return FailedItemCount() > 0 ? "succeeded with failed items" : "succeeded";
+        case RunOutcome::Failed:
+            return "failed with code " + std::to_string(m_failureCode);
+        case RunOutcome::Aborted:
+            return "ended by an error";
+    }
+    return {};
+}
+
+void CUpdateDriver::FinishRecord(const std::string& outcome) {
+    if (!m_record.IsStarted()) {
+        return;
+    }
+    m_recordFinished = true;
+    std::string packages;
+    for (const int64_t number : m_installedPackages) {
+        packages += " " + std::to_string(number);
+    }
+    m_record.Note("[packages]" + (packages.empty() ? std::string(" none") : packages));
+    const std::string status = std::to_string(ExitStatus());
+    m_record.Note("[outcome] " + outcome +
+                  (m_mode == RunMode::Console ? ", exit status " + status
+                                              : " (exit status " + status + " in console mode)"));
+    for (const FailedItemsLog& log : m_failedItems) {
+        m_record.Note("[failed] " + std::to_string(log.count) + " in " + log.path);
+    }
+    for (const FailedCopy& copy : m_failedCopies) {
+        m_record.Note("[failed] copy " + copy.destination + ": " + copy.error);
     }
 }

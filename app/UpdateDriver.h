@@ -11,8 +11,10 @@
 
 #include "app/Config.h"
 #include "app/PackageDiscovery.h"
+#include "app/RunRecord.h"
 #include "app/UpdaterWindow.h"
 #include "install/Status.h"
+#include "platform/FileLock.h"
 
 class CEmbeddedItems;
 class CGlobDB;
@@ -27,6 +29,16 @@ inline constexpr char kSuiteImageName[] = "tessara.exe";
 inline constexpr char kArchiverName[] = "rar";
 // Name of the work directory under the temp path, the same for every run.
 inline constexpr char kWorkDirectoryName[] = "lib.kvr";
+// The lock file in the program directory that one updater at a time holds for the suite; the
+// work directory's lock file is its name with this ending, beside it (the clean-up empties the
+// directory itself).
+inline constexpr char kSuiteLockName[] = "tessara-updater.lock";
+inline constexpr char kLockFileEnding[] = ".lock";
+// Failure code of a run whose package did not bring the database to its number.
+inline constexpr int kVersionNotReached = -2;
+
+// Which face the updater shows; the run record names it.
+enum class RunMode { Window, Console };
 
 // Where the updater runs. Production takes them from the process; tests point them at a suite
 // directory of their own.
@@ -43,7 +55,8 @@ struct StartupPaths {
 
 enum class PreflightOutcome {
     NotRun,
-    SuiteRunning,    // the suite's main program runs
+    Locked,          // another updater holds the suite or the work directory (error box shown)
+    SuiteRunning,    // the suite's main program runs, or is attached to the database elsewhere
     Failed,          // an error stopped the checks (error box shown)
     DatabaseTooOld,  // "Версія БД меньше номеру пакета оновлень"
     NothingToInstall,  // "Версія БД більша за номер пакета оновлень"
@@ -65,7 +78,7 @@ class CUpdateDriver : public IOwner {
   public:
     // Fixes the directories, creates the database session (not connected) and makes it the
     // process-wide one, and reads lib.ini. Nothing is created on disk.
-    CUpdateDriver(IUpdaterWindow& window, StartupPaths paths);
+    CUpdateDriver(IUpdaterWindow& window, StartupPaths paths, RunMode mode = RunMode::Window);
     ~CUpdateDriver() override;
     CUpdateDriver(const CUpdateDriver&) = delete;
     CUpdateDriver& operator=(const CUpdateDriver&) = delete;
@@ -80,6 +93,12 @@ class CUpdateDriver : public IOwner {
     int FailureCode() const { return m_failureCode; }
     // The update logs with failed items after the last run, as shown by the window.
     const std::vector<FailedItemsLog>& FailedItems() const { return m_failedItems; }
+    // Program files and templates that the last run could not copy.
+    const std::vector<FailedCopy>& FailedCopies() const { return m_failedCopies; }
+    // Failed items of the last run: log entries and failed copies.
+    int FailedItemCount() const;
+    // The exit status of console mode for the pre-flight and run so far (ConsoleExit).
+    int ExitStatus() const;
 
     const CConfig& Config() const { return m_config; }
     const std::string& ConfigPath() const { return m_configPath; }
@@ -96,9 +115,25 @@ class CUpdateDriver : public IOwner {
     std::string CurrentLogPath() const override { return m_currentLogPath; }
     void SetCurrentLogPath(const std::string& path) override;
     std::string ProgramDirectory() const override { return m_paths.programDirectory; }
+    void ReportFailedCopy(const std::string& destination, const std::string& errorLine) override;
 
   private:
     PreflightOutcome RunPreflight();
+    // Takes the suite's lock, starts the run record, and takes the work directory's lock; false
+    // after an error box naming the one that another updater holds.
+    bool TakeLocks();
+    // The journal lines and the warning box of a suite that runs; `where` names where it runs
+    // when it was seen attached to the database (empty for this machine).
+    void RefuseSuiteRunning(const std::string& where);
+    // In server mode: the hosts where the suite's main program or another updater is attached
+    // to the database ("host (program), ..."); empty when there are none.
+    std::string SuiteAttachedElsewhere();
+    // Reads the version the package left (a fresh transaction) into lCurVer; 0 when it reached
+    // `number`, otherwise kVersionNotReached after an "error" line.
+    int CheckInstalledVersion(int64_t number);
+    // The end of the run record: packages, outcome, exit status, failed items.
+    void FinishRecord(const std::string& outcome);
+    std::string OutcomeText() const;
     RunOutcome RunUpdate();
     // Makes the work directory ready for a run: creates it private to this user, or restricts
     // and empties one of ours. False when what stands at its name is not ours to touch.
@@ -114,13 +149,17 @@ class CUpdateDriver : public IOwner {
     // The version gate when the database's ledger holds a package that was not finished.
     PreflightOutcome ResumeGate(const LedgerPackage& unfinished, const CEmbeddedItems& items);
     // Starts the archiver on the package file and waits for it, pumping meanwhile. Returns 0 when
-    // it ran and succeeded, otherwise the failure code (and the journal has its "error" line).
+    // it ran and succeeded, otherwise the failure code, after "error (code)" lines that give the
+    // archiver's own message (its standard error) or why it could not be started.
     int Unpack(const std::string& packageFile);
     void CollectFailedItems();
     void ShowError(const std::string& text);
+    // Every message box goes through here: the run record notes its text.
+    void ShowBox(MessageKind kind, const std::string& title, const std::string& text);
 
     IUpdaterWindow& m_window;
     StartupPaths m_paths;
+    RunMode m_mode;
     std::string m_configPath;
     std::string m_workDirectory;
     CConfig m_config;
@@ -132,6 +171,13 @@ class CUpdateDriver : public IOwner {
     std::string m_currentLogPath;
     std::vector<std::string> m_logPathsOfRun;  // every distinct log path set during the run
     std::vector<FailedItemsLog> m_failedItems;
+    std::vector<FailedCopy> m_failedCopies;
+    std::vector<int64_t> m_installedPackages;  // packages whose version check passed
+    CFileLock m_suiteLock;
+    CFileLock m_workLock;
+    std::string m_recordPath;
+    CRunRecord m_record;
+    bool m_recordFinished = false;
     PreflightOutcome m_preflight = PreflightOutcome::NotRun;
     RunOutcome m_run = RunOutcome::NotRun;
     int m_failureCode = 0;

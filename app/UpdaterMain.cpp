@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
         form = std::make_unique<TForm1>(StartupPaths::FromProcess());
     } catch (const std::exception& error) {
         ShowMessageBox(nullptr, MessageKind::Error, kApplicationTitle, WithFullStop(error.what()));
-        return 1;
+        return kExitNotStarted;
     }
     form->show();
     return application.exec();

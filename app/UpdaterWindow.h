@@ -43,6 +43,13 @@ struct FailedItemsLog {
     int count = 0;
 };
 
+// A program file or template that could not be copied: where it should have gone, and the
+// journal's error line for it.
+struct FailedCopy {
+    std::string destination;
+    std::string error;
+};
+
 class IUpdaterWindow : public IJournal {
   public:
     virtual IButton& btOK() = 0;
@@ -62,9 +69,11 @@ class IUpdaterWindow : public IJournal {
     virtual void PumpMessages() = 0;
 
     // Called once after a run (also one that an error ended), with the update logs that hold
-    // failed items (statements, blob or document files); not called when there are none. The
-    // journal does not mention these failures, so the window offers the logs beside it.
-    virtual void ShowFailedItems(const std::vector<FailedItemsLog>& logs) = 0;
+    // failed items (statements, blob or document files) and the copies that failed; not called
+    // when there are none. The journal does not mention the logged failures, so the window
+    // offers the logs beside it.
+    virtual void ShowFailedItems(const std::vector<FailedItemsLog>& logs,
+                                 const std::vector<FailedCopy>& copies) = 0;
 };
 
 // The controls of a window that is never drawn, in the states the designed window starts in:

@@ -8,29 +8,20 @@ using namespace Firebird;
 
 namespace {
 
-// An attachment parameter block built by the client library's own builder.
-class CDpb {
-  public:
-    explicit CDpb(CStatus& status)
-        : m_builder(FbUtil()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0)) {}
-    ~CDpb() { m_builder->dispose(); }
-    CDpb(const CDpb&) = delete;
-    CDpb& operator=(const CDpb&) = delete;
-    IXpbBuilder* operator->() const { return m_builder; }
-
-  private:
-    IXpbBuilder* m_builder;
-};
-
 enum class OpenMode { Attach, Create };
 
 IAttachment* OpenDatabase(OpenMode mode, const std::string& connectionString,
-                          const std::string& userName, const std::string& password, int pageSize) {
+                          const std::string& userName, const std::string& password, int pageSize,
+                          const CClientIdentity& identity = {}) {
     return Guard([&] {
         CStatus status;
-        CDpb dpb(status);
+        CXpb dpb(status, IXpbBuilder::DPB);
         dpb->insertString(&status, isc_dpb_user_name, userName.c_str());
         dpb->insertString(&status, isc_dpb_password, password.c_str());
+        if (!identity.processName.empty()) {
+            dpb->insertString(&status, isc_dpb_process_name, identity.processName.c_str());
+            dpb->insertInt(&status, isc_dpb_process_id, identity.processId);
+        }
         if (mode == OpenMode::Create) {
             dpb->insertInt(&status, isc_dpb_page_size, pageSize);
             // Without it the engine would create a dialect 1 database.
@@ -70,9 +61,9 @@ CAttachment& CAttachment::operator=(CAttachment&& other) noexcept {
 }
 
 void CAttachment::Attach(const std::string& connectionString, const std::string& userName,
-                         const std::string& password) {
+                         const std::string& password, const CClientIdentity& identity) {
     Detach();
-    m_handle = OpenDatabase(OpenMode::Attach, connectionString, userName, password, 0);
+    m_handle = OpenDatabase(OpenMode::Attach, connectionString, userName, password, 0, identity);
 }
 
 void CAttachment::Create(const std::string& connectionString, const std::string& userName,

@@ -7,6 +7,13 @@ namespace Firebird {
 class IAttachment;
 }
 
+// How a client names itself to the server: what other connections read as
+// MON$REMOTE_PROCESS and MON$REMOTE_PID. An empty name leaves both to the client library.
+struct CClientIdentity {
+    std::string processName;
+    int processId = 0;
+};
+
 // Move-only; the destructor detaches and swallows errors. Errors are CDbError.
 class CAttachment {
   public:
@@ -17,9 +24,10 @@ class CAttachment {
     CAttachment(const CAttachment&) = delete;
     CAttachment& operator=(const CAttachment&) = delete;
 
-    // Attaches with exactly the entries user name and password, in that order.
+    // Attaches with exactly the entries user name and password, in that order, followed by the
+    // process name and id when `identity` names one.
     void Attach(const std::string& connectionString, const std::string& userName,
-                const std::string& password);
+                const std::string& password, const CClientIdentity& identity = {});
     // Creates a new database (tests and tools); the attachment stays open.
     void Create(const std::string& connectionString, const std::string& userName,
                 const std::string& password, int pageSize = 8192);

@@ -29,6 +29,21 @@ class CStatus : public Firebird::ThrowStatusWrapper {
     CStatus& operator=(const CStatus&) = delete;
 };
 
+// A parameter block built by the client library's own builder: IXpbBuilder::DPB for an
+// attachment, IXpbBuilder::TPB for a transaction.
+class CXpb {
+  public:
+    CXpb(CStatus& status, unsigned kind)
+        : m_builder(FbUtil()->getXpbBuilder(&status, kind, nullptr, 0)) {}
+    ~CXpb() { m_builder->dispose(); }
+    CXpb(const CXpb&) = delete;
+    CXpb& operator=(const CXpb&) = delete;
+    Firebird::IXpbBuilder* operator->() const { return m_builder; }
+
+  private:
+    Firebird::IXpbBuilder* m_builder;
+};
+
 // Owns one reference of a reference-counted interface and releases it when it goes. Releasing
 // the last reference of a statement, cursor or blob also frees it in the engine.
 template <typename T>

@@ -24,7 +24,18 @@ void CTransaction::Start() {
     }
     Guard([&] {
         CStatus status;
-        m_handle = m_attachment->Handle()->startTransaction(&status, 0, nullptr);
+        if (m_lockTimeout <= 0) {
+            m_handle = m_attachment->Handle()->startTransaction(&status, 0, nullptr);
+            return;
+        }
+        // The server's defaults spelled out, with the wait bounded.
+        CXpb tpb(status, IXpbBuilder::TPB);
+        tpb->insertTag(&status, isc_tpb_concurrency);
+        tpb->insertTag(&status, isc_tpb_write);
+        tpb->insertTag(&status, isc_tpb_wait);
+        tpb->insertInt(&status, isc_tpb_lock_timeout, m_lockTimeout);
+        m_handle = m_attachment->Handle()->startTransaction(&status, tpb->getBufferLength(&status),
+                                                            tpb->getBuffer(&status));
     });
 }
 

@@ -9,8 +9,9 @@ class ITransaction;
 }
 class CAttachment;
 
-// Started with an empty parameter block, so the server's default behaviour applies. Not active
-// until Start(); Commit/Rollback end it. The destructor rolls back a still active transaction.
+// Started with an empty parameter block, so the server's default behaviour applies (snapshot,
+// read-write, waiting for locks without limit), unless a lock timeout is set. Not active until
+// Start(); Commit/Rollback end it. The destructor rolls back a still active transaction.
 class CTransaction {
   public:
     explicit CTransaction(CAttachment& attachment) : m_attachment(&attachment) {}
@@ -19,6 +20,9 @@ class CTransaction {
     CTransaction& operator=(const CTransaction&) = delete;
 
     bool IsActive() const { return m_handle != nullptr; }
+    // Transactions started from now on wait at most `seconds` for a lock that another connection
+    // holds, then their statement fails with a lock conflict; 0 waits without limit.
+    void SetLockTimeout(int seconds) { m_lockTimeout = seconds; }
     void Start();
     void Commit();    // a failed commit leaves the transaction active
     void Rollback();  // no-op when not active; not active afterwards, even when it failed
@@ -33,6 +37,7 @@ class CTransaction {
   private:
     CAttachment* m_attachment;
     Firebird::ITransaction* m_handle = nullptr;
+    int m_lockTimeout = 0;
 };
 
 // One statement, one transaction: starts the transaction unless it is active already (as it is

@@ -4,10 +4,12 @@
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "db/DbError.h"
 #include "db/FetchRows.h"
 #include "platform/Paths.h"
+#include "platform/Processes.h"
 #include "platform/Text.h"
 
 namespace {
@@ -17,6 +19,9 @@ const char kDefaultUser[] = "sysdba";
 const char kDefaultPassword[] = "pinewheat";
 const char kVersionQuery[] = "select * from versions order by update_date desc";
 const char kVersionColumn[] = "data";
+const char kAttachmentsQuery[] =
+    "select MON$REMOTE_PROCESS, MON$REMOTE_HOST, MON$REMOTE_ADDRESS from MON$ATTACHMENTS "
+    "where MON$ATTACHMENT_ID <> CURRENT_CONNECTION";
 
 CGlobDB* g_session = nullptr;
 
@@ -106,12 +111,50 @@ void CGlobDB::Connect(const std::string& serverName, const std::string& database
 
     const bool useDefaults = userName.empty();
     attachment.Attach(m_connectionString, useDefaults ? kDefaultUser : userName,
-                      useDefaults ? kDefaultPassword : password);
+                      useDefaults ? kDefaultPassword : password,
+                      CClientIdentity{kUpdaterProcessName, CurrentProcessId()});
+    // A row that another connection holds locked fails its statement after a while instead of
+    // stopping the update for ever.
+    transaction.SetLockTimeout(kLockTimeoutSeconds);
     transaction.Start();
 }
 
 int32_t CGlobDB::GetVersion() {
-    std::vector<CDbRow> rows = FetchRows(m_database.DefaultTransaction(), kVersionQuery, 1);
+    return VersionIn(m_database.DefaultTransaction());
+}
+
+int32_t CGlobDB::ReadCommittedVersion() {
+    CTransaction reader(m_database.Attachment());
+    int32_t version = 0;
+    RunInOwnTransaction(reader, [&] { version = VersionIn(reader); });
+    return version;
+}
+
+std::vector<CAttachmentInfo> CGlobDB::OtherAttachments() {
+    // Monitoring tables are a snapshot per transaction: a fresh one shows who is attached now.
+    CTransaction reader(m_database.Attachment());
+    std::vector<CDbRow> rows;
+    RunInOwnTransaction(reader, [&] { rows = FetchRows(reader, kAttachmentsQuery); });
+    const auto text = [](const CDbColumn& column) {
+        return column.value.kind == CDbValue::Kind::Null
+                   ? std::string()
+                   : std::string(TrimControl(column.value.text));
+    };
+    std::vector<CAttachmentInfo> attachments;
+    for (const CDbRow& row : rows) {
+        CAttachmentInfo info;
+        info.process = text(row.at(0));
+        info.host = text(row.at(1));
+        if (info.host.empty()) {
+            info.host = text(row.at(2));
+        }
+        attachments.push_back(std::move(info));
+    }
+    return attachments;
+}
+
+int32_t CGlobDB::VersionIn(CTransaction& transaction) {
+    std::vector<CDbRow> rows = FetchRows(transaction, kVersionQuery, 1);
     if (rows.empty()) {
         return 0;
     }

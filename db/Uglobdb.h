@@ -3,8 +3,22 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "db/Database.h"
+
+// How the updater names its attachment to the server (MON$REMOTE_PROCESS), so that another
+// updater's pre-flight recognises it.
+inline constexpr char kUpdaterProcessName[] = "tessara-updater";
+// How long a statement of the session waits for a row that another connection has locked
+// before it fails with a lock conflict (seconds).
+inline constexpr int kLockTimeoutSeconds = 10;
+
+// Another connection to the session's database, as MON$ATTACHMENTS shows it.
+struct CAttachmentInfo {
+    std::string process;  // MON$REMOTE_PROCESS: the client program's path or name; may be empty
+    std::string host;     // MON$REMOTE_HOST, else MON$REMOTE_ADDRESS; empty when neither is known
+};
 
 class CGlobDB {
   public:
@@ -13,18 +27,27 @@ class CGlobDB {
     explicit CGlobDB(std::string programDirectory);
 
     // (Re)connects: a trimmed non-empty server name gives "server:path", otherwise the path
-    // alone; an empty user name means "sysdba" with the default password. Starts the
-    // transaction. Errors of the client library propagate as CDbError.
+    // alone; an empty user name means "sysdba" with the default password. The attachment is
+    // named kUpdaterProcessName with this process's id, and its transactions wait at most
+    // kLockTimeoutSeconds for a lock. Starts the transaction. Errors of the client library
+    // propagate as CDbError.
     void Connect(const std::string& serverName, const std::string& databasePath,
                  const std::string& userName, const std::string& password);
     // Column `data` of the newest row of `versions`; 0 for no row or NULL.
     int32_t GetVersion();
+    // The same, read in a transaction of its own: the default transaction is a snapshot taken
+    // when it started and would not show what has been committed since.
+    int32_t ReadCommittedVersion();
+    // The database's attachments other than this one (system ones included, without process).
+    std::vector<CAttachmentInfo> OtherAttachments();
     CDatabase& GetDatabase() { return m_database; }
 
     // The connection string the last Connect used (for messages and tests).
     const std::string& ConnectionString() const { return m_connectionString; }
 
   private:
+    int32_t VersionIn(CTransaction& transaction);
+
     std::string m_programDirectory;
     std::string m_connectionString;
     CDatabase m_database;

@@ -53,8 +53,10 @@ int InstallProgramFiles(IOwner& owner, const std::string& workDir, IProgressBar*
         if (result.Ok()) {
             owner.MarkLastLine("[OK]");
         } else {
-            owner.AppendLine("error (" + std::to_string(result.code) + ") " +
-                             TrimMessage(result.message));
+            const std::string errorLine =
+                "error (" + std::to_string(result.code) + ") " + TrimMessage(result.message);
+            owner.AppendLine(errorLine);
+            owner.ReportFailedCopy(destination, errorLine);
         }
         StepBar(overallBar);
         owner.PumpMessages();

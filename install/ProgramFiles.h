@@ -6,6 +6,7 @@
 
 #include "install/Status.h"
 
-// Returns the number of files found.
+// Returns the number of files found. A failed copy gets its error line in the journal and is
+// reported to the owner as a failed item.
 int InstallProgramFiles(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
                         ILabel* fileLabel, ILabel* timeLabel);

@@ -92,6 +92,11 @@ class IOwner : public IJournal {
     virtual void SetCurrentLogPath(const std::string& path) = 0;
     // The suite's installation directory (the updater's own directory).
     virtual std::string ProgramDirectory() const = 0;
+    // A program file or template that could not be copied to `destination`, with the journal's
+    // error line ("error (" + code + ") " + text): a failed item of the run like a failed
+    // statement. Owners that keep no account of failed items ignore it.
+    virtual void ReportFailedCopy(const std::string& /*destination*/,
+                                  const std::string& /*errorLine*/) {}
 };
 
 // Progress operations; each one does nothing when the control passed is null.

@@ -1,6 +1,7 @@
 #include "platform/Clock.h"
 
 #include <chrono>
+#include <ctime>
 
 double TimeOfDay() {
     using Seconds = std::chrono::duration<double>;
@@ -8,4 +9,19 @@ double TimeOfDay() {
         std::chrono::duration_cast<Seconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count();
     return seconds / 86400.0;
+}
+
+std::string LocalDateTimeText() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[32];
+    if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local) == 0) {
+        return "0000-00-00 00:00:00";  // a time the calendar cannot show
+    }
+    return text;
 }

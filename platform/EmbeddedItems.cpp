@@ -1,5 +1,6 @@
 #include "platform/EmbeddedItems.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -68,6 +69,103 @@ std::optional<Footer> ReadFooter(const CFile& file, uint64_t fileSize) {
     footer.indexSize = GetLe(footer.bytes + 24, 8);
     footer.count = GetLe(footer.bytes + 32, 4);
     return footer;
+}
+
+// Where the image of an ELF program ends: the furthest byte that its headers, segments and
+// sections occupy. nullopt for a file that is no ELF program (or whose headers lie beyond the
+// file), whose end cannot be known. Bounded: tables are read only when they lie in the file.
+std::optional<uint64_t> ElfImageEnd(const CFile& file, uint64_t fileSize) {
+    constexpr size_t kIdentSize = 16;
+    char header[64] = {};
+    if (fileSize < 52) {
+        return std::nullopt;
+    }
+    file.ReadAt(0, header, static_cast<size_t>(std::min<uint64_t>(sizeof header, fileSize)));
+    if (std::memcmp(header,
+                    "\x7f"
+                    "ELF",
+                    4) != 0 ||
+        header[5] != 1) {
+        return std::nullopt;  // not ELF, or big-endian (not a platform of ours)
+    }
+    const bool wide = header[4] == 2;
+    if (!wide && header[4] != 1) {
+        return std::nullopt;
+    }
+    const auto field = [&](size_t offset32, size_t offset64, int bytes32, int bytes64) {
+        return wide ? GetLe(header + offset64, bytes64) : GetLe(header + offset32, bytes32);
+    };
+    const uint64_t phoff = field(28, 32, 4, 8);
+    const uint64_t shoff = field(32, 40, 4, 8);
+    const uint64_t ehsize = field(40, 52, 2, 2);
+    const uint64_t phentsize = field(42, 54, 2, 2);
+    uint64_t phnum = field(44, 56, 2, 2);
+    const uint64_t shentsize = field(46, 58, 2, 2);
+    uint64_t shnum = field(48, 60, 2, 2);
+    const size_t minPh = wide ? 56 : 32;
+    const size_t minSh = wide ? 64 : 40;
+    uint64_t end = std::max<uint64_t>(ehsize, kIdentSize);
+
+    // Reads a table of `count` entries of `size` bytes at `offset`; false when it does not lie
+    // in the file.
+    std::string table;
+    const auto readTable = [&](uint64_t offset, uint64_t count, uint64_t size) {
+        if (count == 0) {
+            return true;
+        }
+        if (offset > fileSize || count > (fileSize - offset) / size) {
+            return false;
+        }
+        table.assign(static_cast<size_t>(count * size), '\0');
+        file.ReadAt(offset, table.data(), table.size());
+        end = std::max(end, offset + count * size);
+        return true;
+    };
+
+    if (shoff != 0 && shentsize >= minSh) {
+        // More sections than 16 bits hold, or program headers beyond 0xFFFF: the real counts
+        // are in the first section header.
+        if (shnum == 0 || phnum == 0xFFFF) {
+            if (!readTable(shoff, 1, shentsize)) {
+                return std::nullopt;
+            }
+            shnum = shnum == 0 ? (wide ? GetLe(table.data() + 32, 8) : GetLe(table.data() + 20, 4))
+                               : shnum;
+            phnum = phnum == 0xFFFF ? GetLe(table.data() + (wide ? 44 : 28), 4) : phnum;
+        }
+        if (!readTable(shoff, shnum, shentsize)) {
+            return std::nullopt;
+        }
+        constexpr uint64_t kNoBits = 8;  // SHT_NOBITS: takes no room in the file
+        for (uint64_t i = 0; i < shnum; ++i) {
+            const char* entry = table.data() + i * shentsize;
+            const uint64_t offset = wide ? GetLe(entry + 24, 8) : GetLe(entry + 16, 4);
+            const uint64_t size = wide ? GetLe(entry + 32, 8) : GetLe(entry + 20, 4);
+            if (GetLe(entry + 4, 4) != kNoBits && size > 0) {
+                if (offset > fileSize || size > fileSize - offset) {
+                    return std::nullopt;
+                }
+                end = std::max(end, offset + size);
+            }
+        }
+    }
+    if (phoff != 0 && phentsize >= minPh) {
+        if (!readTable(phoff, phnum, phentsize)) {
+            return std::nullopt;
+        }
+        for (uint64_t i = 0; i < phnum; ++i) {
+            const char* entry = table.data() + i * phentsize;
+            const uint64_t offset = wide ? GetLe(entry + 8, 8) : GetLe(entry + 4, 4);
+            const uint64_t size = wide ? GetLe(entry + 32, 8) : GetLe(entry + 16, 4);
+            if (size > 0) {
+                if (offset > fileSize || size > fileSize - offset) {
+                    return std::nullopt;
+                }
+                end = std::max(end, offset + size);
+            }
+        }
+    }
+    return end;
 }
 
 // Checks that the footer's numbers describe an index that lies inside the file, right before
@@ -184,7 +282,15 @@ CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(execu
     m_programSize = fileSize;
     const std::optional<Footer> footer = ReadFooter(file, fileSize);
     if (!footer) {
-        return;  // a plain program without items
+        // A plain program, unless bytes follow its image: then items were appended and their
+        // footer is damaged or cut off, and "no packages" would be a false answer.
+        const std::optional<uint64_t> imageEnd = ElfImageEnd(file, fileSize);
+        if (imageEnd && *imageEnd < fileSize) {
+            throw Damaged(executablePath, std::to_string(fileSize - *imageEnd) +
+                                              " bytes after the program have no valid index "
+                                              "(the file may be cut short)");
+        }
+        return;
     }
     CheckFooter(*footer, fileSize, executablePath);
     m_items = ParseIndex(ReadIndex(file, *footer, executablePath), *footer, executablePath);

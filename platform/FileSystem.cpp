@@ -1,8 +1,10 @@
-// The parts of the file layer that are built on CFile and CReplacingFile alone.
+// The parts of the file layer that are built on CFile, CReplacingFile and the standard library
+// alone.
 
 #include "platform/FileSystem.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <vector>
 
 #include "platform/SystemError.h"
@@ -16,6 +18,24 @@ CReplacingFile::~CReplacingFile() {
 
 void CReplacingFile::WriteAll(const void* data, size_t size) {
     m_file.WriteAll(data, size);
+}
+
+bool DeleteDirectoryContents(const std::string& dir) {
+    namespace fs = std::filesystem;
+    // The entries are listed first: deleting while iterating may skip some.
+    std::error_code error;
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+        entries.push_back(it->path());
+    }
+    bool complete = !error;
+    for (const fs::path& entry : entries) {
+        // remove_all looks at an entry with symlink_status: a link goes, not what it points to.
+        std::error_code removeError;
+        fs::remove_all(entry, removeError);
+        complete = complete && !removeError;
+    }
+    return complete;
 }
 
 CopyResult CopyFileReplace(const std::string& from, const std::string& to) {

@@ -13,6 +13,10 @@ bool CreatePrivateDirectory(const std::string& path);  // readable and writable 
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
 int64_t FileSize(const std::string& path);  // -1 when it cannot be read
+// Deletes everything inside the directory `dir`, subdirectories with their contents included;
+// a link inside is deleted itself, never followed. `dir` itself stays and must be no link.
+// False when something could not be deleted.
+bool DeleteDirectoryContents(const std::string& dir);
 
 // Owner of an open file or directory: the one owner of a descriptor (a handle on Windows) in
 // the code base. Move-only; failures throw CSystemError naming the path.

@@ -1,5 +1,6 @@
 #include "platform/IniFile.h"
 
+#include <cerrno>
 #include <optional>
 #include <vector>
 
@@ -94,38 +95,50 @@ std::optional<CFile> OpenRegularFile(const std::string& path) {
     return std::nullopt;
 }
 
-// The lines of the file (LF separated), read up to kMaxFileBytes. A line longer than
-// kMaxLineBytes is garbage, not a setting: it reads as an empty line. A read error ends the
-// file; the lines read before it count.
+// A settings file beyond the bound is refused as a whole: read in part, it could silently lose
+// the keys that come after the cut.
+[[noreturn]] void ThrowTooLarge(const std::string& path) {
+    throw CSystemError(EFBIG, "The file \"" + path + "\" is larger than " +
+                                  std::to_string(kMaxFileBytes / (1024 * 1024)) +
+                                  " MB: it cannot be a settings file");
+}
+
+// The lines of the file (LF separated). A line longer than kMaxLineBytes is garbage, not a
+// setting: it reads as an empty line. A read error ends the file; the lines read before it
+// count. More than kMaxFileBytes (a file that grew while it was read) throws.
 std::vector<std::string> ReadLines(CFile& file) {
     std::vector<std::string> lines;
     std::vector<char> buffer(64 * 1024);
     std::string line;
     bool lineTooLong = false;
     size_t total = 0;
-    try {
-        while (total < kMaxFileBytes) {
-            const size_t got = file.Read(buffer.data(), buffer.size());
-            if (got == 0) {
-                break;
-            }
-            total += got;
-            for (size_t i = 0; i < got; ++i) {
-                const char c = buffer[i];
-                if (c == '\n') {
-                    lines.push_back(std::move(line));
+    for (;;) {
+        size_t got = 0;
+        try {
+            got = file.Read(buffer.data(), buffer.size());
+        } catch (const CSystemError&) {
+        }
+        if (got == 0) {
+            break;
+        }
+        total += got;
+        if (total > kMaxFileBytes) {
+            ThrowTooLarge(file.Path());
+        }
+        for (size_t i = 0; i < got; ++i) {
+            const char c = buffer[i];
+            if (c == '\n') {
+                lines.push_back(std::move(line));
+                line.clear();
+                lineTooLong = false;
+            } else if (!lineTooLong) {
+                line += c;
+                if (line.size() > kMaxLineBytes) {
                     line.clear();
-                    lineTooLong = false;
-                } else if (!lineTooLong) {
-                    line += c;
-                    if (line.size() > kMaxLineBytes) {
-                        line.clear();
-                        lineTooLong = true;
-                    }
+                    lineTooLong = true;
                 }
             }
         }
-    } catch (const CSystemError&) {
     }
     if (!lineTooLong) {
         lines.push_back(std::move(line));
@@ -164,6 +177,9 @@ CIniFile::CIniFile(const std::string& path) {
     std::optional<CFile> file = OpenRegularFile(path);
     if (!file) {
         return;
+    }
+    if (file->Size() > static_cast<int64_t>(kMaxFileBytes)) {
+        ThrowTooLarge(path);
     }
     std::vector<std::string> lines = ReadLines(*file);
     if (!lines.empty() && lines.front().starts_with("\xEF\xBB\xBF")) {

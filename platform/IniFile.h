@@ -10,7 +10,8 @@
 
 class CIniFile {
   public:
-    // Reads the whole file once; a missing or unreadable file behaves as an empty one.
+    // Reads the whole file once; a missing or unreadable file behaves as an empty one. A file
+    // larger than 16 MB throws CSystemError (EFBIG) naming it.
     explicit CIniFile(const std::string& path);
 
     std::string ReadString(const std::string& section, const std::string& key,

@@ -13,3 +13,6 @@ std::vector<std::string> RunningImageNames();
 // True when some running process has the image name `imageName`, compared whole and without
 // regard to case.
 bool IsProcessRunning(const std::string& imageName);
+
+// The system's id of the calling process.
+int CurrentProcessId();

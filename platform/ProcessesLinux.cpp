@@ -83,3 +83,7 @@ std::vector<std::string> RunningImageNames() {
     }
     return names;
 }
+
+int CurrentProcessId() {
+    return static_cast<int>(getpid());
+}

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -15,6 +16,7 @@
 #include "app/CommandLine.h"
 #include "app/ConsoleMode.h"
 #include "app/UpdateDriver.h"
+#include "platform/ChildProcess.h"
 #include "platform/Paths.h"
 #include "tests/app/RecordingWindow.h"
 #include "tests/app/Suite.h"
@@ -69,16 +71,21 @@ struct ConsoleResult {
     std::vector<std::string> err;
 };
 
-// Runs the packed updater as an administrator would: from another directory, no display, the
-// suite's own temp directory.
-ConsoleResult RunUpdater(const CSuite& suite, const std::string& arguments = "--console") {
+// The shell command that runs the packed updater as an administrator would: from another
+// directory, no display, the given temp directory.
+std::string UpdaterCommand(const CSuite& suite, const std::string& arguments,
+                           const std::string& tmp) {
+    return "cd / && exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TMPDIR=" +
+           ShellQuote(tmp) + " " + ShellQuote(suite.File("updater")) + " " + arguments;
+}
+
+// Runs the packed updater to its end, by default with the suite's own temp directory.
+ConsoleResult RunUpdater(const CSuite& suite, const std::string& arguments = "--console",
+                         const std::string& tmp = {}) {
     const std::string out = suite.Scratch("stdout.txt");
     const std::string err = suite.Scratch("stderr.txt");
-    const std::string command =
-        "cd / && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
-        "TMPDIR=" +
-        ShellQuote(suite.Tmp()) + " " + ShellQuote(suite.File("updater")) + " " + arguments + " >" +
-        ShellQuote(out) + " 2>" + ShellQuote(err);
+    const std::string command = UpdaterCommand(suite, arguments, tmp.empty() ? suite.Tmp() : tmp) +
+                                " >" + ShellQuote(out) + " 2>" + ShellQuote(err);
     ConsoleResult result;
     result.status = RunShell(command);
     result.out = SplitLines(ReadFile(out));
@@ -93,6 +100,48 @@ void PrepareConsoleSuite(CSuite& suite, int version,
     fs::create_directories(suite.File("Reports"));
     suite.InstallArchiver();
     suite.PackDirectories(packages, BuiltProgram("tessara-updater"));
+}
+
+// Replaces the suite's archiver by one that waits until the test allows it to go on, so that an
+// updater can be held in the middle of its run. Returns the file that allows it.
+std::string InstallWaitingArchiver(const CSuite& suite) {
+    const std::string go = suite.Scratch("go");
+    WriteFile(suite.File("rar"), "#!/bin/sh\n: >" + ShellQuote(suite.Scratch("waiting")) +
+                                     "\nfor i in $(seq 600); do [ -e " + ShellQuote(go) +
+                                     " ] && break; sleep 0.05; done\nexec " +
+                                     ShellQuote(BuiltProgram("rar")) + " \"$@\"\n");
+    MakeExecutable(suite.File("rar"));
+    return go;
+}
+
+// Starts the packed updater and returns once its archiver waits (the updater then holds its
+// locks and is in the middle of its run).
+CChildProcess StartHeldUpdater(const CSuite& suite) {
+    CChildProcess updater;
+    updater.Start(
+        "/bin/sh",
+        BuildCommandLine({"/bin/sh", "-c", UpdaterCommand(suite, "--console", suite.Tmp())}), "",
+        CChildProcess::Output::Capture);
+    for (int i = 0; i < 600 && !fs::exists(suite.Scratch("waiting")); ++i) {
+        updater.Wait(50);
+    }
+    EXPECT_TRUE(fs::exists(suite.Scratch("waiting"))) << updater.CapturedOutput();
+    return updater;
+}
+
+// Every file and directory below `dir` with its size, to show that nothing changed; the run
+// record of the updater that holds the suite (which goes on writing it) left out.
+std::vector<std::string> Tree(const std::string& dir) {
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        if (entry.path().filename() == "tessara-updater.log") {
+            continue;
+        }
+        entries.push_back(entry.path().string() + " " +
+                          std::to_string(entry.is_regular_file() ? entry.file_size() : 0));
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
 std::vector<std::string> PreflightLines(const CSuite& suite, int version,
@@ -239,7 +288,145 @@ TEST(Console, FailedItemsGoToStandardError) {
     EXPECT_EQ(result.out.back(), "Оновлення завершене успішно");
     EXPECT_EQ(result.err, (std::vector<std::string>{"Не виконано елементів: 1, журнал: " +
                                                     suite.WorkDir() + "/up.2026.05.03.lsql.log"}));
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, 4);
+}
+
+TEST(Console, TemplateThatCannotBeCopiedIsAFailedItem) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    fs::remove(suite.File("Reports"));
+    const ConsoleResult result = RunUpdater(suite);
+    ASSERT_GE(result.out.size(), 3u);
+    EXPECT_EQ(result.out[result.out.size() - 3], "error (2) No such file or directory");
+    EXPECT_EQ(result.out.back(), "Оновлення завершене успішно");
+    EXPECT_EQ(result.err,
+              (std::vector<std::string>{"Не скопійовано: " + suite.File("Reports/list.fr3") +
+                                        ": error (2) No such file or directory"}));
+    EXPECT_EQ(result.status, 4);
+}
+
+TEST(Console, PackageThatDoesNotReachItsVersionFailsAndTheRecordSaysSo) {
+    CSuite suite;
+    PackageFiles files = ContentPackage(238);
+    files["up.99.238.lsql"] = "update versions set data = 238\r\n";  // no terminator
+    PrepareConsoleSuite(suite, 237, {{238, files}});
+    const ConsoleResult result = RunUpdater(suite);
+    ASSERT_GE(result.out.size(), 2u);
+    EXPECT_EQ(result.out[result.out.size() - 2], "error: після пакета 238 версія бази даних 237");
+    EXPECT_EQ(result.out.back(), "Помилка при оновлені: -2");
+    EXPECT_EQ(result.status, 1);
+
+    // The record of the run: its header, the journal as printed, and the summary.
+    const std::string log = suite.WorkDir() + "/up.99.238.lsql.log";
+    const std::vector<std::string> record = SplitLines(ReadFile(suite.File("tessara-updater.log")));
+    ASSERT_EQ(record.size(), 1 + result.out.size() + 3);
+    EXPECT_EQ(record[0].substr(23), " console " + suite.File("updater"));
+    for (size_t i = 0; i < result.out.size(); ++i) {
+        EXPECT_EQ(record[1 + i].substr(20), result.out[i]);
+    }
+    EXPECT_EQ(record[record.size() - 3].substr(20), "[packages] none");
+    EXPECT_EQ(record[record.size() - 2].substr(20), "[outcome] failed with code -2, exit status 1");
+    EXPECT_EQ(record.back().substr(20), "[failed] 1 in " + log);
+}
+
+TEST(Console, DamagedUpdaterOrSettingsStopBeforeAnyChange) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    // The updater cut short by one byte: its packages are damaged, not absent.
+    const std::string updater = suite.File("updater");
+    fs::resize_file(updater, fs::file_size(updater) - 1);
+    const ConsoleResult cut = RunUpdater(suite);
+    EXPECT_EQ(cut.status, 2);
+    std::vector<std::string> checks = PreflightLines(suite, 237, "");
+    checks.pop_back();  // no package line: the list cannot be read
+    EXPECT_EQ(cut.out, checks);
+    ASSERT_EQ(cut.err.size(), 1u);
+    EXPECT_EQ(cut.err[0].rfind("The embedded item index of \"" + updater + "\" is damaged: ", 0),
+              0u)
+        << cut.err[0];
+    EXPECT_NE(cut.err[0].find("cut short"), std::string::npos) << cut.err[0];
+
+    // lib.ini over the reader's limit: an error before anything else.
+    const std::string ini = suite.File("lib.ini");
+    suite.WriteIni("[Common]\r\n");
+    fs::resize_file(ini, 16 * 1024 * 1024 + 1);
+    const ConsoleResult large = RunUpdater(suite);
+    EXPECT_EQ(large.status, 2);
+    EXPECT_TRUE(large.out.empty());
+    EXPECT_EQ(large.err, (std::vector<std::string>{"The file \"" + ini +
+                                                   "\" is larger than 16 MB: it cannot be a "
+                                                   "settings file."}));
+    EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
+              (std::vector<std::string>{"237"}));
+}
+
+TEST(Console, SecondUpdaterOfTheSameSuiteRefusesAndTouchesNothing) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    const std::string go = InstallWaitingArchiver(suite);
+    CChildProcess first = StartHeldUpdater(suite);
+
+    const std::vector<std::string> suiteBefore = Tree(suite.Dir());
+    const std::vector<std::string> tmpBefore = Tree(suite.Tmp());
+    const ConsoleResult second = RunUpdater(suite);
+    EXPECT_EQ(Tree(suite.Dir()), suiteBefore);
+    EXPECT_EQ(Tree(suite.Tmp()), tmpBefore);
+    WriteFile(go, "");
+    first.Wait();
+
+    EXPECT_EQ(second.status, 2);
+    EXPECT_TRUE(second.out.empty());
+    EXPECT_EQ(
+        second.err,
+        (std::vector<std::string>{"Інша програма оновлення вже працює з цим комплексом (" +
+                                  suite.File("tessara-updater.lock") +
+                                  "). Дочекайтеся її завершення та перезапустіть оновлення!"}));
+    EXPECT_EQ(first.ExitCode(), 0) << first.CapturedOutput() << first.CapturedErrors();
+    EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
+              (std::vector<std::string>{"238"}));
+    // The record holds the first updater's run alone.
+    const std::string record = ReadFile(suite.File("tessara-updater.log"));
+    const std::vector<std::string> lines = SplitLines(record);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.starts_with("=== "); }),
+              1)
+        << record;
+    EXPECT_EQ(record.find("[message]"), std::string::npos) << record;
+    EXPECT_NE(record.find("[outcome] succeeded, exit status 0\n"), std::string::npos) << record;
+}
+
+TEST(Console, UpdaterOfAnotherSuiteSharingTheTempDirectoryRefuses) {
+    CSuite suite;
+    CSuite other;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    PrepareConsoleSuite(other, 237, {{238, ContentPackage(238)}});
+    const std::string go = InstallWaitingArchiver(suite);
+    CChildProcess first = StartHeldUpdater(suite);
+
+    const std::vector<std::string> tmpBefore = Tree(suite.Tmp());
+    const ConsoleResult second = RunUpdater(other, "--console", suite.Tmp());
+    EXPECT_EQ(Tree(suite.Tmp()), tmpBefore);
+    WriteFile(go, "");
+    first.Wait();
+
+    const std::string message =
+        "Інша програма оновлення вже працює у спільному тимчасовому "
+        "каталозі (" +
+        suite.Tmp() + "lib.kvr.lock" + "). Дочекайтеся її завершення та перезапустіть оновлення!";
+    EXPECT_EQ(second.status, 2);
+    EXPECT_TRUE(second.out.empty());
+    EXPECT_EQ(second.err, (std::vector<std::string>{message}));
+    EXPECT_EQ(first.ExitCode(), 0) << first.CapturedOutput() << first.CapturedErrors();
+    // The refused updater holds its own suite: its record tells why it stopped.
+    const std::vector<std::string> record = SplitLines(ReadFile(other.File("tessara-updater.log")));
+    ASSERT_EQ(record.size(), 4u);
+    EXPECT_EQ(record[1].substr(20), "[message] " + message);
+    EXPECT_EQ(record[2].substr(20), "[packages] none");
+    EXPECT_EQ(record[3].substr(20), "[outcome] refused: another updater is running, exit status 2");
+    EXPECT_EQ(QueryColumn(other.Database(), "select data from versions"),
+              (std::vector<std::string>{"237"}));
+    EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
+              (std::vector<std::string>{"238"}));
 }
 
 // Standard output and standard error into one stream, as `2>&1` gives them to a log file.
@@ -270,10 +457,12 @@ TEST(ConsoleWindow, FailedItemsFollowTheFinalLine) {
     std::ostringstream both;
     CConsoleWindow window(both, both);
     window.AppendLine("Оновлення завершене успішно");
-    window.ShowFailedItems({{"/w/a.lsql.log", 2}});
+    window.ShowFailedItems({{"/w/a.lsql.log", 2}},
+                           {{"/s/Reports/a.fr3", "error (2) No such file or directory"}});
     window.Finish();
     EXPECT_EQ(both.str(),
-              "Оновлення завершене успішно\nНе виконано елементів: 2, журнал: /w/a.lsql.log\n");
+              "Оновлення завершене успішно\nНе виконано елементів: 2, журнал: /w/a.lsql.log\n"
+              "Не скопійовано: /s/Reports/a.fr3: error (2) No such file or directory\n");
 }
 
 TEST(Console, HelpAndBadOptions) {

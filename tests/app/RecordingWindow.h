@@ -36,13 +36,16 @@ class CRecordingWindow : public CPlainUpdaterWindow {
         }
     }
     void PumpMessages() override;
-    void ShowFailedItems(const std::vector<FailedItemsLog>& logs) override {
+    void ShowFailedItems(const std::vector<FailedItemsLog>& logs,
+                         const std::vector<FailedCopy>& copies) override {
         failedItems.push_back(logs);
+        failedCopies.push_back(copies);
     }
 
     std::vector<std::string> journal;
     std::vector<RecordedBox> boxes;
     std::vector<PumpState> pumps;
     std::vector<std::vector<FailedItemsLog>> failedItems;  // one entry per call
+    std::vector<std::vector<FailedCopy>> failedCopies;     // one entry per call
     std::function<void()> whileBoxIsUp;  // called for every box, as if the user acted meanwhile
 };

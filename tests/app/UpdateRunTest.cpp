@@ -5,12 +5,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 
 #include "app/UpdateDriver.h"
+#include "db/Database.h"
+#include "db/Statement.h"
+#include "db/Uglobdb.h"
 #include "platform/EmbeddedItems.h"
+#include "platform/SystemError.h"
 #include "tests/app/RecordingWindow.h"
 #include "tests/app/Suite.h"
 
@@ -115,8 +122,9 @@ TEST_F(UpdateRun, OnePackageIsInstalledCompletely) {
     EXPECT_TRUE(window.plUp().IsVisible());
     EXPECT_TRUE(window.boxes.empty());
     EXPECT_TRUE(window.failedItems.empty());
-    // The run's labels keep what the pre-flight set.
-    EXPECT_EQ(window.lCurVer().Caption(), "237");
+    EXPECT_EQ(driver->ExitStatus(), 0);
+    // The version as the package left it, read back after the package.
+    EXPECT_EQ(window.lCurVer().Caption(), "238");
 
     // While messages were pumped, neither button could start or end anything.
     ASSERT_FALSE(window.pumps.empty());
@@ -215,12 +223,16 @@ TEST_P(MissingArchiver, EndsTheRunBeforeAnyPackage) {
     EXPECT_EQ(lines,
               (std::vector<std::string>{kCreating, suite.WorkDir(), kArchiverCheck, "error"}));
     EXPECT_EQ(driver->LastRun(), RunOutcome::NotStarted);
+    EXPECT_EQ(driver->ExitStatus(), 2);
     EXPECT_FALSE(fs::exists(Work("238.rar")));
     EXPECT_TRUE(window.btOK().IsVisible());
     EXPECT_FALSE(window.btOK().IsEnabled());
     EXPECT_EQ(window.btCancel().Caption(), "Відмінити");
     EXPECT_TRUE(window.btCancel().IsEnabled());
-    EXPECT_TRUE(window.boxes.empty());
+    // Console mode shows boxes on standard error: the missing program is named there too.
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].kind, MessageKind::Error);
+    EXPECT_EQ(window.boxes[0].text, "Не знайдено архіватор " + suite.File("rar") + ".");
     Close();
     EXPECT_EQ(Version(), "237");
 }
@@ -232,8 +244,11 @@ TEST_F(UpdateRun, ArchiverThatCannotBeStartedGivesTheFailureLine) {
     WriteFile(suite.File("rar"), "not a program");
     chmod(suite.File("rar").c_str(), 0644);
     const std::vector<std::string> lines = Run();
-    EXPECT_EQ(lines, Concat(Start(),
-                            {kCopying, Work("238.rar"), kUnpacking, "error", kFailedPrefix + "-1"}))
+    // The reason why the system could not start it follows the code.
+    EXPECT_EQ(lines, Concat(Start(), {kCopying, Work("238.rar"), kUnpacking,
+                                      "error (-1) Cannot start \"" + suite.File("rar") +
+                                          "\": " + SystemMessage(EACCES),
+                                      kFailedPrefix + "-1"}))
         << Journal();
     EXPECT_EQ(driver->LastRun(), RunOutcome::Failed);
     EXPECT_EQ(driver->FailureCode(), -1);
@@ -249,10 +264,13 @@ TEST_F(UpdateRun, DamagedPackageIsNotInstalled) {
     suite.Pack({{238, suite.Scratch("damaged.rar")}});
     const std::vector<std::string> lines = Run();
     ASSERT_EQ(lines.size(), 8u) << Journal();
-    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 7),
-              Concat(Start(), {kCopying, Work("238.rar"), kUnpacking + "[OK]", "error"}));
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
+              Concat(Start(), {kCopying, Work("238.rar"), kUnpacking + "[OK]"}));
     const int code = driver->FailureCode();
     EXPECT_GT(code, 0);
+    // The archiver's own message, under its exit status, stays in the journal.
+    EXPECT_EQ(lines[6], "error (" + std::to_string(code) + ") rar: " + Work("238.rar") +
+                            ": The archive cannot be read (error 0)");
     EXPECT_EQ(lines.back(), kFailedPrefix + std::to_string(code));
     EXPECT_EQ(driver->LastRun(), RunOutcome::Failed);
     ExpectControlsAfterRun(false);
@@ -262,17 +280,17 @@ TEST_F(UpdateRun, DamagedPackageIsNotInstalled) {
     EXPECT_EQ(Version(), "237");
 }
 
-TEST_F(UpdateRun, CleanUpEmptiesReportsButKeepsSubdirectoriesAndLinkedDirectories) {
+TEST_F(UpdateRun, CleanUpRemovesEverythingLeftButNeverFollowsALink) {
     Prepare(237, {{238, Without(ContentPackage(238), "Reports/list.fr3")}});
-    // What an earlier run left, and a link to a directory of someone else's files.
+    // What an earlier run left: files, subdirectories, a directory named like the package file
+    // (which would stop the package from being written), and a link to someone else's files.
     fs::create_directories(Work("Reports"));
-    fs::create_directories(Work("Report"));
-    fs::create_directories(Work("keep"));
+    fs::create_directories(Work("keep/deeper"));
+    fs::create_directories(Work("238.rar/inside"));
     fs::create_directories(suite.Scratch("outside"));
     WriteFile(Work("stale.txt"), "stale");
     WriteFile(Work("Reports/old.fr3"), "old template");
-    WriteFile(Work("Report/r.txt"), "r");
-    WriteFile(Work("keep/k.txt"), "k");
+    WriteFile(Work("keep/deeper/k.txt"), "k");
     WriteFile(suite.Scratch("outside/outside.txt"), "not ours to delete");
     fs::create_directory_symlink(suite.Scratch("outside"), Work("up"));
 
@@ -282,12 +300,12 @@ TEST_F(UpdateRun, CleanUpEmptiesReportsButKeepsSubdirectoriesAndLinkedDirectorie
         EXPECT_EQ(line.find("old.fr3"), std::string::npos) << line;
     }
     EXPECT_FALSE(fs::exists(suite.File("Reports/old.fr3")));
-    EXPECT_FALSE(fs::exists(Work("Reports/old.fr3")));
-    EXPECT_FALSE(fs::exists(Work("stale.txt")));
-    EXPECT_FALSE(fs::exists(Work("Report/r.txt")));
-    EXPECT_TRUE(fs::exists(Work("keep/k.txt")));
-    EXPECT_TRUE(fs::is_directory(Work("Reports")));
+    for (const char* name : {"stale.txt", "Reports", "keep", "238.rar", "up"}) {
+        EXPECT_FALSE(fs::exists(fs::symlink_status(Work(name)))) << name;
+    }
     EXPECT_EQ(ReadFile(suite.Scratch("outside/outside.txt")), "not ours to delete");
+    Close();
+    EXPECT_EQ(Version(), "238");
 }
 
 TEST_F(UpdateRun, LinkPlantedAtTheWorkDirectoryIsNotTouched) {
@@ -299,6 +317,9 @@ TEST_F(UpdateRun, LinkPlantedAtTheWorkDirectoryIsNotTouched) {
     const std::vector<std::string> lines = Run();
     EXPECT_EQ(lines, (std::vector<std::string>{kCreating, "error"}));
     EXPECT_EQ(driver->LastRun(), RunOutcome::NotStarted);
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, "Робочий каталог " + suite.WorkDir() +
+                                        " є посиланням, тому оновлення його не використовує.");
     EXPECT_TRUE(fs::is_symlink(suite.WorkDir()));
     EXPECT_EQ(ReadFile(suite.Scratch("victim/v.txt")), "victim's file");
     EXPECT_EQ(
@@ -320,6 +341,10 @@ TEST_F(UpdateRun, WorkDirectoryOfAnotherUserIsNotTouched) {
 
     const std::vector<std::string> lines = Run();
     EXPECT_EQ(lines, (std::vector<std::string>{kCreating, "error"}));
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text,
+              "Робочий каталог " + suite.WorkDir() +
+                  " належить іншому користувачеві, тому оновлення його не використовує.");
     EXPECT_EQ(ReadFile(Work("theirs.txt")), "their file");
     EXPECT_FALSE(fs::exists(Work("238.rar")));
 }
@@ -374,6 +399,14 @@ TEST_F(UpdateRun, FailedCopyKeepsWhatStoodAtTheDestination) {
     EXPECT_EQ(tail[3], kSucceeded);
     EXPECT_EQ(ReadFile(suite.File("Reports")), "keep me");
     EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
+    // The journal line stays as it is; the copy is a failed item of the run besides.
+    ASSERT_EQ(window.failedCopies.size(), 1u);
+    ASSERT_EQ(window.failedCopies[0].size(), 1u);
+    EXPECT_EQ(window.failedCopies[0][0].destination, suite.File("Reports/list.fr3"));
+    EXPECT_EQ(window.failedCopies[0][0].error, tail[1]);
+    EXPECT_TRUE(window.failedItems[0].empty());
+    EXPECT_EQ(driver->FailedItemCount(), 1);
+    EXPECT_EQ(driver->ExitStatus(), 4);
 }
 
 TEST_F(UpdateRun, FailedStatementsAreOfferedBesideTheJournal) {
@@ -393,4 +426,154 @@ TEST_F(UpdateRun, FailedStatementsAreOfferedBesideTheJournal) {
     EXPECT_NE(ReadFile(log).find("NO_SUCH_TABLE"), std::string::npos);
     Close();
     EXPECT_EQ(Version(), "238");
+}
+
+TEST_F(UpdateRun, VersionScriptWithoutItsTerminatorStopsTheRunAfterItsPackage) {
+    PackageFiles first = ContentPackage(238);
+    first["up.99.238.lsql"] = "update versions set data = 238\r\n";
+    Prepare(237, {{238, first}, {239, ContentPackage(239)}});
+    const std::vector<std::string> lines = Run();
+    EXPECT_EQ(lines,
+              Concat(Concat(Start(), PackageBlock(238)),
+                     {"error: після пакета 238 версія бази даних 237", kFailedPrefix + "-2"}))
+        << Journal();
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Failed);
+    EXPECT_EQ(driver->FailureCode(), kVersionNotReached);
+    EXPECT_EQ(driver->ExitStatus(), 1);
+    EXPECT_EQ(window.lCurVer().Caption(), "237");
+    ExpectControlsAfterRun();
+    // The statement that never ran is in its log, offered beside the journal.
+    ASSERT_EQ(window.failedItems.size(), 1u);
+    ASSERT_EQ(window.failedItems[0].size(), 1u);
+    EXPECT_EQ(window.failedItems[0][0].path, Work("up.99.238.lsql.log"));
+    Close();
+    EXPECT_EQ(Version(), "237");
+    // Package 239 was not touched.
+    EXPECT_EQ(QueryColumn(suite.Database(), "select id from ARTICLE order by id"),
+              (std::vector<std::string>{"23801", "23802"}));
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
+}
+
+TEST_F(UpdateRun, EmptyPackageIsAFailure) {
+    Prepare(237, {{238, PackageFiles{}}});
+    const std::vector<std::string> lines = Run();
+    EXPECT_EQ(lines, Concat(Start(), {kCopying, Work("238.rar"), kUnpacking + "[OK]", kInstalling,
+                                      "error: після пакета 238 версія бази даних 237",
+                                      kFailedPrefix + "-2"}))
+        << Journal();
+    EXPECT_EQ(driver->ExitStatus(), 1);
+    EXPECT_EQ(window.lCurVer().Caption(), "237");
+}
+
+TEST_F(UpdateRun, RowLockedByAnotherConnectionFailsItsStatementAfterTheTimeout) {
+    PackageFiles files = ContentPackage(238);
+    files["up.2026.05.03.lsql"] += "update SETTINGS set V = 1 where ID = 1;\r\n";
+    Prepare(237, {{238, files}});
+    ExecuteStatements(suite.Database(), {"create table SETTINGS (ID integer not null primary key, "
+                                         "V integer)",
+                                         "insert into SETTINGS values (1, 0)"});
+    // Another connection changes the row and does not commit.
+    CDatabase holder;
+    holder.Attachment().Attach(suite.Database(), "SYSDBA", "masterkey");
+    holder.DefaultTransaction().Start();
+    CSqlStatement hold(holder);
+    hold.SetText("update SETTINGS set V = 2 where ID = 1");
+    hold.Execute();
+
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<std::string> lines = Run();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(lines, Concat(Concat(Start(), PackageBlock(238)), {kSucceeded})) << Journal();
+    EXPECT_GE(took, std::chrono::seconds(kLockTimeoutSeconds - 1));
+    EXPECT_LT(took, std::chrono::seconds(kLockTimeoutSeconds + 20));
+    const std::string log = Work("up.2026.05.03.lsql.log");
+    EXPECT_EQ(CountLogEntries(log), 1);
+    EXPECT_NE(ReadFile(log).find("update SETTINGS set V = 1"), std::string::npos);
+    EXPECT_NE(ReadFile(log).find("update conflicts with concurrent update"), std::string::npos)
+        << ReadFile(log);
+    EXPECT_EQ(driver->ExitStatus(), 4);
+
+    holder.DefaultTransaction().Rollback();
+    holder.Attachment().Detach();
+    Close();
+    EXPECT_EQ(Version(), "238");  // the statements after it ran
+    EXPECT_EQ(QueryColumn(suite.Database(), "select V from SETTINGS"),
+              (std::vector<std::string>{"0"}));
+}
+
+// The date and time at the start of a record line.
+const std::regex kStamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
+
+TEST_F(UpdateRun, EveryRunIsRecordedInTheSuitesDirectory) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    fs::remove(suite.File("Reports"));  // the template's copy fails
+    const std::vector<std::string> lines = Run();
+    ASSERT_EQ(lines.back(), kSucceeded) << Journal();
+    Close();
+
+    const std::vector<std::string> record = SplitLines(ReadFile(suite.File("tessara-updater.log")));
+    ASSERT_EQ(record.size(), 1 + window.journal.size() + 3)
+        << ReadFile(suite.File("tessara-updater.log"));
+    const std::string header = "=== ";
+    EXPECT_EQ(record[0].rfind(header, 0), 0u) << record[0];
+    EXPECT_TRUE(std::regex_match(record[0].substr(4, 19), kStamp)) << record[0];
+    EXPECT_EQ(record[0].substr(23), " window " + suite.File("updater"));
+    // Every journal line, final (marks included), each after its time stamp.
+    for (size_t i = 0; i < window.journal.size(); ++i) {
+        const std::string& line = record[1 + i];
+        ASSERT_GT(line.size(), 20u);
+        EXPECT_TRUE(std::regex_match(line.substr(0, 19), kStamp)) << line;
+        EXPECT_EQ(line.substr(20), window.journal[i]);
+    }
+    const std::vector<std::string> tail(record.end() - 3, record.end());
+    EXPECT_EQ(tail[0].substr(20), "[packages] 238");
+    EXPECT_EQ(tail[1].substr(20),
+              "[outcome] succeeded with failed items (exit status 4 in console mode)");
+    EXPECT_EQ(tail[2].substr(20), "[failed] copy " + suite.File("Reports/list.fr3") +
+                                      ": error (2) No such file or directory");
+}
+
+TEST_F(UpdateRun, RecordOverItsLimitKeepsTheNewestWholeRuns) {
+    Prepare(238, {{238, ContentPackage(238)}});  // nothing to install: the pre-flight alone
+    // Twelve earlier runs of about 100 KB each: 1.2 MB.
+    const std::string recordPath = suite.File("tessara-updater.log");
+    std::string earlier;
+    for (int run = 0; run < 12; ++run) {
+        earlier += "=== 2026-01-01 10:00:00 console /old/updater run " + std::to_string(run) + "\n";
+        for (int line = 0; line < 1000; ++line) {
+            earlier +=
+                "2026-01-01 10:00:01 " + std::string(80, 'a' + static_cast<char>(run)) + "\n";
+        }
+    }
+    WriteFile(recordPath, earlier);
+    chmod(recordPath.c_str(), 0640);
+    driver = std::make_unique<CUpdateDriver>(window, suite.Paths());
+    driver->FormShow();
+    ASSERT_EQ(driver->LastPreflight(), PreflightOutcome::NothingToInstall);
+    Close();
+
+    const std::string record = ReadFile(recordPath);
+    EXPECT_LE(record.size(), kRunRecordLimit / 2 + 4096);
+    // Runs 7 to 11 fit in half the limit, run 6 would not; the new run follows them.
+    EXPECT_EQ(record.rfind("=== 2026-01-01 10:00:00 console /old/updater run 7\n", 0), 0u);
+    EXPECT_NE(record.find("run 11\n"), std::string::npos);
+    EXPECT_EQ(record.find("run 6\n"), std::string::npos);
+    EXPECT_EQ(record.find(std::string(80, 'g')), std::string::npos);
+    const std::vector<std::string> lines = SplitLines(record);
+    EXPECT_EQ(lines.back().substr(20),
+              "[outcome] nothing to install (exit status 3 in console mode)");
+    struct stat info {};
+    ASSERT_EQ(stat(recordPath.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    // Cut by a replacing write: nothing is left beside it.
+    for (const std::string& name : DirectoryEntries(suite.Dir())) {
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+    }
+}
+
+TEST_F(UpdateRun, RecordThatCannotBeWrittenDoesNotStopTheUpdate) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    fs::create_directory(suite.File("tessara-updater.log"));
+    EXPECT_EQ(Run().back(), kSucceeded) << Journal();
+    EXPECT_EQ(driver->ExitStatus(), 0);
 }

@@ -252,8 +252,7 @@ TEST(Window, PreflightRunsOnceOnFirstShow) {
 
 TEST(Window, UpdateThroughTheButtons) {
     CSuite suite;
-    suite.CreateDatabase(237);
-    fs::create_directories(suite.File("Reports"));
+    suite.CreateDatabase(237);  // no Reports directory: the template cannot be copied
     suite.InstallArchiver();
     PackageFiles files = ContentPackage(238);
     files["up.2026.05.03.lsql"] += "insert into NO_SUCH_TABLE values (1);\r\n";
@@ -278,12 +277,13 @@ TEST(Window, UpdateThroughTheButtons) {
     for (const char* name : {"lUpdate", "ProgressBar2", "lTextFile", "lFile", "lUpdateTime"}) {
         EXPECT_TRUE(Control<QWidget>(form, name)->isHidden()) << name;
     }
-    EXPECT_EQ(ReadFile(suite.File("Reports/list.fr3")), "template of 238");
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
 
-    // The failed statement is not in the journal; the window offers its log.
+    // The failed statement is not in the journal; the window offers its log, and the failed
+    // copy beside it.
     const QLabel* failures = Control<QLabel>(form, "lFailures");
     EXPECT_FALSE(failures->isHidden());
-    EXPECT_EQ(Text(failures), "Не виконано елементів: 1");
+    EXPECT_EQ(Text(failures), "Не виконано елементів: 2");
     QPushButton* log = Control<QPushButton>(form, "btLog");
     ASSERT_FALSE(log->isHidden());
     QTest::mouseClick(log, Qt::LeftButton);
@@ -292,6 +292,10 @@ TEST(Window, UpdateThroughTheButtons) {
     const QPlainTextEdit* text = dialog->findChild<QPlainTextEdit*>("edLog");
     ASSERT_NE(text, nullptr);
     EXPECT_TRUE(text->toPlainText().contains("NO_SUCH_TABLE"));
+    EXPECT_TRUE(text->toPlainText().contains(
+        QString::fromStdString("Не скопійовано:\n" + suite.File("Reports/list.fr3") +
+                               ": error (2) No such file or directory")))
+        << text->toPlainText().toStdString();
 
     QTest::mouseClick(const_cast<QPushButton*>(cancel), Qt::LeftButton);
     EXPECT_FALSE(form.isVisible());

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
 
 #include "db/DbError.h"
@@ -186,3 +187,33 @@ TEST_F(TransactionTest, FailedRollbackLeavesTheWorkErrorToTheCaller) {
 }
 
 }  // namespace
+
+TEST_F(TransactionTest, LockTimeoutBoundsTheWaitForAnotherConnectionsRow) {
+    Run("insert into t (id, s) values (1, 'a')");
+    // Another attachment changes the row and keeps its transaction open.
+    CDatabase holder;
+    holder.Attachment().Attach(m_path, "SYSDBA", "masterkey");
+    holder.DefaultTransaction().Start();
+    CSqlStatement hold(holder);
+    hold.SetText("update t set s = 'held' where id = 1");
+    hold.Execute();
+
+    // The engine counts the timeout in whole seconds on a clock of its own: 2 s wait at least 1.
+    Transaction().SetLockTimeout(2);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        Run("update t set s = 'ours' where id = 1");
+        ADD_FAILURE() << "the update went through a row locked by another transaction";
+    } catch (const CDbError& e) {
+        EXPECT_TRUE(e.Has(isc_update_conflict)) << e.what();
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::seconds(1));
+    EXPECT_LT(waited, std::chrono::seconds(6));
+    EXPECT_FALSE(Transaction().IsActive());  // rolled back, ready for the next statement
+
+    // Once the other transaction has ended, the same statement goes through.
+    holder.DefaultTransaction().Rollback();
+    Run("update t set s = 'ours' where id = 1");
+    EXPECT_EQ(QueryColumn(m_path, "select s from t"), Rows{"ours"});
+}

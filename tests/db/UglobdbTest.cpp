@@ -1,6 +1,9 @@
 // The database session: connection string, defaults and the version query on real databases.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "db/DbError.h"
 #include "db/FetchRows.h"
@@ -158,6 +161,43 @@ TEST_F(GlobDbTest, ReconnectDropsUncommittedWorkOfTheOldConnection) {
     session.Connect("", second, "", "");
     EXPECT_EQ(session.GetVersion(), 2);
     EXPECT_EQ(QueryColumn(first, "select data from versions"), (std::vector<std::string>{"1"}));
+}
+
+TEST_F(GlobDbTest, SessionNamesItselfSeesOtherAttachmentsAndReadsCommittedVersions) {
+    const std::string path = MakeDatabase("integer", {{"2024-05-03", "237"}});
+    CDatabase other;
+    other.Attachment().Attach(path, "SYSDBA", "masterkey",
+                              CClientIdentity{"C:\\Tessara\\tessara.exe", 4242});
+    CGlobDB session(m_dir.Path());
+    session.Connect("", path, "", "");
+
+    std::vector<std::string> processes;
+    for (const CAttachmentInfo& attachment : session.OtherAttachments()) {
+        processes.push_back(attachment.process);
+    }
+    EXPECT_NE(std::find(processes.begin(), processes.end(), "C:\\Tessara\\tessara.exe"),
+              processes.end());
+    EXPECT_EQ(std::find(processes.begin(), processes.end(), kUpdaterProcessName), processes.end())
+        << "our own attachment is not among the others";
+
+    // The other attachment sees the session under its name and process id.
+    other.DefaultTransaction().Start();
+    const std::vector<CDbRow> named =
+        FetchRows(other.DefaultTransaction(),
+                  "select MON$REMOTE_PID from MON$ATTACHMENTS where MON$REMOTE_PROCESS = '" +
+                      std::string(kUpdaterProcessName) + "'");
+    other.DefaultTransaction().Commit();
+    ASSERT_EQ(named.size(), 1u);
+    EXPECT_EQ(named[0].at(0).value.integer, getpid());
+
+    // A version committed by another connection after the session connected: the session's
+    // snapshot still shows the old one, a fresh read the new one.
+    CSqlStatement update(other);
+    update.SetText("update versions set data = 238");
+    RunInOwnTransaction(other.DefaultTransaction(), [&] { update.Execute(); });
+    EXPECT_EQ(session.GetVersion(), 237);
+    EXPECT_EQ(session.ReadCommittedVersion(), 238);
+    EXPECT_TRUE(session.GetDatabase().DefaultTransaction().IsActive());
 }
 
 TEST(GlobDbPointer, IsSetProcessWide) {

@@ -62,6 +62,7 @@ TEST_F(ProgramFilesTest, CopiesExecutablesAndTemplatesInCaseInsensitivePathOrder
     EXPECT_EQ(m_timeLabel.visibilityChanges, (std::vector<bool>{true, false}));
     EXPECT_TRUE(m_timeLabel.captions.empty());
 
+    EXPECT_TRUE(m_owner.failedCopies.empty());
     EXPECT_EQ(ReadFile(m_program + "/tessara.exe"), "new program");
     EXPECT_EQ(ReadFile(m_program + "/Zeta.exe"), "zeta");
     EXPECT_EQ(ReadFile(m_program + "/Reports/list.fr3"), "template");
@@ -83,6 +84,11 @@ TEST_F(ProgramFilesTest, MissingReportsDestinationGivesAnErrorLinePerTemplate) {
                                    "a.fr3...", "error (2) No such file or directory", "b.fr3...",
                                    "error (2) No such file or directory", "tessara.exe...[OK]"}));
     EXPECT_EQ(m_bar.Position(), 3);  // failed copies step the bar as well
+    // Each failure is a failed item of the run, named by where the file should have gone.
+    EXPECT_EQ(m_owner.failedCopies,
+              (std::vector<std::string>{
+                  m_program + "/Reports/a.fr3: error (2) No such file or directory",
+                  m_program + "/Reports/b.fr3: error (2) No such file or directory"}));
     EXPECT_EQ(DirectoryEntries(m_program),
               std::vector<std::string>{"tessara.exe"});  // nothing created
 }

@@ -36,8 +36,12 @@ class CRecordingOwner : public IOwner {
     std::string CurrentLogPath() const override { return m_logPath; }
     void SetCurrentLogPath(const std::string& path) override { m_logPath = path; }
     std::string ProgramDirectory() const override { return m_programDirectory; }
+    void ReportFailedCopy(const std::string& destination, const std::string& errorLine) override {
+        failedCopies.push_back(destination + ": " + errorLine);
+    }
 
     std::vector<std::string> journal;
+    std::vector<std::string> failedCopies;  // "destination: error line", in order
     int pumps = 0;
 
   private:

@@ -115,4 +115,11 @@ TMPDIR=$work/tmp "$suite/tessara-updater" --console >"$work/stdout" 2>"$work/std
 expect_eq "exit status of a second run" 3 "$rc"
 expect_eq "version after the second run" 238 "$(value "select data from versions")"
 
+# --- Both runs are in the suite's run record, each with its outcome.
+record=$suite/tessara-updater.log
+expect_eq "runs recorded" 2 "$(grep -c '^=== .* console ' "$record")"
+grep -q '\[outcome\] succeeded, exit status 0$' "$record" || fail "no outcome of the update in $record"
+grep -q '\[outcome\] nothing to install, exit status 3$' "$record" ||
+    fail "no outcome of the second run in $record"
+
 echo "PASS ($mode)"

@@ -149,14 +149,11 @@ TEST_F(EmbeddedItemsTest, DamagedIndexIsAClearError) {
     WriteEmbeddedItems(m_base, {{"238_RAR", m_dir.File("a.rar")}, {"239_RAR", m_dir.File("b.rar")}},
                        packed);
     const uint64_t size = static_cast<uint64_t>(FileSize(packed));
-    const uint64_t footer = 72;
     const uint64_t dataEnd = m_baseSize + 23 + 14;
 
-    // Every byte of the index and of the footer's numbers and checksum is guarded.
+    // Every byte of the index and of the footer is guarded; without its magic the footer is
+    // bytes after the program image, which no plain program has.
     for (uint64_t offset = dataEnd; offset < size; ++offset) {
-        if (offset >= size - footer && offset < size - footer + 8) {
-            continue;  // the magic itself: without it the file is a plain program
-        }
         const std::string copy = m_dir.File("damaged");
         ASSERT_TRUE(CopyFileReplace(packed, copy).Ok());
         FlipByte(copy, offset);
@@ -168,16 +165,68 @@ TEST_F(EmbeddedItemsTest, DamagedIndexIsAClearError) {
         }
     }
 
-    // A file cut short loses its footer and reads as a plain program, never as items.
+    // A file cut short loses its footer: damage, never "no items".
     std::string bytes = ReadWholeFile(packed);
     bytes.resize(bytes.size() - 1);
     WriteFile(m_dir.File("cut"), bytes);
-    EXPECT_TRUE(CEmbeddedItems(m_dir.File("cut")).Items().empty());
+    try {
+        CEmbeddedItems items(m_dir.File("cut"));
+        ADD_FAILURE() << "a file cut short reads as a plain program";
+    } catch (const CEmbeddedItemsError& e) {
+        EXPECT_NE(std::string(e.what()).find("cut short"), std::string::npos) << e.what();
+    }
+    // Cut down to the program it was packed from, it is that program again.
+    bytes.resize(m_baseSize);
+    WriteFile(m_dir.File("program"), bytes);
+    EXPECT_TRUE(CEmbeddedItems(m_dir.File("program")).Items().empty());
 
     // Garbage after a valid magic.
     WriteFile(m_dir.File("garbage"),
               std::string(100, '\xFF') + "TSRPKG01" + std::string(64, '\xFF'));
     EXPECT_THROW(CEmbeddedItems(m_dir.File("garbage")), CEmbeddedItemsError);
+}
+
+// A 32-bit ELF image made by hand: the header, one program header and a 16-byte segment, 100
+// bytes in all. Offsets in the header may be set to point elsewhere.
+std::string Elf32Image(uint32_t phoff = 52, uint32_t segmentOffset = 84) {
+    std::string image(100, '\0');
+    const auto put = [&](size_t at, uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            image[at + static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+        }
+    };
+    image.replace(0, 6,
+                  "\x7f"
+                  "ELF\x01\x01");  // 32-bit, little-endian
+    put(28, phoff, 4);
+    put(40, 52, 2);  // e_ehsize
+    put(42, 32, 2);  // e_phentsize
+    put(44, 1, 2);   // e_phnum
+    put(52 + 4, segmentOffset, 4);
+    put(52 + 16, 16, 4);  // p_filesz
+    return image;
+}
+
+TEST_F(EmbeddedItemsTest, BytesAfterAnElfImageWithoutAnIndexAreDamage) {
+    const std::string path = m_dir.File("elf32");
+    WriteFile(path, Elf32Image());
+    EXPECT_EQ(CEmbeddedItems(path).ProgramSize(), 100u);
+    WriteFile(path, Elf32Image() + "x");
+    EXPECT_THROW(CEmbeddedItems{path}, CEmbeddedItemsError);
+    // A segment that ends at the last byte leaves no room for trailing data.
+    WriteFile(path, Elf32Image(52, 85) + "x");
+    EXPECT_TRUE(CEmbeddedItems(path).Items().empty());
+    // Headers that point beyond the file say nothing about where the image ends.
+    WriteFile(path, Elf32Image(5000) + "trailing");
+    EXPECT_TRUE(CEmbeddedItems(path).Items().empty());
+    WriteFile(path, Elf32Image(52, 5000) + "trailing");
+    EXPECT_TRUE(CEmbeddedItems(path).Items().empty());
+    // A program that is no ELF image (a Windows one carries its packages otherwise).
+    WriteFile(path, "MZ" + std::string(200, 'x'));
+    EXPECT_TRUE(CEmbeddedItems(path).Items().empty());
+    // A real 64-bit program and the same with one byte appended.
+    WriteFile(path, ReadWholeFile(m_base) + "x");
+    EXPECT_THROW(CEmbeddedItems{path}, CEmbeddedItemsError);
 }
 
 TEST_F(EmbeddedItemsTest, DamagedItemNamesItselfAndWritesNothing) {

@@ -69,6 +69,29 @@ TEST(FileOperations, CreateDeleteAndRename) {
     EXPECT_TRUE(DirectoryExists(dir.File("private")));
 }
 
+TEST(FileOperations, DeleteDirectoryContentsEmptiesTheTreeButNeverFollowsALink) {
+    CTempDir dir;
+    const std::string work = dir.File("work");
+    ASSERT_TRUE(MakeDirectory(work));
+    ASSERT_TRUE(MakeDirectory(dir.File("outside")));
+    WriteFile(dir.File("outside/theirs.txt"), "not ours");
+    WriteFile(work + "/file", "f");
+    WriteFile(work + "/.hidden", "h");
+    ASSERT_TRUE(MakeDirectory(work + "/238.rar"));
+    ASSERT_TRUE(MakeDirectory(work + "/238.rar/deep"));
+    WriteFile(work + "/238.rar/deep/x", "x");
+    chmod((work + "/238.rar/deep/x").c_str(), 0);  // a read-only file in a writable directory
+    ASSERT_EQ(symlink(dir.File("outside").c_str(), (work + "/up").c_str()), 0);
+    ASSERT_EQ(symlink(dir.File("outside/theirs.txt").c_str(), (work + "/link").c_str()), 0);
+
+    EXPECT_TRUE(DeleteDirectoryContents(work));
+    EXPECT_TRUE(DirectoryEntries(work).empty());
+    EXPECT_TRUE(DirectoryExists(work));
+    EXPECT_EQ(ReadWholeFile(dir.File("outside/theirs.txt")), "not ours");
+    EXPECT_TRUE(DeleteDirectoryContents(work));  // nothing left to delete
+    EXPECT_FALSE(DeleteDirectoryContents(dir.File("absent")));
+}
+
 TEST(CopyFileReplace, ReplacesAndKeepsPermissionsAndTimes) {
     CTempDir dir;
     const std::string program = dir.File("tessara.exe");

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <random>
 
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/SystemError.h"
 #include "tests/support/TestSupport.h"
 
 TEST(IniFile, ReadsValuesByTheProfileRules) {
@@ -143,27 +145,42 @@ TEST(IniFile, MissingOrDamagedFilesGiveDefaults) {
     EXPECT_EQ(binaryIni.ReadString("Common", "PathBaseGDB", ""), "/x");
 }
 
-TEST(IniFile, HugeFilesAreReadBoundedAndQuickly) {
+TEST(IniFile, HugeFilesAreReadUpToTheLimitAndRefusedBeyondIt) {
     CTempDir dir;
     // A one-megabyte line is skipped; the settings after it still count.
     const std::string longLine = dir.File("longline.ini");
     WriteFile(longLine, std::string(1024 * 1024, 'A') + "=1\n[Common]\nTypeServer=3\n");
     EXPECT_EQ(CIniFile(longLine).ReadInteger("Common", "TypeServer", 0), 3);
 
-    // 40 MB without a line break: read up to a bound, defaults after it.
-    const std::string huge = dir.File("huge.ini");
+    // Exactly 16 MB is read to its end, quickly.
+    const std::string tail = "\n[Common]\nTypeServer=3\n";
+    const std::string limit = dir.File("limit.ini");
     {
-        CFile file(huge, CFile::Mode::WriteTruncate);
+        CFile file(limit, CFile::Mode::WriteTruncate);
         const std::string block(1024 * 1024, 'B');
-        for (int i = 0; i < 40; ++i) {
-            file.WriteAll(block.data(), block.size());
+        for (int i = 0; i < 16; ++i) {
+            file.WriteAll(block.data(), i == 15 ? block.size() - tail.size() : block.size());
         }
-        const std::string tail = "\n[Common]\nTypeServer=3\n";
         file.WriteAll(tail.data(), tail.size());
         file.Close();
     }
+    ASSERT_EQ(FileSize(limit), 16 * 1024 * 1024);
     const auto start = std::chrono::steady_clock::now();
-    const CIniFile ini(huge);
-    EXPECT_EQ(ini.ReadInteger("Common", "TypeServer", 0), 0);
+    EXPECT_EQ(CIniFile(limit).ReadInteger("Common", "TypeServer", 0), 3);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+    // One byte more is refused as a whole, naming the file: a cut could lose the settings.
+    {
+        CFile file(limit, CFile::Mode::Append);
+        file.WriteAll("\n", 1);
+        file.Close();
+    }
+    try {
+        CIniFile ini(limit);
+        ADD_FAILURE() << "a settings file over the limit was read";
+    } catch (const CSystemError& e) {
+        EXPECT_EQ(e.Code(), EFBIG);
+        EXPECT_NE(std::string(e.what()).find(limit), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("16 MB"), std::string::npos) << e.what();
+    }
 }

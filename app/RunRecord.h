@@ -1,0 +1,55 @@
+#pragma once
+// The run record: every run of the updater (window or console, the pre-flight included) appends
+// to one text file in the suite's directory, since the journal disappears with the window.
+//
+//   === 2026-05-03 14:22:05 console /srv/tessara/tessara-updater
+//   2026-05-03 14:22:05 Перевірка запущенної програми...OK
+//   2026-05-03 14:22:06 [message] <the text of a message box>
+//   2026-05-03 14:23:10 [packages] 238 239
+//   2026-05-03 14:23:10 [outcome] succeeded with failed items, exit status 4
+//   2026-05-03 14:23:10 [failed] 2 in /tmp/lib.kvr/up.2026.05.03.lsql.log
+//   2026-05-03 14:23:10 [failed] copy /srv/tessara/Reports/list.fr3: error (20) Not a directory
+//
+// Journal lines carry the time they were begun. Each line is appended, and the file closed, as
+// soon as it is final, so a crash loses at most the line in hand. A record that cannot be
+// written is skipped: it never stops an update.
+
+#include <cstddef>
+#include <string>
+
+inline constexpr char kRunRecordName[] = "tessara-updater.log";
+// A record that has grown beyond this is cut, when a run starts, to the newest whole runs that
+// fit in half of it.
+inline constexpr size_t kRunRecordLimit = 1024 * 1024;
+// The start of a run's header line; no other line of the record starts with it.
+inline constexpr char kRunHeaderMark[] = "=== ";
+
+class CRunRecord {
+  public:
+    // Starts the record of a run in `path` (cut first when it is over `limit` bytes) with the
+    // header line: date, time, mode ("window" or "console") and the updater's path.
+    void Begin(const std::string& path, const std::string& mode, const std::string& updaterPath,
+               size_t limit = kRunRecordLimit);
+    bool IsStarted() const { return !m_path.empty(); }
+
+    // The journal as the window shows it: a line goes to the record once it can no longer
+    // change, when the next line comes or at Flush. Nothing is recorded before Begin.
+    void AppendLine(const std::string& text);
+    void MarkLastLine(const std::string& suffix);
+    // The line in hand is final (a message pump, a message box, the end of the run).
+    void Flush();
+    // A line of the record's own ("[message] ...", "[outcome] ..."), after the line in hand.
+    void Note(const std::string& text);
+
+  private:
+    void Write(const std::string& text);
+
+    std::string m_path;
+    std::string m_openLine;
+    std::string m_openTime;
+    bool m_hasOpenLine = false;
+};
+
+// The newest whole runs of a record's text that fit in `limit` bytes together; text before the
+// first header is dropped with the runs that do not fit.
+std::string NewestRuns(const std::string& text, size_t limit);

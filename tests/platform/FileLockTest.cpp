@@ -1,0 +1,110 @@
+// The lock file that keeps a second updater away: held across processes, released with its
+// owner, and refused when someone else controls the file.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/FileLock.h"
+#include "platform/SystemError.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+// Whether a forked process can take the lock of `path`: exit status 0 yes, 1 no, 2 error.
+int TryInChild(const std::string& path) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int status = 2;
+        try {
+            CFileLock lock;
+            status = lock.TryAcquire(path) ? 0 : 1;
+        } catch (...) {
+        }
+        _exit(status);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(FileLock, OneHolderAtATimeAcrossProcessesUntilReleased) {
+    CTempDir dir;
+    const std::string path = dir.File("suite.lock");
+    CFileLock first;
+    ASSERT_TRUE(first.TryAcquire(path));
+    EXPECT_TRUE(first.IsHeld());
+    EXPECT_EQ(first.Path(), path);
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    EXPECT_EQ(TryInChild(path), 1);
+    CFileLock second;  // another open of the same file in this process is refused as well
+    EXPECT_FALSE(second.TryAcquire(path));
+    EXPECT_FALSE(second.IsHeld());
+
+    // Moving keeps the lock; the moved-from object holds nothing.
+    CFileLock moved = std::move(first);
+    EXPECT_TRUE(moved.IsHeld());
+    EXPECT_EQ(TryInChild(path), 1);
+    moved.Release();
+    EXPECT_FALSE(moved.IsHeld());
+    EXPECT_EQ(TryInChild(path), 0);
+    EXPECT_TRUE(second.TryAcquire(path));
+    EXPECT_TRUE(FileExists(path));  // the file stays for the next one
+}
+
+TEST(FileLock, ALockOfAProcessThatEndedIsFree) {
+    CTempDir dir;
+    const std::string path = dir.File("work.lock");
+    // The child takes the lock and ends without releasing it (_exit runs no destructor).
+    const pid_t pid = fork();
+    if (pid == 0) {
+        CFileLock lock;
+        _exit(lock.TryAcquire(path) ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    CFileLock lock;
+    EXPECT_TRUE(lock.TryAcquire(path));
+}
+
+TEST(FileLock, RefusesAFileThatSomeoneElseControls) {
+    CTempDir dir;
+    WriteFile(dir.File("target"), "a file the link points to");
+    ASSERT_EQ(symlink(dir.File("target").c_str(), dir.File("link.lock").c_str()), 0);
+    ASSERT_EQ(symlink(dir.File("absent").c_str(), dir.File("dangling.lock").c_str()), 0);
+    ASSERT_TRUE(MakeDirectory(dir.File("dir.lock")));
+    const auto expectRefused = [](const std::string& path, int code, const std::string& text) {
+        CFileLock lock;
+        try {
+            lock.TryAcquire(path);
+            ADD_FAILURE() << "locked " << path;
+        } catch (const CSystemError& e) {
+            EXPECT_EQ(e.Code(), code) << e.what();
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(lock.IsHeld());
+    };
+    expectRefused(dir.File("link.lock"), ELOOP, "symbolic link");
+    expectRefused(dir.File("dangling.lock"), ELOOP, "symbolic link");
+    EXPECT_FALSE(FileExists(dir.File("absent")));  // nothing created through the link
+    expectRefused(dir.File("dir.lock"), EISDIR, "Is a directory");
+    expectRefused(dir.File("missing/x.lock"), ENOENT, "No such file");
+    EXPECT_EQ(ReadFile(dir.File("target")), "a file the link points to");
+
+    if (geteuid() == 0) {
+        WriteFile(dir.File("theirs.lock"), "");
+        ASSERT_EQ(chown(dir.File("theirs.lock").c_str(), 65534, 65534), 0);
+        expectRefused(dir.File("theirs.lock"), EPERM, "another user");
+    }
+}
