@@ -346,13 +346,15 @@ RunOutcome CUpdateDriver::RunUpdate() {
         // cut short is continued by the next one.
         m_ledger->Begin({static_cast<int32_t>(number), sha256});
         InstallUnpackedPackage();
-        m_ledger->Finish();
         btCancel.SetEnabled(true);
         DeleteFile(packageFile);
         m_failureCode = CheckInstalledVersion(number);
         if (m_failureCode != 0) {
+            // The ledger stays: run again, this package passes over the statements it applied
+            // instead of applying them a second time.
             break;
         }
+        m_ledger->Finish();
     }
 
     m_window.btOK().SetVisible(false);
@@ -559,6 +561,8 @@ std::string CUpdateDriver::OutcomeText() const {
             return "refused: the database is older than the packages allow";
         case PreflightOutcome::NothingToInstall:
             return "nothing to install";
+        case PreflightOutcome::UnfinishedElsewhere:
+            return "refused: an interrupted package this updater cannot continue";
         case PreflightOutcome::Admitted:
             break;
     }
