@@ -17,6 +17,17 @@ void CPlainProgressBar::SetPosition(int position) {
     m_position = std::clamp(position, 0, m_maximum);
 }
 
+CPumpThrottle::CPumpThrottle(IOwner& owner, double intervalSeconds)
+    : m_owner(owner), m_interval(intervalSeconds), m_last(MonotonicSeconds()) {}
+
+void CPumpThrottle::Tick() {
+    const double now = MonotonicSeconds();
+    if (now - m_last >= m_interval) {
+        m_last = now;
+        m_owner.PumpMessages();
+    }
+}
+
 void SetVisible(IControl* control, bool visible) {
     if (control) {
         control->SetVisible(visible);

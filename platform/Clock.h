@@ -1,5 +1,9 @@
 #pragma once
-// The clock of the remaining-time estimates: time as a fraction of a day. A monotonic clock is
-// used, so a phase that crosses midnight still gives a sound estimate.
+// The one clock of the updater, a monotonic one: a phase that crosses midnight or a change of
+// the system time still gives sound estimates and intervals.
 
+// Seconds since an arbitrary fixed point.
+double MonotonicSeconds();
+
+// The same clock as a fraction of a day, the unit of the remaining-time estimates.
 double TimeOfDay();
