@@ -18,7 +18,8 @@ void CReplacingFile::WriteAll(const void* data, size_t size) {
     m_file.WriteAll(data, size);
 }
 
-CopyResult CopyFileReplace(const std::string& from, const std::string& to) {
+CopyResult CopyFileReplace(const std::string& from, const std::string& to,
+                           const std::function<void()>& afterBlock) {
     try {
         CFile source(from, CFile::Mode::Read);
         if (source.GetKind() == CFile::Kind::Directory) {
@@ -29,6 +30,9 @@ CopyResult CopyFileReplace(const std::string& from, const std::string& to) {
         std::vector<char> buffer(1024 * 1024);
         while (const size_t got = source.Read(buffer.data(), buffer.size())) {
             target.WriteAll(buffer.data(), got);
+            if (afterBlock) {
+                afterBlock();
+            }
         }
         target.TakePermissionsOf(source);
         // Keep the source's times, as a copy on Windows does.

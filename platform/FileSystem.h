@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 bool FileExists(const std::string& path);              // an existing entry that is not a directory
@@ -101,8 +102,11 @@ struct CopyResult {
 };
 
 // Copies `from` over `to` through a CReplacingFile, with the source's permissions and times, so
-// a failed copy leaves the old destination as it was; never creates directories.
-CopyResult CopyFileReplace(const std::string& from, const std::string& to);
+// a failed copy leaves the old destination as it was; never creates directories. The copy goes
+// in blocks of 1 MiB, and `afterBlock` (when given) is called after each one, so that a caller
+// can keep its window alive through a large file.
+CopyResult CopyFileReplace(const std::string& from, const std::string& to,
+                           const std::function<void()>& afterBlock = {});
 
 // The whole file as bytes; throws CSystemError when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
