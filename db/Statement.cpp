@@ -226,10 +226,11 @@ void CSqlStatement::SetInteger(const std::string& name, int32_t value) {
     }
 }
 
-void CSqlStatement::SetBlobFromFile(const std::string& name, const std::string& path) {
+void CSqlStatement::SetBlobFromFile(const std::string& name, const std::string& path,
+                                    const std::function<void()>& onProgress) {
     Prepare();
     const std::vector<unsigned> positions = m_impl->Positions(name);
-    const ISC_QUAD id = WriteBlobFromFile(m_database.DefaultTransaction(), path);
+    const ISC_QUAD id = WriteBlobFromFile(m_database.DefaultTransaction(), path, onProgress);
     for (const unsigned i : positions) {
         m_impl->values[i] = id;
     }

@@ -2,6 +2,7 @@
 // One SQL statement bound to a database and its default transaction.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,8 +35,11 @@ class CSqlStatement {
     void SetInteger(const std::string& name, int32_t value);
     // Creates a blob in the default transaction, writes the file into it from its first byte in
     // segments of at most 65,535 bytes (an empty file gives a blob of length 0) and binds it.
-    // Throws CSystemError when the file cannot be opened or read.
-    void SetBlobFromFile(const std::string& name, const std::string& path);
+    // `onProgress` (when given) is called after about every megabyte, so that a caller can keep
+    // its window alive through a large file. Throws CSystemError when the file cannot be opened
+    // or read.
+    void SetBlobFromFile(const std::string& name, const std::string& path,
+                         const std::function<void()>& onProgress = {});
 
     // Executes in the default transaction (which must be active). A statement without parameters
     // goes to the server in one call; the transaction reported back by the server is adopted.

@@ -158,6 +158,43 @@ TEST_F(StatementTest, BlobFromFileIsStoredByteForByte) {
               (std::vector<std::string>{"1000003", "0"}));
 }
 
+TEST_F(StatementTest, BlobFromFileReportsProgressAboutEveryMegabyte) {
+    // 50 full segments and one byte: progress after segments 16, 32 and 48 (1,048,560 bytes
+    // each), none for the short rest.
+    const std::string bytes(50 * 65535 + 1, 'p');
+    WriteFile(m_dir.File("doc.bin"), bytes);
+    CSqlStatement statement(m_database);
+    statement.SetText("insert into t (id, b) values (:id, :b)");
+    Transaction().Start();
+    statement.SetInteger("id", 1);
+    int calls = 0;
+    statement.SetBlobFromFile("b", m_dir.File("doc.bin"), [&] { ++calls; });
+    statement.Execute();
+    Transaction().Commit();
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(QueryColumn(m_path, "select octet_length(b) from t"),
+              std::vector<std::string>{std::to_string(bytes.size())});
+
+    // An error thrown by the callback leaves the call as it is and binds no half-written blob.
+    CSqlStatement second(m_database);
+    second.SetText("insert into t (id, b) values (:id, :b)");
+    Transaction().Start();
+    second.SetInteger("id", 2);
+    calls = 0;
+    EXPECT_THROW(second.SetBlobFromFile("b", m_dir.File("doc.bin"),
+                                        [&] {
+                                            if (++calls == 2) {
+                                                throw std::runtime_error("stop");
+                                            }
+                                        }),
+                 std::runtime_error);
+    EXPECT_EQ(calls, 2);
+    second.Execute();
+    Transaction().Commit();
+    EXPECT_EQ(QueryColumn(m_path, "select coalesce(octet_length(b), -1) from t order by id"),
+              (std::vector<std::string>{std::to_string(bytes.size()), "-1"}));
+}
+
 TEST_F(StatementTest, MissingBlobFileIsASystemError) {
     CSqlStatement statement(m_database);
     statement.SetText("update t set b = :b");
