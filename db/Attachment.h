@@ -17,9 +17,11 @@ class CAttachment {
     CAttachment(const CAttachment&) = delete;
     CAttachment& operator=(const CAttachment&) = delete;
 
-    // Attaches with exactly the entries user name and password, in that order.
+    // Attaches with the entries user name and password, in that order. A `pageBuffers` above 0
+    // sizes the page cache, in pages, of a database that this attachment opens (the embedded
+    // engine's first attachment to it); otherwise the engine's default or the database's own.
     void Attach(const std::string& connectionString, const std::string& userName,
-                const std::string& password);
+                const std::string& password, int pageBuffers = 0);
     // Creates a new database (tests and tools); the attachment stays open.
     void Create(const std::string& connectionString, const std::string& userName,
                 const std::string& password, int pageSize = 8192);

@@ -105,8 +105,11 @@ void CGlobDB::Connect(const std::string& serverName, const std::string& database
     }
 
     const bool useDefaults = userName.empty();
+    // The embedded engine runs in this process: its page cache is our memory. A server shares
+    // its cache between all its attachments, and is left to its own setting.
+    const int pageBuffers = server.empty() ? kEmbeddedPageBuffers : 0;
     attachment.Attach(m_connectionString, useDefaults ? kDefaultUser : userName,
-                      useDefaults ? kDefaultPassword : password);
+                      useDefaults ? kDefaultPassword : password, pageBuffers);
     transaction.Start();
 }
 
