@@ -156,6 +156,10 @@ RunOutcome CUpdateDriver::RunUpdate() {
     m_window.plUp().SetVisible(true);
 
     AppendLine("Створення тимчасового каталога");
+    // The click shows at once: the disabled button and the first line are painted before the
+    // clean-up and the write-out, which take seconds for a large package. The window refuses to
+    // close while the run runs, so the enabled btCancel cannot end anything.
+    PumpMessages();
     if (!PrepareWorkDirectory()) {
         AppendLine("error");
         return RunOutcome::NotStarted;
@@ -188,11 +192,13 @@ RunOutcome CUpdateDriver::RunUpdate() {
             btCancel.SetEnabled(true);
             break;
         }
+        // Unpacked, the package file is of no more use: deleted before its contents are
+        // installed, it does not add its size to the work directory's peak.
+        DeleteFile(packageFile);
         PumpMessages();
 
         InstallUnpackedPackage();
         btCancel.SetEnabled(true);
-        DeleteFile(packageFile);
     }
 
     m_window.btOK().SetVisible(false);
@@ -273,8 +279,10 @@ void CUpdateDriver::WritePackage(int64_t number, const std::string& packageFile)
     if (items.Find(name) == nullptr) {
         throw std::runtime_error("Resource " + name + " not found");
     }
+    // Hundreds of megabytes take a while to write: the window is pumped between the blocks.
+    CPumpThrottle throttle(*this);
     try {
-        items.ExtractTo(name, packageFile);
+        items.ExtractTo(name, packageFile, [&] { throttle.Tick(); });
     } catch (const CEmbeddedItemsError& error) {
         // A damaged package must not be unpacked by a later run either.
         DeleteFile(packageFile);

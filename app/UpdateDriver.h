@@ -102,7 +102,8 @@ class CUpdateDriver : public IOwner {
     // into the database and the program directory, and hides the controls again.
     void InstallUnpackedPackage();
     std::string ArchiverPath() const;
-    // Writes package `number` out of the executable into `packageFile`, checking its SHA-256.
+    // Writes package `number` out of the executable into `packageFile`, checking its SHA-256
+    // and pumping the window between blocks.
     void WritePackage(int64_t number, const std::string& packageFile);
     // Starts the archiver on the package file and waits for it, pumping meanwhile. Returns 0 when
     // it ran and succeeded, otherwise the failure code (and the journal has its "error" line).
