@@ -5,16 +5,15 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 class CDatabase;
 class CTransaction;
 
-// It keeps its text as lines (split at LF) and hands the server these lines each followed by
-// CR LF. With parameter scanning on, ":name" outside quoted text and comments becomes a
-// positional "?" and can be set by name; with it off the text reaches the server unchanged.
-// Errors of the client library are CDbError.
+// It keeps one copy of its text, its lines (split at LF) each followed by CR LF: the form the
+// server and the update log take. With parameter scanning on, ":name" outside quoted text and
+// comments becomes a positional "?" in a scanned copy for the server and can be set by name;
+// with it off the server gets the text itself. Errors of the client library are CDbError.
 class CSqlStatement {
   public:
     explicit CSqlStatement(CDatabase& database);
@@ -23,9 +22,12 @@ class CSqlStatement {
     CSqlStatement& operator=(const CSqlStatement&) = delete;
 
     void SetParamCheck(bool on);
-    void SetText(std::string_view text);  // splits at LF; drops any prepared state
-    const std::vector<std::string>& Lines() const { return m_lines; }
-    std::string Text() const;  // each line followed by CR LF
+    // Takes the text (lines separated by LF; a final LF ends the last line) and drops any
+    // prepared state. A statement of megabytes is best moved in: the line ends are then rewritten
+    // in place, without a second buffer when the string has room for one more byte per LF and
+    // two at the end.
+    void SetText(std::string text);
+    const std::string& Text() const { return m_text; }  // each line followed by CR LF
 
     // Prepares in the default transaction (which must be active). Done by the parameter setters
     // and Execute when needed.
@@ -52,5 +54,5 @@ class CSqlStatement {
     std::unique_ptr<Impl> m_impl;
     CDatabase& m_database;
     bool m_paramCheck = true;
-    std::vector<std::string> m_lines;
+    std::string m_text;
 };

@@ -36,7 +36,7 @@ std::string LogText(std::string_view statement) {
 void ExecuteStatement(IOwner& owner, CSqlStatement& statement, CTransaction& transaction,
                       std::string_view text) {
     try {
-        statement.SetText(text);
+        statement.SetText(std::string(text));
         RunInOwnTransaction(transaction, [&] { statement.Execute(); });
     } catch (const std::exception& error) {
         AppendFailure(owner, LogText(text), error.what());
