@@ -14,8 +14,20 @@ CReplacingFile::~CReplacingFile() {
     }
 }
 
+namespace {
+
+// Bytes a CReplacingFile writes between two flushes to the disk.
+constexpr uint64_t kFlushStep = 16 * 1024 * 1024;
+
+}  // namespace
+
 void CReplacingFile::WriteAll(const void* data, size_t size) {
     m_file.WriteAll(data, size);
+    m_unflushed += size;
+    if (m_unflushed >= kFlushStep) {
+        m_file.FlushToDisk();
+        m_unflushed = 0;
+    }
 }
 
 CopyResult CopyFileReplace(const std::string& from, const std::string& to,

@@ -74,7 +74,9 @@ class CFile {
 // Commit() flushes it to the disk and renames it over the target; destruction without Commit()
 // removes it, so a failure never leaves a half-written file under the target's name. Errors
 // throw CSystemError naming the target. Without TakePermissionsOf() the file gets the
-// permissions of any newly created file.
+// permissions of any newly created file. The file is flushed to the disk after every 16 MiB
+// written as well, so that no call waits for the disk to take hundreds of megabytes at once: a
+// caller that pumps its window between blocks keeps it alive to the end.
 class CReplacingFile {
   public:
     explicit CReplacingFile(const std::string& targetPath);
@@ -91,6 +93,7 @@ class CReplacingFile {
     std::string m_targetPath;
     std::string m_tempPath;
     CFile m_file;
+    uint64_t m_unflushed = 0;  // bytes written since the last flush
     bool m_committed = false;
 };
 
