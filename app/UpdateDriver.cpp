@@ -302,6 +302,10 @@ RunOutcome CUpdateDriver::RunUpdate() {
     m_window.plUp().SetVisible(true);
 
     AppendLine("Створення тимчасового каталога");
+    // The click shows at once: the disabled button and the first line are painted before the
+    // clean-up and the write-out, which take seconds for a large package. The window refuses to
+    // close while the run runs, so the enabled btCancel cannot end anything.
+    PumpMessages();
     if (!PrepareWorkDirectory()) {
         AppendLine("error");
         ShowError(IsSymbolicLink(m_workDirectory)
@@ -340,6 +344,9 @@ RunOutcome CUpdateDriver::RunUpdate() {
             btCancel.SetEnabled(true);
             break;
         }
+        // Unpacked, the package file is of no more use: deleted before its contents are
+        // installed, it does not add its size to the work directory's peak.
+        DeleteFile(packageFile);
         PumpMessages();
 
         // From here on the database knows of the package until it is complete, so that a run
@@ -347,7 +354,6 @@ RunOutcome CUpdateDriver::RunUpdate() {
         m_ledger->Begin({static_cast<int32_t>(number), sha256});
         InstallUnpackedPackage();
         btCancel.SetEnabled(true);
-        DeleteFile(packageFile);
         m_failureCode = CheckInstalledVersion(number);
         if (m_failureCode != 0) {
             // The ledger stays: run again, this package passes over the statements it applied
@@ -441,8 +447,10 @@ std::string CUpdateDriver::WritePackage(int64_t number, const std::string& packa
     if (item == nullptr) {
         throw std::runtime_error("Resource " + name + " not found");
     }
+    // Hundreds of megabytes take a while to write: the window is pumped between the blocks.
+    CPumpThrottle throttle(*this);
     try {
-        items.ExtractTo(name, packageFile);
+        items.ExtractTo(name, packageFile, [&] { throttle.Tick(); });
     } catch (const CEmbeddedItemsError& error) {
         // A damaged package must not be unpacked by a later run either.
         DeleteFile(packageFile);

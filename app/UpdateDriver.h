@@ -143,8 +143,8 @@ class CUpdateDriver : public IOwner {
     // into the database and the program directory, and hides the controls again.
     void InstallUnpackedPackage();
     std::string ArchiverPath() const;
-    // Writes package `number` out of the executable into `packageFile`, checking its SHA-256,
-    // and returns that SHA-256.
+    // Writes package `number` out of the executable into `packageFile`, checking its SHA-256
+    // and pumping the window between blocks, and returns that SHA-256.
     std::string WritePackage(int64_t number, const std::string& packageFile);
     // The version gate when the database's ledger holds a package that was not finished.
     PreflightOutcome ResumeGate(const LedgerPackage& unfinished, const CEmbeddedItems& items);

@@ -1,5 +1,6 @@
 #include "db/Attachment.h"
 
+#include <string>
 #include <utility>
 
 #include "db/Client.h"
@@ -12,7 +13,7 @@ enum class OpenMode { Attach, Create };
 
 IAttachment* OpenDatabase(OpenMode mode, const std::string& connectionString,
                           const std::string& userName, const std::string& password, int pageSize,
-                          const CClientIdentity& identity = {}) {
+                          const CClientIdentity& identity, int pageBuffers) {
     return Guard([&] {
         CStatus status;
         CXpb dpb(status, IXpbBuilder::DPB);
@@ -21,6 +22,13 @@ IAttachment* OpenDatabase(OpenMode mode, const std::string& connectionString,
         if (!identity.processName.empty()) {
             dpb->insertString(&status, isc_dpb_process_name, identity.processName.c_str());
             dpb->insertInt(&status, isc_dpb_process_id, identity.processId);
+        }
+        if (pageBuffers > 0) {
+            // The embedded engine of Firebird 3.0.11 ignores isc_dpb_num_buffers (measured: the
+            // cache stays at 2,048 pages), but takes the per-database setting from the
+            // attachment's own configuration text when it opens the database.
+            const std::string config = "DefaultDbCachePages = " + std::to_string(pageBuffers);
+            dpb->insertString(&status, isc_dpb_config, config.c_str());
         }
         if (mode == OpenMode::Create) {
             dpb->insertInt(&status, isc_dpb_page_size, pageSize);
@@ -61,15 +69,18 @@ CAttachment& CAttachment::operator=(CAttachment&& other) noexcept {
 }
 
 void CAttachment::Attach(const std::string& connectionString, const std::string& userName,
-                         const std::string& password, const CClientIdentity& identity) {
+                         const std::string& password, const CClientIdentity& identity,
+                         int pageBuffers) {
     Detach();
-    m_handle = OpenDatabase(OpenMode::Attach, connectionString, userName, password, 0, identity);
+    m_handle = OpenDatabase(OpenMode::Attach, connectionString, userName, password, 0, identity,
+                            pageBuffers);
 }
 
 void CAttachment::Create(const std::string& connectionString, const std::string& userName,
                          const std::string& password, int pageSize) {
     Detach();
-    m_handle = OpenDatabase(OpenMode::Create, connectionString, userName, password, pageSize);
+    m_handle =
+        OpenDatabase(OpenMode::Create, connectionString, userName, password, pageSize, {}, 0);
 }
 
 void CAttachment::Detach() {

@@ -25,9 +25,12 @@ class CAttachment {
     CAttachment& operator=(const CAttachment&) = delete;
 
     // Attaches with exactly the entries user name and password, in that order, followed by the
-    // process name and id when `identity` names one.
+    // process name and id when `identity` names one. A `pageBuffers` above 0 sizes the page
+    // cache, in pages, of a database that this attachment opens (the embedded engine's first
+    // attachment to it); otherwise the engine's default or the database's own.
     void Attach(const std::string& connectionString, const std::string& userName,
-                const std::string& password, const CClientIdentity& identity = {});
+                const std::string& password, const CClientIdentity& identity = {},
+                int pageBuffers = 0);
     // Creates a new database (tests and tools); the attachment stays open.
     void Create(const std::string& connectionString, const std::string& userName,
                 const std::string& password, int pageSize = 8192);

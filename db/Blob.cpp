@@ -13,6 +13,8 @@ namespace {
 
 // IBlob::putSegment refuses segments of 64 KiB and more.
 constexpr size_t kMaxSegment = 65535;
+// Segments between two progress calls: 16 make about one megabyte.
+constexpr int kSegmentsPerProgress = 16;
 
 // Owner of an open blob: cancelled unless closed, so a blob left half-written never reaches the
 // database. close() and cancel() release the interface when they succeed.
@@ -43,7 +45,8 @@ class CBlob {
 
 }  // namespace
 
-ISC_QUAD WriteBlobFromFile(CTransaction& transaction, const std::string& path) {
+ISC_QUAD WriteBlobFromFile(CTransaction& transaction, const std::string& path,
+                           const std::function<void()>& onProgress) {
     CFile file(path, CFile::Mode::Read);
     ISC_QUAD id{};
     Guard([&] {
@@ -51,8 +54,15 @@ ISC_QUAD WriteBlobFromFile(CTransaction& transaction, const std::string& path) {
         CBlob blob(transaction.Attachment().Handle()->createBlob(&status, transaction.Handle(), &id,
                                                                  0, nullptr));
         std::vector<char> buffer(kMaxSegment);
+        int segments = 0;
         while (const size_t count = file.Read(buffer.data(), buffer.size())) {
             blob->putSegment(&status, static_cast<unsigned>(count), buffer.data());
+            if (++segments == kSegmentsPerProgress) {
+                segments = 0;
+                if (onProgress) {
+                    onProgress();
+                }
+            }
         }
         blob.Close(status);
     });

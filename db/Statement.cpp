@@ -1,6 +1,8 @@
 #include "db/Statement.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 #include <variant>
 
 #include "db/Blob.h"
@@ -57,12 +59,36 @@ std::string ScanParameters(const std::string& text, std::vector<std::string>& na
     return out;
 }
 
+// Rewrites LF-separated lines as lines each followed by CR LF, in place, from the back.
+void EndLinesWithCrLf(std::string& text) {
+    if (text.empty()) {
+        return;
+    }
+    const size_t lineFeeds = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    const bool lastLineOpen = text.back() != '\n';
+    const size_t oldSize = text.size();
+    text.resize(oldSize + lineFeeds + (lastLineOpen ? 2 : 0));
+    size_t to = text.size();
+    if (lastLineOpen) {
+        text[--to] = '\n';
+        text[--to] = '\r';
+    }
+    for (size_t from = oldSize; from-- > 0;) {
+        const char c = text[from];
+        text[--to] = c;
+        if (c == '\n') {
+            text[--to] = '\r';
+        }
+    }
+}
+
 }  // namespace
 
 struct CSqlStatement::Impl {
-    // Text sent to the server and the parameter names in the order of their "?" markers.
+    // The scanned text for the server (with parameter scanning on) and the parameter names in
+    // the order of their "?" markers.
     bool scanned = false;
-    std::string serverText;
+    std::string scannedText;
     std::vector<std::string> names;
 
     CRef<IStatement> statement;
@@ -74,22 +100,31 @@ struct CSqlStatement::Impl {
     // The prepared statement yields rows and must be run through a cursor.
     bool HasCursor() const { return (flags & IStatement::FLAG_HAS_CURSOR) != 0; }
 
-    // Builds the server's text once per text.
+    // Scans the text for parameters once per text, when scanning is on.
     void Scan(const CSqlStatement& owner) {
         if (scanned) {
             return;
         }
         names.clear();
-        serverText = owner.m_paramCheck ? ScanParameters(owner.Text(), names) : owner.Text();
+        scannedText.clear();
+        if (owner.m_paramCheck) {
+            scannedText = ScanParameters(owner.m_text, names);
+        }
         scanned = true;
     }
 
-    // Drops the prepared statement, the values and the server's text.
+    // The text the server gets: without scanning, the statement's own.
+    const std::string& ServerText(const CSqlStatement& owner) const {
+        return owner.m_paramCheck ? scannedText : owner.m_text;
+    }
+
+    // Drops the prepared statement, the values and the scanned text.
     void Forget() {
         inputMetadata.Reset();
         statement.Reset();
         values.clear();
         flags = 0;
+        scannedText = std::string();
         scanned = false;
     }
 
@@ -170,34 +205,10 @@ void CSqlStatement::SetParamCheck(bool on) {
     m_impl->Forget();
 }
 
-void CSqlStatement::SetText(std::string_view text) {
+void CSqlStatement::SetText(std::string text) {
     m_impl->Forget();
-    m_lines.clear();
-    // Like a string list: a final LF ends the last line rather than starting an empty one.
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) {
-            m_lines.emplace_back(text.substr(start));
-            break;
-        }
-        m_lines.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-}
-
-std::string CSqlStatement::Text() const {
-    std::string text;
-    size_t size = 0;
-    for (const auto& line : m_lines) {
-        size += line.size() + 2;
-    }
-    text.reserve(size);
-    for (const auto& line : m_lines) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
+    m_text = std::move(text);
+    EndLinesWithCrLf(m_text);
 }
 
 void CSqlStatement::Prepare() {
@@ -211,8 +222,8 @@ void CSqlStatement::Prepare() {
     Guard([&] {
         CStatus status;
         impl.statement.Reset(m_database.Attachment().Handle()->prepare(
-            &status, transaction.Handle(), static_cast<unsigned>(impl.serverText.size()),
-            impl.serverText.c_str(), kSqlDialect, IStatement::PREPARE_PREFETCH_METADATA));
+            &status, transaction.Handle(), static_cast<unsigned>(impl.ServerText(*this).size()),
+            impl.ServerText(*this).c_str(), kSqlDialect, IStatement::PREPARE_PREFETCH_METADATA));
         impl.inputMetadata.Reset(impl.statement->getInputMetadata(&status));
         impl.flags = impl.statement->getFlags(&status);
         impl.values.assign(impl.inputMetadata->getCount(&status), std::monostate{});
@@ -226,10 +237,11 @@ void CSqlStatement::SetInteger(const std::string& name, int32_t value) {
     }
 }
 
-void CSqlStatement::SetBlobFromFile(const std::string& name, const std::string& path) {
+void CSqlStatement::SetBlobFromFile(const std::string& name, const std::string& path,
+                                    const std::function<void()>& onProgress) {
     Prepare();
     const std::vector<unsigned> positions = m_impl->Positions(name);
-    const ISC_QUAD id = WriteBlobFromFile(m_database.DefaultTransaction(), path);
+    const ISC_QUAD id = WriteBlobFromFile(m_database.DefaultTransaction(), path, onProgress);
     for (const unsigned i : positions) {
         m_impl->values[i] = id;
     }
@@ -268,8 +280,8 @@ bool CSqlStatement::ExecuteUnprepared(CTransaction& transaction) {
         Guard([&] {
             CStatus status;
             transaction.AdoptAfterExecute(m_database.Attachment().Handle()->execute(
-                &status, transaction.Handle(), static_cast<unsigned>(impl.serverText.size()),
-                impl.serverText.c_str(), kSqlDialect, nullptr, nullptr, nullptr, nullptr));
+                &status, transaction.Handle(), static_cast<unsigned>(impl.ServerText(*this).size()),
+                impl.ServerText(*this).c_str(), kSqlDialect, nullptr, nullptr, nullptr, nullptr));
         });
         return true;
     } catch (const CDbError& error) {

@@ -110,9 +110,12 @@ void CGlobDB::Connect(const std::string& serverName, const std::string& database
     }
 
     const bool useDefaults = userName.empty();
+    // The embedded engine runs in this process: its page cache is our memory. A server shares
+    // its cache between all its attachments, and is left to its own setting.
+    const int pageBuffers = server.empty() ? kEmbeddedPageBuffers : 0;
     attachment.Attach(m_connectionString, useDefaults ? kDefaultUser : userName,
                       useDefaults ? kDefaultPassword : password,
-                      CClientIdentity{kUpdaterProcessName, CurrentProcessId()});
+                      CClientIdentity{kUpdaterProcessName, CurrentProcessId()}, pageBuffers);
     // A row that another connection holds locked fails its statement after a while instead of
     // stopping the update for ever.
     transaction.SetLockTimeout(kLockTimeoutSeconds);

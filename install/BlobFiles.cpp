@@ -60,8 +60,10 @@ void LoadBlobFile(IOwner& owner, const std::string& path) {
     try {
         statement.SetText(blob.text);
         // The blob is created in the same transaction, so a failed UPDATE discards it as well.
+        // The window is pumped between the megabytes of a large file.
+        CPumpThrottle throttle(owner);
         RunInOwnTransaction(database.DefaultTransaction(), [&] {
-            statement.SetBlobFromFile(blob.column, path);
+            statement.SetBlobFromFile(blob.column, path, [&] { throttle.Tick(); });
             statement.Execute();
         });
     } catch (const CDbError& error) {

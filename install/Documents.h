@@ -6,6 +6,7 @@
 
 #include "install/Status.h"
 
-// Stores one document file through GlobDB(). A name that is not an integer is logged and
-// skipped; any other failure (an unreadable file, a database error) propagates.
+// Stores one document file through GlobDB(), pumping the owner's messages while a large file is
+// written. A name that is not an integer is logged and skipped; any other failure (an unreadable
+// file, a database error) propagates.
 void StoreDocumentFile(IOwner& owner, const std::string& path);

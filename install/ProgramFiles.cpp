@@ -49,7 +49,9 @@ int InstallProgramFiles(IOwner& owner, const std::string& workDir, IProgressBar*
 
         owner.AppendLine(name + "...");
         ShowItem(fileLabel, name, k + 1, count);
-        const CopyResult result = CopyFileReplace(source, destination);
+        // An executable may be large: the window is pumped between the blocks of its copy.
+        CPumpThrottle throttle(owner);
+        const CopyResult result = CopyFileReplace(source, destination, [&] { throttle.Tick(); });
         if (result.Ok()) {
             owner.MarkLastLine("[OK]");
         } else {

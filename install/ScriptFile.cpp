@@ -20,6 +20,9 @@ bool CScriptReader::Refill() {
 }
 
 bool CScriptReader::NextLine(std::string_view& line) {
+    if (m_carry.capacity() > 4 * kBlockSize) {
+        std::string().swap(m_carry);  // a line of megabytes is not kept for the whole script
+    }
     m_carry.clear();
     while (!m_finished) {
         if (m_begin == m_end && !Refill()) {

@@ -52,10 +52,10 @@ class CStatementExecutor {
 
     // A failure is logged and rolled back. A lost database goes up: the statement is then
     // neither applied nor marked, and the next run takes it again.
-    void Execute(std::string_view text, int32_t ordinal) {
+    void Execute(std::string text, int32_t ordinal) {
         CTransaction& transaction = m_database.DefaultTransaction();
         try {
-            m_statement.SetText(text);
+            m_statement.SetText(std::move(text));  // the one copy of the text from here on
             RunInOwnTransaction(transaction, [&] {
                 MarkApplied(ordinal);
                 m_statement.Execute();
@@ -65,9 +65,9 @@ class CStatementExecutor {
             if (IsLostDatabase(error)) {
                 throw;
             }
-            AppendFailure(m_owner, LogText(text), error.what());
+            AppendFailure(m_owner, m_statement.Text(), error.what());
         } catch (const std::exception& error) {
-            AppendFailure(m_owner, LogText(text), error.what());
+            AppendFailure(m_owner, m_statement.Text(), error.what());
         }
         // The rollback took the mark with it; a failed statement is done all the same (it is
         // in the log), so it gets a transaction of its own for the mark.
@@ -88,6 +88,51 @@ class CStatementExecutor {
     CPackageLedger* m_ledger;
     CDatabase& m_database;
     CSqlStatement m_statement;
+};
+
+// The bars and the time estimate of a script, brought up to date only when the window is about
+// to paint them: setting them after every line of a long script costs more than the script's
+// own work in the window.
+class CScriptProgress {
+  public:
+    CScriptProgress(IProgressBar* scriptBar, IProgressBar* overallBar, double startTime,
+                    ILabel* timeLabel)
+        : m_scriptBar(scriptBar),
+          m_overallBar(overallBar),
+          m_startTime(startTime),
+          m_timeLabel(timeLabel),
+          m_scriptStart(scriptBar != nullptr ? scriptBar->Position() : 0),
+          m_overallStart(overallBar != nullptr ? overallBar->Position() : 0) {}
+
+    // Client commands step the bars but leave the time estimate alone.
+    void LineDone(bool statementLine) {
+        ++m_lines;
+        m_estimateDue = m_estimateDue || statementLine;
+    }
+
+    // Each bar is where one step per line would have put it (never beyond its maximum).
+    void Show() {
+        if (m_scriptBar != nullptr) {
+            m_scriptBar->SetPosition(m_scriptStart + m_lines);
+        }
+        if (m_overallBar != nullptr) {
+            m_overallBar->SetPosition(m_overallStart + m_lines);
+            if (m_estimateDue) {
+                UpdateTimeEstimate(m_overallBar, m_startTime, m_timeLabel);
+            }
+        }
+        m_estimateDue = false;
+    }
+
+  private:
+    IProgressBar* m_scriptBar;
+    IProgressBar* m_overallBar;
+    double m_startTime;
+    ILabel* m_timeLabel;
+    int m_scriptStart;
+    int m_overallStart;
+    int m_lines = 0;
+    bool m_estimateDue = false;
 };
 
 }  // namespace
@@ -118,23 +163,24 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
     }
     CStatementExecutor executor(owner, script, ledger);
     CStatementSplitter splitter;
+    CScriptProgress progress(scriptBar, overallBar, startTime, timeLabel);
+    CPumpThrottle throttle(owner);
     do {
         const bool statementLine =
             splitter.Feed(line) == CStatementSplitter::LineKind::StatementLine;
         if (splitter.Completed()) {
             const auto ordinal = static_cast<int32_t>(splitter.CompletedCount());
             if (ordinal > applied) {
-                executor.Execute(splitter.Statement(), ordinal);
+                executor.Execute(splitter.TakeStatement(), ordinal);
             }
         }
-        StepBar(scriptBar);
-        StepBar(overallBar);
-        // Client commands step the bars but leave the time estimate alone.
-        if (statementLine) {
-            UpdateTimeEstimate(overallBar, startTime, timeLabel);
+        progress.LineDone(statementLine);
+        if (throttle.Due()) {
+            progress.Show();
+            throttle.Pump();
         }
-        owner.PumpMessages();
     } while (reader.NextLine(line));
+    progress.Show();
 
     // A last statement without its terminator is not executed, but it must not vanish unseen.
     if (!splitter.Tail().empty()) {

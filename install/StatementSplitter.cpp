@@ -1,5 +1,7 @@
 #include "install/StatementSplitter.h"
 
+#include <utility>
+
 #include "platform/Text.h"
 
 namespace {
@@ -46,6 +48,10 @@ char TerminatorOf(std::string_view line) {
 }
 
 }  // namespace
+
+std::string CStatementSplitter::TakeStatement() {
+    return std::move(m_pending);
+}
 
 CStatementSplitter::LineKind CStatementSplitter::Feed(std::string_view line) {
     if (m_completed) {

@@ -27,6 +27,8 @@ class CStatementSplitter {
     // (possibly empty), valid until the next Feed.
     bool Completed() const { return m_completed; }
     const std::string& Statement() const { return m_pending; }
+    // The statement just ended, moved out rather than copied (a statement may be megabytes).
+    std::string TakeStatement();
     // The number of statements ended so far, the one just ended included.
     size_t CompletedCount() const { return m_completedCount; }
     // The statement begun and not yet ended; after the last line, the text that never met its

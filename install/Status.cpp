@@ -17,6 +17,24 @@ void CPlainProgressBar::SetPosition(int position) {
     m_position = std::clamp(position, 0, m_maximum);
 }
 
+CPumpThrottle::CPumpThrottle(IOwner& owner, double intervalSeconds)
+    : m_owner(owner), m_interval(intervalSeconds), m_last(MonotonicSeconds()) {}
+
+void CPumpThrottle::Tick() {
+    if (Due()) {
+        Pump();
+    }
+}
+
+bool CPumpThrottle::Due() const {
+    return MonotonicSeconds() - m_last >= m_interval;
+}
+
+void CPumpThrottle::Pump() {
+    m_last = MonotonicSeconds();
+    m_owner.PumpMessages();
+}
+
 void SetVisible(IControl* control, bool visible) {
     if (control) {
         control->SetVisible(visible);

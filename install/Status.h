@@ -99,6 +99,29 @@ class IOwner : public IJournal {
                                   const std::string& /*errorLine*/) {}
 };
 
+// Pumps the owner's messages from inside one long operation (the blocks of a file being copied
+// or stored, the lines of a statement pass), at most once per interval: often enough that the
+// window answers at once, seldom enough that repainting costs next to nothing. The interval runs
+// from the start of one pump to the next Tick. Pumps made elsewhere (after each file) do not
+// count, so a throttle lives for one operation.
+class CPumpThrottle {
+  public:
+    static constexpr double kInterval = 0.05;  // seconds
+
+    explicit CPumpThrottle(IOwner& owner, double intervalSeconds = kInterval);
+    // Pumps when the interval has passed since the last pump, or since construction.
+    void Tick();
+    // Whether Tick would pump now: a caller that shows progress only when it is painted updates
+    // its controls first, then calls Pump.
+    bool Due() const;
+    void Pump();
+
+  private:
+    IOwner& m_owner;
+    double m_interval;
+    double m_last;
+};
+
 // Progress operations; each one does nothing when the control passed is null.
 void SetVisible(IControl* control, bool visible);
 void SetCaption(ILabel* label, const std::string& caption);

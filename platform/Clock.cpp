@@ -3,12 +3,14 @@
 #include <chrono>
 #include <ctime>
 
-double TimeOfDay() {
+double MonotonicSeconds() {
     using Seconds = std::chrono::duration<double>;
-    const double seconds =
-        std::chrono::duration_cast<Seconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    return seconds / 86400.0;
+    return std::chrono::duration_cast<Seconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double TimeOfDay() {
+    return MonotonicSeconds() / 86400.0;
 }
 
 std::string LocalDateTimeText() {

@@ -1,10 +1,14 @@
 #pragma once
-// Clocks: the one of the remaining-time estimates and the wall clock of the run record.
+// Clocks: the one monotonic clock of the updater's intervals and estimates (a phase that
+// crosses midnight or a change of the system time still gives sound figures), and the wall
+// clock of the run record.
 
 #include <string>
 
-// Time as a fraction of a day. A monotonic clock is used, so a phase that crosses midnight still
-// gives a sound estimate.
+// Seconds since an arbitrary fixed point.
+double MonotonicSeconds();
+
+// The same clock as a fraction of a day, the unit of the remaining-time estimates.
 double TimeOfDay();
 
 // The local date and time of the wall clock as "YYYY-MM-DD hh:mm:ss", for records a person reads.

@@ -314,7 +314,8 @@ const EmbeddedItem* CEmbeddedItems::Find(const std::string& name) const {
     return nullptr;
 }
 
-void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outputPath) const {
+void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outputPath,
+                               const std::function<void()>& afterBlock) const {
     const EmbeddedItem* item = Find(name);
     if (item == nullptr) {
         throw std::runtime_error("No embedded item \"" + name + "\" in \"" + m_path + "\"");
@@ -330,6 +331,9 @@ void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outpu
         sha.Update(buffer.data(), chunk);
         output.WriteAll(buffer.data(), chunk);
         done += chunk;
+        if (afterBlock) {
+            afterBlock();
+        }
     }
     if (sha.FinishHex() != item->sha256) {
         // The temporary file is dropped: a damaged item never appears under its output name.

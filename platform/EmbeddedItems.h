@@ -5,6 +5,7 @@
 // resource of the program under its own name, listed by an index resource (offset 0).
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -34,10 +35,12 @@ class CEmbeddedItems {
     // Size of the executable without its items (the original program).
     uint64_t ProgramSize() const { return m_programSize; }
 
-    // Writes item `name` to `outputPath` (replacing it), streaming in blocks and checking its
-    // SHA-256 on the way. Throws std::runtime_error when there is no such item,
-    // CEmbeddedItemsError when the checksum does not match, CSystemError on I/O failures.
-    void ExtractTo(const std::string& name, const std::string& outputPath) const;
+    // Writes item `name` to `outputPath` (replacing it), streaming in blocks of 1 MiB and
+    // checking its SHA-256 on the way; `afterBlock` (when given) is called after each block.
+    // Throws std::runtime_error when there is no such item, CEmbeddedItemsError when the
+    // checksum does not match, CSystemError on I/O failures.
+    void ExtractTo(const std::string& name, const std::string& outputPath,
+                   const std::function<void()>& afterBlock = {}) const;
 
   private:
     std::string m_path;

@@ -16,8 +16,20 @@ CReplacingFile::~CReplacingFile() {
     }
 }
 
+namespace {
+
+// Bytes a CReplacingFile writes between two flushes to the disk.
+constexpr uint64_t kFlushStep = 16 * 1024 * 1024;
+
+}  // namespace
+
 void CReplacingFile::WriteAll(const void* data, size_t size) {
     m_file.WriteAll(data, size);
+    m_unflushed += size;
+    if (m_unflushed >= kFlushStep) {
+        m_file.FlushToDisk();
+        m_unflushed = 0;
+    }
 }
 
 bool DeleteDirectoryContents(const std::string& dir) {
@@ -38,7 +50,8 @@ bool DeleteDirectoryContents(const std::string& dir) {
     return complete;
 }
 
-CopyResult CopyFileReplace(const std::string& from, const std::string& to) {
+CopyResult CopyFileReplace(const std::string& from, const std::string& to,
+                           const std::function<void()>& afterBlock) {
     try {
         CFile source(from, CFile::Mode::Read);
         if (source.GetKind() == CFile::Kind::Directory) {
@@ -49,6 +62,9 @@ CopyResult CopyFileReplace(const std::string& from, const std::string& to) {
         std::vector<char> buffer(1024 * 1024);
         while (const size_t got = source.Read(buffer.data(), buffer.size())) {
             target.WriteAll(buffer.data(), got);
+            if (afterBlock) {
+                afterBlock();
+            }
         }
         target.TakePermissionsOf(source);
         // Keep the source's times, as a copy on Windows does.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 bool FileExists(const std::string& path);              // an existing entry that is not a directory
@@ -77,7 +78,9 @@ class CFile {
 // Commit() flushes it to the disk and renames it over the target; destruction without Commit()
 // removes it, so a failure never leaves a half-written file under the target's name. Errors
 // throw CSystemError naming the target. Without TakePermissionsOf() the file gets the
-// permissions of any newly created file.
+// permissions of any newly created file. The file is flushed to the disk after every 16 MiB
+// written as well, so that no call waits for the disk to take hundreds of megabytes at once: a
+// caller that pumps its window between blocks keeps it alive to the end.
 class CReplacingFile {
   public:
     explicit CReplacingFile(const std::string& targetPath);
@@ -94,6 +97,7 @@ class CReplacingFile {
     std::string m_targetPath;
     std::string m_tempPath;
     CFile m_file;
+    uint64_t m_unflushed = 0;  // bytes written since the last flush
     bool m_committed = false;
 };
 
@@ -105,8 +109,11 @@ struct CopyResult {
 };
 
 // Copies `from` over `to` through a CReplacingFile, with the source's permissions and times, so
-// a failed copy leaves the old destination as it was; never creates directories.
-CopyResult CopyFileReplace(const std::string& from, const std::string& to);
+// a failed copy leaves the old destination as it was; never creates directories. The copy goes
+// in blocks of 1 MiB, and `afterBlock` (when given) is called after each one, so that a caller
+// can keep its window alive through a large file.
+CopyResult CopyFileReplace(const std::string& from, const std::string& to,
+                           const std::function<void()>& afterBlock = {});
 
 // The whole file as bytes; throws CSystemError when it cannot be read.
 std::string ReadWholeFile(const std::string& path);

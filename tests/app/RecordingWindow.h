@@ -22,6 +22,8 @@ struct PumpState {
     bool updateVisible;
     std::string updateCaption;
     std::string lastLine;
+    double began;  // MonotonicSeconds() when the pump began and ended
+    double ended;
 };
 
 class CRecordingWindow : public CPlainUpdaterWindow {
@@ -48,4 +50,8 @@ class CRecordingWindow : public CPlainUpdaterWindow {
     std::vector<std::vector<FailedItemsLog>> failedItems;  // one entry per call
     std::vector<std::vector<FailedCopy>> failedCopies;     // one entry per call
     std::function<void()> whileBoxIsUp;  // called for every box, as if the user acted meanwhile
+    std::function<void()> whilePumping;  // called at every pump, to look at the run meanwhile
+    // How long one pump takes, as in a window busy repainting: a pump as long as the pump
+    // throttle's interval makes every block of a long operation find a pump due.
+    double pumpSeconds = 0;
 };

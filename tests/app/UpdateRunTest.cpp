@@ -5,17 +5,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <regex>
+#include <utility>
 
 #include "app/UpdateDriver.h"
 #include "db/Database.h"
 #include "db/Statement.h"
 #include "db/Uglobdb.h"
+#include "install/Status.h"
 #include "platform/EmbeddedItems.h"
 #include "platform/SystemError.h"
 #include "tests/app/RecordingWindow.h"
@@ -126,14 +130,20 @@ TEST_F(UpdateRun, OnePackageIsInstalledCompletely) {
     // The version as the package left it, read back after the package.
     EXPECT_EQ(window.lCurVer().Caption(), "238");
 
-    // While messages were pumped, neither button could start or end anything.
+    // The click shows at once: the first pump comes right after the first line, with btOK
+    // disabled. While messages were pumped, btOK could not start a second run, and from the
+    // unpacking on btCancel could not be pressed either (before it, the window refuses to close
+    // while the run runs).
     ASSERT_FALSE(window.pumps.empty());
-    EXPECT_EQ(window.pumps.front().updateCaption, "Підготовка оновлення");
-    EXPECT_TRUE(window.pumps.front().updateVisible);
-    for (const PumpState& state : window.pumps) {
-        EXPECT_FALSE(state.okEnabled);
-        EXPECT_FALSE(state.cancelEnabled);
-        EXPECT_EQ(state.cancelCaption, "Відмінити");
+    EXPECT_EQ(window.pumps.front().lastLine, kCreating);
+    const auto preparing = std::find_if(window.pumps.begin(), window.pumps.end(),
+                                        [](const PumpState& state) { return state.updateVisible; });
+    ASSERT_NE(preparing, window.pumps.end());
+    EXPECT_EQ(preparing->updateCaption, "Підготовка оновлення");
+    for (auto state = window.pumps.begin(); state != window.pumps.end(); ++state) {
+        EXPECT_FALSE(state->okEnabled);
+        EXPECT_EQ(state->cancelCaption, "Відмінити");
+        EXPECT_EQ(state->cancelEnabled, state < preparing);
     }
 
     // Handled database files are renamed, the package file is gone, the rest stays as unpacked.
@@ -163,6 +173,61 @@ TEST_F(UpdateRun, OnePackageIsInstalledCompletely) {
     EXPECT_EQ(QueryBlob(suite.Database(), "select note from ARTICLE where id = 23802"), "");
     EXPECT_EQ(QueryBlob(suite.Database(), "select NOTE from INFO_DOC where ID = 10"),
               "blob value of 238");
+}
+
+TEST_F(UpdateRun, PackageFileIsDeletedOnceUnpacked) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    // At each pump: the last journal line, and whether the package file stood there.
+    std::vector<std::pair<std::string, bool>> seen;
+    window.whilePumping = [&] {
+        seen.emplace_back(window.journal.back(), fs::exists(Work("238.rar")));
+    };
+    EXPECT_EQ(Run().back(), kSucceeded) << Journal();
+    // The last pump under "[OK]" of the unpacking is the one after the archiver has ended (the
+    // others come while it runs); from there on, through the installers, the package is gone,
+    // so the work directory never holds it beside its unpacked contents.
+    const auto unpacked = std::find_if(seen.rbegin(), seen.rend(), [](const auto& pump) {
+        return pump.first == kUnpacking + "[OK]";
+    });
+    ASSERT_NE(unpacked, seen.rend());
+    for (auto pump = seen.rbegin(); pump != std::next(unpacked); ++pump) {
+        EXPECT_FALSE(pump->second) << pump->first;
+    }
+    EXPECT_FALSE(fs::exists(Work("238.rar")));
+}
+
+TEST_F(UpdateRun, LargePackageIsWrittenOutBetweenPumps) {
+    // 64 MB that are no archive: written out, then refused by the archiver.
+    Prepare(237, {});
+    {
+        std::ofstream file(suite.Scratch("large.rar"), std::ios::binary);
+        std::string block(1 << 20, '\0');
+        for (int i = 0; i < 64; ++i) {
+            std::fill(block.begin(), block.end(), static_cast<char>(i));
+            file.write(block.data(), static_cast<std::streamsize>(block.size()));
+        }
+    }
+    suite.Pack({{238, suite.Scratch("large.rar")}});
+    // A pump as long as the throttle's interval: once the first has come, every block of 1 MB
+    // finds one due.
+    window.pumpSeconds = CPumpThrottle::kInterval;
+    const std::vector<std::string> lines = Run();
+    ASSERT_GE(lines.size(), 5u) << Journal();
+    EXPECT_EQ(lines[4], Work("238.rar"));
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Failed);
+
+    std::vector<PumpState> writeOut;
+    std::copy_if(window.pumps.begin(), window.pumps.end(), std::back_inserter(writeOut),
+                 [](const PumpState& state) { return state.lastLine == kCopying; });
+    // The first megabytes may come before the interval is over; SHA-256 and the writes take
+    // about 0.2 s here.
+    EXPECT_GE(writeOut.size(), 8u);
+    for (size_t i = 1; i < writeOut.size(); ++i) {
+        EXPECT_LT(writeOut[i].began - writeOut[i - 1].ended, 0.25) << i;
+    }
+    for (const PumpState& state : writeOut) {
+        EXPECT_FALSE(state.okEnabled);
+    }
 }
 
 TEST_F(UpdateRun, TwoPackagesInOneRun) {

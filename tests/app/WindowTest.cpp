@@ -10,8 +10,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "app/ConsoleMode.h"
 #include "app/Main.h"
@@ -63,6 +65,36 @@ std::vector<std::string> DriverView(IUpdaterWindow& window) {
             label("lFile", window.lFile()),
             label("lUpdateTime", window.lUpdateTime())};
 }
+
+// Notes what the window showed whenever a widget was painted.
+class CPaintWatcher : public QObject {
+  public:
+    struct Paint {
+        std::string lastLine;
+        bool okEnabled;
+        bool packageWritten;
+    };
+
+    CPaintWatcher(TForm1& form, QWidget* watched, std::string packageFile)
+        : m_form(form), m_packageFile(std::move(packageFile)) {
+        watched->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            const std::vector<std::string>& lines = m_form.JournalLines();
+            paints.push_back({lines.empty() ? std::string() : lines.back(),
+                              m_form.btOK().IsEnabled(), fs::exists(m_packageFile)});
+        }
+        return false;
+    }
+
+    std::vector<Paint> paints;
+
+  private:
+    TForm1& m_form;
+    std::string m_packageFile;
+};
 
 }  // namespace
 
@@ -299,4 +331,31 @@ TEST(Window, UpdateThroughTheButtons) {
 
     QTest::mouseClick(const_cast<QPushButton*>(cancel), Qt::LeftButton);
     EXPECT_FALSE(form.isVisible());
+}
+
+TEST(Window, ClickIsPaintedBeforeThePackageIsWritten) {
+    CSuite suite;
+    suite.CreateDatabase(237);
+    suite.InstallArchiver();
+    suite.Pack({{238, suite.MakePackageDir("238", ContentPackage(238))}});
+    CMessageBoxRecorder boxes;
+    TForm1 form(suite.Paths());
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QPushButton* ok = Control<QPushButton>(form, "btOK");
+    ASSERT_TRUE(ok->isEnabled()) << form.JournalText();
+
+    CPaintWatcher journal(form, Control<QPlainTextEdit>(form, "Memo2")->viewport(),
+                          suite.WorkDir() + "/238.rar");
+    QTest::mouseClick(ok, Qt::LeftButton);
+    EXPECT_EQ(form.JournalLines().back(), "Оновлення завершене успішно") << form.JournalText();
+
+    // The journal was painted with the run's first line and the button disabled before the
+    // package was written out.
+    const auto first = std::find_if(journal.paints.begin(), journal.paints.end(), [](auto& paint) {
+        return paint.lastLine == "Створення тимчасового каталога";
+    });
+    ASSERT_NE(first, journal.paints.end());
+    EXPECT_FALSE(first->okEnabled);
+    EXPECT_FALSE(first->packageWritten);
 }

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string_view>
+#include <utility>
 
 #include "db/DbError.h"
 #include "platform/SystemError.h"
@@ -12,20 +15,43 @@ namespace {
 
 class StatementTest : public ScratchDatabaseTest {};
 
-TEST(SqlStatementText, KeepsLinesAndSendsThemWithCrLf) {
+TEST(SqlStatementText, EndsEveryLineWithCrLf) {
     CDatabase database;  // the text needs no connection
     CSqlStatement statement(database);
+    const std::pair<std::string, std::string> cases[] = {
+        {"select 1\nfrom rdb$database", "select 1\r\nfrom rdb$database\r\n"},
+        {"a\n\nb\n", "a\r\n\r\nb\r\n"},  // an inner empty line stays, a final LF adds no line
+        {"\n", "\r\n"},                  // one empty line
+        {"a\r\nb", "a\r\r\nb\r\n"},      // only LF ends a line; a CR is part of it
+        {"", ""},
+    };
+    for (const auto& [text, expected] : cases) {
+        statement.SetText(text);
+        EXPECT_EQ(statement.Text(), expected) << text;
+    }
+}
 
-    statement.SetText("select 1\nfrom rdb$database");
-    EXPECT_EQ(statement.Lines(), (std::vector<std::string>{"select 1", "from rdb$database"}));
-    EXPECT_EQ(statement.Text(), "select 1\r\nfrom rdb$database\r\n");
+TEST(SqlStatementText, LongTextIsMovedInAndRewrittenInPlace) {
+    CDatabase database;
+    CSqlStatement statement(database);
+    // A statement of a megabyte in 10,000 lines, with room for its CR LF line ends.
+    std::string text;
+    text.reserve(10000u * 101u);
+    text.resize(10000u * 100u - 1u, '\n');
+    for (size_t line = 0; line < 10000; ++line) {
+        std::fill_n(text.begin() + static_cast<std::ptrdiff_t>(line * 100), 99,
+                    static_cast<char>('a' + line % 26));
+    }
+    const char* const buffer = text.data();
 
-    statement.SetText("a\n\nb\n");  // an inner empty line stays, a final LF adds no line
-    EXPECT_EQ(statement.Lines(), (std::vector<std::string>{"a", "", "b"}));
-
-    statement.SetText("");
-    EXPECT_TRUE(statement.Lines().empty());
-    EXPECT_EQ(statement.Text(), "");
+    statement.SetText(std::move(text));
+    // The same buffer: no second copy of the text was made.
+    EXPECT_EQ(statement.Text().data(), buffer);
+    ASSERT_EQ(statement.Text().size(), 10000u * 101u);
+    for (size_t line = 0; line < 10000; ++line) {
+        const std::string_view got(statement.Text().data() + line * 101, 101);
+        ASSERT_EQ(got, std::string(99, static_cast<char>('a' + line % 26)) + "\r\n") << line;
+    }
 }
 
 TEST_F(StatementTest, ProcedureCreatedByStatementKeepsCrLfSource) {
@@ -156,6 +182,43 @@ TEST_F(StatementTest, BlobFromFileIsStoredByteForByte) {
     EXPECT_EQ(QueryBlob(m_path, "select b from t where id = 2"), std::string());  // not NULL
     EXPECT_EQ(QueryColumn(m_path, "select octet_length(b) from t order by id"),
               (std::vector<std::string>{"1000003", "0"}));
+}
+
+TEST_F(StatementTest, BlobFromFileReportsProgressAboutEveryMegabyte) {
+    // 50 full segments and one byte: progress after segments 16, 32 and 48 (1,048,560 bytes
+    // each), none for the short rest.
+    const std::string bytes(50 * 65535 + 1, 'p');
+    WriteFile(m_dir.File("doc.bin"), bytes);
+    CSqlStatement statement(m_database);
+    statement.SetText("insert into t (id, b) values (:id, :b)");
+    Transaction().Start();
+    statement.SetInteger("id", 1);
+    int calls = 0;
+    statement.SetBlobFromFile("b", m_dir.File("doc.bin"), [&] { ++calls; });
+    statement.Execute();
+    Transaction().Commit();
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(QueryColumn(m_path, "select octet_length(b) from t"),
+              std::vector<std::string>{std::to_string(bytes.size())});
+
+    // An error thrown by the callback leaves the call as it is and binds no half-written blob.
+    CSqlStatement second(m_database);
+    second.SetText("insert into t (id, b) values (:id, :b)");
+    Transaction().Start();
+    second.SetInteger("id", 2);
+    calls = 0;
+    EXPECT_THROW(second.SetBlobFromFile("b", m_dir.File("doc.bin"),
+                                        [&] {
+                                            if (++calls == 2) {
+                                                throw std::runtime_error("stop");
+                                            }
+                                        }),
+                 std::runtime_error);
+    EXPECT_EQ(calls, 2);
+    second.Execute();
+    Transaction().Commit();
+    EXPECT_EQ(QueryColumn(m_path, "select coalesce(octet_length(b), -1) from t order by id"),
+              (std::vector<std::string>{std::to_string(bytes.size()), "-1"}));
 }
 
 TEST_F(StatementTest, MissingBlobFileIsASystemError) {

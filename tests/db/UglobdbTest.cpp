@@ -46,6 +46,18 @@ class GlobDbTest : public ::testing::Test {
     int m_count = 0;
 };
 
+TEST_F(GlobDbTest, EmbeddedSessionBoundsItsPageCache) {
+    // The engine's default of 2,048 pages would be 16 MB of the updater's memory.
+    const std::string path = MakeDatabase("integer", {});
+    const std::string pageBuffers = "select mon$page_buffers from mon$database";
+    EXPECT_EQ(QueryColumn(path, pageBuffers), std::vector<std::string>{"2048"});
+    CGlobDB session(m_dir.Path());
+    session.Connect("", path, "", "");
+    const std::vector<CDbRow> rows =
+        FetchRows(session.GetDatabase().DefaultTransaction(), pageBuffers);
+    EXPECT_EQ(rows.at(0).at(0).value.integer, kEmbeddedPageBuffers);
+}
+
 TEST_F(GlobDbTest, VersionComesFromTheNewestRow) {
     EXPECT_EQ(VersionOf(MakeDatabase("integer", {})), 0);
     // The later row wins although its value is smaller.

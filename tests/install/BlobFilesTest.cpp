@@ -106,6 +106,19 @@ TEST_F(BlobFilesTest, LoadsSeveralHundredKilobytesExactly) {
     EXPECT_FALSE(FileExists(m_log));
 }
 
+TEST_F(BlobFilesTest, LargeFilePumpsTheWindowBetweenItsMegabytes) {
+    const std::string bytes = BlobBytes(8u << 20);
+    // A pump as slow as the throttle's interval makes every megabyte find one due.
+    m_owner.pumpSeconds = CPumpThrottle::kInterval;
+    Load("INFO_DOC.NOTE.ID 10.blo", bytes);
+    EXPECT_GE(m_owner.pumps, 5);  // the first megabytes may come before the interval is over
+    EXPECT_LE(m_owner.pumps, 8);
+    const std::optional<std::string> stored = Note(10);
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_TRUE(*stored == bytes);
+    EXPECT_FALSE(FileExists(m_log));
+}
+
 TEST_F(BlobFilesTest, EmptyFileGivesAnEmptyBlobAndKeysCanBeCombined) {
     Load("INFO_DOC.NOTE_U.ID 11.ID 11.blo", "");  // where (ID=11)and(ID=11)
     EXPECT_EQ(Note(11, "NOTE_U"), std::optional<std::string>(""));

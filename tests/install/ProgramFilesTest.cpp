@@ -1,23 +1,57 @@
 // The program files installer against real directories: order, journal lines, failures.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "install/ProgramFiles.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "tests/install/RecordingOwner.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
+using namespace std::chrono_literals;
+
 std::string ErrorLine(int code) {
     return "error (" + std::to_string(code) + ") " + SystemMessage(code);
+}
+
+// Once a reader has opened the FIFO at `path` (waiting for one at most 10 s), writes `megabytes`
+// into it, one megabyte every 25 ms.
+void FeedSlowly(const std::string& path, int megabytes) {
+    int descriptor = -1;
+    for (int tries = 0; descriptor < 0 && tries < 1000; ++tries) {
+        descriptor = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (descriptor < 0) {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    if (descriptor < 0) {
+        return;
+    }
+    fcntl(descriptor, F_SETFL, 0);  // blocking writes from here on
+    CFile fifo = CFile::Adopt(descriptor, path);
+    const std::string block(1 << 20, 'P');
+    try {
+        for (int i = 0; i < megabytes; ++i) {
+            fifo.WriteAll(block.data(), block.size());
+            std::this_thread::sleep_for(25ms);
+        }
+    } catch (const CSystemError&) {
+        // The reader gave up; the test sees that in what was copied.
+    }
 }
 
 class ProgramFilesTest : public ::testing::Test {
@@ -71,6 +105,28 @@ TEST_F(ProgramFilesTest, CopiesExecutablesAndTemplatesInCaseInsensitivePathOrder
     EXPECT_EQ(DirectoryEntries(m_program + "/Reports"), std::vector<std::string>{"list.fr3"});
     // The sources stay for a later package of the same run.
     EXPECT_EQ(ReadFile(m_work + "/tessara.exe"), "new program");
+}
+
+TEST_F(ProgramFilesTest, SlowCopyPumpsTheWindowBetweenItsBlocks) {
+    // A source that yields a megabyte every 25 ms, as a slow disk or share would: the copy takes
+    // over half a second, which the window must not spend frozen. A FIFO stands in for it.
+    const std::string source = m_work + "/tessara.exe";
+    ASSERT_EQ(mkfifo(source.c_str(), 0755), 0);
+    constexpr int kMegabytes = 24;
+    const auto oldHandler = signal(SIGPIPE, SIG_IGN);  // a copy that gave up ends the feed only
+    std::thread writer([&] { FeedSlowly(source, kMegabytes); });
+    const double start = MonotonicSeconds();
+    const int found = Install();
+    const double end = MonotonicSeconds();
+    writer.join();
+    signal(SIGPIPE, oldHandler);
+
+    EXPECT_EQ(found, 1);
+    EXPECT_EQ(m_owner.journal, std::vector<std::string>{"tessara.exe...[OK]"});
+    EXPECT_EQ(FileSize(m_program + "/tessara.exe"), int64_t{kMegabytes} << 20);
+    // Some twelve pumps while the copy ran, and one after the file.
+    EXPECT_GE(m_owner.pumps, 5);
+    EXPECT_LT(m_owner.LongestWorkWithoutPump(start, end), 0.3);
 }
 
 TEST_F(ProgramFilesTest, MissingReportsDestinationGivesAnErrorLinePerTemplate) {

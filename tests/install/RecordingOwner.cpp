@@ -1,5 +1,12 @@
 #include "tests/install/RecordingOwner.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "platform/Clock.h"
+#include "tests/support/TestSupport.h"
+
 void CRecordingLabel::SetVisible(bool visible) {
     CPlainLabel::SetVisible(visible);
     visibilityChanges.push_back(visible);
@@ -20,4 +27,40 @@ void CRecordingOwner::MarkLastLine(const std::string& suffix) {
         journal.emplace_back();
     }
     journal.back() += suffix;
+}
+
+void CRecordingOwner::PumpMessages() {
+    ++pumps;
+    const double begin = MonotonicSeconds();
+    if (pumpSeconds > 0) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(pumpSeconds));
+    }
+    pumpTimes.emplace_back(begin, MonotonicSeconds());
+}
+
+double CRecordingOwner::LongestWorkWithoutPump(double start, double end) const {
+    double longest = 0;
+    double workSince = start;
+    for (const auto& [begin, finish] : pumpTimes) {
+        if (begin < start || finish > end) {
+            continue;  // pumps of other operations
+        }
+        longest = std::max(longest, begin - workSince);
+        workSince = finish;
+    }
+    return std::max(longest, end - workSince);
+}
+
+void CDisconnectingOwner::PumpMessages() {
+    CRecordingOwner::PumpMessages();
+    if (pumps == 1) {
+        ExecuteStatements(m_database, {"DELETE FROM MON$ATTACHMENTS "
+                                       "WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION"});
+    }
+}
+
+std::vector<std::string> PauseStatementLines() {
+    return {"SET TERM ^ ;",
+            "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 1000000) DO I = I + 1; END^",
+            "SET TERM ; ^"};
 }

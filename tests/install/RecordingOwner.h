@@ -2,6 +2,7 @@
 // An IOwner, progress bar and label for tests: they record what the installers do to them.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "install/Status.h"
@@ -32,7 +33,7 @@ class CRecordingOwner : public IOwner {
 
     void AppendLine(const std::string& text) override { journal.push_back(text); }
     void MarkLastLine(const std::string& suffix) override;
-    void PumpMessages() override { ++pumps; }
+    void PumpMessages() override;
     std::string CurrentLogPath() const override { return m_logPath; }
     void SetCurrentLogPath(const std::string& path) override { m_logPath = path; }
     std::string ProgramDirectory() const override { return m_programDirectory; }
@@ -40,11 +41,35 @@ class CRecordingOwner : public IOwner {
         failedCopies.push_back(destination + ": " + errorLine);
     }
 
+    // The longest stretch of work, in seconds, from `start` to the first pump, between the end
+    // of one pump and the start of the next, and from the last pump to `end` (monotonic times).
+    double LongestWorkWithoutPump(double start, double end) const;
+
     std::vector<std::string> journal;
     std::vector<std::string> failedCopies;  // "destination: error line", in order
     int pumps = 0;
+    // When each pump began and ended (MonotonicSeconds()).
+    std::vector<std::pair<double, double>> pumpTimes;
+    // How long one pump takes, as in a window busy repainting: a pump as long as the throttle's
+    // interval makes every block of a long operation find a pump due, so pumps count blocks.
+    double pumpSeconds = 0;
 
   private:
     std::string m_programDirectory;
     std::string m_logPath;
 };
+
+// An owner that, at its first message pump, ends the session's attachment to `database` from a
+// second attachment, as a stopped server or a broken network would.
+class CDisconnectingOwner : public CRecordingOwner {
+  public:
+    explicit CDisconnectingOwner(std::string database) : m_database(std::move(database)) {}
+    void PumpMessages() override;
+
+  private:
+    std::string m_database;
+};
+
+// A script statement that keeps the server busy for well over the runner's pump interval, with
+// the SET TERM lines around it, so that the runner pumps right after it.
+std::vector<std::string> PauseStatementLines();

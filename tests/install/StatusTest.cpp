@@ -112,4 +112,54 @@ TEST(StatusTest, EstimateAtPositionZeroLeavesTheLabel) {
     EXPECT_EQ(label.captions.size(), 1u);
 }
 
+TEST(PumpThrottle, PumpsOnlyOnceTheIntervalHasPassed) {
+    CRecordingOwner owner;
+    CPumpThrottle patient(owner, 3600);
+    for (int i = 0; i < 1000; ++i) {
+        patient.Tick();
+    }
+    EXPECT_EQ(owner.pumps, 0);
+
+    // With no interval every tick pumps.
+    CPumpThrottle eager(owner, 0);
+    for (int i = 0; i < 5; ++i) {
+        eager.Tick();
+    }
+    EXPECT_EQ(owner.pumps, 5);
+}
+
+TEST(PumpThrottle, KeepsItsIntervalWhileTickedWithoutPause) {
+    CRecordingOwner owner;
+    const double start = MonotonicSeconds();
+    CPumpThrottle throttle(owner);
+    const double span = 0.3;
+    while (MonotonicSeconds() - start < span) {
+        throttle.Tick();
+    }
+    // Never sooner than the interval after the start or the pump before; the upper end of the
+    // gaps depends on how busy the machine is, so only a pump at all is asked for.
+    ASSERT_GE(owner.pumps, 2);
+    // The last Tick may read the clock a moment after the loop's last look at it: one more.
+    EXPECT_LE(owner.pumps, static_cast<int>(span / CPumpThrottle::kInterval + 0.5) + 1);
+    // The owner notes a pump's start a moment after the throttle read the clock: 1 ms slack.
+    double previous = start;
+    for (const auto& [begin, end] : owner.pumpTimes) {
+        EXPECT_GE(begin - previous, CPumpThrottle::kInterval - 0.001);
+        previous = begin;
+    }
+}
+
+TEST(PumpThrottle, PumpAsLongAsTheIntervalMakesTheNextTickPumpAgain) {
+    // The interval runs from the start of a pump: a slow window is not left alone longer.
+    CRecordingOwner owner;
+    owner.pumpSeconds = 0.02;
+    CPumpThrottle throttle(owner, 0.02);
+    while (owner.pumps == 0) {
+        throttle.Tick();
+    }
+    throttle.Tick();
+    throttle.Tick();
+    EXPECT_EQ(owner.pumps, 3);
+}
+
 }  // namespace

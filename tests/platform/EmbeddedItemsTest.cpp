@@ -270,9 +270,24 @@ TEST_F(EmbeddedItemsTest, LargeItemsStreamThrough) {
     const CEmbeddedItems items(packed);
     ASSERT_NE(items.Find("239_RAR"), nullptr);
     EXPECT_EQ(items.Find("239_RAR")->size, 20u * 1000003u);
-    items.ExtractTo("239_RAR", m_dir.File("239.rar"));
+    int blocks = 0;
+    items.ExtractTo("239_RAR", m_dir.File("239.rar"), [&] { ++blocks; });
     EXPECT_EQ(Sha256OfFile(m_dir.File("239.rar")), Sha256OfFile(large));
     EXPECT_EQ(FileSize(m_dir.File("239.rar")), FileSize(large));
+    // A call after every block of 1 MiB, the short last one included: the caller's window is
+    // pumped between them.
+    EXPECT_EQ(blocks, 20);
+
+    // A short item is one block, an empty one none.
+    WriteEmbeddedItems(
+        m_base, {{"238_RAR", m_dir.File("a.rar")}, {"237_RAR", m_dir.File("empty.rar")}}, packed);
+    const CEmbeddedItems small(packed);
+    blocks = 0;
+    small.ExtractTo("238_RAR", m_dir.File("238.rar"), [&] { ++blocks; });
+    EXPECT_EQ(blocks, 1);
+    small.ExtractTo("237_RAR", m_dir.File("237.rar"), [&] { ++blocks; });
+    EXPECT_EQ(blocks, 1);
+    EXPECT_EQ(FileSize(m_dir.File("237.rar")), 0);
 }
 
 TEST(Sha256, KnownDigests) {

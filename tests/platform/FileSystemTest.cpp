@@ -121,6 +121,30 @@ TEST(CopyFileReplace, ReplacesAndKeepsPermissionsAndTimes) {
     EXPECT_EQ(FileSize(dir.File("suite/empty.fr3")), 0);
 }
 
+TEST(CopyFileReplace, CallsBackAfterEveryBlock) {
+    CTempDir dir;
+    // Three blocks of 1 MiB and one byte, with a pattern a block-boundary mistake would disturb.
+    std::string bytes(3 * 1024 * 1024 + 1, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>((i * 7 + i / 1021) & 0xFF);
+    }
+    WriteFile(dir.File("big.exe"), bytes);
+    std::vector<int64_t> targetSizes;  // what stands at the destination at every call
+    const auto afterBlock = [&] { targetSizes.push_back(FileSize(dir.File("copy.exe"))); };
+
+    EXPECT_TRUE(CopyFileReplace(dir.File("big.exe"), dir.File("copy.exe"), afterBlock).Ok());
+    EXPECT_TRUE(ReadWholeFile(dir.File("copy.exe")) == bytes);
+    // Four calls, while the destination did not exist yet: the copy replaces it only whole.
+    EXPECT_EQ(targetSizes, std::vector<int64_t>(4, -1));
+
+    targetSizes.clear();
+    WriteFile(dir.File("empty.fr3"), "");
+    EXPECT_TRUE(CopyFileReplace(dir.File("empty.fr3"), dir.File("copy.fr3"), afterBlock).Ok());
+    ASSERT_TRUE(MakeDirectory(dir.File("pkg.exe")));
+    EXPECT_FALSE(CopyFileReplace(dir.File("pkg.exe"), dir.File("copy.exe"), afterBlock).Ok());
+    EXPECT_TRUE(targetSizes.empty());
+}
+
 TEST(CopyFileReplace, ReportsErrorsWithCodeAndText) {
     CTempDir dir;
     WriteFile(dir.File("list.fr3"), "template");
