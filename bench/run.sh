@@ -3,14 +3,15 @@
 # against the best existing tools doing the same work, on package 238 and on a large package.
 #
 #   bench/run.sh [--build DIR] [--no-build] [--scale S] [--rounds N] [--quick] [--out DIR]
-#                [--packages "238 large"] [--smoke]
+#                [--packages "238 large"] [--smoke] [--report-only]
 #
 # Builds what it needs in DIR (default build/; --no-build takes the programs already built
 # there), works in bench/out/ (or --out; replaced on every run) and prints one table per
 # package; its last line is the ratio of the updater's total time to the sum of the baselines.
 # --quick is one round at scale 0.1, a quick check of the figures. --smoke (for the test that
 # keeps this script working) is one round at scale 0.01 with the database's forced writes off:
-# its figures mean nothing.
+# its figures mean nothing. --report-only prints the tables of the run kept in the --out
+# directory again, without running anything.
 #
 # The packages (tessara-demo-package, deterministic): "238" is package 238 (77 articles, 77 ".u"
 # documents of about 56 MB, the scripts, two blob files) with an executable and a report
@@ -60,6 +61,7 @@ rounds=3
 packages="238 large"
 build_first=1
 smoke=''
+report_only=''
 
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -69,20 +71,26 @@ while [ $# -gt 0 ]; do
     --rounds) rounds=$2; shift 2 ;;
     --quick) rounds=1 scale=0.1; shift ;;
     --smoke) rounds=1 scale=0.01 smoke=1; shift ;;
+    --report-only) report_only=1; shift ;;
     --out) out=$2; shift 2 ;;
     --packages) packages=$2; shift 2 ;;
-    -h | --help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
 done
 [[ "$rounds" =~ ^[1-9][0-9]*$ ]] || { echo "--rounds needs a positive number" >&2; exit 2; }
+
+if [ -n "$report_only" ]; then
+    [ -f "$out/settings" ] || { echo "no benchmark run in $out" >&2; exit 1; }
+    read -r scale rounds packages <"$out/settings"
+fi
 
 source "$root/scripts/lib/packages.sh"
 install_missing_packages time
 source "$root/scripts/lib/demo_suite.sh"
 demo_firebird_env
 
-if [ -n "$build_first" ]; then
+if [ -n "$build_first" ] && [ -z "$report_only" ]; then
     if [ ! -f "$build/CMakeCache.txt" ]; then
         cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     fi
@@ -91,13 +99,16 @@ if [ -n "$build_first" ]; then
 fi
 bin=$build/bin
 
-rm -rf "$out"
-mkdir -p "$out"
-out=$(cd "$out" && pwd)
-create_demo_database "$out/base.gdb" 237
-if [ -n "$smoke" ]; then
-    gfix -write async -user "$DEMO_DB_USER" -password "$DEMO_DB_PASSWORD" "$out/base.gdb"
+if [ -z "$report_only" ]; then
+    rm -rf "$out"
+    mkdir -p "$out"
+    echo "$scale $rounds $packages" >"$out/settings"
+    create_demo_database "$out/base.gdb" 237
+    if [ -n "$smoke" ]; then
+        gfix -write async -user "$DEMO_DB_USER" -password "$DEMO_DB_PASSWORD" "$out/base.gdb"
+    fi
 fi
+out=$(cd "$out" && pwd)
 
 # Every timed step starts after the dirty pages of what came before are written. A smoke run
 # skips that: on a busy disk a sync can take longer than its whole work.
@@ -356,14 +367,14 @@ report() {  # report <name>
             return v
         }
         function cell(list) {
-            if (list == "") return sprintf("%-20s", "-")
+            if (list == "") return "-"
             return sprintf("%7.2fs (%.2f-%.2f)", median(list), extreme(list, 0), extreme(list, 1))
         }
         function add(key, value) { col[key] = col[key] (col[key] == "" ? "" : " ") value }
         function gap(phase) { return phase in gaps ? sprintf("%8.3fs", gaps[phase]) : sprintf("%9s", "-") }
         function row(title, up, base, g, tool,    ratio) {
             ratio = base == "" ? "-" : sprintf("%.2f", median(up) / median(base))
-            printf "%-22s %-22s %-22s %5s %s  %s\n", title, cell(up), cell(base), ratio, g, tool
+            printf "%-22s %-25s %-25s %5s %s  %s\n", title, cell(up), cell(base), ratio, g, tool
         }
         # The updater: round w u s d b p rest total rss idle
         {
@@ -398,9 +409,9 @@ report() {  # report <name>
             printf "Medians of %d round%s, the updater and the baselines alternating (spread: min-max);\n", \
                 rounds, rounds == 1 ? "" : "s"
             printf "longest gap: the longest interval between two message pumps, in-process run\n\n"
-            printf "%-22s %-22s %-22s %5s %9s  %s\n", "Phase", "Updater", "Baseline", "Ratio", \
+            printf "%-22s %-25s %-25s %5s %9s  %s\n", "Phase", "Updater", "Baseline", "Ratio", \
                 "Long. gap", "Baseline tool"
-            printf "%-22s %-22s %-22s %5s %s  %s\n", "pre-flight", "(in start-up)", "", "", \
+            printf "%-22s %-25s %-25s %5s %s  %s\n", "pre-flight", "  (in start-up)", "", "", \
                 gap("pre-flight"), "(before the button: connect, version, packages)"
             row("write-out", col["w"], "", gap("write-out"), "none")
             row("unpacking", col["u"], col["bu"], gap("unpacking"), "unar")
@@ -431,9 +442,10 @@ report() {  # report <name>
 }
 
 for name in $packages; do
-    prepare_package "$name"
+    [ -n "$report_only" ] || prepare_package "$name"
 done
 for name in $packages; do
+    [ -z "$report_only" ] || break
     for ((round = 1; round <= rounds; round++)); do
         echo "Package $name, round $round of $rounds ..." >&2
         if ((round % 2 == 1)); then
