@@ -1,13 +1,15 @@
 // Times the statement runner against isql-fb on the same script: a few thousand one-line
 // INSERT and UPDATE statements in Windows-1251, each committed by itself (isql gets a "COMMIT;"
-// after every statement). Both run embedded on identical fresh databases.
+// after every statement). Both run embedded on identical fresh databases. isql runs with
+// "SET AUTODDL OFF": with its default AUTODDL ON it starts a second transaction at every
+// COMMIT, which costs it page writes that the runner does not make.
 //
 // Usage: bench_runner [statement count (default 3000)] [rounds (default 3)]
 //
 // With forced writes every commit waits for the disk, so wall times swing with whatever else uses
-// it; the rounds alternate the two runners and the best time of each is compared. CPU time
-// (this process with its embedded engine, or the isql-fb child) shows the work done apart from
-// the disk waits.
+// it; the rounds alternate which runner goes first, and the medians of the rounds are compared,
+// with their spread. CPU time (this process with its embedded engine, or the isql-fb child)
+// shows the work done apart from the disk waits.
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +19,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include <sys/resource.h>
 
@@ -54,6 +57,21 @@ class CBenchOwner : public IOwner {
   private:
     std::string m_logPath;
 };
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// "median s (min-max)" of the rounds.
+std::string Spread(const std::vector<double>& values) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f s (%.3f-%.3f)", Median(values),
+                  *std::min_element(values.begin(), values.end()),
+                  *std::max_element(values.begin(), values.end()));
+    return text;
+}
 
 void WriteText(const fs::path& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
@@ -134,6 +152,7 @@ int main(int argc, char** argv) {
         ours += statement + "\r\n";
         isql += statement + "\r\nCOMMIT;\r\n";
     }
+    isql = "SET AUTODDL OFF;\r\n" + isql;
 
     int status = 0;
     try {
@@ -142,8 +161,8 @@ int main(int argc, char** argv) {
         WriteText(ourScript, ours);
         WriteText(isqlScript, isql);
 
-        Timing bestOurs{1e9, 1e9};
-        Timing bestIsql{1e9, 1e9};
+        std::vector<Timing> oursRounds;
+        std::vector<Timing> isqlRounds;
         for (int round = 0; round < rounds; ++round) {
             const fs::path ourDb = dir / ("ours" + std::to_string(round) + ".fdb");
             const fs::path isqlDb = dir / ("isql" + std::to_string(round) + ".fdb");
@@ -184,8 +203,8 @@ int main(int argc, char** argv) {
             }
             std::printf("round %d: RunScript %.3f s (cpu %.3f s), isql-fb %.3f s (cpu %.3f s)\n",
                         round + 1, oursNow.wall, oursNow.cpu, isqlNow.wall, isqlNow.cpu);
-            bestOurs = {std::min(bestOurs.wall, oursNow.wall), std::min(bestOurs.cpu, oursNow.cpu)};
-            bestIsql = {std::min(bestIsql.wall, isqlNow.wall), std::min(bestIsql.cpu, isqlNow.cpu)};
+            oursRounds.push_back(oursNow);
+            isqlRounds.push_back(isqlNow);
 
             const std::string ourSummary = Summary(ourDb, dir);
             const std::string isqlSummary = Summary(isqlDb, dir);
@@ -196,14 +215,31 @@ int main(int argc, char** argv) {
             fs::remove(isqlDb);
         }
 
-        std::printf("statements: %d (%d INSERT, %d UPDATE), one commit each; best of %d\n", count,
-                    inserts, count - inserts, rounds);
-        std::printf("RunScript: %.3f s (%.0f statements/s), cpu %.3f s\n", bestOurs.wall,
-                    count / bestOurs.wall, bestOurs.cpu);
-        std::printf("isql-fb:   %.3f s (%.0f statements/s), cpu %.3f s\n", bestIsql.wall,
-                    count / bestIsql.wall, bestIsql.cpu);
-        std::printf("ratio ours/isql: %.3f (cpu %.3f)\n", bestOurs.wall / bestIsql.wall,
-                    bestOurs.cpu / bestIsql.cpu);
+        const auto walls = [](const std::vector<Timing>& rounds) {
+            std::vector<double> values;
+            for (const Timing& timing : rounds) {
+                values.push_back(timing.wall);
+            }
+            return values;
+        };
+        const auto cpus = [](const std::vector<Timing>& rounds) {
+            std::vector<double> values;
+            for (const Timing& timing : rounds) {
+                values.push_back(timing.cpu);
+            }
+            return values;
+        };
+        std::printf(
+            "statements: %d (%d INSERT, %d UPDATE), one commit each; isql-fb with SET AUTODDL "
+            "OFF; medians of %d alternating rounds (min-max)\n",
+            count, inserts, count - inserts, rounds);
+        std::printf("RunScript: %s, %.0f statements/s, cpu %s\n", Spread(walls(oursRounds)).c_str(),
+                    count / Median(walls(oursRounds)), Spread(cpus(oursRounds)).c_str());
+        std::printf("isql-fb:   %s, %.0f statements/s, cpu %s\n", Spread(walls(isqlRounds)).c_str(),
+                    count / Median(walls(isqlRounds)), Spread(cpus(isqlRounds)).c_str());
+        std::printf("ratio ours/isql: %.3f (cpu %.3f)\n",
+                    Median(walls(oursRounds)) / Median(walls(isqlRounds)),
+                    Median(cpus(oursRounds)) / Median(cpus(isqlRounds)));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_runner: %s\n", error.what());
         status = 1;

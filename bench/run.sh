@@ -1,85 +1,179 @@
 #!/usr/bin/env bash
-# Benchmark: the console-mode updater installing the full-size demo package 238 into a fresh
-# version-237 database, beside the best existing tools doing the same work in the same run.
+# Benchmark: the console-mode updater installing a package into a fresh version-237 database,
+# against the best existing tools doing the same work, on package 238 and on a large package.
 #
-#   bench/run.sh [--build DIR] [--no-build] [--scale S]
+#   bench/run.sh [--build DIR] [--no-build] [--scale S] [--rounds N] [--quick] [--out DIR]
+#                [--packages "238 large"] [--smoke] [--report-only]
 #
 # Builds what it needs in DIR (default build/; --no-build takes the programs already built
-# there), works in bench/out/ (replaced on every run) and prints one table; its last line is the
-# ratio of the updater's total time to the sum of the baselines.
+# there), works in bench/out/ (or --out; replaced on every run) and prints one table per
+# package; its last line is the ratio of the updater's total time to the sum of the baselines.
+# --quick is one round at scale 0.1, a quick check of the figures. --smoke (for the test that
+# keeps this script working) is one round at scale 0.01 with the database's forced writes off:
+# its figures mean nothing. --report-only prints the tables of the run kept in the --out
+# directory again, without running anything.
+#
+# The packages (tessara-demo-package, deterministic): "238" is package 238 (77 articles, 77 ".u"
+# documents of about 56 MB, the scripts, two blob files) with an executable and a report
+# template added, so that the copy phase is measured; "large" is the same with its largest
+# document grown to 300 MB and its script to 50,000 statements. --scale shrinks every file and
+# the statement count of the large package.
+#
+# Rounds: each round runs the updater and the baselines once, in alternating order (the updater
+# first in odd rounds), so a disk whose speed drifts favours neither; the table shows medians and
+# the spread (min-max) of the rounds. Every step starts after a sync.
 #
 # How the updater's phases are measured, from outside and without any change to the program:
 # - Every standard output line is stamped with the time it arrives. The write-out begins when
 #   "Наявність архиватора RAR...[OK]" arrives: console mode writes that line when it is marked or
 #   at the latest when the next line, "Копіювання пакету", begins.
-# - A poller (every 5 ms) watches the updater's child processes and the work directory and
-#   records the first moment it sees each of these:
+# - A poller (every 5 ms) watches the updater's child processes, the work directory and the
+#   suite's directory, and records the first moment it sees each of these:
 #   - the updater has a child process (the archiver): the write-out has ended, unpacking begins;
 #   - the child has ended: unpacking has ended, the scripts begin;
 #   - "up.99.238.l~lsql" (the version script renamed): the scripts have ended, documents begin;
 #   - the last ".u" renamed to ".~u": the documents have ended, blob files begin;
-#   - both ".~blo": the blob files have ended.
+#   - both ".~blo": the blob files have ended, program files begin;
+#   - the executable and the template in the suite's directory: the copies have ended.
 # "start-up and the rest" is what remains of the total (process start, pre-flight, work
-# directory clean-up, the final line, exit). The stamped journal stays in bench/out/journal.tsv.
-# Baselines: unar unpacking the same archive; isql-fb running the same two scripts with a COMMIT
-# after every statement on a fresh copy of the same database; bench_minimal_loader storing the
-# same document and blob files into the same rows (one transaction per file, 65,535-byte
-# segments). Peak resident memory comes from /usr/bin/time -v; the idle size is a second start of
-# the same updater that stops after its pre-flight (nothing left to install, exit status 3).
+# directory clean-up, the final line, exit). The stamped journals stay in the rounds' folders.
+#
+# Baselines (the "fair best tools"): unar unpacking the same archive; isql-fb running the same
+# scripts with "SET AUTODDL OFF" and a COMMIT after every statement on a fresh copy of the same
+# database (with its default AUTODDL ON, isql starts a second transaction at every COMMIT);
+# bench_minimal_loader storing the same document and blob files into the same rows (one
+# transaction per file, 65,535-byte segments); cp copying the executable and the template. The
+# write-out (the package out of the updater, its SHA-256 checked) has no baseline: the ratio
+# counts it against the updater.
+#
+# Also per package, from one in-process run of the update driver (bench_update): the longest
+# interval between two message pumps in each phase, that is the longest the window would go
+# unpainted; and the peak resident memory growth over the idle updater, both from the console
+# updater (peak of the run less the peak of a start that stops after its pre-flight) and from
+# the in-process run (peak less the size after the pre-flight).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
+out=$root/bench/out
 scale=1.0
+rounds=3
+packages="238 large"
 build_first=1
+smoke=''
+report_only=''
+
 while [ $# -gt 0 ]; do
     case "$1" in
     --build) build=$2; shift 2 ;;
-    --scale) scale=$2; shift 2 ;;
     --no-build) build_first=''; shift ;;
-    -h | --help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --scale) scale=$2; shift 2 ;;
+    --rounds) rounds=$2; shift 2 ;;
+    --quick) rounds=1 scale=0.1; shift ;;
+    --smoke) rounds=1 scale=0.01 smoke=1; shift ;;
+    --report-only) report_only=1; shift ;;
+    --out) out=$2; shift 2 ;;
+    --packages) packages=$2; shift 2 ;;
+    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
 done
+[[ "$rounds" =~ ^[1-9][0-9]*$ ]] || { echo "--rounds needs a positive number" >&2; exit 2; }
+
+if [ -n "$report_only" ]; then
+    [ -f "$out/settings" ] || { echo "no benchmark run in $out" >&2; exit 1; }
+    read -r scale rounds packages <"$out/settings"
+fi
 
 source "$root/scripts/lib/packages.sh"
 install_missing_packages time
 source "$root/scripts/lib/demo_suite.sh"
 demo_firebird_env
 
-if [ -n "$build_first" ]; then
+if [ -n "$build_first" ] && [ -z "$report_only" ]; then
     if [ ! -f "$build/CMakeCache.txt" ]; then
         cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     fi
     cmake --build "$build" -j"$(nproc)" --target tessara-updater tessara-pack rar \
-        tessara-demo-package bench_minimal_loader >/dev/null
+        tessara-demo-package bench_minimal_loader bench_update >/dev/null
 fi
 bin=$build/bin
 
-out=$root/bench/out
-rm -rf "$out"
-mkdir -p "$out/tmp" "$out/suite"
-echo "Preparing: package 238 (scale $scale), database at version 237 ..." >&2
-"$bin/tessara-demo-package" --scale "$scale" --out "$out/package" --rar "$out/238.rar" >/dev/null
-create_demo_database "$out/base.gdb" 237
+if [ -z "$report_only" ]; then
+    rm -rf "$out"
+    mkdir -p "$out"
+    echo "$scale $rounds $packages" >"$out/settings"
+    create_demo_database "$out/base.gdb" 237
+    if [ -n "$smoke" ]; then
+        gfix -write async -user "$DEMO_DB_USER" -password "$DEMO_DB_PASSWORD" "$out/base.gdb"
+    fi
+fi
+out=$(cd "$out" && pwd)
 
-# --- The updater
-suite=$out/suite
-write_demo_ini "$suite"
-cp "$bin/rar" "$suite/rar"
-cp "$out/base.gdb" "$suite/lib.gdb"
-"$bin/tessara-pack" --updater "$bin/tessara-updater" --out "$suite/tessara-updater" \
-    "238=$out/238.rar" >/dev/null
-work=$out/tmp/lib.kvr
-last_document=$(cd "$out/package" && ls -- *.u | LC_ALL=C sort -f | tail -n 1)
+# Every timed step starts after the dirty pages of what came before are written. A smoke run
+# skips that: on a busy disk a sync can take longer than its whole work.
+settle() {
+    [ -n "$smoke" ] || sync
+}
+
+# A read that always times out: the poller waits without starting a process every 5 ms.
+exec {never}<> <(:)
+# The poller waits for a PID file that a failed start never writes: end it whatever happens.
+poller=''
+stop_poller() {
+    [ -n "$poller" ] || return 0
+    kill "$poller" 2>/dev/null || true
+    wait "$poller" 2>/dev/null || true
+    poller=''
+}
+trap stop_poller EXIT
+trap 'exit 1' INT TERM HUP
+
+# --- Preparation of one package: its files, archive, suite directory, packed updater and the
+# baselines' script, in $out/<name>.
+prepare_package() {
+    local name=$1 dir=$out/$1 options=(--program-files)
+    if [ "$name" = large ]; then
+        options+=(--statements "$(awk -v s="$scale" 'BEGIN { printf "%d", 50000 * s + 0.5 }')"
+            --largest-document "$(awk -v s="$scale" 'BEGIN { printf "%d", 3e8 * s + 0.5 }')")
+    fi
+    echo "Preparing package $name (scale $scale) ..." >&2
+    mkdir -p "$dir"
+    "$bin/tessara-demo-package" --scale "$scale" "${options[@]}" --out "$dir/package" \
+        --rar "$dir/238.rar" >/dev/null
+    make_suite "$dir/suite"
+    "$bin/tessara-pack" --updater "$bin/tessara-updater" --out "$dir/suite/tessara-updater" \
+        "238=$dir/238.rar" >/dev/null
+    (cd "$dir/package" && ls -- *.u | LC_ALL=C sort -f | tail -n 1) >"$dir/last_document"
+    # The scripts in the updater's order, a COMMIT after every statement. isql-fb reads a file
+    # given with -i byte for byte (its standard input would drop the Windows-1251 letters).
+    {
+        printf 'SET AUTODDL OFF;\r\n'
+        for script in $(cd "$dir/package" && ls -- *.lsql | LC_ALL=C sort -f); do
+            LC_ALL=C awk '{ print; print "COMMIT;\r" }' "$dir/package/$script"
+        done
+    } >"$dir/commit-each.sql"
+}
+
+# A suite directory without its database: lib.ini, rar and the templates' directory (the updater
+# never creates it).
+make_suite() {
+    mkdir -p "$1/Reports"
+    write_demo_ini "$1"
+    cp "$bin/rar" "$1/rar"
+}
+
+# --- One run of the updater.
 
 # Records the first moment each phase boundary is seen (see the top of this file).
-poll_run() {
-    local pid='' unpack='' unpacked='' scripts='' documents='' blobs=''
+poll_run() {  # poll_run <package dir>
+    local dir=$1 work=$1/tmp/lib.kvr suite=$1/suite last_document
+    local pid='' unpack='' unpacked='' scripts='' documents='' blobs='' programs=''
     local children list listed blob_files
-    while [ -z "$blobs" ]; do
+    read -r last_document <"$dir/last_document"
+    while [ -z "$programs" ]; do
         if [ -z "$pid" ]; then
-            [ -s "$out/updater.pid" ] && read -r pid <"$out/updater.pid"
+            [ -s "$dir/updater.pid" ] && read -r pid <"$dir/updater.pid"
         elif [ ! -d "/proc/$pid" ]; then
             break  # the updater has ended early; the caller reports its exit status
         fi
@@ -107,12 +201,18 @@ poll_run() {
             documents=$EPOCHREALTIME
             echo "documents $documents"
         fi
-        blob_files=("$work"/*.~blo)
-        if [ -n "$documents" ] && [ ${#blob_files[@]} -eq 2 ] && [ -e "${blob_files[0]}" ]; then
-            blobs=$EPOCHREALTIME
-            echo "blobs $blobs"
+        if [ -z "$blobs" ] && [ -n "$documents" ]; then
+            blob_files=("$work"/*.~blo)
+            if [ ${#blob_files[@]} -eq 2 ] && [ -e "${blob_files[0]}" ]; then
+                blobs=$EPOCHREALTIME
+                echo "blobs $blobs"
+            fi
         fi
-        sleep 0.005
+        if [ -n "$blobs" ] && [ -e "$suite/tessara.exe" ] && [ -e "$suite/Reports/list.fr3" ]; then
+            programs=$EPOCHREALTIME
+            echo "programs $programs"
+        fi
+        read -r -t 0.005 -u "$never" || true
     done
 }
 
@@ -123,111 +223,255 @@ stamp_lines() {
     done
 }
 
-echo "Running the updater ..." >&2
-sync  # every step starts with no dirty pages of the preparation left to write back
-poll_run >"$out/events" &
-poller=$!
-# The poller waits for a PID file that a failed start never writes: end it whatever happens.
-stop_poller() {
-    [ -n "$poller" ] || return 0
-    kill "$poller" 2>/dev/null || true
-    wait "$poller" 2>/dev/null || true
-    poller=
-}
-trap stop_poller EXIT
-trap 'exit 1' INT TERM HUP
-start=$EPOCHREALTIME
-# The shell records its PID and becomes the updater (exec keeps the PID), so the poller can watch
-# the updater's children; /usr/bin/time measures that one process.
-set +e
-TMPDIR=$out/tmp /usr/bin/time -v -o "$out/updater.time" \
-    sh -c 'echo $$ >"$1"; exec stdbuf -oL "$2" --console' sh "$out/updater.pid" \
-    "$suite/tessara-updater" 2>"$out/updater.err" | stamp_lines >"$out/journal.tsv"
-rc=${PIPESTATUS[0]}
-set -e
-finish=$EPOCHREALTIME
-sleep 0.05
-stop_poller
-if [ "$rc" -ne 0 ]; then
-    echo "the updater ended with exit status $rc:" >&2
-    cut -f2 "$out/journal.tsv" >&2
-    cat "$out/updater.err" >&2
-    exit 1
-fi
-version=$(demo_sql_values "$suite/lib.gdb" "select data from versions")
-[ "$version" = 238 ] || { echo "database version after the run: $version" >&2; exit 1; }
-
-# Idle size: the same program and database, pre-flight only (nothing left to install).
-TMPDIR=$out/tmp /usr/bin/time -v -o "$out/idle.time" "$suite/tessara-updater" --console \
-    >/dev/null 2>&1 || true
-
-event() { awk -v name="$1" '$1 == name { print $2 }' "$out/events"; }
-arrival() {  # the time the first journal line starting with $1 arrived
-    awk -F'\t' -v text="$1" 'index($2, text) == 1 { print $1; exit }' "$out/journal.tsv"
-}
 rss_mb() { awk -F': ' '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }' "$1"; }
 
-t_write=$(arrival "Наявність архиватора RAR")
-t_unpack=$(event unpack)
-t_unpacked=$(event unpacked)
-t_scripts=$(event scripts)
-t_documents=$(event documents)
-t_blobs=$(event blobs)
-for t in t_write t_unpack t_unpacked t_scripts t_documents t_blobs; do
-    [ -n "${!t}" ] || { echo "could not time the phase boundary $t" >&2; exit 1; }
-done
+run_updater() {  # run_updater <package dir> <round>
+    local dir=$1 round=$2 r=$1/round$2 rc start finish version
+    mkdir -p "$r"
+    cp "$out/base.gdb" "$dir/suite/lib.gdb"
+    rm -f "$dir/suite/tessara.exe" "$dir/suite/Reports/list.fr3" "$dir/updater.pid"
+    rm -rf "$dir/tmp"
+    mkdir -p "$dir/tmp"
+    settle  # the run starts with no dirty pages of the preparation left to write back
+    poll_run "$dir" >"$r/events" &
+    poller=$!
+    start=$EPOCHREALTIME
+    # The shell records its PID and becomes the updater (exec keeps the PID), so the poller can
+    # watch the updater's children; /usr/bin/time measures that one process.
+    set +e
+    TMPDIR=$dir/tmp /usr/bin/time -v -o "$r/updater.time" \
+        sh -c 'echo $$ >"$1"; exec "$2" --console' sh "$dir/updater.pid" \
+        "$dir/suite/tessara-updater" 2>"$r/updater.err" | stamp_lines >"$r/journal.tsv"
+    rc=${PIPESTATUS[0]}
+    set -e
+    finish=$EPOCHREALTIME
+    read -r -t 0.05 -u "$never" || true
+    stop_poller
+    if [ "$rc" -ne 0 ]; then
+        echo "the updater ended with exit status $rc:" >&2
+        cut -f2 "$r/journal.tsv" >&2
+        cat "$r/updater.err" >&2
+        exit 1
+    fi
+    version=$(demo_sql_values "$dir/suite/lib.gdb" "select data from versions")
+    [ "$version" = 238 ] || { echo "database version after the run: $version" >&2; exit 1; }
 
-# --- Baselines (timed assigns b_unar, b_isql and b_loader)
-echo "Running the baselines ..." >&2
-b_unar='' b_isql='' b_loader=''
-timed() {  # timed <var> command...: wall time of the command in seconds
-    local var=$1 t
-    shift
-    sync
-    t=$EPOCHREALTIME
-    "$@"
-    printf -v "$var" '%s' "$(awk -v a="$t" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }')"
+    # Idle size: the same program and database, pre-flight only (nothing left to install).
+    TMPDIR=$dir/tmp /usr/bin/time -v -o "$r/idle.time" "$dir/suite/tessara-updater" --console \
+        >/dev/null 2>&1 || true
+
+    local write
+    write=$(awk -F'\t' 'index($2, "Наявність архиватора RAR") == 1 { print $1; exit }' \
+        "$r/journal.tsv")
+    awk -v round="$round" -v start="$start" -v finish="$finish" -v write="$write" \
+        -v rss="$(rss_mb "$r/updater.time")" -v idle="$(rss_mb "$r/idle.time")" '
+        { t[$1] = $2 }
+        END {
+            split("unpack unpacked scripts documents blobs programs", names, " ")
+            for (i = 1; i <= 6; ++i) {
+                if (!(names[i] in t)) {
+                    print "could not time the phase boundary " names[i] > "/dev/stderr"
+                    exit 1
+                }
+            }
+            if (write == "") {
+                print "could not time the start of the write-out" > "/dev/stderr"
+                exit 1
+            }
+            total = finish - start
+            w = t["unpack"] - write; u = t["unpacked"] - t["unpack"]
+            s = t["scripts"] - t["unpacked"]; d = t["documents"] - t["scripts"]
+            b = t["blobs"] - t["documents"]; p = t["programs"] - t["blobs"]
+            printf "%d %.4f %.4f %.4f %.4f %.4f %.4f %.4f %.4f %s %s\n", round, w, u, s, d, b, p,
+                total - w - u - s - d - b - p, total, rss, idle
+        }' "$r/events" >>"$dir/updater.tsv"
 }
 
-timed b_unar unar -q -f -D -o "$out/unar" "$out/238.rar" >/dev/null
+# --- One run of the baselines.
 
-cp "$out/base.gdb" "$out/isql.gdb"
-# The scripts in the updater's order, a COMMIT after every statement. isql-fb reads a file given
-# with -i byte for byte (its standard input would drop the Windows-1251 letters).
-for script in $(cd "$out/package" && ls -- *.lsql | LC_ALL=C sort -f); do
-    LC_ALL=C awk '{ print; print "COMMIT;\r" }' "$out/package/$script"
-done >"$out/commit-each.sql"
-timed b_isql isql-fb -q -bail -user "$DEMO_DB_USER" -password "$DEMO_DB_PASSWORD" \
-    -i "$out/commit-each.sql" "$out/isql.gdb"
+timed() {  # timed <file> command...: appends the wall time of the command in seconds to <file>
+    local file=$1 t
+    shift
+    settle
+    t=$EPOCHREALTIME
+    "$@"
+    awk -v a="$t" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.4f\n", b - a }' >>"$file"
+}
 
-timed b_loader "$bin/bench_minimal_loader" "$out/isql.gdb" "$out/package" >"$out/loader.txt"
-b_loader_documents=$(awk '$1 == "documents" { print $2 }' "$out/loader.txt")
-b_loader_blobs=$(awk '$1 == "blobs" { print $2 }' "$out/loader.txt")
+copy_program_files() {  # copy_program_files <package dir>
+    cp "$1/package/tessara.exe" "$1/cp/"
+    cp "$1/package/Reports/list.fr3" "$1/cp/Reports/"
+}
 
-# --- The table
-awk -v start="$start" -v finish="$finish" \
-    -v write="$t_write" -v unpack="$t_unpack" \
-    -v unpacked="$t_unpacked" -v scripts="$t_scripts" -v documents="$t_documents" \
-    -v blobs="$t_blobs" -v b_unar="$b_unar" -v b_isql="$b_isql" -v b_loader="$b_loader" \
-    -v b_docs="$b_loader_documents" -v b_blobs="$b_loader_blobs" \
-    -v rss="$(rss_mb "$out/updater.time")" -v idle="$(rss_mb "$out/idle.time")" \
-    -v archive="$(stat -c %s "$out/238.rar")" -v scale="$scale" 'BEGIN {
-    total = finish - start
-    w = unpack - write; u = unpacked - unpack; s = scripts - unpacked
-    d = documents - scripts; b = blobs - documents
-    rest = total - w - u - s - d - b
-    sum = b_unar + b_isql + b_loader
-    printf "Package 238 at scale %s: archive of %.1f MB\n\n", scale, archive / 1e6
-    printf "%-22s %10s   %10s  %s\n", "Phase", "Updater", "Baseline", "(tool)"
-    printf "%-22s %9.2fs   %10s\n", "write-out", w, "-"
-    printf "%-22s %9.2fs   %9.2fs  unar\n", "unpacking", u, b_unar
-    printf "%-22s %9.2fs   %9.2fs  isql-fb, COMMIT after every statement\n", "scripts", s, b_isql
-    printf "%-22s %9.2fs   %9.2fs  minimal loader\n", "documents", d, b_docs
-    printf "%-22s %9.2fs   %9.2fs  minimal loader\n", "blob files", b, b_blobs
-    printf "%-22s %9.2fs   %9.2fs  minimal loader: attach, prepare, detach\n", \
-        "start-up and the rest", rest, b_loader - b_docs - b_blobs
-    printf "%-22s %9.2fs   %9.2fs  sum of the baselines\n", "total", total, sum
-    printf "%-22s %8.1fMB   %8.1fMB  idle: the same updater, pre-flight only\n", \
-        "peak resident memory", rss, idle
-    printf "Ratio of the updater total to the sum of the baselines: %.2f\n", total / sum
-}'
+run_baselines() {  # run_baselines <package dir> <round>
+    local dir=$1 round=$2 r=$1/round$2 times=$1/round$2/baseline.times
+    mkdir -p "$r"
+    : >"$times"
+    rm -rf "$dir/unar"
+    timed "$times" unar -q -f -D -o "$dir/unar" "$dir/238.rar" >/dev/null
+    cp "$out/base.gdb" "$dir/isql.gdb"
+    timed "$times" isql-fb -q -bail -user "$DEMO_DB_USER" -password "$DEMO_DB_PASSWORD" \
+        -i "$dir/commit-each.sql" "$dir/isql.gdb"
+    timed "$times" "$bin/bench_minimal_loader" "$dir/isql.gdb" "$dir/package" >"$r/loader.txt"
+    rm -rf "$dir/cp"
+    mkdir -p "$dir/cp/Reports"
+    timed "$times" copy_program_files "$dir"
+    # round, unar, isql, loader (whole), its documents and blob files, cp
+    awk -v round="$round" -v loader="$r/loader.txt" '
+        { v[NR] = $1 }
+        END {
+            while ((getline line < loader) > 0) {
+                split(line, f, " ")
+                part[f[1]] = f[2]
+            }
+            printf "%d %s %s %s %.4f %.4f %s\n", round, v[1], v[2], v[3], part["documents"],
+                part["blobs"], v[4]
+        }' "$times" >>"$dir/baselines.tsv"
+}
+
+# --- The in-process run for the event-loop gaps.
+
+run_in_process() {  # run_in_process <package dir>
+    local dir=$1 suite=$1/inprocess
+    rm -rf "$suite" "$dir/tmp"
+    make_suite "$suite"
+    cp "$out/base.gdb" "$suite/lib.gdb"
+    mkdir -p "$dir/tmp"
+    settle
+    "$bin/bench_update" "$suite" "$dir/suite/tessara-updater" "$dir/tmp" >"$dir/inprocess.txt"
+}
+
+# --- The table of one package.
+
+report() {  # report <name>
+    local name=$1 dir=$out/$1 statements documents
+    statements=$(cat "$dir/package/"*.lsql | grep -c ';' || true)
+    documents=$(find "$dir/package" -maxdepth 1 \( -name '*.u' -o -name '*.r' \) | wc -l)
+    awk -v name="$name" -v scale="$scale" -v rounds="$rounds" \
+        -v archive="$(stat -c %s "$dir/238.rar")" -v statements="$statements" \
+        -v documents="$documents" -v inprocess="$dir/inprocess.txt" \
+        -v baselines="$dir/baselines.tsv" -v summary="$out/summary" '
+        function median(list, n,    a, i, j, t) {
+            n = split(list, a, " ")
+            for (i = 2; i <= n; ++i) {  # insertion sort: a handful of rounds
+                t = a[i]
+                for (j = i - 1; j >= 1 && a[j] + 0 > t + 0; --j) a[j + 1] = a[j]
+                a[j + 1] = t
+            }
+            return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+        }
+        function extreme(list, most,    a, i, n, v) {
+            n = split(list, a, " ")
+            v = a[1]
+            for (i = 2; i <= n; ++i) if (most ? a[i] + 0 > v + 0 : a[i] + 0 < v + 0) v = a[i]
+            return v
+        }
+        function cell(list) {
+            if (list == "") return "-"
+            return sprintf("%7.2fs (%.2f-%.2f)", median(list), extreme(list, 0), extreme(list, 1))
+        }
+        function add(key, value) { col[key] = col[key] (col[key] == "" ? "" : " ") value }
+        function gap(phase) { return phase in gaps ? sprintf("%8.3fs", gaps[phase]) : sprintf("%9s", "-") }
+        function row(title, up, base, g, tool,    ratio) {
+            ratio = base == "" ? "-" : sprintf("%.2f", median(up) / median(base))
+            printf "%-22s %-25s %-25s %5s %s  %s\n", title, cell(up), cell(base), ratio, g, tool
+        }
+        # The updater: round w u s d b p rest total rss idle
+        {
+            add("w", $2); add("u", $3); add("s", $4); add("d", $5); add("b", $6); add("p", $7)
+            add("rest", $8); add("total", $9); add("growth", $10 - $11); add("idle", $11)
+            round_total[$1] = $9
+        }
+        END {
+            # The baselines: round unar isql loader documents blobs cp
+            while ((getline line < baselines) > 0) {
+                split(line, f, " ")
+                add("bu", f[2]); add("bs", f[3]); add("bd", f[5]); add("bb", f[6]); add("bp", f[7])
+                add("brest", f[4] - f[5] - f[6])
+                sum = f[2] + f[3] + f[4] + f[7]
+                add("bsum", sum)
+                ratios = ratios sprintf(" %.2f", round_total[f[1]] / sum)
+            }
+            while ((getline line < inprocess) > 0) {
+                n = split(line, f, " ")
+                if (f[1] == "gap") gaps[f[2]] = f[3]
+                if (f[1] == "rss") {
+                    inrss = f[4]
+                    note = n > 4 ? ", a lower bound" : ""
+                }
+            }
+            rest_gap = ("end-of-run" in gaps) ? gaps["end-of-run"] : 0
+            if ("start" in gaps && gaps["start"] > rest_gap) rest_gap = gaps["start"]
+            gaps["rest"] = rest_gap
+
+            printf "Package %s at scale %s: archive of %.1f MB, %d statements, %d documents\n", \
+                name, scale, archive / 1e6, statements, documents
+            printf "Medians of %d round%s, the updater and the baselines alternating (spread: min-max);\n", \
+                rounds, rounds == 1 ? "" : "s"
+            printf "longest gap: the longest interval between two message pumps, in-process run\n\n"
+            printf "%-22s %-25s %-25s %5s %9s  %s\n", "Phase", "Updater", "Baseline", "Ratio", \
+                "Long. gap", "Baseline tool"
+            printf "%-22s %-25s %-25s %5s %s  %s\n", "pre-flight", "  (in start-up)", "", "", \
+                gap("pre-flight"), "(before the button: connect, version, packages)"
+            row("write-out", col["w"], "", gap("write-out"), "none")
+            row("unpacking", col["u"], col["bu"], gap("unpacking"), "unar")
+            row("scripts", col["s"], col["bs"], gap("scripts"),
+                "isql-fb, SET AUTODDL OFF, COMMIT after every statement")
+            row("documents", col["d"], col["bd"], gap("documents"), "minimal loader")
+            row("blob files", col["b"], col["bb"], gap("blob-files"), "minimal loader")
+            row("program files", col["p"], col["bp"], gap("program-files"), "cp")
+            row("start-up and the rest", col["rest"], col["brest"], gap("rest"),
+                "minimal loader: attach, prepare, detach")
+            row("total", col["total"], col["bsum"], sprintf("%9s", ""), "sum of the baselines")
+            printf "Peak RSS growth over the idle updater: %.1f MB (console updater, median; idle peak %.1f MB), %.1f MB (in-process run%s)\n", \
+                median(col["growth"]), median(col["idle"]), inrss, note
+            total_ratio = median(col["total"]) / median(col["bsum"])
+            printf "Ratio of the updater total to the sum of the baselines: %.2f (rounds:%s)\n\n", \
+                total_ratio, ratios
+
+            # For the goals and the last line.
+            max_gap = 0
+            max_phase = "-"
+            for (p in gaps) if (p != "pre-flight" && gaps[p] > max_gap) { max_gap = gaps[p]; max_phase = p }
+            growth = median(col["growth"])
+            if (inrss + 0 > growth) growth = inrss + 0
+            printf "%s %.2f %.2f %.3f %s %.1f %s\n", name, total_ratio,
+                median(col["s"]) / median(col["bs"]), max_gap, max_phase, growth,
+                gaps["pre-flight"] >> summary
+        }' "$dir/updater.tsv"
+}
+
+for name in $packages; do
+    [ -n "$report_only" ] || prepare_package "$name"
+done
+for name in $packages; do
+    [ -z "$report_only" ] || break
+    for ((round = 1; round <= rounds; round++)); do
+        echo "Package $name, round $round of $rounds ..." >&2
+        if ((round % 2 == 1)); then
+            run_updater "$out/$name" "$round"
+            run_baselines "$out/$name" "$round"
+        else
+            run_baselines "$out/$name" "$round"
+            run_updater "$out/$name" "$round"
+        fi
+    done
+    echo "Package $name, in-process run for the event-loop gaps ..." >&2
+    run_in_process "$out/$name"
+done
+
+: >"$out/summary"
+for name in $packages; do
+    report "$name"
+done
+awk '
+    {
+        total = total sprintf("%s %s %.2f", sep, $1 == "238" ? "package 238" : "the large package", $2)
+        goals = goals sprintf("  %s: total %.2f x the baselines (goal <= 1.0), scripts %.2f x isql (goal <= 1.0),\n", $1, $2, $3)
+        goals = goals sprintf("    longest gap %.3f s in %s (goal <= 0.1 s; pre-flight %.3f s), RSS growth %.1f MB (goal <= 16 MB)\n", $4, $5, $7, $6)
+        sep = ","
+    }
+    END {
+        printf "Goals (figures of this run):\n%s", goals
+        printf "Ratio of the updater total to the sum of the fair baselines:%s\n", total
+    }' "$out/summary"

@@ -198,4 +198,25 @@ TEST_F(PackTool, HelpDescribesTheListFormat) {
     EXPECT_NE(Pack({}).exitCode, 0);
 }
 
+TEST_F(PackTool, ArchivesADirectoryWithoutAnUpdater) {
+    fs::create_directories(m_dir.File("src/Reports"));
+    WriteFile(m_dir.File("src/Reports/list.fr3"), "<report/>");
+    WriteFile(m_dir.File("src/tessara.exe"), RandomBytes(70000, 3));
+    const ToolResult packed = Pack({"--archive", m_dir.File("src"), "--out", "plain.rar"});
+    ASSERT_EQ(packed.exitCode, 0) << packed.errors;
+    fs::create_directory(m_dir.File("x"));
+    const ToolResult extracted =
+        RunTool(BuiltProgram("rar"), {"x", "-o+", m_dir.File("plain.rar")}, m_dir.File("x"));
+    ASSERT_EQ(extracted.exitCode, 0) << extracted.errors;
+    EXPECT_EQ(ReadFile(m_dir.File("x/Reports/list.fr3")), "<report/>");
+    EXPECT_EQ(Sha256OfFile(m_dir.File("x/tessara.exe")),
+              Sha256OfFile(m_dir.File("src/tessara.exe")));
+
+    const ToolResult missing = Pack({"--archive", m_dir.File("none"), "--out", "none.rar"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.errors.find("No such directory"), std::string::npos) << missing.errors;
+    EXPECT_FALSE(FileExists(m_dir.File("none.rar")));
+    EXPECT_EQ(Pack({"--archive", m_dir.File("src")}).exitCode, 2);
+}
+
 }  // namespace

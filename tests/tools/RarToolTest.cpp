@@ -2,7 +2,10 @@
 // damaged archives, and round trips of what the package writer produces.
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -323,6 +326,93 @@ TEST_F(RarTool, ReportsMissingUnar) {
     EXPECT_NE(result.exitCode, 0);
     EXPECT_NE(result.errors.find("unar is not installed"), std::string::npos) << result.errors;
     EXPECT_TRUE(Target().empty());
+}
+
+// A small file system of its own (tmpfs) for one test: the only way to fill a disk for real.
+// Mounting needs root; the tests using it skip without.
+class CSmallFileSystem {
+  public:
+    explicit CSmallFileSystem(const std::string& options) {
+        m_mounted = mount("tmpfs", m_dir.Path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                          options.c_str()) == 0;
+        m_error = m_mounted ? std::string() : std::strerror(errno);
+    }
+    ~CSmallFileSystem() {
+        if (m_mounted) {
+            umount2(m_dir.Path().c_str(), MNT_DETACH);
+        }
+    }
+    CSmallFileSystem(const CSmallFileSystem&) = delete;
+    CSmallFileSystem& operator=(const CSmallFileSystem&) = delete;
+
+    bool Mounted() const { return m_mounted; }
+    const std::string& Error() const { return m_error; }
+    const std::string& Path() const { return m_dir.Path(); }
+
+  private:
+    CTempDir m_dir;
+    bool m_mounted = false;
+    std::string m_error;
+};
+
+// `count` files of `size` bytes in the directories d0..d9, packed into one archive.
+std::string ManySmallFiles(const CTempDir& dir, int count, size_t size) {
+    const std::string source = dir.File("many");
+    for (int i = 0; i < count; ++i) {
+        const std::string sub = source + "/d" + std::to_string(i % 10);
+        fs::create_directories(sub);
+        WriteFile(sub + "/f" + std::to_string(i), RandomBytes(size, static_cast<unsigned>(i)));
+    }
+    const std::string archive = dir.File("many.rar");
+    WriteRarStoreFromDirectory(source, archive);
+    return archive;
+}
+
+void ExpectNoSpace(const ToolResult& result, const std::string& where) {
+    EXPECT_EQ(result.exitCode, 5) << result.errors;  // the write-error status, not "damaged"
+    EXPECT_NE(result.errors.find("No space left on device"), std::string::npos) << result.errors;
+    EXPECT_TRUE(DirectoryEntries(where).empty()) << "left behind on the full disk";
+}
+
+TEST(RarToolDiskFull, SaysNoSpaceInsteadOfDamaged) {
+    CSmallFileSystem small("size=1m,nr_inodes=1000");
+    if (!small.Mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs (needs root): " << small.Error();
+    }
+    CTempDir archives;
+    const std::string rar = BuiltProgram("rar");
+
+    // Larger than the whole file system: refused before unar writes anything.
+    const std::string big = archives.File("big");
+    WriteFile(big, RandomBytes(3 * 1024 * 1024, 9));
+    const std::string bigArchive = archives.File("big.rar");
+    WriteRarStore({{"big.bin", big, false}}, bigArchive);
+    const ToolResult refused = RunTool(rar, {"x", "-o+", bigArchive}, small.Path());
+    ExpectNoSpace(refused, small.Path());
+    EXPECT_NE(refused.errors.find("3145728 bytes to extract"), std::string::npos) << refused.errors;
+
+    // 400 KB of data, but every file takes at least a 4 KB page: the disk fills while unar
+    // writes, and unar itself says only "Failed to write to file".
+    const std::string many = ManySmallFiles(archives, 400, 1000);
+    ExpectNoSpace(RunTool(rar, {"x", "-o+", many}, small.Path()), small.Path());
+
+    // The same archive extracts whole where there is room, so the failure above is the space.
+    CSmallFileSystem roomy("size=8m,nr_inodes=1000");
+    ASSERT_TRUE(roomy.Mounted()) << roomy.Error();
+    const ToolResult extracted = RunTool(rar, {"x", "-o+", many}, roomy.Path());
+    EXPECT_EQ(extracted.exitCode, 0) << extracted.errors;
+    EXPECT_EQ(DirectoryTree(roomy.Path()).size(), 410u);
+}
+
+TEST(RarToolDiskFull, RunningOutOfFileEntriesIsNoSpaceToo) {
+    CSmallFileSystem small("size=8m,nr_inodes=60");
+    if (!small.Mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs (needs root): " << small.Error();
+    }
+    CTempDir archives;
+    ExpectNoSpace(
+        RunTool(BuiltProgram("rar"), {"x", "-o+", ManySmallFiles(archives, 100, 10)}, small.Path()),
+        small.Path());
 }
 
 }  // namespace

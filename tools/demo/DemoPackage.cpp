@@ -28,6 +28,10 @@ constexpr uint64_t kKnownDocumentBytes = 5070763;
 constexpr uint64_t kBlobBytes = 690000;
 
 const char* const kScriptName = "up.2026.05.03.lsql";
+const char* const kProgramName = "tessara.exe";
+const char* const kReportName = "list.fr3";
+constexpr uint64_t kProgramBytes = 6500000;
+constexpr uint64_t kReportBytes = 180000;
 const char* const kMemberName = "Документ1.doc";
 
 // splitmix64: small, fast and fully specified, so a seed gives the same package everywhere
@@ -244,9 +248,9 @@ uint64_t Scaled(uint64_t bytes, double scale) {
 
 // Sizes of the 77 ".u" files: one of about 8.4 MB, 18612 at its known size, the rest spread
 // unevenly (product of two uniform draws gives many small files and a few large ones) so that
-// all of them together come to about 56 MB.
+// all of them together come to about 56 MB. A given size for the largest one adds to that.
 std::vector<uint64_t> DocumentSizes(const std::vector<int32_t>& ids, double scale,
-                                    CRandom& random) {
+                                    uint64_t largestBytes, CRandom& random) {
     std::vector<uint64_t> sizes(ids.size(), 0);
     const auto known =
         static_cast<size_t>(std::find(ids.begin(), ids.end(), kKnownDocumentId) - ids.begin());
@@ -266,6 +270,9 @@ std::vector<uint64_t> DocumentSizes(const std::vector<int32_t>& ids, double scal
         }
     }
     const uint64_t rest = Scaled(kDocumentsBytes, scale) - sizes[known] - sizes[largest];
+    if (largestBytes != 0) {
+        sizes[largest] = largestBytes;  // the others keep their sizes
+    }
     for (size_t i = 0; i < ids.size(); ++i) {
         if (weights[i] != 0) {
             // The smallest documents still hold some bytes; a real .doc is never tiny.
@@ -310,6 +317,22 @@ std::string NoteDocument(bool ukrainian, uint64_t size, CRandom& random) {
     return rtf + "}\r\n";
 }
 
+// A report template of about `size` bytes: the report designer's XML, one band per rubric
+// with a memo per article title.
+std::string ReportTemplate(uint64_t size, CRandom& random) {
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+        "<TfrxReport Version=\"4.9\" ReportOptions.Name=\"list\">\r\n"
+        "  <TfrxReportPage Name=\"Page1\" PaperWidth=\"210\" PaperHeight=\"297\">\r\n";
+    for (int band = 1; xml.size() + 40 < size; ++band) {
+        const Title title = MakeTitle(random);
+        xml += "    <TfrxMasterData Name=\"Band" + std::to_string(band) +
+               "\" Height=\"18.9\"><TfrxMemoView Name=\"Memo" + std::to_string(band) +
+               "\" Text=\"" + title.uk + "\"/></TfrxMasterData>\r\n";
+    }
+    return xml + "  </TfrxReportPage>\r\n</TfrxReport>\r\n";
+}
+
 }  // namespace
 
 std::vector<int32_t> DemoArticleIds() {
@@ -326,7 +349,7 @@ std::string VersionScript(int32_t number) {
     return "update versions set data = " + std::to_string(number) + ";\r\n";
 }
 
-std::string DemoScript(uint64_t seed, double scale) {
+std::string DemoScript(uint64_t seed, double scale, uint64_t statementCount) {
     CRandom random(seed ^ 0x5C41F7ULL);
     const std::vector<int32_t> ids = DemoArticleIds();
     std::string script;
@@ -354,8 +377,10 @@ std::string DemoScript(uint64_t seed, double scale) {
     }
 
     // Keywords fill the script up to its size: one per article in turn, each article's keywords
-    // distinct. Every article gets at least one, whatever the scale.
+    // distinct. Every article gets at least one, whatever the scale. With a statement count they
+    // fill the script up to that many statements instead, repeating after the last keyword.
     const uint64_t target = Scaled(kScriptBytes, scale);
+    auto statements = static_cast<uint64_t>(std::count(script.begin(), script.end(), '\n'));
     std::vector<std::vector<size_t>> order(ids.size());
     for (auto& keywords : order) {
         for (size_t k = 0; k < kKeywords.size(); ++k) {
@@ -365,17 +390,20 @@ std::string DemoScript(uint64_t seed, double scale) {
             std::swap(keywords[k], keywords[random.Below(k + 1)]);
         }
     }
-    for (size_t round = 0; round < kKeywords.size(); ++round) {
+    for (size_t round = 0; statementCount > 0 || round < kKeywords.size(); ++round) {
         for (size_t i = 0; i < ids.size(); ++i) {
-            const Pair& keyword = kKeywords[order[i][round]];
+            const Pair& keyword = kKeywords[order[i][round % kKeywords.size()]];
             const std::string line =
                 Line("INSERT INTO ARTICLE_KEYWORD (ARTICLE_ID, WORD, WORD_U) VALUES (" +
                      std::to_string(ids[i]) + ", " + Literal(keyword.ru) + ", " +
                      Literal(keyword.uk) + ")");
-            if (round > 0 && script.size() + line.size() > target) {
+            const bool full = statementCount > 0 ? statements >= statementCount
+                                                 : script.size() + line.size() > target;
+            if (round > 0 && full) {
                 return script;
             }
             script += line;
+            ++statements;
         }
     }
     return script;
@@ -404,7 +432,7 @@ DemoPackageSummary WriteDemoPackage(const DemoPackageOptions& options) {
         summary.totalBytes += fs::file_size(path);
     };
 
-    const std::string script = DemoScript(options.seed, options.scale);
+    const std::string script = DemoScript(options.seed, options.scale, options.statementCount);
     WriteBytes(dir / kScriptName, script);
     summary.scriptBytes = script.size();
     add(dir / kScriptName);
@@ -415,7 +443,8 @@ DemoPackageSummary WriteDemoPackage(const DemoPackageOptions& options) {
 
     CRandom random(options.seed);
     const std::vector<int32_t> ids = DemoArticleIds();
-    const std::vector<uint64_t> sizes = DocumentSizes(ids, options.scale, random);
+    const std::vector<uint64_t> sizes =
+        DocumentSizes(ids, options.scale, options.largestDocumentBytes, random);
     const fs::path member = dir / ".member";
     for (size_t i = 0; i < ids.size(); ++i) {
         const std::string id = std::to_string(ids[i]);
@@ -443,6 +472,18 @@ DemoPackageSummary WriteDemoPackage(const DemoPackageOptions& options) {
         WriteBytes(path, NoteDocument(ukrainian, size, random));
         add(path);
         summary.blobBytes += fs::file_size(path);
+    }
+
+    if (options.programFiles) {
+        // Drawn after everything else, so the other files are the same with or without them.
+        const fs::path program = dir / kProgramName;
+        WriteNoise(program, Scaled(kProgramBytes, options.scale), random);
+        add(program);
+        fs::create_directory(dir / "Reports");
+        const fs::path report = dir / "Reports" / kReportName;
+        WriteBytes(report, ReportTemplate(Scaled(kReportBytes, options.scale), random));
+        add(report);
+        summary.programBytes = fs::file_size(program) + fs::file_size(report);
     }
     return summary;
 }

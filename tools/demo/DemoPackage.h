@@ -16,6 +16,10 @@ struct DemoPackageOptions {
     double scale = 1.0;    // 1.0: full size; smaller values shrink every file but keep all entries
     int32_t number = 238;  // the package number the version script sets
     std::string outDir;    // created when missing; must be empty
+    // For benchmarks of larger packages; the defaults give package 238.
+    uint64_t statementCount = 0;        // statements of the main script; 0: its size by the scale
+    uint64_t largestDocumentBytes = 0;  // size of the largest ".u" file; 0: about 8.4 MB, scaled
+    bool programFiles = false;          // add "tessara.exe" and "Reports/list.fr3" (scaled)
 };
 
 struct DemoPackageSummary {
@@ -24,14 +28,17 @@ struct DemoPackageSummary {
     uint64_t scriptBytes = 0;    // "up.2026.05.03.lsql"
     uint64_t documentBytes = 0;  // all ".u" files together
     uint64_t largestDocument = 0;
-    uint64_t blobBytes = 0;  // both ".blo" files together
+    uint64_t blobBytes = 0;     // both ".blo" files together
+    uint64_t programBytes = 0;  // the executable and the template together
 };
 
 // The 77 article ids of the package: 18542 to 18619 without 18573.
 std::vector<int32_t> DemoArticleIds();
 
-// The main script "up.2026.05.03.lsql": Windows-1251, one statement a line, CR LF.
-std::string DemoScript(uint64_t seed, double scale);
+// The main script "up.2026.05.03.lsql": Windows-1251, one statement a line, CR LF. With a
+// statement count it holds that many statements, but never fewer than the articles, their rubric
+// links and one keyword per article.
+std::string DemoScript(uint64_t seed, double scale, uint64_t statementCount = 0);
 
 // The version script: "update versions set data = N;" and CR LF.
 std::string VersionScript(int32_t number);

@@ -14,11 +14,17 @@ namespace {
 
 const char* const kUsage =
     "usage: tessara-demo-package --out DIR [--scale S] [--seed N] [--number N] [--rar FILE]\n"
+    "                            [--statements N] [--largest-document BYTES] [--program-files]\n"
     "  --out DIR     directory for the package files (created; must be empty)\n"
     "  --scale S     size factor, 1.0 = full size (about 57 MB); tests use 0.01\n"
     "  --seed N      seed of the generated content (default 20260503)\n"
     "  --number N    package number set by the version script (default 238)\n"
-    "  --rar FILE    also pack the directory into the RAR archive FILE\n";
+    "  --rar FILE    also pack the directory into the RAR archive FILE\n"
+    "For benchmarks of larger packages:\n"
+    "  --statements N             the main script holds N statements, or as many as its\n"
+    "                             articles need (316 with the default seed)\n"
+    "  --largest-document BYTES   the largest \".u\" file has this size\n"
+    "  --program-files            add tessara.exe and Reports/list.fr3 (about 6.7 MB, scaled)\n";
 
 }  // namespace
 
@@ -30,6 +36,10 @@ int main(int argc, char** argv) {
         if (option == "--help" || option == "-h") {
             std::cout << kUsage;
             return 0;
+        }
+        if (option == "--program-files") {
+            options.programFiles = true;
+            continue;
         }
         if (i + 1 >= argc) {
             std::cerr << "tessara-demo-package: " << option << " needs a value\n" << kUsage;
@@ -52,6 +62,10 @@ int main(int argc, char** argv) {
             options.seed = static_cast<uint64_t>(*number);
         } else if (option == "--number" && number && *number > 0) {
             options.number = *number;
+        } else if (option == "--statements" && number && *number > 0) {
+            options.statementCount = static_cast<uint64_t>(*number);
+        } else if (option == "--largest-document" && number && *number > 0) {
+            options.largestDocumentBytes = static_cast<uint64_t>(*number);
         } else {
             std::cerr << "tessara-demo-package: bad option " << option << " " << value << "\n"
                       << kUsage;
@@ -68,7 +82,11 @@ int main(int argc, char** argv) {
                   << options.outDir << "\n"
                   << "  script " << summary.scriptBytes << " bytes, documents "
                   << summary.documentBytes << " bytes (largest " << summary.largestDocument
-                  << "), blob files " << summary.blobBytes << " bytes\n";
+                  << "), blob files " << summary.blobBytes << " bytes";
+        if (options.programFiles) {
+            std::cout << ", program files " << summary.programBytes << " bytes";
+        }
+        std::cout << "\n";
         if (!rarPath.empty()) {
             WriteRarStoreFromDirectory(options.outDir, rarPath);
             std::cout << "packed into " << rarPath << "\n";

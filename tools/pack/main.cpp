@@ -19,6 +19,7 @@ namespace {
 const char kHelp[] =
     "usage: tessara-pack --updater BASE --out NEW N=PATH...\n"
     "       tessara-pack --list UPDATER\n"
+    "       tessara-pack --archive DIR --out ARCHIVE\n"
     "       tessara-pack --help\n"
     "\n"
     "--updater BASE --out NEW N=PATH...\n"
@@ -31,6 +32,9 @@ const char kHelp[] =
     "--list UPDATER\n"
     "    Prints one line per embedded item, in stored order: name, size in bytes and SHA-256\n"
     "    in lower-case hex, separated by tabs.\n"
+    "--archive DIR --out ARCHIVE\n"
+    "    Packs the directory DIR into the RAR archive ARCHIVE as a package would be packed,\n"
+    "    with nothing embedded: for tests and benchmarks of the archiver.\n"
     "\n"
     "Exit status: 0 on success, 1 on any error, 2 for a command line not understood.\n";
 
@@ -146,6 +150,13 @@ int Run(const std::vector<std::string>& args) {
     }
     if (args.size() == 2 && args[0] == "--list") {
         return List(args[1]);
+    }
+    if (args.size() == 4 && args[0] == "--archive" && args[2] == "--out") {
+        if (!DirectoryExists(args[1])) {
+            throw std::runtime_error("No such directory: " + args[1]);
+        }
+        WriteRarStoreFromDirectory(args[1], args[3]);
+        return 0;
     }
     std::string base;
     std::string out;

@@ -1,65 +1,68 @@
 #include "tools/rar/XadArchive.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
+#include <cmath>
+#include <stdexcept>
 
 #include "platform/ChildProcess.h"
 #include "platform/SystemError.h"
+#include "tools/rar/Json.h"
 
 namespace {
 
-bool Flag(const QJsonObject& object, const char* key) {
-    const QJsonValue value = object.value(QLatin1String(key));
-    return value.isBool() ? value.toBool() : value.toInteger() != 0;
+// lsar writes flags as numbers (0 or 1) in some versions and as booleans in others.
+bool Flag(const CJsonValue& object, const char* key) {
+    const CJsonValue& value = object.Member(key);
+    return value.GetKind() == CJsonValue::Kind::Bool ? value.Bool()
+                                                     : value.IsNumber() && value.Number() != 0;
+}
+
+std::string IntegerText(const CJsonValue& value) {
+    return value.IsNumber() ? std::to_string(std::llround(value.Number())) : "?";
 }
 
 }  // namespace
 
-XadListing ParseLsarJson(const std::string& json) {
-    QJsonParseError parseError{};
-    const QJsonDocument document =
-        QJsonDocument::fromJson(QByteArray::fromStdString(json), &parseError);
-    if (document.isNull() || !document.isObject()) {
-        throw CArchiveError("Cannot read the archive listing: " +
-                            parseError.errorString().toStdString());
+ArchiveListing ParseLsarJson(const std::string& json) {
+    CJsonValue root;
+    try {
+        root = CJsonValue::Parse(json);
+    } catch (const std::invalid_argument& error) {
+        throw CArchiveError(std::string("Cannot read the archive listing: ") + error.what());
     }
-    const QJsonObject root = document.object();
-    if (root.contains(QLatin1String("lsarError"))) {
+    if (!root.IsObject()) {
+        throw CArchiveError("Cannot read the archive listing: not an object");
+    }
+    if (root.Has("lsarError")) {
         throw CArchiveError("The archive cannot be read (error " +
-                            std::to_string(root.value(QLatin1String("lsarError")).toInteger()) +
-                            ")");
+                            IntegerText(root.Member("lsarError")) + ")");
     }
-    const QJsonValue contents = root.value(QLatin1String("lsarContents"));
-    if (!contents.isArray()) {
+    const CJsonValue& contents = root.Member("lsarContents");
+    if (!contents.IsArray()) {
         throw CArchiveError("Cannot read the archive listing: no contents");
     }
 
-    XadListing listing;
-    listing.formatName = root.value(QLatin1String("lsarFormatName")).toString().toStdString();
-    listing.isEncrypted =
-        Flag(root.value(QLatin1String("lsarProperties")).toObject(), "XADIsEncrypted");
-    for (const QJsonValue& item : contents.toArray()) {
-        const QJsonObject object = item.toObject();
-        const QJsonValue name = object.value(QLatin1String("XADFileName"));
-        if (!name.isString()) {
-            throw CArchiveError(
-                "Archive entry " +
-                std::to_string(object.value(QLatin1String("XADIndex")).toInteger()) +
-                " has no readable name");
+    ArchiveListing listing;
+    const CJsonValue& format = root.Member("lsarFormatName");
+    listing.formatName = format.IsString() ? format.String() : std::string();
+    listing.isEncrypted = Flag(root.Member("lsarProperties"), "XADIsEncrypted");
+    for (const CJsonValue& object : contents.Items()) {
+        const CJsonValue& name = object.Member("XADFileName");
+        if (!name.IsString()) {
+            throw CArchiveError("Archive entry " + IntegerText(object.Member("XADIndex")) +
+                                " has no readable name");
         }
-        XadEntry entry;
-        entry.name = name.toString().toStdString();
+        ArchiveEntry entry;
+        entry.name = name.String();
         entry.isDirectory = Flag(object, "XADIsDirectory");
         entry.isLink = Flag(object, "XADIsLink") || Flag(object, "XADIsHardLink") ||
                        Flag(object, "XADIsCharacterDevice") || Flag(object, "XADIsBlockDevice") ||
                        Flag(object, "XADIsFIFO");
         entry.isEncrypted = Flag(object, "XADIsEncrypted");
-        const QJsonValue size = object.value(QLatin1String("XADFileSize"));
-        if (size.isDouble() && size.toDouble() >= 0) {
+        const CJsonValue& size = object.Member("XADFileSize");
+        // Exact up to 2^53 bytes, far beyond any archive this program extracts.
+        if (size.IsNumber() && size.Number() >= 0 && size.Number() < 0x1p53) {
             entry.hasSize = true;
-            entry.size = static_cast<uint64_t>(size.toInteger());
+            entry.size = static_cast<uint64_t>(size.Number());
         }
         listing.entries.push_back(std::move(entry));
     }

@@ -2,35 +2,14 @@
 // Reading archives through Debian's unar/lsar programs (The Unarchiver's XAD library): running
 // them without a terminal and reading what `lsar -j` lists.
 
-#include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-// An archive that cannot be read, or an entry that must not be extracted.
-class CArchiveError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
-struct XadEntry {
-    std::string name;  // as lsar decodes it, '/' separated, not sanitised
-    bool isDirectory = false;
-    bool isLink = false;  // symbolic or hard link, device or pipe: anything but a file or directory
-    bool isEncrypted = false;
-    bool hasSize = false;
-    uint64_t size = 0;
-};
-
-struct XadListing {
-    std::string formatName;  // "RAR", "RAR 5", ...
-    bool isEncrypted = false;
-    std::vector<XadEntry> entries;
-};
+#include "tools/rar/ArchiveListing.h"
 
 // Parses the JSON that `lsar -j` prints; throws CArchiveError when it is not such a listing or
 // reports an error.
-XadListing ParseLsarJson(const std::string& json);
+ArchiveListing ParseLsarJson(const std::string& json);
 
 struct ProgramResult {
     int exitCode = -1;   // exit status, or 128 + signal number

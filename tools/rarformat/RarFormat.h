@@ -27,9 +27,23 @@ inline constexpr uint16_t kRarEndArcFlags = 0x4000;  // what the RAR archiver pu
 inline constexpr uint16_t kRarUnicodeName = 0x200;   // file header: the name bytes are UTF-8
 inline constexpr uint16_t kRarLargeFile = 0x100;     // file header: HIGH_PACK_SIZE follows
 inline constexpr uint16_t kRarDirectoryDict = 0xE0;  // file header: the entry is a directory
+// File header flags that only readers meet.
+inline constexpr uint16_t kRarSplitBefore = 0x01;  // continued from the previous volume
+inline constexpr uint16_t kRarSplitAfter = 0x02;   // continued in the next volume
+inline constexpr uint16_t kRarEncrypted = 0x04;    // the data needs a password
+inline constexpr uint16_t kRarDictionaryMask = 0xE0;
+inline constexpr uint16_t kRarFileVersion = 0x800;  // the name carries a version suffix ";n"
+// Main header flags.
+inline constexpr uint16_t kRarVolume = 0x01;            // one volume of a multi-volume archive
+inline constexpr uint16_t kRarEncryptedHeaders = 0x80;  // every later block needs a password
 
 // Fields of the file headers of STORE entries.
+inline constexpr size_t kRarNameSizeOffset = 26;  // NAME_SIZE u16, then ATTR u32
+inline constexpr size_t kRarHostOffset = 15;      // HOST_OS u8
+inline constexpr uint8_t kRarHostMsDos = 0;
+inline constexpr uint8_t kRarHostOs2 = 1;
 inline constexpr uint8_t kRarHostWin32 = 2;
+inline constexpr uint8_t kRarHostUnix = 3;
 inline constexpr uint8_t kRarUnpackVersion = 20;
 inline constexpr uint8_t kRarMethodStore = 0x30;
 inline constexpr uint32_t kRarAttrDirectory = 0x10;
