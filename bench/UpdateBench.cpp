@@ -89,9 +89,13 @@ class CGapWindow : public CPlainUpdaterWindow {
     void ShowMessageBox(MessageKind, const std::string& title, const std::string& text) override {
         m_lines.push_back("[box] " + title + ": " + text);
     }
-    void ShowFailedItems(const std::vector<FailedItemsLog>& logs) override {
+    void ShowFailedItems(const std::vector<FailedItemsLog>& logs,
+                         const std::vector<FailedCopy>& copies) override {
         for (const FailedItemsLog& log : logs) {
             m_lines.push_back("[failed items] " + std::to_string(log.count) + " in " + log.path);
+        }
+        for (const FailedCopy& copy : copies) {
+            m_lines.push_back("[failed copy] " + copy.destination + ": " + copy.error);
         }
     }
     void PumpMessages() override { Pump(CurrentPhase()); }

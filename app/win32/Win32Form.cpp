@@ -607,6 +607,13 @@ void TWin32Form::Impl::btLogClick() {
             content += DecodeLog(ReadLogBytes(log.path));
             content += L"\r\n";
         }
+        // Copies that failed are in no log: their error lines are listed here.
+        if (!form.m_failedCopies.empty()) {
+            content += L"Не скопійовано:\r\n";
+            for (const FailedCopy& copy : form.m_failedCopies) {
+                content += ToUtf16(copy.destination + ": " + copy.error) + L"\r\n";
+            }
+        }
         HWND view = CreateWindowExW(0, kLogViewClass, L"Журнал помилок",
                                     WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
                                     600, 400, window, nullptr, Instance(), nullptr);
@@ -741,9 +748,11 @@ void TWin32Form::PumpMessages() {
     }
 }
 
-void TWin32Form::ShowFailedItems(const std::vector<FailedItemsLog>& logs) {
+void TWin32Form::ShowFailedItems(const std::vector<FailedItemsLog>& logs,
+                                 const std::vector<FailedCopy>& copies) {
     m_failedLogs = logs;
-    int total = 0;
+    m_failedCopies = copies;
+    int total = static_cast<int>(copies.size());
     for (const FailedItemsLog& log : logs) {
         total += log.count;
     }

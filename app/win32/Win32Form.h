@@ -75,12 +75,14 @@ class TWin32Form : public IUpdaterWindow {
                         const std::string& text) override;
     // Dispatches the waiting messages and returns; a quit request stays queued for Run().
     void PumpMessages() override;
-    void ShowFailedItems(const std::vector<FailedItemsLog>& logs) override;
+    void ShowFailedItems(const std::vector<FailedItemsLog>& logs,
+                         const std::vector<FailedCopy>& copies) override;
 
   private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
     std::vector<std::string> m_lines;
     std::vector<FailedItemsLog> m_failedLogs;
+    std::vector<FailedCopy> m_failedCopies;
     std::unique_ptr<IFormDriver> m_driver;
 };
