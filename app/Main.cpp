@@ -82,34 +82,19 @@ class CButtonAdapter : public IButton {
     QPushButton* m_button;
 };
 
-// Keeps the range and position itself: QProgressBar ignores values outside its range and
-// animates as "busy" when its maximum is 0, while an empty phase must show an empty bar.
-class CProgressAdapter : public IProgressBar {
+class CProgressAdapter : public CDrawnProgressBar {
   public:
-    explicit CProgressAdapter(QProgressBar* bar) : m_bar(bar) { Show(); }
+    explicit CProgressAdapter(QProgressBar* bar) : m_bar(bar) { Draw(); }
     void SetVisible(bool visible) override { m_bar->setVisible(visible); }
     bool IsVisible() const override { return !m_bar->isHidden(); }
-    int Maximum() const override { return m_maximum; }
-    int Position() const override { return m_position; }
-    void SetMaximum(int maximum) override {
-        m_maximum = std::max(0, maximum);
-        m_position = std::min(m_position, m_maximum);
-        Show();
-    }
-    void SetPosition(int position) override {
-        m_position = std::clamp(position, 0, m_maximum);
-        Show();
-    }
 
   private:
-    void Show() {
-        m_bar->setRange(0, std::max(1, m_maximum));
-        m_bar->setValue(m_position);
+    void Draw() override {
+        m_bar->setRange(0, std::max(1, Maximum()));
+        m_bar->setValue(Position());
     }
 
     QProgressBar* m_bar;
-    int m_maximum = 100;
-    int m_position = 0;
 };
 
 // Update logs hold the bytes of statements and server messages as they came: UTF-8 or the

@@ -35,6 +35,27 @@ class CPlainButton : public IButton {
     bool m_visible = true;
 };
 
+// A progress bar that a window toolkit draws. It keeps the range and position itself, as the
+// plain bar does, and hands them to Draw after every change: toolkit bars ignore values outside
+// their range or animate as "busy" at a maximum of 0, while an empty phase must show an empty
+// bar. It starts as a new window's bar: maximum 100, position 0; the derived adapter calls Draw
+// once it is constructed.
+class CDrawnProgressBar : public CPlainProgressBar {
+  public:
+    void SetMaximum(int maximum) override {
+        CPlainProgressBar::SetMaximum(maximum);
+        Draw();
+    }
+    void SetPosition(int position) override {
+        CPlainProgressBar::SetPosition(position);
+        Draw();
+    }
+
+  protected:
+    CDrawnProgressBar() = default;
+    virtual void Draw() = 0;
+};
+
 enum class MessageKind { Warning, Error };
 
 // An update log that received entries during the run, and how many failed items it records.

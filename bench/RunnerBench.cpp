@@ -1,13 +1,15 @@
 // Times the statement runner against isql-fb on the same script: a few thousand one-line
 // INSERT and UPDATE statements in Windows-1251, each committed by itself (isql gets a "COMMIT;"
-// after every statement). Both run embedded on identical fresh databases. isql runs with
+// after every statement). The runner runs twice: bare, and with the package ledger as the
+// updater runs it (each statement also marked in its own transaction, the price of continuing an
+// interrupted update exactly). All run embedded on identical fresh databases. isql runs with
 // "SET AUTODDL OFF": with its default AUTODDL ON it starts a second transaction at every
 // COMMIT, which costs it page writes that the runner does not make.
 //
 // Usage: bench_runner [statement count (default 3000)] [rounds (default 3)]
 //
 // With forced writes every commit waits for the disk, so wall times swing with whatever else uses
-// it; the rounds alternate which runner goes first, and the medians of the rounds are compared,
+// it; the rounds rotate which runner goes first, and the medians of the rounds are compared,
 // with their spread. CPU time (this process with its embedded engine, or the isql-fb child)
 // shows the work done apart from the disk waits.
 
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -24,6 +27,7 @@
 #include <sys/resource.h>
 
 #include "db/Uglobdb.h"
+#include "install/PackageLedger.h"
 #include "install/ScriptRunner.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
@@ -162,17 +166,26 @@ int main(int argc, char** argv) {
         WriteText(isqlScript, isql);
 
         std::vector<Timing> oursRounds;
+        std::vector<Timing> ledgerRounds;
         std::vector<Timing> isqlRounds;
         for (int round = 0; round < rounds; ++round) {
             const fs::path ourDb = dir / ("ours" + std::to_string(round) + ".fdb");
+            const fs::path ledgerDb = dir / ("ledger" + std::to_string(round) + ".fdb");
             const fs::path isqlDb = dir / ("isql" + std::to_string(round) + ".fdb");
             CreateDatabase(ourDb, dir);
+            CreateDatabase(ledgerDb, dir);
             CreateDatabase(isqlDb, dir);
 
-            auto runOurs = [&] {
+            // With a ledger, as the updater runs a package's scripts: every statement marked in
+            // its own transaction, so that an interrupted run can be continued.
+            auto runOurs = [&](const fs::path& db, bool withLedger) {
                 CGlobDB session(dir.string());
-                session.Connect("", ourDb.string(), "", "");
+                session.Connect("", db.string(), "", "");
                 SetGlobDB(&session);
+                CPackageLedger ledger(session.GetDatabase());
+                if (withLedger) {
+                    ledger.Begin({238, std::string(64, '0')});
+                }
                 CBenchOwner owner;
                 CPlainProgressBar overall(0);
                 CPlainProgressBar scriptBar(0);
@@ -181,9 +194,12 @@ int main(int argc, char** argv) {
                 const double cpuStart = CpuSeconds(RUSAGE_SELF);
                 const auto start = Clock::now();
                 RunScript(owner, ourScript.string(), &overall, &scriptBar, nullptr, TimeOfDay(),
-                          &timeLabel);
+                          &timeLabel, withLedger ? &ledger : nullptr);
                 const Timing timing{std::chrono::duration<double>(Clock::now() - start).count(),
                                     CpuSeconds(RUSAGE_SELF) - cpuStart};
+                if (withLedger) {
+                    ledger.Finish();
+                }
                 SetGlobDB(nullptr);
                 if (fs::exists(ourScript.string() + ".log")) {
                     throw std::runtime_error("statements failed, see " + ourScript.string() +
@@ -191,27 +207,36 @@ int main(int argc, char** argv) {
                 }
                 return timing;
             };
-            // Alternate which runner goes first, so neither always meets the busier disk.
+            // Rotate which runner goes first, so none always meets the busier disk.
             Timing oursNow;
+            Timing ledgerNow;
             Timing isqlNow;
-            if (round % 2 == 0) {
-                oursNow = runOurs();
-                isqlNow = RunIsql(isqlDb, isqlScript, dir);
-            } else {
-                isqlNow = RunIsql(isqlDb, isqlScript, dir);
-                oursNow = runOurs();
+            const std::function<void()> runs[] = {
+                [&] { oursNow = runOurs(ourDb, false); },
+                [&] { ledgerNow = runOurs(ledgerDb, true); },
+                [&] { isqlNow = RunIsql(isqlDb, isqlScript, dir); },
+            };
+            for (int i = 0; i < 3; ++i) {
+                runs[(round + i) % 3]();
             }
-            std::printf("round %d: RunScript %.3f s (cpu %.3f s), isql-fb %.3f s (cpu %.3f s)\n",
-                        round + 1, oursNow.wall, oursNow.cpu, isqlNow.wall, isqlNow.cpu);
+            std::printf(
+                "round %d: RunScript %.3f s (cpu %.3f s), with the ledger %.3f s (cpu %.3f s), "
+                "isql-fb %.3f s (cpu %.3f s)\n",
+                round + 1, oursNow.wall, oursNow.cpu, ledgerNow.wall, ledgerNow.cpu, isqlNow.wall,
+                isqlNow.cpu);
             oursRounds.push_back(oursNow);
+            ledgerRounds.push_back(ledgerNow);
             isqlRounds.push_back(isqlNow);
 
-            const std::string ourSummary = Summary(ourDb, dir);
             const std::string isqlSummary = Summary(isqlDb, dir);
-            if (ourSummary != isqlSummary) {
-                throw std::runtime_error("databases differ:\n" + ourSummary + "\n" + isqlSummary);
+            for (const fs::path& db : {ourDb, ledgerDb}) {
+                const std::string ourSummary = Summary(db, dir);
+                if (ourSummary != isqlSummary) {
+                    throw std::runtime_error("databases differ:\n" + ourSummary + "\n" +
+                                             isqlSummary);
+                }
+                fs::remove(db);
             }
-            fs::remove(ourDb);
             fs::remove(isqlDb);
         }
 
@@ -235,11 +260,18 @@ int main(int argc, char** argv) {
             count, inserts, count - inserts, rounds);
         std::printf("RunScript: %s, %.0f statements/s, cpu %s\n", Spread(walls(oursRounds)).c_str(),
                     count / Median(walls(oursRounds)), Spread(cpus(oursRounds)).c_str());
+        std::printf("with the ledger: %s, %.0f statements/s, cpu %s\n",
+                    Spread(walls(ledgerRounds)).c_str(), count / Median(walls(ledgerRounds)),
+                    Spread(cpus(ledgerRounds)).c_str());
         std::printf("isql-fb:   %s, %.0f statements/s, cpu %s\n", Spread(walls(isqlRounds)).c_str(),
                     count / Median(walls(isqlRounds)), Spread(cpus(isqlRounds)).c_str());
         std::printf("ratio ours/isql: %.3f (cpu %.3f)\n",
                     Median(walls(oursRounds)) / Median(walls(isqlRounds)),
                     Median(cpus(oursRounds)) / Median(cpus(isqlRounds)));
+        // The last line: the runner as the updater runs it, against the fair baseline.
+        std::printf("ratio ours with the ledger/isql: %.3f (cpu %.3f)\n",
+                    Median(walls(ledgerRounds)) / Median(walls(isqlRounds)),
+                    Median(cpus(ledgerRounds)) / Median(cpus(isqlRounds)));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_runner: %s\n", error.what());
         status = 1;

@@ -100,3 +100,20 @@ std::vector<EmbeddedItem> DecodeItemIndex(std::string_view index, uint64_t count
     }
     return items;
 }
+
+std::vector<std::string> CEmbeddedItems::Names() const {
+    std::vector<std::string> names;
+    for (const EmbeddedItem& item : m_items) {
+        names.push_back(item.name);
+    }
+    return names;
+}
+
+const EmbeddedItem* CEmbeddedItems::Find(const std::string& name) const {
+    for (const EmbeddedItem& item : m_items) {
+        if (item.name == name) {
+            return &item;
+        }
+    }
+    return nullptr;
+}

@@ -6,9 +6,9 @@
 #include <set>
 #include <utility>
 
+#include "platform/EmbeddedIndex.h"
 #include "platform/FileSystem.h"
 #include "platform/Sha256.h"
-#include "platform/Text.h"
 
 // Layout of an executable with items:
 //   program bytes | item 1 | item 2 | ... | index | footer
@@ -21,26 +21,9 @@ namespace {
 
 constexpr char kMagic[8] = {'T', 'S', 'R', 'P', 'K', 'G', '0', '1'};
 constexpr size_t kFooterSize = 72;
-constexpr size_t kDigestSize = 32;
 constexpr size_t kChecksumOffset = 40;
-constexpr size_t kMinEntrySize = 2 + 1 + 8 + 8 + kDigestSize;
 constexpr uint64_t kMaxIndexSize = 16 * 1024 * 1024;
-constexpr size_t kMaxNameLength = 1024;
 constexpr size_t kBlockSize = 1024 * 1024;
-
-void PutLe(std::string& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-}
-
-uint64_t GetLe(const char* data, int bytes) {
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        value = (value << 8) | static_cast<unsigned char>(data[i]);
-    }
-    return value;
-}
 
 struct Footer {
     char bytes[kFooterSize];
@@ -49,10 +32,6 @@ struct Footer {
     uint64_t indexSize = 0;
     uint64_t count = 0;
 };
-
-CEmbeddedItemsError Damaged(const std::string& path, const std::string& reason) {
-    return CEmbeddedItemsError("The embedded item index of \"" + path + "\" is damaged: " + reason);
-}
 
 // The footer at the end of the file; nullopt for a plain program without items.
 std::optional<Footer> ReadFooter(const CFile& file, uint64_t fileSize) {
@@ -64,10 +43,10 @@ std::optional<Footer> ReadFooter(const CFile& file, uint64_t fileSize) {
     if (std::memcmp(footer.bytes, kMagic, sizeof kMagic) != 0) {
         return std::nullopt;
     }
-    footer.programSize = GetLe(footer.bytes + 8, 8);
-    footer.indexOffset = GetLe(footer.bytes + 16, 8);
-    footer.indexSize = GetLe(footer.bytes + 24, 8);
-    footer.count = GetLe(footer.bytes + 32, 4);
+    footer.programSize = GetLittleEndian(footer.bytes + 8, 8);
+    footer.indexOffset = GetLittleEndian(footer.bytes + 16, 8);
+    footer.indexSize = GetLittleEndian(footer.bytes + 24, 8);
+    footer.count = GetLittleEndian(footer.bytes + 32, 4);
     return footer;
 }
 
@@ -93,7 +72,8 @@ std::optional<uint64_t> ElfImageEnd(const CFile& file, uint64_t fileSize) {
         return std::nullopt;
     }
     const auto field = [&](size_t offset32, size_t offset64, int bytes32, int bytes64) {
-        return wide ? GetLe(header + offset64, bytes64) : GetLe(header + offset32, bytes32);
+        return wide ? GetLittleEndian(header + offset64, bytes64)
+                    : GetLittleEndian(header + offset32, bytes32);
     };
     const uint64_t phoff = field(28, 32, 4, 8);
     const uint64_t shoff = field(32, 40, 4, 8);
@@ -129,9 +109,10 @@ std::optional<uint64_t> ElfImageEnd(const CFile& file, uint64_t fileSize) {
             if (!readTable(shoff, 1, shentsize)) {
                 return std::nullopt;
             }
-            shnum = shnum == 0 ? (wide ? GetLe(table.data() + 32, 8) : GetLe(table.data() + 20, 4))
+            shnum = shnum == 0 ? (wide ? GetLittleEndian(table.data() + 32, 8)
+                                       : GetLittleEndian(table.data() + 20, 4))
                                : shnum;
-            phnum = phnum == 0xFFFF ? GetLe(table.data() + (wide ? 44 : 28), 4) : phnum;
+            phnum = phnum == 0xFFFF ? GetLittleEndian(table.data() + (wide ? 44 : 28), 4) : phnum;
         }
         if (!readTable(shoff, shnum, shentsize)) {
             return std::nullopt;
@@ -139,9 +120,11 @@ std::optional<uint64_t> ElfImageEnd(const CFile& file, uint64_t fileSize) {
         constexpr uint64_t kNoBits = 8;  // SHT_NOBITS: takes no room in the file
         for (uint64_t i = 0; i < shnum; ++i) {
             const char* entry = table.data() + i * shentsize;
-            const uint64_t offset = wide ? GetLe(entry + 24, 8) : GetLe(entry + 16, 4);
-            const uint64_t size = wide ? GetLe(entry + 32, 8) : GetLe(entry + 20, 4);
-            if (GetLe(entry + 4, 4) != kNoBits && size > 0) {
+            const uint64_t offset =
+                wide ? GetLittleEndian(entry + 24, 8) : GetLittleEndian(entry + 16, 4);
+            const uint64_t size =
+                wide ? GetLittleEndian(entry + 32, 8) : GetLittleEndian(entry + 20, 4);
+            if (GetLittleEndian(entry + 4, 4) != kNoBits && size > 0) {
                 if (offset > fileSize || size > fileSize - offset) {
                     return std::nullopt;
                 }
@@ -155,8 +138,10 @@ std::optional<uint64_t> ElfImageEnd(const CFile& file, uint64_t fileSize) {
         }
         for (uint64_t i = 0; i < phnum; ++i) {
             const char* entry = table.data() + i * phentsize;
-            const uint64_t offset = wide ? GetLe(entry + 8, 8) : GetLe(entry + 4, 4);
-            const uint64_t size = wide ? GetLe(entry + 32, 8) : GetLe(entry + 16, 4);
+            const uint64_t offset =
+                wide ? GetLittleEndian(entry + 8, 8) : GetLittleEndian(entry + 4, 4);
+            const uint64_t size =
+                wide ? GetLittleEndian(entry + 32, 8) : GetLittleEndian(entry + 16, 4);
             if (size > 0) {
                 if (offset > fileSize || size > fileSize - offset) {
                     return std::nullopt;
@@ -174,16 +159,13 @@ void CheckFooter(const Footer& footer, uint64_t fileSize, const std::string& pat
     const uint64_t room = fileSize - kFooterSize;
     if (footer.indexSize > kMaxIndexSize || footer.indexSize > room ||
         footer.indexOffset != room - footer.indexSize) {
-        throw Damaged(path, "the index lies outside the file");
+        throw DamagedIndexError(path, "the index lies outside the file");
     }
     if (footer.programSize > footer.indexOffset) {
-        throw Damaged(path, "the program size is out of range");
+        throw DamagedIndexError(path, "the program size is out of range");
     }
-    if (GetLe(footer.bytes + 36, 4) != 0) {
-        throw Damaged(path, "unknown format");
-    }
-    if (footer.count > footer.indexSize / kMinEntrySize) {
-        throw Damaged(path, "the item count does not fit the index");
+    if (GetLittleEndian(footer.bytes + 36, 4) != 0) {
+        throw DamagedIndexError(path, "unknown format");
     }
 }
 
@@ -194,80 +176,49 @@ std::string ReadIndex(const CFile& file, const Footer& footer, const std::string
     CSha256 sha;
     sha.Update(index.data(), index.size());
     sha.Update(footer.bytes, kChecksumOffset);
-    if (sha.FinishRaw() != std::string_view(footer.bytes + kChecksumOffset, kDigestSize)) {
-        throw Damaged(path, "checksum mismatch");
+    if (sha.FinishRaw() != std::string_view(footer.bytes + kChecksumOffset, kItemDigestSize)) {
+        throw DamagedIndexError(path, "checksum mismatch");
     }
     return index;
 }
 
-// The entries of a checked index; each must lie in the data area and be named once.
+// The entries of a checked index; each must lie in the data area.
 std::vector<EmbeddedItem> ParseIndex(const std::string& index, const Footer& footer,
                                      const std::string& path) {
-    std::vector<EmbeddedItem> items;
-    std::set<std::string> names;
-    size_t pos = 0;
-    for (uint64_t i = 0; i < footer.count; ++i) {
-        if (index.size() - pos < 2) {
-            throw Damaged(path, "truncated entry");
-        }
-        const auto nameLength = static_cast<size_t>(GetLe(index.data() + pos, 2));
-        pos += 2;
-        if (nameLength == 0 || nameLength > kMaxNameLength ||
-            index.size() - pos < nameLength + 16 + kDigestSize) {
-            throw Damaged(path, "bad entry name");
-        }
-        EmbeddedItem item;
-        item.name = index.substr(pos, nameLength);
-        pos += nameLength;
-        item.offset = GetLe(index.data() + pos, 8);
-        item.size = GetLe(index.data() + pos + 8, 8);
-        pos += 16;
-        item.sha256 = HexEncode({index.data() + pos, kDigestSize});
-        pos += kDigestSize;
+    std::vector<EmbeddedItem> items = DecodeItemIndex(index, footer.count, path);
+    for (const EmbeddedItem& item : items) {
         if (item.offset < footer.programSize || item.offset > footer.indexOffset ||
             item.size > footer.indexOffset - item.offset) {
-            throw Damaged(path, "item \"" + item.name + "\" lies outside the data area");
+            throw DamagedIndexError(path, "item \"" + item.name + "\" lies outside the data area");
         }
-        if (!names.insert(item.name).second) {
-            throw Damaged(path, "item \"" + item.name + "\" is listed twice");
-        }
-        items.push_back(std::move(item));
-    }
-    if (pos != index.size()) {
-        throw Damaged(path, "unexpected bytes after the last entry");
     }
     return items;
 }
 
-// Appends the file of `item` to `output`, and its index entry (the item lies at `position`) to
-// `index`; returns the item's size.
-uint64_t AppendItem(CReplacingFile& output, const ItemSource& item, uint64_t position,
-                    std::vector<char>& buffer, std::string& index) {
-    CFile source(item.path, CFile::Mode::Read);
+// Appends the file of `source` to `output` at `position`, and returns its index entry.
+EmbeddedItem AppendItem(CReplacingFile& output, const ItemSource& source, uint64_t position,
+                        std::vector<char>& buffer) {
+    CFile file(source.path, CFile::Mode::Read);
     CSha256 sha;
-    uint64_t size = 0;
-    while (const size_t got = source.Read(buffer.data(), buffer.size())) {
+    EmbeddedItem item{source.name, position, 0, {}};
+    while (const size_t got = file.Read(buffer.data(), buffer.size())) {
         sha.Update(buffer.data(), got);
         output.WriteAll(buffer.data(), got);
-        size += got;
+        item.size += got;
     }
-    PutLe(index, item.name.size(), 2);
-    index += item.name;
-    PutLe(index, position, 8);
-    PutLe(index, size, 8);
-    index += sha.FinishRaw();
-    return size;
+    item.sha256 = sha.FinishHex();
+    return item;
 }
 
 // The footer that follows `index`, with the checksum over both.
 std::string MakeFooter(uint64_t programSize, uint64_t indexOffset, const std::string& index,
                        size_t count) {
     std::string footer(kMagic, sizeof kMagic);
-    PutLe(footer, programSize, 8);
-    PutLe(footer, indexOffset, 8);
-    PutLe(footer, index.size(), 8);
-    PutLe(footer, count, 4);
-    PutLe(footer, 0, 4);
+    PutLittleEndian(footer, programSize, 8);
+    PutLittleEndian(footer, indexOffset, 8);
+    PutLittleEndian(footer, index.size(), 8);
+    PutLittleEndian(footer, count, 4);
+    PutLittleEndian(footer, 0, 4);
     CSha256 sha;
     sha.Update(index.data(), index.size());
     sha.Update(footer.data(), footer.size());
@@ -286,32 +237,16 @@ CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(execu
         // footer is damaged or cut off, and "no packages" would be a false answer.
         const std::optional<uint64_t> imageEnd = ElfImageEnd(file, fileSize);
         if (imageEnd && *imageEnd < fileSize) {
-            throw Damaged(executablePath, std::to_string(fileSize - *imageEnd) +
-                                              " bytes after the program have no valid index "
-                                              "(the file may be cut short)");
+            throw DamagedIndexError(executablePath,
+                                    std::to_string(fileSize - *imageEnd) +
+                                        " bytes after the program have no valid index "
+                                        "(the file may be cut short)");
         }
         return;
     }
     CheckFooter(*footer, fileSize, executablePath);
     m_items = ParseIndex(ReadIndex(file, *footer, executablePath), *footer, executablePath);
     m_programSize = footer->programSize;
-}
-
-std::vector<std::string> CEmbeddedItems::Names() const {
-    std::vector<std::string> names;
-    for (const EmbeddedItem& item : m_items) {
-        names.push_back(item.name);
-    }
-    return names;
-}
-
-const EmbeddedItem* CEmbeddedItems::Find(const std::string& name) const {
-    for (const EmbeddedItem& item : m_items) {
-        if (item.name == name) {
-            return &item;
-        }
-    }
-    return nullptr;
 }
 
 void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outputPath,
@@ -346,7 +281,7 @@ void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<Ite
                         const std::string& outputPath) {
     std::set<std::string> names;
     for (const ItemSource& item : items) {
-        if (item.name.empty() || item.name.size() > kMaxNameLength) {
+        if (item.name.empty() || item.name.size() > kMaxItemNameLength) {
             throw std::runtime_error("Invalid embedded item name \"" + item.name + "\"");
         }
         if (!names.insert(item.name).second) {
@@ -368,10 +303,12 @@ void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<Ite
         position += chunk;
     }
 
-    std::string index;
+    std::vector<EmbeddedItem> entries;
     for (const ItemSource& item : items) {
-        position += AppendItem(output, item, position, buffer, index);
+        entries.push_back(AppendItem(output, item, position, buffer));
+        position += entries.back().size;
     }
+    const std::string index = EncodeItemIndex(entries);
     if (index.size() > kMaxIndexSize) {
         throw std::runtime_error("Too many embedded items");
     }

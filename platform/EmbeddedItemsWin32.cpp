@@ -322,23 +322,6 @@ CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(execu
     m_programSize = GetLittleEndian(index->data() + 8, 8);
 }
 
-std::vector<std::string> CEmbeddedItems::Names() const {
-    std::vector<std::string> names;
-    for (const EmbeddedItem& item : m_items) {
-        names.push_back(item.name);
-    }
-    return names;
-}
-
-const EmbeddedItem* CEmbeddedItems::Find(const std::string& name) const {
-    for (const EmbeddedItem& item : m_items) {
-        if (item.name == name) {
-            return &item;
-        }
-    }
-    return nullptr;
-}
-
 void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outputPath,
                                const std::function<void()>& afterBlock) const {
     const EmbeddedItem* item = Find(name);

@@ -156,34 +156,19 @@ class CButtonAdapter : public IButton {
     HWND m_button;
 };
 
-// Keeps the range and position itself: the bar cannot show a maximum of 0, while an empty phase
-// must show an empty bar.
-class CProgressAdapter : public IProgressBar {
+class CProgressAdapter : public CDrawnProgressBar {
   public:
-    explicit CProgressAdapter(HWND bar) : m_bar(bar) { Show(); }
+    explicit CProgressAdapter(HWND bar) : m_bar(bar) { Draw(); }
     void SetVisible(bool visible) override { ShowWindow(m_bar, visible ? SW_SHOWNA : SW_HIDE); }
     bool IsVisible() const override { return OwnVisibleFlag(m_bar); }
-    int Maximum() const override { return m_maximum; }
-    int Position() const override { return m_position; }
-    void SetMaximum(int maximum) override {
-        m_maximum = std::max(0, maximum);
-        m_position = std::min(m_position, m_maximum);
-        Show();
-    }
-    void SetPosition(int position) override {
-        m_position = std::clamp(position, 0, m_maximum);
-        Show();
-    }
 
   private:
-    void Show() {
-        SendMessageW(m_bar, PBM_SETRANGE32, 0, std::max(1, m_maximum));
-        SendMessageW(m_bar, PBM_SETPOS, static_cast<WPARAM>(m_position), 0);
+    void Draw() override {
+        SendMessageW(m_bar, PBM_SETRANGE32, 0, std::max(1, Maximum()));
+        SendMessageW(m_bar, PBM_SETPOS, static_cast<WPARAM>(Position()), 0);
     }
 
     HWND m_bar;
-    int m_maximum = 100;
-    int m_position = 0;
 };
 
 // Update logs hold the bytes of statements and server messages as they came: UTF-8 or the

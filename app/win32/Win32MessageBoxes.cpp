@@ -4,22 +4,9 @@
 
 #include "platform/Utf16.h"
 
-namespace {
-CMessageBoxRecorder* g_recorder = nullptr;
-}
-
-CMessageBoxRecorder::CMessageBoxRecorder() : m_previous(g_recorder) {
-    g_recorder = this;
-}
-
-CMessageBoxRecorder::~CMessageBoxRecorder() {
-    g_recorder = m_previous;
-}
-
 void ShowMessageBox(HWND__* owner, MessageKind kind, const std::string& title,
                     const std::string& text) {
-    if (g_recorder != nullptr) {
-        g_recorder->m_boxes.push_back({kind, title, text});
+    if (CMessageBoxRecorder::Record(kind, title, text)) {
         return;
     }
     const UINT icon = kind == MessageKind::Warning ? MB_ICONWARNING : MB_ICONERROR;

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -147,10 +148,15 @@ class CUpdaterProcess {
         return false;
     }
 
-    void Kill() {
+    // Kills the process unless it has ended, reads what it wrote before, and returns its exit
+    // status: 128 + SIGKILL when the kill ended it.
+    int Kill() {
         kill(m_pid, SIGKILL);
         m_status = Wait();
         m_pid = -1;
+        while (ReadSome(-1)) {
+        }
+        return m_status;
     }
 
     // Reads the rest of the output and returns the exit status.
@@ -289,37 +295,47 @@ Reference RunUninterrupted(const CSuite& suite) {
     return reference;
 }
 
+// Starts the updater in `suite` and kills it at `point`, with the delay scaled by `scale`.
+// False when the run ended by itself before the kill came: this run was faster than the
+// reference one.
+bool KilledAt(const CSuite& suite, const KillPoint& point, const Reference& reference,
+              double scale) {
+    CUpdaterProcess run(suite);
+    EXPECT_TRUE(run.WaitForLine(point.after)) << ::testing::PrintToString(run.Journal());
+    std::chrono::duration<double> delay = point.delay;
+    if (point.fraction > 0) {
+        delay = (reference.reached.at(point.until) - reference.reached.at(point.after)) *
+                point.fraction;
+    }
+    std::this_thread::sleep_for(delay * scale);
+    // Killed at its very end, the run may have finished its package already.
+    return run.Kill() == 128 + SIGKILL &&
+           std::find(run.Journal().begin(), run.Journal().end(), kSucceeded) == run.Journal().end();
+}
+
 // Kills the updater at `point` in a new suite, empties the temp directory, runs the updater
-// again and compares the outcome with the reference.
+// again and compares the outcome with the reference. A run that outpaced the reference is
+// tried again in a new suite with half the delay.
 void KillAndRunAgain(const KillPoint& point, const std::string& packedUpdater,
                      const Reference& reference) {
     SCOPED_TRACE(point.name);
-    CSuite suite;
-    PrepareSuite(suite, packedUpdater);
-    {
-        CUpdaterProcess run(suite);
-        ASSERT_TRUE(run.WaitForLine(point.after)) << ::testing::PrintToString(run.Journal());
-        auto delay = point.delay;
-        if (point.fraction > 0) {
-            delay = std::chrono::duration_cast<std::chrono::milliseconds>(
-                (reference.reached.at(point.until) - reference.reached.at(point.after)) *
-                point.fraction);
-        }
-        std::this_thread::sleep_for(delay);
-        run.Kill();
-        ASSERT_EQ(std::find(run.Journal().begin(), run.Journal().end(), kSucceeded),
-                  run.Journal().end())
-            << "the run ended before the kill";
+    std::unique_ptr<CSuite> suite;
+    bool killed = false;
+    for (double scale = 1; !killed && scale > 0.1; scale /= 2) {
+        suite = std::make_unique<CSuite>();
+        PrepareSuite(*suite, packedUpdater);
+        killed = KilledAt(*suite, point, reference, scale);
     }
-    EmptyTempDirectory(suite);
+    ASSERT_TRUE(killed) << "every run ended before its kill";
+    EmptyTempDirectory(*suite);
 
-    CUpdaterProcess again(suite);
-    EXPECT_EQ(again.Finish(), 0) << ReadFile(suite.Scratch("stderr.txt"))
+    CUpdaterProcess again(*suite);
+    EXPECT_EQ(again.Finish(), 0) << ReadFile(suite->Scratch("stderr.txt"))
                                  << ::testing::PrintToString(again.Journal());
     EXPECT_NE(std::find(again.Journal().begin(), again.Journal().end(), kResumeLine),
               again.Journal().end())
         << ::testing::PrintToString(again.Journal());
-    EXPECT_EQ(FirstDifference(EndState(suite), reference.state), "");
+    EXPECT_EQ(FirstDifference(EndState(*suite), reference.state), "");
 }
 
 }  // namespace
