@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/RunRecord.h"
+#include "app/SuiteFiles.h"
 #include "db/Uglobdb.h"
 
 namespace {
@@ -54,7 +55,9 @@ std::string UsageText() {
     return "Usage: tessara-updater [--console | --help]\n"
            "\n"
            "Installs the update packages carried by this program into the Tessara suite of its\n"
-           "own directory (configuration lib.ini, archiver rar, the suite's database).\n"
+           "own directory (configuration " +
+           std::string(kConfigFileName) + ", archiver " + kArchiverName +
+           ", the suite's database).\n"
            "\n"
            "Without options the update window opens (this needs a display).\n"
            "  --console  run without a window: the checks and, when they admit it, the update;\n"

@@ -4,8 +4,7 @@
 #include <cstdint>
 #include <string>
 
-inline constexpr char kConfigFileName[] = "lib.ini";
-inline constexpr char kDefaultDatabaseName[] = "lib.gdb";
+#include "app/SuiteFiles.h"
 
 struct CConfig {
     std::string databasePath;  // PathBaseGDB; the program directory's lib.gdb when empty

@@ -463,13 +463,11 @@ std::string CUpdateDriver::WritePackage(int64_t number, const std::string& packa
 }
 
 int CUpdateDriver::Unpack(const std::string& packageFile) {
-    // The archiver's path is quoted: the suite's directory may hold blanks.
-    const std::string commandLine = "\"" + ArchiverPath() + "\" x -o+ \"" + packageFile + "\" ";
     CChildProcess archiver;
     try {
         // Captured: the archiver's own message says why it failed.
-        archiver.Start(ArchiverPath(), commandLine, m_workDirectory,
-                       CChildProcess::Output::Capture);
+        archiver.Start(ArchiverPath(), ArchiverCommandLine(ArchiverPath(), packageFile),
+                       m_workDirectory, CChildProcess::Output::Capture);
     } catch (const CSystemError& error) {
         AppendLine("error (" + std::to_string(kArchiverStartFailure) + ") " +
                    OneLine(error.what()));
@@ -495,6 +493,11 @@ int CUpdateDriver::Unpack(const std::string& packageFile) {
         return archiver.ExitCode();
     }
     return 0;
+}
+
+std::string ArchiverCommandLine(const std::string& archiverPath, const std::string& packageFile) {
+    // The paths are quoted: the suite's directory may hold blanks.
+    return "\"" + archiverPath + "\" x -o+ \"" + packageFile + "\" ";
 }
 
 int CountLogEntries(const std::string& logPath) {

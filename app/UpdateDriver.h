@@ -12,6 +12,7 @@
 #include "app/Config.h"
 #include "app/PackageDiscovery.h"
 #include "app/RunRecord.h"
+#include "app/SuiteFiles.h"
 #include "app/UpdaterWindow.h"
 #include "install/Status.h"
 #include "platform/FileLock.h"
@@ -23,12 +24,6 @@ struct LedgerPackage;
 
 // Title of the error box and of the window.
 inline constexpr char kApplicationTitle[] = "Оновлення";
-// The suite's main program; no update while it runs.
-inline constexpr char kSuiteImageName[] = "tessara.exe";
-// The archiver beside the updater. On Windows this is "rar.exe".
-inline constexpr char kArchiverName[] = "rar";
-// Name of the work directory under the temp path, the same for every run.
-inline constexpr char kWorkDirectoryName[] = "lib.kvr";
 // The lock file in the program directory that one updater at a time holds for the suite; the
 // work directory's lock file is its name with this ending, beside it (the clean-up empties the
 // directory itself).
@@ -183,6 +178,10 @@ class CUpdateDriver : public IOwner {
     int m_failureCode = 0;
     bool m_running = false;
 };
+
+// The archiver's command line that unpacks `packageFile` into the current directory, replacing
+// what is there: rar x -o+ "<package>".
+std::string ArchiverCommandLine(const std::string& archiverPath, const std::string& packageFile);
 
 // Number of failed items in an update log: each entry is framed by two separator lines.
 int CountLogEntries(const std::string& logPath);

@@ -35,6 +35,12 @@ IAttachment* OpenDatabase(OpenMode mode, const std::string& connectionString,
             // Without it the engine would create a dialect 1 database.
             dpb->insertInt(&status, isc_dpb_sql_dialect, static_cast<int>(kSqlDialect));
         }
+#ifdef _WIN32
+        // Our paths are UTF-8. Without this tag the client on Windows reads the connection string
+        // in the ANSI code page, and a Cyrillic path names another file. (On Linux the client
+        // converts between UTF-8 and the process's locale, the C locale here, with or without it.)
+        dpb->insertTag(&status, isc_dpb_utf8_filename);
+#endif
         // The dispatcher routes a connection string to the remote or the embedded provider.
         CRef<IProvider> provider(FbMaster()->getDispatcher());
         const unsigned length = dpb->getBufferLength(&status);

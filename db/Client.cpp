@@ -5,11 +5,6 @@
 
 using namespace Firebird;
 
-IMaster* FbMaster() {
-    static IMaster* const master = fb_get_master_interface();
-    return master;
-}
-
 IUtil* FbUtil() {
     return FbMaster()->getUtilInterface();
 }

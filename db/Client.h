@@ -14,9 +14,9 @@
 // Dialect 3 is passed to every prepare and execute, and set when a database is created.
 constexpr unsigned kSqlDialect = 3;
 
-// The client library's master interface. This is the one place that reaches
-// fb_get_master_interface, so a build that loads the client library at run time resolves that
-// one function here.
+// The client library's master interface, the one way to fb_get_master_interface: linked on
+// Linux (ClientPosix.cpp), loaded at the first call from fbclient.dll on Windows
+// (ClientWin32.cpp), where a missing or unsuitable library throws CSystemError naming it.
 Firebird::IMaster* FbMaster();
 Firebird::IUtil* FbUtil();
 

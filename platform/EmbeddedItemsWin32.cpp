@@ -16,6 +16,7 @@
 
 #include "platform/EmbeddedIndex.h"
 #include "platform/EmbeddedItems.h"
+#include "platform/FileSystem.h"
 #include "platform/Sha256.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
@@ -176,8 +177,9 @@ std::string ReadItemSource(const std::string& path) {
     return bytes;
 }
 
-// A file written under a temporary name in the directory of its final path and moved over it
-// only by Commit(), so a failed write never leaves a half-written output.
+// A temporary file in the directory of a final path, for the resource update functions that
+// want a path to work on; moved over the final path only by Commit(), so a failed update never
+// leaves a half-written output.
 class CTempOutput {
   public:
     explicit CTempOutput(const std::string& finalPath)
@@ -192,7 +194,6 @@ class CTempOutput {
         m_path = name;  // GetTempFileNameW has created it empty
     }
     ~CTempOutput() {
-        m_file.Reset();
         if (!m_committed) {
             DeleteFileW(m_path.c_str());
         }
@@ -202,32 +203,7 @@ class CTempOutput {
 
     const std::wstring& Path() const { return m_path; }
 
-    void Write(const void* data, size_t size) {
-        if (!m_file.IsValid()) {
-            m_file.Reset(CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!m_file.IsValid()) {
-                ThrowFileError("Cannot write", m_finalPath);
-            }
-        }
-        const char* bytes = static_cast<const char*>(data);
-        while (size > 0) {
-            const auto chunk = static_cast<DWORD>(std::min(size, kBlockSize));
-            DWORD written = 0;
-            if (!WriteFile(m_file.Get(), bytes, chunk, &written, nullptr)) {
-                ThrowFileError("Cannot write", m_finalPath);
-            }
-            bytes += written;
-            size -= written;
-        }
-    }
-
     void Commit() {
-        if (m_file.IsValid() && !FlushFileBuffers(m_file.Get())) {
-            ThrowFileError("Cannot write", m_finalPath);
-        }
-        // Windows does not move over a file that is still open.
-        m_file.Reset();
         if (!MoveFileExW(m_path.c_str(), m_finalWide.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             ThrowFileError("Cannot replace", m_finalPath);
@@ -239,7 +215,6 @@ class CTempOutput {
     std::string m_finalPath;
     std::wstring m_finalWide;
     std::wstring m_path;
-    CWin32Handle m_file;
     bool m_committed = false;
 };
 
@@ -347,7 +322,8 @@ CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(execu
     m_programSize = GetLittleEndian(index->data() + 8, 8);
 }
 
-void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outputPath) const {
+void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outputPath,
+                               const std::function<void()>& afterBlock) const {
     const EmbeddedItem* item = Find(name);
     if (item == nullptr) {
         throw std::runtime_error("No embedded item \"" + name + "\" in \"" + m_path + "\"");
@@ -358,13 +334,16 @@ void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outpu
         throw CEmbeddedItemsError("Embedded item " + name + " is missing from \"" + m_path + "\"");
     }
     // Straight from the mapped image to the file: no copy of the package in memory.
-    CTempOutput output(outputPath);
+    CReplacingFile output(outputPath);
     CSha256 sha;
     for (size_t done = 0; done < bytes->size();) {
         const size_t chunk = std::min(kBlockSize, bytes->size() - done);
         sha.Update(bytes->data() + done, chunk);
-        output.Write(bytes->data() + done, chunk);
+        output.WriteAll(bytes->data() + done, chunk);
         done += chunk;
+        if (afterBlock) {
+            afterBlock();
+        }
     }
     if (sha.FinishHex() != item->sha256) {
         // The temporary file is dropped: a damaged item never appears under its output name.

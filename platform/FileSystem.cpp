@@ -4,9 +4,10 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
-#include <filesystem>
+#include <random>
 #include <vector>
 
+#include "platform/Paths.h"
 #include "platform/SystemError.h"
 
 CReplacingFile::~CReplacingFile() {
@@ -23,6 +24,19 @@ constexpr uint64_t kFlushStep = 16 * 1024 * 1024;
 
 }  // namespace
 
+std::string TemporaryNameBeside(const std::string& targetPath) {
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
+    std::string suffix(6, ' ');
+    for (char& c : suffix) {
+        c = kChars[pick(generator)];
+    }
+    const std::string dir = ExtractFileDir(targetPath);
+    return PathJoin(dir.empty() ? "." : dir, "." + ExtractFileName(targetPath) + ".tmp" + suffix);
+}
+
 void CReplacingFile::WriteAll(const void* data, size_t size) {
     m_file.WriteAll(data, size);
     m_unflushed += size;
@@ -32,28 +46,11 @@ void CReplacingFile::WriteAll(const void* data, size_t size) {
     }
 }
 
-bool DeleteDirectoryContents(const std::string& dir) {
-    namespace fs = std::filesystem;
-    // The entries are listed first: deleting while iterating may skip some.
-    std::error_code error;
-    std::vector<fs::path> entries;
-    for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
-        entries.push_back(it->path());
-    }
-    bool complete = !error;
-    for (const fs::path& entry : entries) {
-        // remove_all looks at an entry with symlink_status: a link goes, not what it points to.
-        std::error_code removeError;
-        fs::remove_all(entry, removeError);
-        complete = complete && !removeError;
-    }
-    return complete;
-}
-
 CopyResult CopyFileReplace(const std::string& from, const std::string& to,
                            const std::function<void()>& afterBlock) {
     try {
         CFile source(from, CFile::Mode::Read);
+        // POSIX opens a directory for reading (Windows refuses with its own code).
         if (source.GetKind() == CFile::Kind::Directory) {
             return CopyResult{EISDIR, SystemMessage(EISDIR)};
         }

@@ -7,10 +7,18 @@
 #include <functional>
 #include <string>
 
-bool FileExists(const std::string& path);              // an existing entry that is not a directory
-bool DirectoryExists(const std::string& path);         // follows links
-bool IsSymbolicLink(const std::string& path);          // the entry itself is a link
-bool CreatePrivateDirectory(const std::string& path);  // readable and writable by its owner only
+// windows.h makes DeleteFile a macro for DeleteFileW; included before this header, it would
+// rename the function below in that file alone and the call would not link.
+#ifdef DeleteFile
+#undef DeleteFile
+#endif
+
+bool FileExists(const std::string& path);       // an existing entry that is not a directory
+bool DirectoryExists(const std::string& path);  // follows links
+bool IsSymbolicLink(const std::string& path);   // the entry itself is a link (a reparse point)
+// A new directory readable and writable by its owner only (on Windows: an access list of the
+// current user alone, nothing inherited).
+bool CreatePrivateDirectory(const std::string& path);
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
 int64_t FileSize(const std::string& path);  // -1 when it cannot be read
@@ -20,7 +28,9 @@ int64_t FileSize(const std::string& path);  // -1 when it cannot be read
 bool DeleteDirectoryContents(const std::string& dir);
 
 // Owner of an open file or directory: the one owner of a descriptor (a handle on Windows) in
-// the code base. Move-only; failures throw CSystemError naming the path.
+// the code base. Move-only; failures throw CSystemError naming the path. On Windows the handle
+// is never inherited, and others may read (and, for Read and Append, write) the file meanwhile
+// but neither delete nor rename it.
 class CFile {
   public:
     enum class Mode {
@@ -54,7 +64,13 @@ class CFile {
     void FlushToDisk();
     void Close();  // throws when the final flush fails; closing twice does nothing
 
-#ifndef _WIN32
+#ifdef _WIN32
+    // Takes over an open handle (a pipe end, a lock file); `path` names it in messages.
+    static CFile Adopt(void* handle, const std::string& path);
+    void* Handle() const {
+        return m_handle;
+    }  // HANDLE
+#else
     // Takes over an open descriptor (a pipe end, or what openat returned); `path` names it in
     // messages.
     static CFile Adopt(int descriptor, const std::string& path);
@@ -78,9 +94,11 @@ class CFile {
 // Commit() flushes it to the disk and renames it over the target; destruction without Commit()
 // removes it, so a failure never leaves a half-written file under the target's name. Errors
 // throw CSystemError naming the target. Without TakePermissionsOf() the file gets the
-// permissions of any newly created file. The file is flushed to the disk after every 16 MiB
-// written as well, so that no call waits for the disk to take hundreds of megabytes at once: a
-// caller that pumps its window between blocks keeps it alive to the end.
+// permissions of any newly created file (on Windows: the access list inherited from the
+// directory, and TakePermissionsOf copies the read-only, hidden, system and archive
+// attributes). On Windows the target must not be open (Commit fails then). The file is flushed to
+// the disk after every 16 MiB written as well, so that no call waits for the disk to take hundreds
+// of megabytes at once: a caller that pumps its window between blocks keeps it alive to the end.
 class CReplacingFile {
   public:
     explicit CReplacingFile(const std::string& targetPath);
@@ -99,7 +117,14 @@ class CReplacingFile {
     CFile m_file;
     uint64_t m_unflushed = 0;  // bytes written since the last flush
     bool m_committed = false;
+#ifdef _WIN32
+    uint32_t m_attributes = 0;  // from TakePermissionsOf, given to the target on Commit
+#endif
 };
+
+// A fresh name for a temporary file beside `targetPath`: ".<name>.tmp" and six random letters
+// and digits, so a name that is taken is simply tried again.
+std::string TemporaryNameBeside(const std::string& targetPath);
 
 // Result of a copy: code 0 on success, otherwise the system's error code and message text.
 struct CopyResult {

@@ -6,8 +6,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <random>
+#include <filesystem>
 #include <utility>
+#include <vector>
 
 #include "platform/Paths.h"
 #include "platform/SystemError.h"
@@ -41,19 +42,6 @@ struct stat StatusOf(int fd, const std::string& path) {
         ThrowFileError("Cannot query", path);
     }
     return info;
-}
-
-// Six random letters and digits for a temporary name: with O_EXCL a taken name is only retried.
-std::string RandomSuffix() {
-    static constexpr char kChars[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937 generator{std::random_device{}()};
-    std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
-    std::string suffix(6, ' ');
-    for (char& c : suffix) {
-        c = kChars[pick(generator)];
-    }
-    return suffix;
 }
 
 }  // namespace
@@ -208,14 +196,11 @@ void CFile::Close() {
 }
 
 CReplacingFile::CReplacingFile(const std::string& targetPath) : m_targetPath(targetPath) {
-    const std::string dir = ExtractFileDir(targetPath);
-    const std::string prefix =
-        PathJoin(dir.empty() ? "." : dir, "." + ExtractFileName(targetPath) + ".tmp");
     // O_EXCL never opens what someone else put there, a link included. The mode is that of any
     // new file (0666 less the umask); TakePermissionsOf changes it.
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        m_tempPath = prefix + RandomSuffix();
+        m_tempPath = TemporaryNameBeside(targetPath);
         fd = open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
             break;
@@ -247,4 +232,22 @@ void CReplacingFile::Commit() {
         ThrowFileError("Cannot replace", m_targetPath);
     }
     m_committed = true;
+}
+
+bool DeleteDirectoryContents(const std::string& dir) {
+    namespace fs = std::filesystem;
+    // The entries are listed first: deleting while iterating may skip some.
+    std::error_code error;
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+        entries.push_back(it->path());
+    }
+    bool complete = !error;
+    for (const fs::path& entry : entries) {
+        // remove_all looks at an entry with symlink_status: a link goes, not what it points to.
+        std::error_code removeError;
+        fs::remove_all(entry, removeError);
+        complete = complete && !removeError;
+    }
+    return complete;
 }

@@ -12,6 +12,11 @@ std::string ExtractFileDir(const std::string& path) {
     if (slash == 0) {
         return std::string(1, kPathSeparator);  // the root keeps its separator
     }
+#ifdef _WIN32
+    if (slash == 2 && path[1] == ':') {
+        return path.substr(0, 3);  // so does a drive root: "C:\lib.exe" lies in "C:\"
+    }
+#endif
     return path.substr(0, slash);
 }
 

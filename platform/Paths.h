@@ -16,13 +16,14 @@ std::string ExecutablePath();
 // Directory of the running executable, without a trailing separator except for the root.
 std::string ProgramDirectory();
 
-// Directory part of a path, without a trailing separator except for the root ("/").
+// Directory part of a path, without a trailing separator except for the root ("/", "C:\").
 std::string ExtractFileDir(const std::string& path);
 
 // Last component of a path.
 std::string ExtractFileName(const std::string& path);
 
-// The system's temporary directory ($TMPDIR or /tmp), always ending with the separator.
+// The system's temporary directory ($TMPDIR or /tmp; on Windows GetTempPathW: TMP, TEMP,
+// USERPROFILE or the Windows directory), always ending with the separator.
 std::string TempPath();
 
 // Joins a directory and a name: an empty name gives the directory, an empty directory gives

@@ -14,5 +14,9 @@ std::vector<std::string> RunningImageNames();
 // regard to case.
 bool IsProcessRunning(const std::string& imageName);
 
+// True when two image names are the same, compared whole and without regard to case: ASCII
+// letters on Linux, every letter on Windows (as Windows compares file names).
+bool SameImageName(const std::string& a, const std::string& b);
+
 // The system's id of the calling process.
 int CurrentProcessId();

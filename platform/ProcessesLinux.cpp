@@ -7,6 +7,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -86,4 +87,8 @@ std::vector<std::string> RunningImageNames() {
 
 int CurrentProcessId() {
     return static_cast<int>(getpid());
+}
+
+bool SameImageName(const std::string& a, const std::string& b) {
+    return EqualsIgnoreAsciiCase(a, b);
 }

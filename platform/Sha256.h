@@ -1,5 +1,5 @@
 #pragma once
-// Incremental SHA-256 (libcrypto underneath).
+// Incremental SHA-256 (libcrypto on Linux, the CNG provider bcrypt on Windows).
 
 #include <cstddef>
 #include <memory>

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "platform/Sha256.h"
-#include "platform/Text.h"
 
 namespace {
 
@@ -77,18 +76,13 @@ void CSha256::Update(const void* data, size_t size) {
     }
 }
 
-std::string CSha256::FinishHex() {
+std::string CSha256::FinishRaw() {
     if (m_impl->finished) {
         throw std::logic_error("SHA-256 finished twice");
     }
-    unsigned char digest[kDigestSize];
-    Check("finishing", BCryptFinishHash(m_impl->hash, digest, kDigestSize, 0));
+    std::string digest(kDigestSize, '\0');
+    Check("finishing",
+          BCryptFinishHash(m_impl->hash, reinterpret_cast<PUCHAR>(digest.data()), kDigestSize, 0));
     m_impl->finished = true;
-    return HexEncode(std::string_view(reinterpret_cast<const char*>(digest), kDigestSize));
-}
-
-std::string Sha256Hex(const std::string& bytes) {
-    CSha256 sha;
-    sha.Update(bytes.data(), bytes.size());
-    return sha.FinishHex();
+    return digest;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing (when run as root), checks the formatting, builds everything in build/
-# (a warning fails the build) and runs every test.
+# (a warning fails the build) and runs every test; then cross-builds the Windows programs into
+# build-windows/ and runs their tests under Wine (scripts/test_windows.sh, about two minutes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
@@ -9,5 +10,6 @@ install_missing_packages
 scripts/check_format.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARA_WARNINGS_AS_ERRORS=ON
 cmake --build build -j"$(nproc)"
-cd build
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+(cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2)
+
+scripts/test_windows.sh

@@ -456,7 +456,7 @@ TEST(Win32Form, FailedItemsOfferTheirLogs) {
     TWin32Form& form = fake.Form();
     form.Show();
     form.PumpMessages();
-    form.ShowFailedItems({{utf8Log, 2}, {cp1251Log, 1}});
+    form.ShowFailedItems({{utf8Log, 2}, {cp1251Log, 1}}, {});
     HWND failures = fake.Control(FormControl::lFailures);
     EXPECT_TRUE(IsWindowVisible(failures));
     EXPECT_EQ(Text(failures), L"Не виконано елементів: 3");

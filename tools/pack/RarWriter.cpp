@@ -1,8 +1,7 @@
 #include "tools/pack/RarWriter.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -86,10 +85,26 @@ bool IsValidUtf8(const std::string& text) {
     return true;
 }
 
+namespace fs = std::filesystem;
+
+// Paths are UTF-8 here; on Windows a path made from a plain string would be read in the ANSI
+// code page.
+fs::path FsPath(const std::string& path) {
+    return fs::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string Utf8(const std::u8string& text) {
+    return std::string(text.begin(), text.end());
+}
+
 // MS-DOS date and time of a modification time, in local time; earlier than 1980 is clamped.
 uint32_t DosDateTime(time_t when) {
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &when);
+#else
     localtime_r(&when, &local);
+#endif
     if (local.tm_year < 80) {
         return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
     }
@@ -101,11 +116,13 @@ uint32_t DosDateTime(time_t when) {
 }
 
 time_t ModificationTime(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        ThrowLastError("Cannot read the attributes of " + path);
+    std::error_code error;
+    const fs::file_time_type when = fs::last_write_time(FsPath(path), error);
+    if (error) {
+        throw CSystemError(error.value(),
+                           "Cannot read the attributes of " + path + ": " + error.message());
     }
-    return info.st_mtime;
+    return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(when));
 }
 
 std::string StoredName(const std::string& name) {
@@ -216,10 +233,9 @@ void WriteRarStore(const std::vector<RarEntry>& entries, const std::string& arch
 }
 
 void WriteRarStoreFromDirectory(const std::string& directory, const std::string& archivePath) {
-    namespace fs = std::filesystem;
     std::vector<RarEntry> entries;
     std::error_code error;
-    fs::recursive_directory_iterator it(directory, error);
+    fs::recursive_directory_iterator it(FsPath(directory), error);
     if (error) {
         throw CSystemError(error.value(),
                            "Cannot read directory " + directory + ": " + error.message());
@@ -229,9 +245,10 @@ void WriteRarStoreFromDirectory(const std::string& directory, const std::string&
             break;
         }
         const fs::file_status status = it->symlink_status();
-        const std::string path = it->path().string();
+        const std::string path = Utf8(it->path().u8string());
         RarEntry entry;
-        entry.storedName = it->path().lexically_relative(directory).generic_string();
+        entry.storedName =
+            Utf8(it->path().lexically_relative(FsPath(directory)).generic_u8string());
         entry.sourcePath = path;
         if (fs::is_symlink(status)) {
             throw std::runtime_error("Links cannot be archived: " + path);

@@ -1,17 +1,18 @@
 // tessara-pack: writes a copy of the updater carrying update packages as embedded items.
 
-#include <stdlib.h>
-
 #include <iostream>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/EmbeddedItems.h"
 #include "platform/FileSystem.h"
-#include "platform/Paths.h"
 #include "platform/Text.h"
+#ifdef _WIN32
+#include "platform/Utf16.h"
+#endif
 #include "tools/pack/RarWriter.h"
 
 namespace {
@@ -58,26 +59,26 @@ std::string NormalisePackageNumber(const std::string& text) {
     return std::to_string(*number);
 }
 
-// Removes the temporary archives made from directories, whatever happens.
+// The archives made from directories, beside the output (a directory the caller may write to),
+// removed whatever happens.
 class CTemporaryFiles {
   public:
+    explicit CTemporaryFiles(std::string outputPath) : m_outputPath(std::move(outputPath)) {}
     ~CTemporaryFiles() {
         for (const std::string& path : m_paths) {
             DeleteFile(path);
         }
     }
-    std::string Make() {
-        std::string pattern = TempPath() + "tessara-pack-XXXXXX";
-        const int fd = mkstemp(pattern.data());
-        if (fd < 0) {
-            throw std::runtime_error("Cannot create a temporary file in " + TempPath());
-        }
-        CFile::Adopt(fd, pattern);  // only the unique name is needed: closed at once
-        m_paths.push_back(pattern);
-        return pattern;
+    CTemporaryFiles(const CTemporaryFiles&) = delete;
+    CTemporaryFiles& operator=(const CTemporaryFiles&) = delete;
+
+    std::string Make(const std::string& packageName) {
+        m_paths.push_back(m_outputPath + "." + packageName + ".tmp");
+        return m_paths.back();
     }
 
   private:
+    std::string m_outputPath;
     std::vector<std::string> m_paths;
 };
 
@@ -129,12 +130,12 @@ int Pack(const std::string& base, const std::string& out,
         packages.push_back({number + "_RAR", path, isDirectory});
     }
 
-    CTemporaryFiles temporaries;
+    CTemporaryFiles temporaries(out);
     std::vector<ItemSource> items;
     for (const Package& package : packages) {
         std::string path = package.path;
         if (package.isDirectory) {
-            path = temporaries.Make();
+            path = temporaries.Make(package.name);
             WriteRarStoreFromDirectory(package.path, path);
         }
         items.push_back({package.name, path});
@@ -183,11 +184,9 @@ int Run(const std::vector<std::string>& args) {
     return Pack(base, out, packages);
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+int RunAndReport(const std::vector<std::string>& args) {
     try {
-        return Run(std::vector<std::string>(argv + 1, argv + argc));
+        return Run(args);
     } catch (const CUsageError& error) {
         std::cerr << "tessara-pack: " << error.what() << "\n"
                   << "Run tessara-pack --help for the command line.\n";
@@ -200,3 +199,20 @@ int main(int argc, char* argv[]) {
         return kExitError;
     }
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments as UTF-16 (-municode), so that paths in any script reach the W functions whole.
+int wmain(int argc, wchar_t* argv[]) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        args.push_back(ToUtf8(argv[i]));
+    }
+    return RunAndReport(args);
+}
+#else
+int main(int argc, char* argv[]) {
+    return RunAndReport(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

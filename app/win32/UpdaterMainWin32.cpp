@@ -1,0 +1,72 @@
+// The entry of tessara-updater.exe: the window, or console mode (--console) with the journal on
+// the console, as the Linux program has them. The command line arrives as UTF-16 (-municode).
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/ConsoleMode.h"
+#include "app/ErrorText.h"
+#include "app/UpdateDriver.h"
+#include "app/win32/Win32Console.h"
+#include "app/win32/Win32Form.h"
+#include "app/win32/Win32MessageBoxes.h"
+#include "platform/Utf16.h"
+
+namespace {
+
+// The update driver behind the window.
+class CFormDriver : public IFormDriver {
+  public:
+    CFormDriver(IUpdaterWindow& window, StartupPaths paths) : m_driver(window, std::move(paths)) {}
+
+    void FormShow() override { m_driver.FormShow(); }
+    void btOKClick() override { m_driver.btOKClick(); }
+    bool IsRunning() const override { return m_driver.IsRunning(); }
+
+  private:
+    CUpdateDriver m_driver;
+};
+
+int RunWindow() {
+    std::unique_ptr<TWin32Form> form;
+    try {
+        form = std::make_unique<TWin32Form>([](IUpdaterWindow& window) {
+            return std::make_unique<CFormDriver>(window, StartupPaths::FromProcess());
+        });
+    } catch (const std::exception& error) {
+        ShowMessageBox(nullptr, MessageKind::Error, kApplicationTitle, WithFullStop(error.what()));
+        return kExitNotStarted;
+    }
+    form->Show();
+    return form->Run();
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments.push_back(ToUtf8(argv[i]));
+    }
+    const LaunchMode mode = ParseArguments(arguments);
+    if (mode == LaunchMode::Window) {
+        return RunWindow();
+    }
+    CWin32Console console;
+    switch (mode) {
+        case LaunchMode::Help:
+            console.Out() << UsageText();
+            return 0;
+        case LaunchMode::Invalid:
+            console.Err() << ArgumentError(arguments) << "\n\n" << UsageText();
+            return kExitNotStarted;
+        case LaunchMode::Console:
+        case LaunchMode::Window:
+            break;
+    }
+    return RunConsole(StartupPaths::FromProcess(), console.Out(), console.Err());
+}

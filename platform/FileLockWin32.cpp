@@ -1,0 +1,57 @@
+#include "platform/FileLock.h"
+
+#include <windows.h>
+
+#include <utility>
+
+#include "platform/SystemError.h"
+#include "platform/Utf16.h"
+#include "platform/Win32Security.h"
+
+bool CFileLock::TryAcquire(const std::string& path) {
+    Release();
+    // OPEN_REPARSE_POINT: a link planted at the name is opened itself and refused below, instead
+    // of creating or locking whatever it points to. A new file gets the current user alone.
+    const CPrivateAccess access;
+    HANDLE handle = CreateFileW(
+        ToUtf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        static_cast<SECURITY_ATTRIBUTES*>(access.SecurityAttributes()), OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        ThrowLastError("Cannot open the lock file \"" + path + "\"");
+    }
+    CFile file = CFile::Adopt(handle, path);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) {
+        ThrowLastError("Cannot query the lock file \"" + path + "\"");
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        throw CSystemError(ERROR_CANT_ACCESS_FILE,
+                           "Cannot open the lock file \"" + path + "\": it is a symbolic link");
+    }
+    if (GetFileType(handle) != FILE_TYPE_DISK ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        throw CSystemError(ERROR_INVALID_PARAMETER,
+                           "The lock file \"" + path + "\" is not a regular file");
+    }
+    if (!IsOwnedByCurrentUser(handle)) {
+        throw CSystemError(ERROR_ACCESS_DENIED,
+                           "The lock file \"" + path + "\" belongs to another user");
+    }
+    // One byte locked exclusively: another handle, in this process or another, fails at once.
+    OVERLAPPED range{};
+    if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
+        if (GetLastError() == ERROR_LOCK_VIOLATION) {
+            return false;
+        }
+        ThrowLastError("Cannot lock \"" + path + "\"");
+    }
+    m_file = std::move(file);
+    return true;
+}
+
+void CFileLock::Release() {
+    // Closing the handle ends the lock; the file stays for the next updater, since removing it
+    // would race with one that has just opened it.
+    m_file = CFile();
+}

@@ -1,0 +1,366 @@
+// Files and directories through the W functions: our paths are UTF-8, converted at each call.
+
+#include "platform/FileSystem.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/Paths.h"
+#include "platform/SystemError.h"
+#include "platform/Utf16.h"
+#include "platform/Win32Security.h"
+
+// windows.h names the A/W pairs by macros; ours are plain functions.
+#undef DeleteFile
+
+namespace {
+
+// The attributes that a copy takes over from its source, as CopyFileW does.
+constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+// One ReadFile or WriteFile moves at most this much.
+constexpr size_t kMaxTransfer = 1U << 30;
+
+[[noreturn]] void ThrowFileError(const std::string& action, const std::string& path) {
+    const auto code = static_cast<int>(GetLastError());
+    throw CSystemError(code, action + " \"" + path + "\": " + SystemMessage(code));
+}
+
+[[noreturn]] void ThrowFileError(const std::string& action, const std::string& path, DWORD code) {
+    SetLastError(code);
+    ThrowFileError(action, path);
+}
+
+// What Windows knows of an entry; `followLinks` false looks at a link (reparse point) itself.
+// nullopt when it cannot be opened even for its attributes.
+std::optional<BY_HANDLE_FILE_INFORMATION> QueryEntry(const std::string& path, bool followLinks) {
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE handle = CreateFileW(ToUtf16(path).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const BOOL ok = GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    return ok ? std::optional(info) : std::nullopt;
+}
+
+BY_HANDLE_FILE_INFORMATION InformationOf(HANDLE handle, const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) {
+        ThrowFileError("Cannot query", path);
+    }
+    return info;
+}
+
+struct OpenRequest {
+    DWORD access;
+    DWORD share;
+    DWORD disposition;
+    DWORD flags;
+};
+
+OpenRequest RequestFor(CFile::Mode mode) {
+    constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    switch (mode) {
+        case CFile::Mode::Read:
+        case CFile::Mode::ReadNonBlocking:  // Windows has no FIFO to wait for
+            return {GENERIC_READ, kShareReadWrite, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL};
+        case CFile::Mode::WriteTruncate:
+            return {GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL};
+        case CFile::Mode::Append:
+            // Append data only: every write lands at the end, even with other appenders.
+            return {FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareReadWrite,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL};
+        case CFile::Mode::Directory:
+            return {FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    kShareReadWrite | FILE_SHARE_DELETE, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT};
+    }
+    return {GENERIC_READ, kShareReadWrite, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL};
+}
+
+bool DeleteContents(const std::string& dir);
+
+// Deletes one entry found in a directory: a link (junction or symbolic link) itself, never what
+// it points to; a directory with everything in it; a read-only file as well, as unlink would.
+bool DeleteEntry(const std::string& path, DWORD attributes) {
+    const std::wstring wide = ToUtf16(path);
+    const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return directory ? RemoveDirectoryW(wide.c_str()) != 0 : DeleteFileW(wide.c_str()) != 0;
+    }
+    if (directory) {
+        const bool emptied = DeleteContents(path);
+        return RemoveDirectoryW(wide.c_str()) != 0 && emptied;
+    }
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        SetFileAttributesW(wide.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    }
+    return DeleteFileW(wide.c_str()) != 0;
+}
+
+bool DeleteContents(const std::string& dir) {
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileExW(ToUtf16(PathJoin(dir, "*")).c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    // The entries are listed first: deleting while searching may skip some.
+    std::vector<std::pair<std::string, DWORD>> entries;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") {
+            entries.emplace_back(PathJoin(dir, ToUtf8(name)), found.dwFileAttributes);
+        }
+    } while (FindNextFileW(search, &found));
+    const bool listed = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(search);
+    bool complete = listed;
+    for (const auto& [path, attributes] : entries) {
+        complete = DeleteEntry(path, attributes) && complete;
+    }
+    return complete;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+    const auto info = QueryEntry(path, true);
+    return info && (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool DirectoryExists(const std::string& path) {
+    const auto info = QueryEntry(path, true);
+    return info && (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsSymbolicLink(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(ToUtf16(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool CreatePrivateDirectory(const std::string& path) {
+    try {
+        const CPrivateAccess access;
+        return CreateDirectoryW(ToUtf16(path).c_str(), static_cast<SECURITY_ATTRIBUTES*>(
+                                                           access.SecurityAttributes())) != 0;
+    } catch (const CSystemError&) {
+        return false;  // no access list to give it: better no directory than an open one
+    }
+}
+
+bool DeleteFile(const std::string& path) {
+    return DeleteFileW(ToUtf16(path).c_str()) != 0;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    // Replaces an existing file, as rename does on Linux.
+    return MoveFileExW(ToUtf16(from).c_str(), ToUtf16(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+int64_t FileSize(const std::string& path) {
+    const auto info = QueryEntry(path, true);
+    if (!info) {
+        return -1;
+    }
+    return static_cast<int64_t>(uint64_t{info->nFileSizeHigh} << 32 | info->nFileSizeLow);
+}
+
+bool DeleteDirectoryContents(const std::string& dir) {
+    return DeleteContents(dir);
+}
+
+CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
+    const OpenRequest request = RequestFor(mode);
+    HANDLE handle = CreateFileW(ToUtf16(path).c_str(), request.access, request.share, nullptr,
+                                request.disposition, request.flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        ThrowFileError("Cannot open", path);
+    }
+    m_handle = handle;
+    if (mode == Mode::Directory) {
+        const DWORD attributes = InformationOf(handle, path).dwFileAttributes;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            Close();
+            ThrowFileError("Cannot open", path, ERROR_CANT_ACCESS_FILE);
+        }
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            Close();
+            ThrowFileError("Cannot open", path, ERROR_DIRECTORY);
+        }
+    }
+}
+
+CFile CFile::Adopt(void* handle, const std::string& path) {
+    CFile file;
+    file.m_handle = handle;
+    file.m_path = path;
+    return file;
+}
+
+CFile::~CFile() {
+    if (m_handle != nullptr) {
+        CloseHandle(m_handle);
+    }
+}
+
+CFile::CFile(CFile&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, nullptr)), m_path(std::move(other.m_path)) {}
+
+CFile& CFile::operator=(CFile&& other) noexcept {
+    if (this != &other) {
+        if (m_handle != nullptr) {
+            CloseHandle(m_handle);
+        }
+        m_handle = std::exchange(other.m_handle, nullptr);
+        m_path = std::move(other.m_path);
+    }
+    return *this;
+}
+
+bool CFile::IsOpen() const {
+    return m_handle != nullptr;
+}
+
+size_t CFile::Read(void* buffer, size_t size) {
+    DWORD got = 0;
+    if (!ReadFile(m_handle, buffer, static_cast<DWORD>(std::min(size, kMaxTransfer)), &got,
+                  nullptr)) {
+        if (GetLastError() == ERROR_BROKEN_PIPE) {
+            return 0;  // the writing end of a pipe is closed: its end
+        }
+        ThrowFileError("Cannot read", m_path);
+    }
+    return got;
+}
+
+void CFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
+    // A read at an offset moves the position of a synchronous handle: put it back afterwards.
+    LARGE_INTEGER position{};
+    if (!SetFilePointerEx(m_handle, LARGE_INTEGER{}, &position, FILE_CURRENT)) {
+        ThrowFileError("Cannot read", m_path);
+    }
+    auto* out = static_cast<char*>(buffer);
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        if (!ReadFile(m_handle, out, static_cast<DWORD>(std::min(size, kMaxTransfer)), &got, &at) &&
+            GetLastError() != ERROR_HANDLE_EOF) {
+            ThrowFileError("Cannot read", m_path);
+        }
+        if (got == 0) {
+            SetFilePointerEx(m_handle, position, nullptr, FILE_BEGIN);
+            throw CSystemError(ERROR_HANDLE_EOF,
+                               "Cannot read \"" + m_path + "\": unexpected end of file");
+        }
+        out += got;
+        offset += got;
+        size -= got;
+    }
+    SetFilePointerEx(m_handle, position, nullptr, FILE_BEGIN);
+}
+
+void CFile::WriteAll(const void* data, size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD written = 0;
+        if (!WriteFile(m_handle, bytes, static_cast<DWORD>(std::min(size, kMaxTransfer)), &written,
+                       nullptr)) {
+            ThrowFileError("Cannot write", m_path);
+        }
+        bytes += written;
+        size -= written;
+    }
+}
+
+int64_t CFile::Size() const {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(m_handle, &size)) {
+        ThrowFileError("Cannot query", m_path);
+    }
+    return size.QuadPart;
+}
+
+CFile::Kind CFile::GetKind() const {
+    if (GetFileType(m_handle) != FILE_TYPE_DISK) {
+        return Kind::Other;  // a pipe, a console or a device
+    }
+    return (InformationOf(m_handle, m_path).dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+               ? Kind::Directory
+               : Kind::Regular;
+}
+
+void CFile::FlushToDisk() {
+    if (!FlushFileBuffers(m_handle)) {
+        ThrowFileError("Cannot write", m_path);
+    }
+}
+
+void CFile::Close() {
+    if (m_handle == nullptr) {
+        return;
+    }
+    if (!CloseHandle(std::exchange(m_handle, nullptr))) {
+        ThrowFileError("Cannot close", m_path);
+    }
+}
+
+CReplacingFile::CReplacingFile(const std::string& targetPath) : m_targetPath(targetPath) {
+    // CREATE_NEW never opens what someone else put there, a link included. The access list is
+    // the one the directory gives its new files.
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; handle == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+        m_tempPath = TemporaryNameBeside(targetPath);
+        handle = CreateFileW(ToUtf16(m_tempPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD error = GetLastError();
+        if (handle == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS &&
+            error != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        ThrowFileError("Cannot create a file beside", targetPath);
+    }
+    m_file = CFile::Adopt(handle, targetPath);
+}
+
+void CReplacingFile::TakePermissionsOf(const CFile& source) {
+    // Given to the target after the rename: a read-only file could not be removed on failure.
+    m_attributes =
+        InformationOf(source.Handle(), source.Path()).dwFileAttributes & kCopiedAttributes;
+}
+
+void CReplacingFile::TakeTimesOf(const CFile& source) {
+    FILETIME access{};
+    FILETIME write{};
+    if (GetFileTime(source.Handle(), nullptr, &access, &write)) {
+        SetFileTime(m_file.Handle(), nullptr, &access, &write);
+    }
+}
+
+void CReplacingFile::Commit() {
+    m_file.FlushToDisk();
+    m_file.Close();  // Windows renames no open file; delayed write errors show up here as well
+    if (!MoveFileExW(ToUtf16(m_tempPath).c_str(), ToUtf16(m_targetPath).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ThrowFileError("Cannot replace", m_targetPath);
+    }
+    m_committed = true;
+    if (m_attributes != 0) {
+        // Best effort, like the times: the new contents are in place already.
+        SetFileAttributesW(ToUtf16(m_targetPath).c_str(), m_attributes);
+    }
+}

@@ -1,0 +1,206 @@
+// tessara-updater.exe as its users start it, under Wine: packed by tessara-pack.exe, placed in
+// a suite directory with lib.ini, with no Firebird client or an unsuitable one. What needs the
+// database is tested on Linux; here the program goes up to the connection and fails there as it
+// must.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/PackageDiscovery.h"
+#include "platform/ChildProcess.h"
+#include "platform/EmbeddedItems.h"
+#include "platform/Sha256.h"
+#include "platform/SystemError.h"
+#include "platform/Utf16.h"
+#include "tests/windows/UpdaterTestSupport.h"
+#include "tests/windows/WindowsTestSupport.h"
+
+namespace {
+
+// Packed once for all tests: package 238 from a directory (archived by tessara-pack itself) and
+// package 239 from an archive file given as it is.
+class UpdaterPacking : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { s_packed = new CPackedUpdater(); }
+    static void TearDownTestSuite() {
+        delete s_packed;
+        s_packed = nullptr;
+    }
+    static CPackedUpdater* s_packed;
+};
+CPackedUpdater* UpdaterPacking::s_packed = nullptr;
+
+class CJournalLines : public IJournal {
+  public:
+    void AppendLine(const std::string& text) override { lines.push_back(text); }
+    void MarkLastLine(const std::string& suffix) override { lines.back() += suffix; }
+    std::vector<std::string> lines;
+};
+
+}  // namespace
+
+TEST_F(UpdaterPacking, PackagesAreDiscoveredFromTheUpdatersResources) {
+    const CPackedUpdater& packed = *s_packed;
+    ASSERT_TRUE(packed.error.empty()) << packed.error;
+
+    const CEmbeddedItems items(packed.path);
+    ASSERT_EQ(items.Names(), (std::vector<std::string>{"238_RAR", "239_RAR"}));
+    CJournalLines journal;
+    CPlainLabel lActVer("-");
+    const PackageRange range = DiscoverPackages(PackageNames(items.Names()), journal, lActVer);
+    EXPECT_EQ(journal.lines, (std::vector<std::string>{"238_RAR", "239_RAR"}));
+    EXPECT_EQ(range.lowest, 238);
+    EXPECT_EQ(range.highest, 239);
+    EXPECT_EQ(lActVer.Caption(), "238 - 239");
+
+    // The archive given as a file comes back byte for byte; the directory became an archive.
+    CScratchDir out;
+    items.ExtractTo("239_RAR", out.File("239.rar"));
+    EXPECT_EQ(ReadBytes(out.File("239.rar")), ReadBytes(packed.package239));
+    items.ExtractTo("238_RAR", out.File("238.rar"));
+    const std::string archive = ReadBytes(out.File("238.rar"));
+    EXPECT_EQ(archive.substr(0, 7), std::string("Rar!\x1A\x07\x00", 7));
+    EXPECT_NE(archive.find("up.99.238.lsql"), std::string::npos);
+    EXPECT_NE(archive.find("Reports\\list.fr3"), std::string::npos);
+
+    // The packer lists what the updater carries: name, size and SHA-256.
+    const ProgramRun listed =
+        RunProgram(TestProgram("tessara-pack.exe"), "--list \"" + packed.path + "\"", out.Path());
+    EXPECT_EQ(listed.exitCode, 0) << listed.errors;
+    EXPECT_EQ(Lines(listed.output),
+              (std::vector<std::string>{
+                  "238_RAR\t" + std::to_string(archive.size()) + "\t" + Sha256Hex(archive),
+                  "239_RAR\t" + std::to_string(ReadBytes(packed.package239).size()) + "\t" +
+                      Sha256Hex(ReadBytes(packed.package239))}));
+
+    // A packed updater still runs.
+    const ProgramRun help = RunProgram(packed.path, "--help", out.Path());
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.output.find("Usage: tessara-updater [--console | --help]"), std::string::npos);
+    EXPECT_NE(help.output.find("archiver rar.exe"), std::string::npos);
+}
+
+TEST_F(UpdaterPacking, PackingRefusesBadInputAndLeavesNoOutput) {
+    CScratchDir dir;
+    const std::string out = dir.File("out.exe");
+    const std::string packer = TestProgram("tessara-pack.exe");
+    const ProgramRun twice = RunProgram(
+        packer,
+        "--updater \"" + TestProgram("tessara-updater.exe") + "\" --out \"" + out + "\" 238=\"" +
+            s_packed->package239 + "\" 0238=\"" + s_packed->package239 + "\"",
+        dir.Path());
+    EXPECT_EQ(twice.exitCode, 2);
+    EXPECT_NE(twice.errors.find("Package 238 is given twice"), std::string::npos) << twice.errors;
+    const ProgramRun missing =
+        RunProgram(packer,
+                   "--updater \"" + TestProgram("tessara-updater.exe") + "\" --out \"" + out +
+                       "\" 238=\"" + dir.File("нема.rar") + "\"",
+                   dir.Path());
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.errors.find("No such file or directory: " + dir.File("нема.rar")),
+              std::string::npos)
+        << missing.errors;
+    EXPECT_TRUE(DirectoryNames(dir.Path()).empty());
+}
+
+// The console run in a suite directory without a usable client library: the checks up to the
+// connection, then the loader's error, exit status 2, and the run record.
+class UpdaterConsole : public UpdaterPacking {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(s_packed->error.empty()) << s_packed->error;
+        m_suite.Install(s_packed->path);
+    }
+
+    ProgramRun RunConsole() { return RunProgram(m_suite.Updater(), "--console", m_suite.Path()); }
+
+    CSuiteDir m_suite;
+};
+
+TEST_F(UpdaterConsole, NoClientLibraryStopsAtTheConnection) {
+    const std::string database = "D:\\Тессара\\LIB.GDB";
+    m_suite.WriteConfig("[Common]\r\nPathBaseGDB=" + database + "\r\nTypeServer=0\r\n");
+    const ProgramRun run = RunConsole();
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(Lines(run.output), (std::vector<std::string>{"Перевірка запущенної програми...OK",
+                                                           "Підключення до бази даних", database}));
+    EXPECT_EQ(Lines(run.errors),
+              (std::vector<std::string>{
+                  "The Firebird client library fbclient.dll is neither in " + m_suite.Path() +
+                  " nor on the system's search path: " + SystemMessage(126) + "."}));
+    const std::string record = ReadBytes(m_suite.File("tessara-updater.log"));
+    EXPECT_NE(record.find("console " + m_suite.Updater()), std::string::npos) << record;
+    EXPECT_NE(record.find("[message] The Firebird client library fbclient.dll is neither in"),
+              std::string::npos)
+        << record;
+    EXPECT_NE(record.find("[outcome] refused: the checks failed, exit status 2"), std::string::npos)
+        << record;
+}
+
+TEST_F(UpdaterConsole, WithoutConfigurationTheDatabaseIsBesideTheUpdater) {
+    const ProgramRun run = RunConsole();
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(Lines(run.output),
+              (std::vector<std::string>{"Перевірка запущенної програми...OK",
+                                        "Підключення до бази даних", m_suite.File("lib.gdb")}));
+}
+
+TEST_F(UpdaterConsole, TextFileNamedLikeTheClientIsRefused) {
+    m_suite.WriteConfig("[Common]\r\nPathBaseGDB=lib.gdb\r\n");
+    WriteBytes(m_suite.File("fbclient.dll"), "not a library\r\n");
+    const ProgramRun run = RunConsole();
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(Lines(run.output),
+              (std::vector<std::string>{"Перевірка запущенної програми...OK",
+                                        "Підключення до бази даних", "lib.gdb"}));
+    const std::string prefix =
+        "Cannot load the Firebird client library " + m_suite.File("fbclient.dll") + ": ";
+    ASSERT_EQ(Lines(run.errors).size(), 1u) << run.errors;
+    EXPECT_EQ(run.errors.rfind(prefix, 0), 0u) << run.errors;
+    // The system's own text, with the file named where the text has its insert.
+    EXPECT_GT(run.errors.size(), prefix.size() + 2) << run.errors;
+    EXPECT_EQ(run.errors.find("%1"), std::string::npos) << run.errors;
+}
+
+TEST_F(UpdaterConsole, LibraryWithoutTheMasterInterfaceIsRefused) {
+    m_suite.WriteConfig("[Common]\r\nPathBaseGDB=lib.gdb\r\n");
+    ASSERT_TRUE(CopyFileW(ToUtf16(TestProgram("not_a_client.dll")).c_str(),
+                          ToUtf16(m_suite.File("fbclient.dll")).c_str(), FALSE));
+    const ProgramRun run = RunConsole();
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(Lines(run.output).back(), "lib.gdb");
+    EXPECT_EQ(Lines(run.errors),
+              (std::vector<std::string>{"The library " + m_suite.File("fbclient.dll") +
+                                        " is no Firebird client: it lacks "
+                                        "fb_get_master_interface: " +
+                                        SystemMessage(127) + "."}));
+}
+
+TEST_F(UpdaterConsole, RunningSuiteStopsBeforeTheConnection) {
+    // A program of the suite's image name, found by its name in the process list.
+    ASSERT_TRUE(CopyFileW(ToUtf16(TestProgram("test_helper.exe")).c_str(),
+                          ToUtf16(m_suite.File("TESSARA.EXE")).c_str(), FALSE));
+    CStartedProgram suite(m_suite.File("TESSARA.EXE"), "sleep 60000");
+    const ProgramRun run = RunConsole();
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(Lines(run.output),
+              (std::vector<std::string>{"Перевірка запущенної програми...", "Программа запущена",
+                                        "Оновлення не можливо!!!"}));
+    EXPECT_EQ(Lines(run.errors),
+              (std::vector<std::string>{"ПК Тессара запущена. Будь ласка, закрийте програму та "
+                                        "перезапустіть оновлення!"}));
+}
+
+TEST_F(UpdaterConsole, OptionsItDoesNotKnowAreRefused) {
+    const ProgramRun run = RunProgram(m_suite.Updater(), "--консоль", m_suite.Path());
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(run.errors.rfind("tessara-updater: unknown option '--консоль'\n\nUsage:", 0), 0u)
+        << run.errors;
+    // Nothing was checked, so nothing was recorded.
+    EXPECT_FALSE(PathExists(m_suite.File("tessara-updater.log")));
+}

@@ -1,0 +1,72 @@
+#include "tests/windows/UpdaterTestSupport.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "platform/ChildProcess.h"
+#include "platform/SystemError.h"
+#include "platform/Utf16.h"
+
+ProgramRun RunProgram(const std::string& program, const std::string& arguments,
+                      const std::string& directory) {
+    CChildProcess child;
+    child.Start(program, "\"" + program + "\" " + arguments, directory,
+                CChildProcess::Output::Capture);
+    child.Wait();  // the test's timeout ends a program that hangs
+    return {child.ExitCode(), child.CapturedOutput(), child.CapturedErrors()};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+CPackedUpdater::CPackedUpdater() {
+    const std::string package238 = dir.File("пакет 238");
+    for (const std::string& subdirectory : {package238, package238 + "\\Reports"}) {
+        if (!CreateDirectoryW(ToUtf16(subdirectory).c_str(), nullptr)) {
+            ThrowLastError("Cannot create " + subdirectory);
+        }
+    }
+    WriteBytes(package238 + "\\up.2026.05.03.lsql", "insert into t values (1);\r\n");
+    WriteBytes(package238 + "\\up.99.238.lsql", "update versions set data = 238;\r\n");
+    WriteBytes(package238 + "\\Reports\\list.fr3", "template of 238");
+    WriteBytes(package238 + "\\tessara.exe", "program of 238");
+    package239 = dir.File("239.rar");
+    WriteBytes(package239, std::string("Rar!\x1A\x07\x00 stands for package 239", 32));
+
+    path = dir.File("оновлення.exe");
+    const ProgramRun packed =
+        RunProgram(TestProgram("tessara-pack.exe"),
+                   "--updater \"" + TestProgram("tessara-updater.exe") + "\" --out \"" + path +
+                       "\" 238=\"" + package238 + "\" 239=\"" + package239 + "\"",
+                   dir.Path());
+    if (packed.exitCode != 0) {
+        error =
+            "tessara-pack.exe ended with " + std::to_string(packed.exitCode) + ": " + packed.errors;
+    }
+}
+
+void CSuiteDir::Install(const std::string& updater) {
+    if (!CopyFileW(ToUtf16(updater).c_str(), ToUtf16(Updater()).c_str(), FALSE)) {
+        ThrowLastError("Cannot copy " + updater);
+    }
+}
+
+void CSuiteDir::WriteConfig(const std::string& text) {
+    WriteBytes(File("lib.ini"), text);
+}

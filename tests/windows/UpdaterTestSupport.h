@@ -1,0 +1,48 @@
+#pragma once
+// Helpers of the tests that run the built tessara-updater.exe and tessara-pack.exe: a packed
+// updater, a suite directory around a copy of it, and programs run to their end with their
+// output captured.
+
+#include <string>
+#include <vector>
+
+#include "tests/windows/WindowsTestSupport.h"
+
+struct ProgramRun {
+    int exitCode = -1;
+    std::string output;
+    std::string errors;
+};
+
+// Runs `program` with `arguments` (a command line after the quoted program path) in
+// `directory` and waits for its end.
+ProgramRun RunProgram(const std::string& program, const std::string& arguments,
+                      const std::string& directory);
+
+// The lines of a program's output, LF or CR LF ended.
+std::vector<std::string> Lines(const std::string& text);
+
+// The built updater packed by the built tessara-pack.exe with package 238 from a directory
+// (scripts, a program, a report template) and 239 from an archive file.
+struct CPackedUpdater {
+    CPackedUpdater();
+
+    CScratchDir dir;
+    std::string path;        // the packed updater
+    std::string package239;  // the archive file embedded as 239_RAR
+    std::string error;       // why packing failed; empty when it worked
+};
+
+// A suite's installation directory holding a copy of an updater as tessara-updater.exe.
+class CSuiteDir {
+  public:
+    void Install(const std::string& updater);
+    void WriteConfig(const std::string& text);  // lib.ini
+
+    const std::string& Path() const { return m_dir.Path(); }
+    std::string File(const std::string& name) const { return m_dir.File(name); }
+    std::string Updater() const { return m_dir.File("tessara-updater.exe"); }
+
+  private:
+    CScratchDir m_dir;
+};
