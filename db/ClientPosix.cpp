@@ -1,8 +1,30 @@
 // The client library is linked (libfbclient): its master interface is at hand.
 
+#include <langinfo.h>
+
+#include <clocale>
+#include <cstring>
+
 #include "db/Client.h"
 
+namespace {
+
+// The client converts database file names from the character set of the locale, and ours are
+// UTF-8 bytes. In the C locale (a service, cron, a bare shell) the letters of a Cyrillic path
+// would be dropped and another file named, so the character type follows the environment's
+// locale, or C.UTF-8 when that is not UTF-8, as Qt does for the window. Only LC_CTYPE: numbers
+// and messages keep the C locale.
+Firebird::IMaster* MasterWithUtf8FileNames() {
+    std::setlocale(LC_CTYPE, "");
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+    }
+    return Firebird::fb_get_master_interface();
+}
+
+}  // namespace
+
 Firebird::IMaster* FbMaster() {
-    static Firebird::IMaster* const master = Firebird::fb_get_master_interface();
+    static Firebird::IMaster* const master = MasterWithUtf8FileNames();
     return master;
 }

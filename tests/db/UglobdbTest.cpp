@@ -1,6 +1,7 @@
 // The database session: connection string, defaults and the version query on real databases.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include "db/FetchRows.h"
 #include "db/Statement.h"
 #include "db/Uglobdb.h"
+#include "platform/FileSystem.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -56,6 +58,17 @@ TEST_F(GlobDbTest, EmbeddedSessionBoundsItsPageCache) {
     const std::vector<CDbRow> rows =
         FetchRows(session.GetDatabase().DefaultTransaction(), pageBuffers);
     EXPECT_EQ(rows.at(0).at(0).value.integer, kEmbeddedPageBuffers);
+}
+
+TEST_F(GlobDbTest, DatabaseInACyrillicDirectoryIsThatFile) {
+    // Whatever the caller's locale, the bytes of the path name the file.
+    const std::string path = m_dir.File("Тессара/Бібліотека.fdb");
+    ASSERT_EQ(mkdir(m_dir.File("Тессара").c_str(), 0700), 0);
+    CreateDatabase(path, {"create table versions (id integer, data integer, "
+                          "update_date timestamp)",
+                          "insert into versions (data, update_date) values (238, '2024-05-01')"});
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_EQ(VersionOf(path), 238);
 }
 
 TEST_F(GlobDbTest, VersionComesFromTheNewestRow) {
