@@ -23,7 +23,8 @@ std::string ExtractFileDir(const std::string& path);
 std::string ExtractFileName(const std::string& path);
 
 // The system's temporary directory ($TMPDIR or /tmp; on Windows GetTempPathW: TMP, TEMP,
-// USERPROFILE or the Windows directory), always ending with the separator.
+// USERPROFILE or the Windows directory), always absolute (a relative $TMPDIR is taken from the
+// current directory) and ending with the separator.
 std::string TempPath();
 
 // Joins a directory and a name: an empty name gives the directory, an empty directory gives

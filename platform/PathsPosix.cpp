@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 #include "platform/SystemError.h"
@@ -24,6 +25,11 @@ std::string ExecutablePath() {
 std::string TempPath() {
     const char* tmpdir = std::getenv("TMPDIR");
     std::string path = (tmpdir != nullptr && *tmpdir != '\0') ? tmpdir : "/tmp";
+    if (path.front() != kPathSeparator) {
+        // The archiver runs in the work directory: a relative path would name another place
+        // there, so it is taken from the current directory now.
+        path = std::filesystem::absolute(path).string();
+    }
     if (path.back() != kPathSeparator) {
         path += kPathSeparator;
     }

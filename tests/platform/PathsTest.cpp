@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+
 #include <stdlib.h>
+#include <filesystem>
 
 #include <optional>
 
@@ -87,5 +89,10 @@ TEST(TempPath, EndsWithOneSeparator) {
     {
         CTmpDirVariable variable("/var/scratch/");
         EXPECT_EQ(TempPath(), "/var/scratch/");
+    }
+    {
+        // The archiver runs in the work directory, where a relative path means another place.
+        CTmpDirVariable variable("scratch");
+        EXPECT_EQ(TempPath(), std::filesystem::current_path().string() + "/scratch/");
     }
 }
