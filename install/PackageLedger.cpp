@@ -72,13 +72,16 @@ void CPackageLedger::Begin(const LedgerPackage& package) {
         }
     } else {
         CTransaction& transaction = m_database.DefaultTransaction();
+        CSqlStatement prepare(m_database);
+        prepare.SetParamCheck(false);
         if (!TableExists()) {
             // Created and committed on its own: a table can be filled once its creation is.
-            CSqlStatement create(m_database);
-            create.SetParamCheck(false);
-            create.SetText(kCreateTable);
-            RunInOwnTransaction(transaction, [&] { create.Execute(); });
+            prepare.SetText(kCreateTable);
+        } else {
+            // Rows of a finished package whose table could not be dropped.
+            prepare.SetText("delete from UPD$LEDGER");
         }
+        RunInOwnTransaction(transaction, [&] { prepare.Execute(); });
         CSqlStatement insert(m_database);
         insert.SetParamCheck(false);
         insert.SetText("insert into UPD$LEDGER (PACKAGE_NO, PACKAGE_SHA256) values (" +
@@ -86,11 +89,15 @@ void CPackageLedger::Begin(const LedgerPackage& package) {
         RunInOwnTransaction(transaction, [&] { insert.Execute(); });
     }
     m_package = package.number;
+    m_continued = unfinished.has_value();
     m_markScript.clear();
     m_mark.reset();
 }
 
 int32_t CPackageLedger::Applied(const std::string& script) {
+    if (!m_continued) {
+        return 0;  // a scan of every row marked so far, at the start of each script, for nothing
+    }
     std::vector<CDbRow> rows;
     RunInOwnTransaction(m_database.DefaultTransaction(), [&] {
         rows =
@@ -119,13 +126,14 @@ void CPackageLedger::Finish() {
     CTransaction& transaction = m_database.DefaultTransaction();
     CSqlStatement statement(m_database);
     statement.SetParamCheck(false);
-    // Once the rows are gone, no run takes the package for unfinished.
-    statement.SetText("delete from UPD$LEDGER");
+    // Once its row is gone, no run takes the package for unfinished. Deleting the statements'
+    // rows as well would double the time the window waits for.
+    statement.SetText("delete from UPD$LEDGER where SCRIPT is null");
     RunInOwnTransaction(transaction, [&] { statement.Execute(); });
     statement.SetText("drop table UPD$LEDGER");
     try {
         RunInOwnTransaction(transaction, [&] { statement.Execute(); });
     } catch (const CDbError&) {
-        // An empty ledger is harmless: the next package fills it and drops it again.
+        // A ledger without a package row is harmless: the next package clears it.
     }
 }

@@ -37,12 +37,15 @@ class CPackageLedger {
     // Opens the ledger of `package`: a new one, or the unfinished one when it is this package.
     // Throws std::runtime_error when another package is unfinished.
     void Begin(const LedgerPackage& package);
-    // How many statements of the script (by file name) are marked applied.
+    // How many statements of the script (by file name) are marked applied. A package begun
+    // anew has none, and no query is made for it.
     int32_t Applied(const std::string& script);
     // Marks statement `ordinal` (counted from 1) of the script applied, in the transaction that
     // is active now: the statement's own, so that both are committed or neither.
     void Mark(const std::string& script, int32_t ordinal);
-    // The package is complete: its rows go, and the table with them.
+    // The package is complete: its row goes first (from then on no run takes it for
+    // unfinished), then the table with the statements' rows. Rows that a failed drop leaves
+    // behind are cleared when the next package begins.
     void Finish();
 
   private:
@@ -50,6 +53,7 @@ class CPackageLedger {
 
     CDatabase& m_database;
     int32_t m_package = 0;
+    bool m_continued = false;               // Begin found this package unfinished
     std::string m_markScript;               // the script that m_mark is prepared for
     std::unique_ptr<CSqlStatement> m_mark;  // prepared once per script, run per statement
 };

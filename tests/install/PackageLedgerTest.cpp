@@ -13,6 +13,7 @@
 #include "install/ScriptRunner.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 #include "tests/install/RecordingOwner.h"
 #include "tests/support/TestSupport.h"
 
@@ -53,6 +54,19 @@ class PackageLedgerTest : public ::testing::Test {
                             "select 1 from RDB$RELATIONS "
                             "where RDB$RELATION_NAME = 'UPD$LEDGER'")
                     .empty();
+    }
+
+    // The highest statement of `script` marked in the committed ledger; 0 for none.
+    int32_t Marked(std::string script) const {
+        for (size_t quote = 0; (quote = script.find('\'', quote)) != std::string::npos;
+             quote += 2) {
+            script.insert(quote, 1, '\'');
+        }
+        return ParseInteger(QueryColumn(m_db,
+                                        "select coalesce(max(STATEMENT_NO), 0) from UPD$LEDGER "
+                                        "where SCRIPT = '" +
+                                            script + "'")
+                                .at(0));
     }
 
     // Runs `script` with the ledger and returns the rows of LOG_ROWS afterwards.
@@ -101,9 +115,8 @@ TEST_F(PackageLedgerTest, FollowsAPackageFromBeginToFinish) {
         RunInOwnTransaction(Transaction(), [&] { m_ledger->Mark("up.01.lsql", ordinal); });
     }
     RunInOwnTransaction(Transaction(), [&] { m_ledger->Mark(odd, 7); });
-    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 3);
-    EXPECT_EQ(m_ledger->Applied(odd), 7);
-    EXPECT_EQ(m_ledger->Applied("up.02.lsql"), 0);
+    EXPECT_EQ(Marked("up.01.lsql"), 3);
+    EXPECT_EQ(Marked(odd), 7);
 
     // The next run finds the package and its marks, and goes on with them.
     Connect();
@@ -112,6 +125,8 @@ TEST_F(PackageLedgerTest, FollowsAPackageFromBeginToFinish) {
     EXPECT_THROW(m_ledger->Begin({239, kSha}), std::runtime_error);
     m_ledger->Begin({238, kSha});
     EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 3);
+    EXPECT_EQ(m_ledger->Applied(odd), 7);
+    EXPECT_EQ(m_ledger->Applied("up.02.lsql"), 0);
 
     m_ledger->Finish();
     EXPECT_EQ(m_ledger->Unfinished(), std::nullopt);
@@ -119,17 +134,33 @@ TEST_F(PackageLedgerTest, FollowsAPackageFromBeginToFinish) {
     EXPECT_FALSE(TableExists());
 }
 
+TEST_F(PackageLedgerTest, RowsThatAFailedDropLeftAreClearedByTheNextPackage) {
+    // A finished package whose table could not be dropped: its statements' rows, no package row.
+    m_ledger->Begin({238, kSha});
+    RunInOwnTransaction(Transaction(), [&] { m_ledger->Mark("up.01.lsql", 5); });
+    ExecuteStatements(m_db, {"delete from UPD$LEDGER where SCRIPT is null"});
+    Connect();
+    EXPECT_EQ(m_ledger->Unfinished(), std::nullopt);
+
+    // The next package, whose script has the same name, begins with nothing applied.
+    m_ledger->Begin({239, kSha});
+    EXPECT_EQ(Marked("up.01.lsql"), 0);
+    Connect();
+    m_ledger->Begin({239, kSha});
+    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 0);
+}
+
 TEST_F(PackageLedgerTest, AMarkIsCommittedWithItsTransactionOrNotAtAll) {
     m_ledger->Begin({238, kSha});
     Transaction().Start();
     m_ledger->Mark("up.01.lsql", 1);
     Transaction().Rollback();
-    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 0);
+    EXPECT_EQ(Marked("up.01.lsql"), 0);
 
     Transaction().Start();
     m_ledger->Mark("up.01.lsql", 1);
     Transaction().Commit();
-    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 1);
+    EXPECT_EQ(Marked("up.01.lsql"), 1);
 }
 
 TEST_F(PackageLedgerTest, AnInterruptedScriptIsContinuedWithEveryStatementOnce) {
@@ -154,15 +185,15 @@ TEST_F(PackageLedgerTest, AnInterruptedScriptIsContinuedWithEveryStatementOnce) 
     // The next run continues after the statements the ledger has (a refused one included: it
     // is in the log already) and applies each of the others once.
     Connect();
+    m_ledger->Begin({238, kSha});
     const int32_t applied = m_ledger->Applied("up.01.lsql");
     EXPECT_GE(applied, static_cast<int32_t>(partial.size()));
-    m_ledger->Begin({238, kSha});
     CRecordingOwner second;
     EXPECT_EQ(RunWithLedger(second, script), kNineRows);
     if (applied > 0) {
         EXPECT_EQ(second.journal, Rows{"Продовження з інструкції " + std::to_string(applied + 1)});
     }
-    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 11);
+    EXPECT_EQ(Marked("up.01.lsql"), 11);
 
     // A third run of the whole script applies nothing more.
     Connect();
@@ -176,7 +207,7 @@ TEST_F(PackageLedgerTest, ARefusedStatementIsLoggedAndMarkedOnce) {
     m_ledger->Begin({238, kSha});
     CRecordingOwner owner;
     EXPECT_EQ(RunWithLedger(owner, TenInserts()), kNineRows);
-    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 10);
+    EXPECT_EQ(Marked("up.01.lsql"), 10);
     EXPECT_NE(ReadFile(m_dir.File("up.01.lsql.log")).find("NO_SUCH_TABLE"), std::string::npos);
     EXPECT_TRUE(owner.journal.empty());
 }
@@ -190,6 +221,6 @@ TEST_F(PackageLedgerTest, AScriptsOwnCommitAndRollbackTakeTheMarkWithThem) {
                             "INSERT INTO LOG_ROWS VALUES (1);\r\nCOMMIT;\r\n"
                             "INSERT INTO LOG_ROWS VALUES (2);\r\nROLLBACK;\r\n"),
               (Rows{"1", "2"}));
-    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 3);
+    EXPECT_EQ(Marked("up.01.lsql"), 3);
     EXPECT_FALSE(FileExists(m_dir.File("up.01.lsql.log")));
 }
