@@ -21,11 +21,15 @@ bool CFileLock::TryAcquire(const std::string& path) {
         ThrowLastError("Cannot open the lock file \"" + path + "\"");
     }
     CFile file = CFile::Adopt(handle, path);
+    // By its name as well: Wine follows a Unix link even with FILE_FLAG_OPEN_REPARSE_POINT.
+    const DWORD nameAttributes = GetFileAttributesW(ToUtf16(path).c_str());
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle, &info)) {
         ThrowLastError("Cannot query the lock file \"" + path + "\"");
     }
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        (nameAttributes != INVALID_FILE_ATTRIBUTES &&
+         (nameAttributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
         throw CSystemError(ERROR_CANT_ACCESS_FILE,
                            "Cannot open the lock file \"" + path + "\": it is a symbolic link");
     }

@@ -96,7 +96,9 @@ bool DeleteEntry(const std::string& path, DWORD attributes) {
     const std::wstring wide = ToUtf16(path);
     const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        return directory ? RemoveDirectoryW(wide.c_str()) != 0 : DeleteFileW(wide.c_str()) != 0;
+        // Windows removes a link to a directory as a directory; Wine shows a Unix link as one
+        // and removes it as a file.
+        return (directory && RemoveDirectoryW(wide.c_str())) || DeleteFileW(wide.c_str());
     }
     if (directory) {
         const bool emptied = DeleteContents(path);
@@ -181,6 +183,11 @@ bool DeleteDirectoryContents(const std::string& dir) {
 }
 
 CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
+    // The name is looked at first as well: Wine follows a Unix link even where the handle was
+    // to be the link's own, and shows the link as a reparse point by its name only.
+    if (mode == Mode::Directory && IsSymbolicLink(path)) {
+        ThrowFileError("Cannot open", path, ERROR_CANT_ACCESS_FILE);
+    }
     const OpenRequest request = RequestFor(mode);
     HANDLE handle = CreateFileW(ToUtf16(path).c_str(), request.access, request.share, nullptr,
                                 request.disposition, request.flags, nullptr);

@@ -17,26 +17,6 @@
 
 namespace {
 
-// Sets an environment variable of this process for one test and restores it afterwards.
-class CEnvironmentVariable {
-  public:
-    CEnvironmentVariable(const wchar_t* name, const std::wstring& value) : m_name(name) {
-        wchar_t old[32768];
-        const DWORD length = GetEnvironmentVariableW(name, old, 32768);
-        m_had = length > 0 && length < 32768;
-        if (m_had) {
-            m_old.assign(old, length);
-        }
-        SetEnvironmentVariableW(name, value.c_str());
-    }
-    ~CEnvironmentVariable() { SetEnvironmentVariableW(m_name, m_had ? m_old.c_str() : nullptr); }
-
-  private:
-    const wchar_t* m_name;
-    std::wstring m_old;
-    bool m_had = false;
-};
-
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }

@@ -2,13 +2,18 @@
 
 #include <windows.h>
 
+#include <winioctl.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <vector>
 
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
@@ -27,15 +32,18 @@ CScratchDir::CScratchDir() {
     static std::atomic<int> counter{0};
     m_path = TempPath() + "tessara-тест-" + std::to_string(GetCurrentProcessId()) + "-" +
              std::to_string(counter++);
-    fs::remove_all(WidePath(m_path));
+    DeleteDirectoryContents(m_path);  // what a killed run of the same process id left
+    RemoveDirectoryW(ToUtf16(m_path).c_str());
     if (!CreateDirectoryW(ToUtf16(m_path).c_str(), nullptr)) {
         ThrowLastError("Cannot create " + m_path);
     }
 }
 
 CScratchDir::~CScratchDir() {
-    std::error_code error;
-    fs::remove_all(WidePath(m_path), error);
+    // Not std::filesystem::remove_all: under Wine it hangs on a link to a file, and on Windows
+    // it may follow a junction.
+    DeleteDirectoryContents(m_path);
+    RemoveDirectoryW(ToUtf16(m_path).c_str());
 }
 
 std::string CScratchDir::File(const std::string& name) const {
@@ -75,6 +83,100 @@ std::vector<std::string> DirectoryNames(const std::string& dir) {
 std::string TestProgram(const std::string& name) {
     const std::string self = ExecutablePath();
     return self.substr(0, self.find_last_of('\\') + 1) + name;
+}
+
+namespace {
+
+// A junction (mount point) at the existing empty directory `link`, as "mklink /J" makes one.
+bool MakeJunction(const std::string& link, const std::string& target) {
+    if (!CreateDirectoryW(ToUtf16(link).c_str(), nullptr)) {
+        return false;
+    }
+    CWin32Handle handle(CreateFileW(ToUtf16(link).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
+    // REPARSE_DATA_BUFFER of a mount point: tag, data length, reserved, then the substitute
+    // name ("\??\C:\...") and an empty print name, both null-terminated.
+    const std::wstring substitute = L"\\??\\" + ToUtf16(target);
+    const auto nameBytes = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+    std::vector<char> buffer(8 + 8 + nameBytes + 2 * sizeof(wchar_t));
+    const auto put16 = [&](size_t at, WORD value) { std::memcpy(&buffer[at], &value, 2); };
+    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    std::memcpy(buffer.data(), &tag, 4);
+    put16(4, static_cast<WORD>(buffer.size() - 8));
+    put16(8, 0);
+    put16(10, nameBytes);
+    put16(12, static_cast<WORD>(nameBytes + sizeof(wchar_t)));
+    put16(14, 0);
+    std::memcpy(&buffer[16], substitute.c_str(), nameBytes);
+    DWORD returned = 0;
+    if (handle.IsValid() &&
+        DeviceIoControl(handle.Get(), FSCTL_SET_REPARSE_POINT, buffer.data(),
+                        static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr)) {
+        return true;
+    }
+    handle.Reset();  // an open directory cannot be removed
+    RemoveDirectoryW(ToUtf16(link).c_str());
+    return false;
+}
+
+// Under Wine: "ln -s" on the Unix paths of both, started as Wine starts a Unix program.
+bool MakeUnixLink(const std::string& link, const std::string& target) {
+    using ToUnixName = char*(CDECL*)(LPCWSTR);
+    const auto toUnix = reinterpret_cast<ToUnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (toUnix == nullptr) {
+        return false;  // not Wine
+    }
+    const auto unixName = [&](const std::string& path) {
+        char* name = toUnix(ToUtf16(path).c_str());
+        const std::string text = name != nullptr ? name : "";
+        HeapFree(GetProcessHeap(), 0, name);
+        return text;
+    };
+    // Wine gives no process handle to wait for with a Unix program: wait for the link instead.
+    CStartedProgram ln("Z:\\bin\\ln", "-s \"" + unixName(target) + "\" \"" + unixName(link) + "\"");
+    const std::wstring wideLink = ToUtf16(link);
+    for (int waited = 0;
+         waited < 5000 && GetFileAttributesW(wideLink.c_str()) == INVALID_FILE_ATTRIBUTES;
+         waited += 20) {
+        Sleep(20);
+    }
+    // Wine 8 shows a link to a directory as a reparse point, but a link to a file as the file.
+    const DWORD attributes = GetFileAttributesW(wideLink.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return true;
+    }
+    DeleteFileW(wideLink.c_str());
+    return false;
+}
+
+}  // namespace
+
+bool RunningUnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
+}
+
+bool MakeLink(const std::string& link, const std::string& target) {
+    const DWORD attributes = GetFileAttributesW(ToUtf16(target).c_str());
+    const bool directory =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return (directory && MakeJunction(link, target)) || MakeUnixLink(link, target);
+}
+
+CEnvironmentVariable::CEnvironmentVariable(const wchar_t* name, const std::wstring& value)
+    : m_name(name) {
+    std::vector<wchar_t> old(32768);
+    const DWORD length = GetEnvironmentVariableW(name, old.data(), 32768);
+    m_had = length > 0 && length < 32768;
+    if (m_had) {
+        m_old.assign(old.data(), length);
+    }
+    SetEnvironmentVariableW(name, value.c_str());
+}
+
+CEnvironmentVariable::~CEnvironmentVariable() {
+    SetEnvironmentVariableW(m_name, m_had ? m_old.c_str() : nullptr);
 }
 
 CStartedProgram::CStartedProgram(const std::string& path, const std::string& arguments) {

@@ -31,6 +31,28 @@ std::vector<std::string> DirectoryNames(const std::string& dir);
 // A program built beside the test programs (bin\<name>).
 std::string TestProgram(const std::string& name);
 
+// True under Wine (which exports wine_get_version), false on Windows.
+bool RunningUnderWine();
+
+// Makes `link` a link to the directory or file `target`: a junction where Windows makes one
+// (directories only), else under Wine a Unix symbolic link, which Wine shows as a reparse point
+// (Wine 8 makes neither junctions nor Windows symbolic links). False when neither works.
+bool MakeLink(const std::string& link, const std::string& target);
+
+// Sets an environment variable of this process for one test and restores it afterwards.
+class CEnvironmentVariable {
+  public:
+    CEnvironmentVariable(const wchar_t* name, const std::wstring& value);
+    ~CEnvironmentVariable();
+    CEnvironmentVariable(const CEnvironmentVariable&) = delete;
+    CEnvironmentVariable& operator=(const CEnvironmentVariable&) = delete;
+
+  private:
+    const wchar_t* m_name;
+    std::wstring m_old;
+    bool m_had = false;
+};
+
 // A program started with CreateProcessW and a command line of `arguments`; ended by
 // TerminateProcess on destruction unless it ended before.
 class CStartedProgram {
