@@ -10,11 +10,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
-
-// The components of a stored name ("\" and "/" both separate; "." and empty components are
-// dropped). Throws CArchiveError naming the entry when the name is absolute (leading separator
-// or a drive such as "C:"), has a ".." component, holds a NUL or names nothing.
-std::vector<std::string> SafeComponents(const std::string& storedName);
+#include "tools/rar/StoredNames.h"
 
 // A private directory (mode 0700) inside the current directory that unar extracts into; it is
 // removed with everything in it on destruction.
@@ -87,6 +83,3 @@ struct FreeSpace {
     uint64_t files = 0;
 };
 FreeSpace FreeSpaceOf(const CFile& directory);
-
-// Components joined with '/' for messages.
-std::string JoinComponents(const std::vector<std::string>& components);

@@ -7,7 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/SystemError.h"
-#include "tests/windows/rar/StoredNames.h"
+#include "tests/windows/rar/WindowsNames.h"
 #include "tools/rar/RarBlocks.h"
 #include "tools/rarformat/RarFormat.h"
 
