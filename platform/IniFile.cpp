@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/SystemCodePage.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
 
@@ -187,7 +188,8 @@ CIniFile::CIniFile(const std::string& path) {
     }
     std::map<std::string, std::string>* section = nullptr;
     for (const std::string& line : lines) {
-        TakeLine(line, m_sections, section);
+        // The suite's programs write the file in the system's code page on Windows.
+        TakeLine(FromSystemCodePage(line), m_sections, section);
     }
 }
 

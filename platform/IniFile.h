@@ -2,7 +2,8 @@
 // Read-only access to an INI file with the Windows profile rules: section and key names match
 // without regard to case, a missing file, section or key gives the default, blanks around a
 // value and one pair of enclosing quotes are removed, text is cut to 2047 characters, integers
-// are decimal or hexadecimal ("0x", "0X", "$"), anything else reads as 0. Never writes.
+// are decimal or hexadecimal ("0x", "0X", "$"), anything else reads as 0. On Windows a file in
+// the system's code page reads as UTF-8 (see SystemCodePage.h). Never writes.
 
 #include <cstdint>
 #include <map>

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/Processes.h"
 #include "platform/Sha256.h"
@@ -129,4 +130,20 @@ TEST(Sha256, KnownDigestsInAnyChunking) {
               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
     EXPECT_THROW(pieces.Update("a", 1), std::logic_error);
     EXPECT_THROW(pieces.FinishHex(), std::logic_error);
+}
+
+TEST(IniFile, SettingsInTheSystemCodePageReadAsUtf8) {
+    // The suite writes lib.ini in the ANSI code page: 0xE9 is "é" in Windows-1252 (Wine's code
+    // page in the C locale) and "й" in Windows-1251 (a Ukrainian Windows).
+    const std::string expected =
+        GetACP() == 1251 ? "C:\\Caf\xD0\xB9\\lib.gdb" : "C:\\Caf\xC3\xA9\\lib.gdb";
+    ASSERT_TRUE(GetACP() == 1251 || GetACP() == 1252) << GetACP();
+    CScratchDir dir;
+    WriteBytes(dir.File("lib.ini"), "[Common]\r\nPathBaseGDB=C:\\Caf\xE9\\lib.gdb\r\n");
+    EXPECT_EQ(CIniFile(dir.File("lib.ini")).ReadString("Common", "PathBaseGDB", ""), expected);
+
+    // A file already in UTF-8 stays as it is.
+    WriteBytes(dir.File("utf8.ini"), "[Common]\r\nPathBaseGDB=C:\\Тессара\\lib.gdb\r\n");
+    EXPECT_EQ(CIniFile(dir.File("utf8.ini")).ReadString("Common", "PathBaseGDB", ""),
+              "C:\\Тессара\\lib.gdb");
 }

@@ -1,0 +1,10 @@
+#pragma once
+// Text of a file that a Windows program wrote without saying its encoding (the suite's lib.ini):
+// on Windows it is taken as UTF-8 when it is valid UTF-8, else as the system's ANSI code page
+// (Windows-1251 on the suite's machines) and converted to UTF-8, the encoding of every string
+// inside the updater. On Linux the bytes stay as they are, as the file system takes them.
+
+#include <string>
+#include <string_view>
+
+std::string FromSystemCodePage(std::string_view text);

@@ -1,0 +1,5 @@
+#include "platform/SystemCodePage.h"
+
+std::string FromSystemCodePage(std::string_view text) {
+    return std::string(text);
+}
