@@ -71,7 +71,8 @@ std::string UsageText() {
            "     this suite or in the shared temporary directory, the suite is running (with a\n"
            "     database server: also on another workstation), a check failed (configuration,\n"
            "     database, damaged embedded packages), the database is older than the packages\n"
-           "     allow, the work directory is not safe, or the archiver is missing; also for\n"
+           "     allow, the work directory is not safe, the archiver is missing, or an\n"
+           "     interrupted update waits for an updater that carries its package; also for\n"
            "     invalid options\n"
            "  3  nothing to install: the database is at or beyond the highest package\n"
            "  4  the update finished, but items failed (statements, blob files, documents,\n"
@@ -80,6 +81,7 @@ std::string UsageText() {
            "A statement waits at most " +
            std::to_string(kLockTimeoutSeconds) +
            " seconds for a row that another connection holds locked;\n"
-           "then it fails as an item and the update goes on. Every run is recorded in\n" +
+           "then it fails as an item and the update goes on. An update that was interrupted\n"
+           "is continued by running the updater again. Every run is recorded in\n" +
            kRunRecordName + " in the suite's directory.\n";
 }
