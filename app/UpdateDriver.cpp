@@ -346,7 +346,7 @@ RunOutcome CUpdateDriver::RunUpdate() {
         }
         // Unpacked, the package file is of no more use: deleted before its contents are
         // installed, it does not add its size to the work directory's peak.
-        DeleteFile(packageFile);
+        DeleteFileInSteps(packageFile, [this] { PumpMessages(); });
         PumpMessages();
 
         // From here on the database knows of the package until it is complete, so that a run

@@ -20,6 +20,9 @@ bool IsSymbolicLink(const std::string& path);   // the entry itself is a link (a
 // current user alone, nothing inherited).
 bool CreatePrivateDirectory(const std::string& path);
 bool DeleteFile(const std::string& path);
+// DeleteFile for a file of hundreds of megabytes, calling `afterStep` between the steps: freeing
+// all of its blocks at once can keep the file system busy for a tenth of a second and more.
+bool DeleteFileInSteps(const std::string& path, const std::function<void()>& afterStep);
 bool RenameFile(const std::string& from, const std::string& to);
 int64_t FileSize(const std::string& path);  // -1 when it cannot be read
 // Deletes everything inside the directory `dir`, subdirectories with their contents included;

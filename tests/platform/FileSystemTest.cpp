@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/FileSearch.h"
 #include "platform/FileSystem.h"
@@ -90,6 +91,34 @@ TEST(FileOperations, DeleteDirectoryContentsEmptiesTheTreeButNeverFollowsALink) 
     EXPECT_EQ(ReadWholeFile(dir.File("outside/theirs.txt")), "not ours");
     EXPECT_TRUE(DeleteDirectoryContents(work));  // nothing left to delete
     EXPECT_FALSE(DeleteDirectoryContents(dir.File("absent")));
+}
+
+TEST(FileOperations, DeleteFileInStepsCutsALargeFileFromItsEndButNeverFollowsALink) {
+    CTempDir dir;
+    constexpr int64_t kMiB = 1024 * 1024;
+    const std::string package = dir.File("238.rar");
+    WriteFile(package, "");
+    ASSERT_EQ(truncate(package.c_str(), 200 * kMiB), 0);
+    std::vector<int64_t> sizes;
+    EXPECT_TRUE(DeleteFileInSteps(package, [&] { sizes.push_back(FileSize(package)); }));
+    EXPECT_EQ(sizes, (std::vector<int64_t>{136 * kMiB, 72 * kMiB, 8 * kMiB}));
+    EXPECT_FALSE(FileExists(package));
+
+    // A small file goes at once; a link goes itself, and what it points to stays whole.
+    const std::string small = dir.File("small.rar");
+    WriteFile(small, "Rar!");
+    const std::string target = dir.File("target.fdb");
+    WriteFile(target, "");
+    ASSERT_EQ(truncate(target.c_str(), 100 * kMiB), 0);
+    ASSERT_EQ(symlink(target.c_str(), dir.File("link.rar").c_str()), 0);
+    int steps = 0;
+    EXPECT_TRUE(DeleteFileInSteps(small, [&] { ++steps; }));
+    EXPECT_TRUE(DeleteFileInSteps(dir.File("link.rar"), [&] { ++steps; }));
+    EXPECT_EQ(steps, 0);
+    EXPECT_FALSE(FileExists(small));
+    EXPECT_FALSE(IsSymbolicLink(dir.File("link.rar")));
+    EXPECT_EQ(FileSize(target), 100 * kMiB);
+    EXPECT_FALSE(DeleteFileInSteps(dir.File("missing.rar"), [&] { ++steps; }));
 }
 
 TEST(CopyFileReplace, ReplacesAndKeepsPermissionsAndTimes) {
