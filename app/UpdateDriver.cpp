@@ -45,15 +45,11 @@ std::string ImageName(const std::string& processPath) {
 // The non-blank lines of a program's output, CR LF or LF ended.
 std::vector<std::string> OutputLines(const std::string& text) {
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = std::min(text.find('\n', start), text.size());
-        const std::string_view line =
-            TrimControl(std::string_view(text).substr(start, end - start));
-        if (!line.empty()) {
-            lines.emplace_back(line);
+    for (const std::string& line : SplitLines(text)) {
+        const std::string_view trimmed = TrimControl(line);
+        if (!trimmed.empty()) {
+            lines.emplace_back(trimmed);
         }
-        start = end + 1;
     }
     return lines;
 }

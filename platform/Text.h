@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 inline char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -93,4 +94,20 @@ inline std::string HexEncode(std::string_view bytes) {
         hex += kDigits[byte & 0x0F];
     }
     return hex;
+}
+
+// The lines of a text: LF separated, a CR before the LF removed, nothing after a final LF.
+inline std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        lines.emplace_back(line);
+        start = end + 1;
+    }
+    return lines;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/UpdateDriver.h"
+#include "platform/Text.h"
 #include "tests/support/TestSupport.h"
 
 // Relative path ('/' separated) -> bytes.
@@ -62,5 +63,3 @@ void MakeExecutable(const std::string& path);
 // `head` followed by `tail`.
 std::vector<std::string> Concat(std::vector<std::string> head,
                                 const std::vector<std::string>& tail);
-// The lines of a text (LF separated, a final empty line dropped, CR before LF removed).
-std::vector<std::string> SplitLines(const std::string& text);

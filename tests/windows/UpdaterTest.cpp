@@ -15,6 +15,7 @@
 #include "platform/EmbeddedItems.h"
 #include "platform/Sha256.h"
 #include "platform/SystemError.h"
+#include "platform/Text.h"
 #include "platform/Utf16.h"
 #include "tests/windows/UpdaterTestSupport.h"
 #include "tests/windows/WindowsTestSupport.h"
@@ -71,7 +72,7 @@ TEST_F(UpdaterPacking, PackagesAreDiscoveredFromTheUpdatersResources) {
     const ProgramRun listed =
         RunProgram(TestProgram("tessara-pack.exe"), "--list \"" + packed.path + "\"", out.Path());
     EXPECT_EQ(listed.exitCode, 0) << listed.errors;
-    EXPECT_EQ(Lines(listed.output),
+    EXPECT_EQ(SplitLines(listed.output),
               (std::vector<std::string>{
                   "238_RAR\t" + std::to_string(archive.size()) + "\t" + Sha256Hex(archive),
                   "239_RAR\t" + std::to_string(ReadBytes(packed.package239).size()) + "\t" +
@@ -126,9 +127,10 @@ TEST_F(UpdaterConsole, NoClientLibraryStopsAtTheConnection) {
     m_suite.WriteConfig("[Common]\r\nPathBaseGDB=" + database + "\r\nTypeServer=0\r\n");
     const ProgramRun run = RunConsole();
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(Lines(run.output), (std::vector<std::string>{"Перевірка запущенної програми...OK",
-                                                           "Підключення до бази даних", database}));
-    EXPECT_EQ(Lines(run.errors),
+    EXPECT_EQ(SplitLines(run.output),
+              (std::vector<std::string>{"Перевірка запущенної програми...OK",
+                                        "Підключення до бази даних", database}));
+    EXPECT_EQ(SplitLines(run.errors),
               (std::vector<std::string>{
                   "The Firebird client library fbclient.dll is neither in " + m_suite.Path() +
                   " nor on the system's search path: " + SystemMessage(126) + "."}));
@@ -144,7 +146,7 @@ TEST_F(UpdaterConsole, NoClientLibraryStopsAtTheConnection) {
 TEST_F(UpdaterConsole, WithoutConfigurationTheDatabaseIsBesideTheUpdater) {
     const ProgramRun run = RunConsole();
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(Lines(run.output),
+    EXPECT_EQ(SplitLines(run.output),
               (std::vector<std::string>{"Перевірка запущенної програми...OK",
                                         "Підключення до бази даних", m_suite.File("lib.gdb")}));
 }
@@ -154,12 +156,12 @@ TEST_F(UpdaterConsole, TextFileNamedLikeTheClientIsRefused) {
     WriteBytes(m_suite.File("fbclient.dll"), "not a library\r\n");
     const ProgramRun run = RunConsole();
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(Lines(run.output),
+    EXPECT_EQ(SplitLines(run.output),
               (std::vector<std::string>{"Перевірка запущенної програми...OK",
                                         "Підключення до бази даних", "lib.gdb"}));
     const std::string prefix =
         "Cannot load the Firebird client library " + m_suite.File("fbclient.dll") + ": ";
-    ASSERT_EQ(Lines(run.errors).size(), 1u) << run.errors;
+    ASSERT_EQ(SplitLines(run.errors).size(), 1u) << run.errors;
     EXPECT_EQ(run.errors.rfind(prefix, 0), 0u) << run.errors;
     // The system's own text, with the file named where the text has its insert.
     EXPECT_GT(run.errors.size(), prefix.size() + 2) << run.errors;
@@ -172,8 +174,8 @@ TEST_F(UpdaterConsole, LibraryWithoutTheMasterInterfaceIsRefused) {
                           ToUtf16(m_suite.File("fbclient.dll")).c_str(), FALSE));
     const ProgramRun run = RunConsole();
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(Lines(run.output).back(), "lib.gdb");
-    EXPECT_EQ(Lines(run.errors),
+    EXPECT_EQ(SplitLines(run.output).back(), "lib.gdb");
+    EXPECT_EQ(SplitLines(run.errors),
               (std::vector<std::string>{"The library " + m_suite.File("fbclient.dll") +
                                         " is no Firebird client: it lacks "
                                         "fb_get_master_interface: " +
@@ -187,10 +189,10 @@ TEST_F(UpdaterConsole, RunningSuiteStopsBeforeTheConnection) {
     CStartedProgram suite(m_suite.File("TESSARA.EXE"), "sleep 60000");
     const ProgramRun run = RunConsole();
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(Lines(run.output),
+    EXPECT_EQ(SplitLines(run.output),
               (std::vector<std::string>{"Перевірка запущенної програми...", "Программа запущена",
                                         "Оновлення не можливо!!!"}));
-    EXPECT_EQ(Lines(run.errors),
+    EXPECT_EQ(SplitLines(run.errors),
               (std::vector<std::string>{"ПК Тессара запущена. Будь ласка, закрийте програму та "
                                         "перезапустіть оновлення!"}));
 }

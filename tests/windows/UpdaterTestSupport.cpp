@@ -17,24 +17,6 @@ ProgramRun RunProgram(const std::string& program, const std::string& arguments,
     return {child.ExitCode(), child.CapturedOutput(), child.CapturedErrors()};
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
-}
-
 CPackedUpdater::CPackedUpdater() {
     const std::string package238 = dir.File("пакет 238");
     for (const std::string& subdirectory : {package238, package238 + "\\Reports"}) {

@@ -19,9 +19,6 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::string& program, const std::string& arguments,
                       const std::string& directory);
 
-// The lines of a program's output, LF or CR LF ended.
-std::vector<std::string> Lines(const std::string& text);
-
 // The built updater packed by the built tessara-pack.exe with package 238 from a directory
 // (scripts, a program, a report template) and 239 from an archive file.
 struct CPackedUpdater {
