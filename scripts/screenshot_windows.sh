@@ -24,34 +24,15 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" -j"$(nproc)" --target tessara-updater tessara-pack >/dev/null
 
-export WINEPREFIX=$build/wineprefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+source scripts/lib/wine.sh
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tessara-screenshot-windows.XXXXXX")
-xvfb_pid=
 cleanup() {
-    # Only what this script started: the prefix's wineserver with its programs, Xvfb by its PID.
-    wineserver -k 2>/dev/null || true
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
+    stop_wine_session
     rm -rf "$scratch"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP PIPE
-
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$scratch/display" \
-    >"$scratch/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-    [ -s "$scratch/display" ] && break
-    sleep 0.1
-done
-export DISPLAY=:$(head -n 1 "$scratch/display")
-mkdir -p "$WINEPREFIX"
-wineserver -p </dev/null >/dev/null 2>&1
-timeout 300 wineboot -i >/dev/null 2>&1
+start_wine_session "$build"
 
 # The suite in C:\Tessara of the prefix, so that the picture shows a plain path: lib.ini naming
 # a database, the updater carrying package 238, no fbclient.dll.

@@ -17,46 +17,11 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 cmake --build "$build" -j"$(nproc)"
 echo "cross-build: $((SECONDS - started)) s"
 
-# Nothing outside the build tree is touched: the prefix lives in it. No Mono or Gecko: nothing
-# here needs them, and their installers would ask.
-export WINEPREFIX=$build/wineprefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-xvfb_pid=
-cleanup() {
-    # Only what this script started: the prefix's own wineserver (with the programs of this
-    # prefix), and the Xvfb by its PID.
-    wineserver -k 2>/dev/null || true
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
-}
-trap cleanup EXIT
+source scripts/lib/wine.sh
+trap stop_wine_session EXIT
 trap 'exit 1' INT TERM HUP
-
-# A Win32 window program without a display hangs: the window tests get a display of their own,
-# on a number Xvfb picks itself.
-display_file=$build/xvfb.display
-rm -f "$display_file"
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$display_file" \
-    >"$build/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-    [ -s "$display_file" ] && break
-    sleep 0.1
-done
-[ -s "$display_file" ] || { echo "Xvfb did not start (see $build/xvfb.log)" >&2; exit 1; }
-export DISPLAY=:$(head -n 1 "$display_file")
-
-# One wineserver for every test program (about 0.1 s a start instead of about 3 s); its output
-# must not hold the caller's pipes open.
 started=$SECONDS
-mkdir -p "$WINEPREFIX"
-wineserver -p </dev/null >/dev/null 2>&1
-# Made once (about 10 s), then only started: its services and desktop begin here, with their
-# output going nowhere; begun by a test program, they would keep ctest's pipes open.
-timeout 300 wineboot -i >/dev/null 2>&1
+start_wine_session "$build"
 
 cd "$build"
 timeout 900 ctest --output-on-failure -j2 "$@"

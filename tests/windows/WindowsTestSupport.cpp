@@ -29,13 +29,18 @@ fs::path WidePath(const std::string& path) {
 }  // namespace
 
 CScratchDir::CScratchDir() {
+    // A name that no directory has: one that an earlier run left behind (a killed run of the
+    // same process id, or a Unix link inside that Wine cannot remove) is passed over.
     static std::atomic<int> counter{0};
-    m_path = TempPath() + "tessara-тест-" + std::to_string(GetCurrentProcessId()) + "-" +
-             std::to_string(counter++);
-    DeleteDirectoryContents(m_path);  // what a killed run of the same process id left
-    RemoveDirectoryW(ToUtf16(m_path).c_str());
-    if (!CreateDirectoryW(ToUtf16(m_path).c_str(), nullptr)) {
-        ThrowLastError("Cannot create " + m_path);
+    for (;;) {
+        m_path = TempPath() + "tessara-тест-" + std::to_string(GetCurrentProcessId()) + "-" +
+                 std::to_string(counter++);
+        if (CreateDirectoryW(ToUtf16(m_path).c_str(), nullptr)) {
+            return;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            ThrowLastError("Cannot create " + m_path);
+        }
     }
 }
 
