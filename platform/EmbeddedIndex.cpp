@@ -1,9 +1,12 @@
 #include "platform/EmbeddedIndex.h"
 
+#include <algorithm>
 #include <set>
 #include <stdexcept>
 #include <utility>
 
+#include "platform/FileSystem.h"
+#include "platform/Sha256.h"
 #include "platform/Text.h"
 
 namespace {
@@ -99,6 +102,28 @@ std::vector<EmbeddedItem> DecodeItemIndex(std::string_view index, uint64_t count
         throw DamagedIndexError(source, "unexpected bytes after the last entry");
     }
     return items;
+}
+
+void WriteCheckedItem(const EmbeddedItem& item, const std::string& outputPath,
+                      const std::function<std::string_view(uint64_t, size_t)>& readBlock,
+                      const std::function<void()>& afterBlock) {
+    CReplacingFile output(outputPath);
+    CSha256 sha;
+    for (uint64_t done = 0; done < item.size;) {
+        const auto size = static_cast<size_t>(std::min<uint64_t>(kItemBlockSize, item.size - done));
+        const std::string_view block = readBlock(done, size);
+        sha.Update(block.data(), block.size());
+        output.WriteAll(block.data(), block.size());
+        done += block.size();
+        if (afterBlock) {
+            afterBlock();
+        }
+    }
+    if (sha.FinishHex() != item.sha256) {
+        // The temporary file is dropped: a damaged item never appears under its output name.
+        throw CEmbeddedItemsError("Embedded item " + item.name + " is damaged (SHA-256 mismatch)");
+    }
+    output.Commit();
 }
 
 std::vector<std::string> CEmbeddedItems::Names() const {

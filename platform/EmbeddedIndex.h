@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,17 @@ std::string EncodeItemIndex(const std::vector<EmbeddedItem>& items);
 // twice or bytes after the last entry throw DamagedIndexError(source, ...).
 std::vector<EmbeddedItem> DecodeItemIndex(std::string_view index, uint64_t count,
                                           const std::string& source);
+
+// The size of the blocks in which items are written out.
+inline constexpr size_t kItemBlockSize = 1024 * 1024;
+
+// Writes `item` to `outputPath` (replacing it) from the blocks that `readBlock(offset, size)`
+// gives (offset from the item's start, at most kItemBlockSize bytes), checking its SHA-256 on
+// the way; `afterBlock` (when given) is called after each block. A damaged item never appears
+// under the output name: CEmbeddedItemsError names `name`.
+void WriteCheckedItem(const EmbeddedItem& item, const std::string& outputPath,
+                      const std::function<std::string_view(uint64_t, size_t)>& readBlock,
+                      const std::function<void()>& afterBlock);
 
 // "The embedded item index of "<source>" is damaged: <reason>"
 CEmbeddedItemsError DamagedIndexError(const std::string& source, const std::string& reason);

@@ -23,7 +23,6 @@ constexpr char kMagic[8] = {'T', 'S', 'R', 'P', 'K', 'G', '0', '1'};
 constexpr size_t kFooterSize = 72;
 constexpr size_t kChecksumOffset = 40;
 constexpr uint64_t kMaxIndexSize = 16 * 1024 * 1024;
-constexpr size_t kBlockSize = 1024 * 1024;
 
 struct Footer {
     char bytes[kFooterSize];
@@ -256,25 +255,14 @@ void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outpu
         throw std::runtime_error("No embedded item \"" + name + "\" in \"" + m_path + "\"");
     }
     const CFile file(m_path, CFile::Mode::Read);
-    CReplacingFile output(outputPath);
-    CSha256 sha;
-    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(kBlockSize, item->size)));
-    for (uint64_t done = 0; done < item->size;) {
-        const auto chunk =
-            static_cast<size_t>(std::min<uint64_t>(buffer.size(), item->size - done));
-        file.ReadAt(item->offset + done, buffer.data(), chunk);
-        sha.Update(buffer.data(), chunk);
-        output.WriteAll(buffer.data(), chunk);
-        done += chunk;
-        if (afterBlock) {
-            afterBlock();
-        }
-    }
-    if (sha.FinishHex() != item->sha256) {
-        // The temporary file is dropped: a damaged item never appears under its output name.
-        throw CEmbeddedItemsError("Embedded item " + name + " is damaged (SHA-256 mismatch)");
-    }
-    output.Commit();
+    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(kItemBlockSize, item->size)));
+    WriteCheckedItem(
+        *item, outputPath,
+        [&](uint64_t offset, size_t size) {
+            file.ReadAt(item->offset + offset, buffer.data(), size);
+            return std::string_view(buffer.data(), size);
+        },
+        afterBlock);
 }
 
 void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<ItemSource>& items,
@@ -293,7 +281,7 @@ void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<Ite
     const CFile base(baseExecutable, CFile::Mode::Read);
     CReplacingFile output(outputPath);
     output.TakePermissionsOf(base);
-    std::vector<char> buffer(kBlockSize);
+    std::vector<char> buffer(kItemBlockSize);
     uint64_t position = 0;
     while (position < existing.ProgramSize()) {
         const auto chunk = static_cast<size_t>(

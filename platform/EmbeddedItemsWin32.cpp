@@ -29,7 +29,6 @@ constexpr wchar_t kIndexName[] = L"TSRPKG_INDEX";
 constexpr char kIndexMagic[8] = {'T', 'S', 'R', 'R', 'E', 'S', '0', '1'};
 constexpr size_t kHeaderSize = 8 + 8 + 4 + 4;
 constexpr size_t kMaxIndexSize = 16 * 1024 * 1024;
-constexpr size_t kBlockSize = 1024 * 1024;
 // Resources are written language-neutral, and looked up by name alone.
 const WORD kLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
 
@@ -163,7 +162,7 @@ std::string ReadItemSource(const std::string& path) {
     std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
     size_t done = 0;
     while (done < bytes.size()) {
-        const auto chunk = static_cast<DWORD>(std::min(bytes.size() - done, kBlockSize));
+        const auto chunk = static_cast<DWORD>(std::min(bytes.size() - done, kItemBlockSize));
         DWORD got = 0;
         if (!ReadFile(file.Get(), bytes.data() + done, chunk, &got, nullptr)) {
             ThrowFileError("Cannot read", path);
@@ -334,22 +333,12 @@ void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outpu
         throw CEmbeddedItemsError("Embedded item " + name + " is missing from \"" + m_path + "\"");
     }
     // Straight from the mapped image to the file: no copy of the package in memory.
-    CReplacingFile output(outputPath);
-    CSha256 sha;
-    for (size_t done = 0; done < bytes->size();) {
-        const size_t chunk = std::min(kBlockSize, bytes->size() - done);
-        sha.Update(bytes->data() + done, chunk);
-        output.WriteAll(bytes->data() + done, chunk);
-        done += chunk;
-        if (afterBlock) {
-            afterBlock();
-        }
-    }
-    if (sha.FinishHex() != item->sha256) {
-        // The temporary file is dropped: a damaged item never appears under its output name.
-        throw CEmbeddedItemsError("Embedded item " + name + " is damaged (SHA-256 mismatch)");
-    }
-    output.Commit();
+    WriteCheckedItem(
+        *item, outputPath,
+        [&](uint64_t offset, size_t size) {
+            return bytes->substr(static_cast<size_t>(offset), size);
+        },
+        afterBlock);
 }
 
 void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<ItemSource>& items,
