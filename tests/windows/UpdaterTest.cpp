@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Config.h"
 #include "app/PackageDiscovery.h"
 #include "platform/ChildProcess.h"
 #include "platform/EmbeddedItems.h"
@@ -205,4 +206,20 @@ TEST_F(UpdaterConsole, OptionsItDoesNotKnowAreRefused) {
         << run.errors;
     // Nothing was checked, so nothing was recorded.
     EXPECT_FALSE(PathExists(m_suite.File("tessara-updater.log")));
+}
+
+TEST(Config, WindowsPathsJoinWithOneBackslashAndKeepTheDriveRoot) {
+    CScratchDir dir;
+    EXPECT_EQ(ReadConfig(dir.File("lib.ini"), dir.Path()).databasePath, dir.File("lib.gdb"));
+    // The updater in a drive root: "C:\lib.gdb", with no doubled separator.
+    EXPECT_EQ(ReadConfig("C:\\nonexistent-dir-for-test\\lib.ini", "C:\\").databasePath,
+              "C:\\lib.gdb");
+
+    WriteBytes(dir.File("lib.ini"),
+               "[COMMON]\r\nPathBaseGDB = \"D:\\Дані\\LIB.GDB\" \r\nNameServer=srv\r\n"
+               "TypeServer=$1\r\n");
+    const CConfig config = ReadConfig(dir.File("lib.ini"), dir.Path());
+    EXPECT_EQ(config.databasePath, "D:\\Дані\\LIB.GDB");
+    EXPECT_EQ(config.serverName, "srv");
+    EXPECT_EQ(config.serverType, 1);
 }
