@@ -19,6 +19,58 @@
 
 namespace {
 
+// Runs `attempt` again, up to 5 times 100 ms apart, while it fails with a sharing or lock
+// violation or access denied: virus scanners and the search indexer open new files for a moment.
+template <class Attempt>
+bool Retried(const Attempt& attempt) {
+    for (int tries = 1;; ++tries) {
+        if (attempt()) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (tries == 5 || (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION &&
+                           error != ERROR_ACCESS_DENIED)) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(100);
+    }
+}
+
+// Runs `change` on the file `path` with its read-only attribute cleared, which is put back when
+// the change fails: Windows neither replaces nor deletes a read-only file, and the archiver
+// restores the read-only attribute of what it unpacks. The error of the change is kept.
+template <class Change>
+bool WithoutReadOnly(const std::wstring& path, const Change& change) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
+                          (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+                          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (readOnly) {
+        SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    }
+    if (Retried(change)) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (readOnly) {
+        SetFileAttributesW(path.c_str(), attributes);
+    }
+    SetLastError(error);
+    return false;
+}
+
+// Moves `from` over `to`, replacing it (see WithoutReadOnly).
+bool MoveReplacing(const std::wstring& from, const std::wstring& to, DWORD flags) {
+    return WithoutReadOnly(to, [&] {
+        return MoveFileExW(from.c_str(), to.c_str(), flags | MOVEFILE_REPLACE_EXISTING) != 0;
+    });
+}
+
+bool DeleteWritable(const std::wstring& path) {
+    return WithoutReadOnly(path, [&] { return DeleteFileW(path.c_str()) != 0; });
+}
+
 // The attributes that a copy takes over from its source, as CopyFileW does.
 constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
@@ -104,10 +156,7 @@ bool DeleteEntry(const std::string& path, DWORD attributes) {
         const bool emptied = DeleteContents(path);
         return RemoveDirectoryW(wide.c_str()) != 0 && emptied;
     }
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-        SetFileAttributesW(wide.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
-    }
-    return DeleteFileW(wide.c_str()) != 0;
+    return DeleteWritable(wide);
 }
 
 bool DeleteContents(const std::string& dir) {
@@ -162,7 +211,7 @@ bool CreatePrivateDirectory(const std::string& path) {
 }
 
 bool DeleteFile(const std::string& path) {
-    return DeleteFileW(ToUtf16(path).c_str()) != 0;
+    return DeleteWritable(ToUtf16(path));
 }
 
 bool DeleteFileInSteps(const std::string& path, const std::function<void()>&) {
@@ -172,7 +221,7 @@ bool DeleteFileInSteps(const std::string& path, const std::function<void()>&) {
 
 bool RenameFile(const std::string& from, const std::string& to) {
     // Replaces an existing file, as rename does on Linux.
-    return MoveFileExW(ToUtf16(from).c_str(), ToUtf16(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return MoveReplacing(ToUtf16(from), ToUtf16(to), 0);
 }
 
 int64_t FileSize(const std::string& path) {
@@ -366,8 +415,7 @@ void CReplacingFile::TakeTimesOf(const CFile& source) {
 void CReplacingFile::Commit() {
     m_file.FlushToDisk();
     m_file.Close();  // Windows renames no open file; delayed write errors show up here as well
-    if (!MoveFileExW(ToUtf16(m_tempPath).c_str(), ToUtf16(m_targetPath).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveReplacing(ToUtf16(m_tempPath), ToUtf16(m_targetPath), MOVEFILE_WRITE_THROUGH)) {
         ThrowFileError("Cannot replace", m_targetPath);
     }
     m_committed = true;

@@ -207,6 +207,38 @@ TEST(CReplacingFile, TheTargetChangesOnlyOnCommit) {
     EXPECT_EQ(ReadBytes(scratch.File("новий.fr3")), "fr3");
 }
 
+TEST(CReplacingFile, AReadOnlyTargetIsReplacedAndAReadOnlyFileDeleted) {
+    // Windows refuses both for a read-only file, which the archiver makes of what it unpacks
+    // read-only (Wine as root does not refuse, so here the outcome is checked, not the refusal).
+    CScratchDir scratch;
+    const std::string target = scratch.File("tessara.exe");
+    WriteBytes(target, "old");
+    ASSERT_TRUE(SetFileAttributesW(ToUtf16(target).c_str(), FILE_ATTRIBUTE_READONLY));
+    {
+        CReplacingFile file(target);
+        file.WriteAll("new", 3);
+        file.Commit();
+    }
+    EXPECT_EQ(ReadBytes(target), "new");
+    EXPECT_EQ(GetFileAttributesW(ToUtf16(target).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+
+    ASSERT_TRUE(SetFileAttributesW(ToUtf16(target).c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(DeleteFile(target));
+    EXPECT_FALSE(PathExists(target));
+    // A delete that fails (the file is open, as a virus scanner may hold it for longer than the
+    // retries wait) leaves it as it was, read-only included.
+    const std::string held = scratch.File("held.fr3");
+    WriteBytes(held, "fr3");
+    ASSERT_TRUE(SetFileAttributesW(ToUtf16(held).c_str(), FILE_ATTRIBUTE_READONLY));
+    const CWin32Handle open(CreateFileW(ToUtf16(held).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(open.IsValid());
+    EXPECT_FALSE(DeleteFile(held));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_NE(GetFileAttributesW(ToUtf16(held).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_EQ(ReadBytes(held), "fr3");
+}
+
 TEST(CReplacingFile, CommitOverAnOpenFileFailsCleanly) {
     CScratchDir scratch;
     const std::string target = scratch.File("tessara.exe");
