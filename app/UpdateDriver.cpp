@@ -136,7 +136,8 @@ bool CUpdateDriver::TakeLocks() {
     // One updater at a time on the suite. The run record belongs to the holder of this lock, so
     // an updater refused here writes nothing at all.
     const std::string suiteLock = PathJoin(m_paths.programDirectory, kSuiteLockName);
-    if (!m_suiteLock.TryAcquire(suiteLock)) {
+    // The suite's directory is shared by its users: any of them may update it, one at a time.
+    if (!m_suiteLock.TryAcquire(suiteLock, CFileLock::Holders::DirectoryUsers)) {
         ShowError("Інша програма оновлення вже працює з цим комплексом (" + suiteLock +
                   "). Дочекайтеся її завершення та перезапустіть оновлення!");
         return false;
@@ -147,7 +148,7 @@ bool CUpdateDriver::TakeLocks() {
     // second one refuses at once rather than waiting: the first may run for many minutes, and
     // an administrator can start it again as soon as the first has finished.
     const std::string workLock = m_workDirectory + kLockFileEnding;
-    if (!m_workLock.TryAcquire(workLock)) {
+    if (!m_workLock.TryAcquire(workLock, CFileLock::Holders::CurrentUser)) {
         ShowError("Інша програма оновлення вже працює у спільному тимчасовому каталозі (" +
                   workLock + "). Дочекайтеся її завершення та перезапустіть оновлення!");
         return false;

@@ -15,11 +15,18 @@ class CFileLock {
     CFileLock(const CFileLock&) = delete;
     CFileLock& operator=(const CFileLock&) = delete;
 
-    // Takes the lock of `path` without waiting, creating the file (owner-only) when it is
-    // missing. False when another process (or another CFileLock) holds it. Throws CSystemError
-    // when the file cannot be opened, or when it is a link, not a regular file or another
-    // user's: a lock file that someone else controls must not decide over our run.
-    bool TryAcquire(const std::string& path);
+    // Who may take the lock. CurrentUser: a lock in a directory that others write to (the
+    // temporary directory); the file is created for the current user alone, and one of another
+    // user is refused: a lock file that someone else controls must not decide over our run.
+    // DirectoryUsers: a lock in a directory that its users share (the suite's); the file is
+    // created with the directory's permissions, and every user who may read it takes turns.
+    enum class Holders { CurrentUser, DirectoryUsers };
+
+    // Takes the lock of `path` without waiting, creating the file when it is missing. False
+    // when another process (or another CFileLock) holds it. Throws CSystemError when the file
+    // cannot be opened, is a link or not a regular file, or belongs to another user where
+    // `holders` is CurrentUser.
+    bool TryAcquire(const std::string& path, Holders holders = Holders::CurrentUser);
     void Release();
     bool IsHeld() const { return m_file.IsOpen(); }
     const std::string& Path() const { return m_file.Path(); }

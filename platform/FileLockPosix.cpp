@@ -10,11 +10,15 @@
 
 #include "platform/SystemError.h"
 
-bool CFileLock::TryAcquire(const std::string& path) {
+bool CFileLock::TryAcquire(const std::string& path, Holders holders) {
     Release();
     // O_NOFOLLOW: a link planted at the name is refused (ELOOP) instead of creating or locking
-    // whatever it points to.
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    // whatever it points to. flock needs no write access: a shared lock file is opened for
+    // reading, which the users of its directory may do.
+    const bool shared = holders == Holders::DirectoryUsers;
+    const int fd = open(
+        path.c_str(), (shared ? O_RDONLY : O_RDWR) | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+        shared ? 0644 : 0600);
     if (fd < 0) {
         const int code = errno;
         const std::string reason = code == ELOOP ? "it is a symbolic link" : SystemMessage(code);
@@ -28,7 +32,7 @@ bool CFileLock::TryAcquire(const std::string& path) {
     if (!S_ISREG(info.st_mode)) {
         throw CSystemError(EINVAL, "The lock file \"" + path + "\" is not a regular file");
     }
-    if (info.st_uid != geteuid()) {
+    if (!shared && info.st_uid != geteuid()) {
         throw CSystemError(EPERM, "The lock file \"" + path + "\" belongs to another user");
     }
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -8,15 +8,19 @@
 #include "platform/Utf16.h"
 #include "platform/Win32Security.h"
 
-bool CFileLock::TryAcquire(const std::string& path) {
+bool CFileLock::TryAcquire(const std::string& path, Holders holders) {
     Release();
     // OPEN_REPARSE_POINT: a link planted at the name is opened itself and refused below, instead
-    // of creating or locking whatever it points to. A new file gets the current user alone.
+    // of creating or locking whatever it points to. A private lock's new file gets the current
+    // user alone; a shared one the directory's access list, and it is opened for reading,
+    // which LockFileEx needs and the users of the directory may do.
+    const bool shared = holders == Holders::DirectoryUsers;
     const CPrivateAccess access;
     HANDLE handle = CreateFileW(
-        ToUtf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-        static_cast<SECURITY_ATTRIBUTES*>(access.SecurityAttributes()), OPEN_ALWAYS,
-        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        ToUtf16(path).c_str(), shared ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE,
+        shared ? nullptr : static_cast<SECURITY_ATTRIBUTES*>(access.SecurityAttributes()),
+        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         ThrowLastError("Cannot open the lock file \"" + path + "\"");
     }
@@ -38,7 +42,7 @@ bool CFileLock::TryAcquire(const std::string& path) {
         throw CSystemError(ERROR_INVALID_PARAMETER,
                            "The lock file \"" + path + "\" is not a regular file");
     }
-    if (!IsOwnedByCurrentUser(handle)) {
+    if (!shared && !IsOwnedByCurrentUser(handle)) {
         throw CSystemError(ERROR_ACCESS_DENIED,
                            "The lock file \"" + path + "\" belongs to another user");
     }

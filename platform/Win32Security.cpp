@@ -4,6 +4,7 @@
 
 #include <aclapi.h>
 
+#include <memory>
 #include <vector>
 
 #include "platform/SystemError.h"
@@ -43,13 +44,12 @@ bool IsOwnedByCurrentUser(void* handle) {
         throw CSystemError(static_cast<int>(error), "Cannot read the owner of a file: " +
                                                         SystemMessage(static_cast<int>(error)));
     }
+    const std::unique_ptr<void, decltype(&LocalFree)> freed(descriptor, &LocalFree);
     std::vector<BYTE> user = TokenInformation(TokenUser);
     std::vector<BYTE> defaultOwner = TokenInformation(TokenOwner);
-    const bool ours = owner != nullptr &&
-                      (EqualSid(owner, UserSid(user)) ||
-                       EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(defaultOwner.data())->Owner));
-    LocalFree(descriptor);
-    return ours;
+    return owner != nullptr &&
+           (EqualSid(owner, UserSid(user)) ||
+            EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(defaultOwner.data())->Owner));
 }
 
 struct CPrivateAccess::Impl {
@@ -79,8 +79,11 @@ CPrivateAccess::CPrivateAccess() : m_impl(std::make_unique<Impl>()) {
                                                         SystemMessage(static_cast<int>(error)));
     }
     // Protected: the entries of the directory above (Users may read %TEMP% on some systems)
-    // are not inherited.
+    // are not inherited. Owned by the user even when the process runs elevated, whose new files
+    // would belong to the Administrators group: a later run of the same user without elevation
+    // would take them for another user's and refuse them.
     if (!InitializeSecurityDescriptor(&m_impl->descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorOwner(&m_impl->descriptor, UserSid(m_impl->user), FALSE) ||
         !SetSecurityDescriptorDacl(&m_impl->descriptor, TRUE, m_impl->acl, FALSE) ||
         !SetSecurityDescriptorControl(&m_impl->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
         ThrowLastError("Cannot build a security descriptor");

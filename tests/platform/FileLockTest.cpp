@@ -107,4 +107,46 @@ TEST(FileLock, RefusesAFileThatSomeoneElseControls) {
         ASSERT_EQ(chown(dir.File("theirs.lock").c_str(), 65534, 65534), 0);
         expectRefused(dir.File("theirs.lock"), EPERM, "another user");
     }
+    // A lock that the users of a directory share refuses links and directories all the same.
+    CFileLock shared;
+    EXPECT_THROW(shared.TryAcquire(dir.File("link.lock"), CFileLock::Holders::DirectoryUsers),
+                 CSystemError);
+    EXPECT_THROW(shared.TryAcquire(dir.File("dir.lock"), CFileLock::Holders::DirectoryUsers),
+                 CSystemError);
+    EXPECT_FALSE(shared.IsHeld());
+}
+
+TEST(FileLock, TheUsersOfASuiteTakeItsLockInTurn) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as a second user";
+    }
+    CTempDir dir;
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    const std::string path = dir.File("tessara-updater.lock");
+    // Whether user 65534 can take the lock that root created: 0 yes, 1 held, 2 refused.
+    const auto otherUserTakes = [&](CFileLock::Holders holders) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            int status = 2;
+            try {
+                if (setgid(65534) == 0 && setuid(65534) == 0) {
+                    CFileLock lock;
+                    status = lock.TryAcquire(path, holders) ? 0 : 1;
+                }
+            } catch (...) {
+            }
+            _exit(status);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    {
+        CFileLock rootsLock;
+        ASSERT_TRUE(rootsLock.TryAcquire(path, CFileLock::Holders::DirectoryUsers));
+        EXPECT_EQ(otherUserTakes(CFileLock::Holders::DirectoryUsers), 1);
+    }
+    EXPECT_EQ(otherUserTakes(CFileLock::Holders::DirectoryUsers), 0);
+    // A private lock file of root's is never another user's to take.
+    EXPECT_EQ(otherUserTakes(CFileLock::Holders::CurrentUser), 2);
 }
