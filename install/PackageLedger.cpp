@@ -92,6 +92,7 @@ void CPackageLedger::Begin(const LedgerPackage& package) {
     m_continued = unfinished.has_value();
     m_markScript.clear();
     m_mark.reset();
+    m_unfail.reset();
 }
 
 int32_t CPackageLedger::Applied(const std::string& script) {
@@ -102,26 +103,74 @@ int32_t CPackageLedger::Applied(const std::string& script) {
     RunInOwnTransaction(m_database.DefaultTransaction(), [&] {
         rows =
             FetchRows(m_database.DefaultTransaction(),
-                      "select max(STATEMENT_NO) from UPD$LEDGER where SCRIPT = " + Quoted(script));
+                      "select max(STATEMENT_NO) from UPD$LEDGER where SCRIPT = " + Quoted(script) +
+                          " and STATEMENT_NO > 0");
     });
     return rows.empty() ? 0 : static_cast<int32_t>(rows[0][0].value.integer);
 }
 
-void CPackageLedger::Mark(const std::string& script, int32_t ordinal) {
-    if (!m_mark || m_markScript != script) {
-        m_mark = std::make_unique<CSqlStatement>(m_database);
-        m_mark->SetParamCheck(true);
-        m_mark->SetText("insert into UPD$LEDGER (PACKAGE_NO, SCRIPT, STATEMENT_NO) values (" +
-                        std::to_string(m_package) + ", " + Quoted(script) + ", :ordinal)");
+std::set<int32_t> CPackageLedger::Failed(const std::string& script) {
+    std::set<int32_t> failed;
+    if (!m_continued) {
+        return failed;
+    }
+    std::vector<CDbRow> rows;
+    RunInOwnTransaction(m_database.DefaultTransaction(), [&] {
+        rows = FetchRows(m_database.DefaultTransaction(),
+                         "select STATEMENT_NO from UPD$LEDGER where SCRIPT = " + Quoted(script) +
+                             " and STATEMENT_NO < 0");
+    });
+    for (const CDbRow& row : rows) {
+        failed.insert(-static_cast<int32_t>(row[0].value.integer));
+    }
+    return failed;
+}
+
+void CPackageLedger::RunForScript(std::unique_ptr<CSqlStatement>& statement,
+                                  const std::string& script, const std::string& text,
+                                  int32_t ordinal) {
+    if (m_markScript != script) {
+        m_mark.reset();
+        m_unfail.reset();
         m_markScript = script;
     }
-    m_mark->SetInteger("ordinal", ordinal);
-    m_mark->Execute();
+    if (!statement) {
+        statement = std::make_unique<CSqlStatement>(m_database);
+        statement->SetParamCheck(true);
+        statement->SetText(text);
+    }
+    statement->SetInteger("ordinal", ordinal);
+    statement->Execute();
+}
+
+void CPackageLedger::Insert(const std::string& script, int32_t number) {
+    RunForScript(m_mark, script,
+                 "insert into UPD$LEDGER (PACKAGE_NO, SCRIPT, STATEMENT_NO) values (" +
+                     std::to_string(m_package) + ", " + Quoted(script) + ", :ordinal)",
+                 number);
+}
+
+void CPackageLedger::Mark(const std::string& script, int32_t ordinal) {
+    Insert(script, ordinal);
+    if (m_continued) {
+        // Failed marks come only from an earlier run: a package begun anew has none to drop.
+        RunForScript(m_unfail, script,
+                     "delete from UPD$LEDGER where SCRIPT = " + Quoted(script) +
+                         " and STATEMENT_NO = :ordinal",
+                     -ordinal);
+    }
+}
+
+void CPackageLedger::MarkFailed(const std::string& script, int32_t ordinal) {
+    // Stored as the negative ordinal: the highest positive one still says how far the script
+    // went.
+    Insert(script, -ordinal);
 }
 
 void CPackageLedger::Finish() {
-    // The prepared mark holds the table in use; it would refuse to be dropped.
+    // The prepared marks hold the table in use; it would refuse to be dropped.
     m_mark.reset();
+    m_unfail.reset();
     m_markScript.clear();
     CTransaction& transaction = m_database.DefaultTransaction();
     CSqlStatement statement(m_database);

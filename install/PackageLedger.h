@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 class CDatabase;
@@ -37,12 +38,19 @@ class CPackageLedger {
     // Opens the ledger of `package`: a new one, or the unfinished one when it is this package.
     // Throws std::runtime_error when another package is unfinished.
     void Begin(const LedgerPackage& package);
-    // How many statements of the script (by file name) are marked applied. A package begun
-    // anew has none, and no query is made for it.
+    // The highest statement of the script (by file name) that earlier runs marked done, and
+    // those of them that the server refused. A package begun anew has none, and no query is
+    // made for it.
     int32_t Applied(const std::string& script);
+    std::set<int32_t> Failed(const std::string& script);
     // Marks statement `ordinal` (counted from 1) of the script applied, in the transaction that
-    // is active now: the statement's own, so that both are committed or neither.
+    // is active now: the statement's own, so that both are committed or neither. A statement
+    // marked failed before loses that mark in the same transaction.
     void Mark(const std::string& script, int32_t ordinal);
+    // Marks statement `ordinal` done but refused by the server, in the transaction that is
+    // active now (one of its own: the statement's was rolled back). A continued run tries it
+    // again: a refusal may have been passing, such as a row that another connection held.
+    void MarkFailed(const std::string& script, int32_t ordinal);
     // The package is complete: its row goes first (from then on no run takes it for
     // unfinished), then the table with the statements' rows. Rows that a failed drop leaves
     // behind are cleared when the next package begins.
@@ -50,10 +58,17 @@ class CPackageLedger {
 
   private:
     bool TableExists();
+    // Inserts the statement's row: its ordinal, or the negative ordinal of a failed one.
+    void Insert(const std::string& script, int32_t number);
+    // Runs `statement` (text with the parameter :ordinal, prepared once per script) in the
+    // active transaction.
+    void RunForScript(std::unique_ptr<CSqlStatement>& statement, const std::string& script,
+                      const std::string& text, int32_t ordinal);
 
     CDatabase& m_database;
     int32_t m_package = 0;
-    bool m_continued = false;               // Begin found this package unfinished
-    std::string m_markScript;               // the script that m_mark is prepared for
-    std::unique_ptr<CSqlStatement> m_mark;  // prepared once per script, run per statement
+    bool m_continued = false;                 // Begin found this package unfinished
+    std::string m_markScript;                 // the script that the statements are prepared for
+    std::unique_ptr<CSqlStatement> m_mark;    // prepared once per script, run per statement
+    std::unique_ptr<CSqlStatement> m_unfail;  // the same for a failed mark that goes
 };

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <set>
 #include <string_view>
 
 #include "db/Database.h"
@@ -51,8 +52,9 @@ class CStatementExecutor {
     }
 
     // A failure is logged and rolled back. A lost database goes up: the statement is then
-    // neither applied nor marked, and the next run takes it again.
-    void Execute(std::string text, int32_t ordinal) {
+    // neither applied nor marked, and the next run takes it again. `retried`: an earlier run
+    // marked the statement failed.
+    void Execute(std::string text, int32_t ordinal, bool retried) {
         CTransaction& transaction = m_database.DefaultTransaction();
         try {
             m_statement.SetText(std::move(text));  // the one copy of the text from here on
@@ -69,10 +71,11 @@ class CStatementExecutor {
         } catch (const std::exception& error) {
             AppendFailure(m_owner, m_statement.Text(), error.what());
         }
-        // The rollback took the mark with it; a failed statement is done all the same (it is
-        // in the log), so it gets a transaction of its own for the mark.
-        if (m_ledger != nullptr) {
-            RunInOwnTransaction(transaction, [&] { MarkApplied(ordinal); });
+        // The rollback took the mark with it; a failed statement is done all the same for
+        // this run (it is in the log), so it gets a transaction of its own for its failed mark,
+        // unless an earlier run gave it one.
+        if (m_ledger != nullptr && !retried) {
+            RunInOwnTransaction(transaction, [&] { m_ledger->MarkFailed(m_script, ordinal); });
         }
     }
 
@@ -158,6 +161,9 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
 
     const std::string script = ExtractFileName(scriptPath);
     const int32_t applied = ledger != nullptr ? ledger->Applied(script) : 0;
+    // Refused statements of an earlier run are tried again in their place.
+    const std::set<int32_t> failed =
+        ledger != nullptr ? ledger->Failed(script) : std::set<int32_t>{};
     if (applied > 0) {
         owner.AppendLine("Продовження з інструкції " + std::to_string(applied + 1));
     }
@@ -170,8 +176,9 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
             splitter.Feed(line) == CStatementSplitter::LineKind::StatementLine;
         if (splitter.Completed()) {
             const auto ordinal = static_cast<int32_t>(splitter.CompletedCount());
-            if (ordinal > applied) {
-                executor.Execute(splitter.TakeStatement(), ordinal);
+            const bool retried = failed.contains(ordinal);
+            if (ordinal > applied || retried) {
+                executor.Execute(splitter.TakeStatement(), ordinal, retried);
             }
         }
         progress.LineDone(statementLine);

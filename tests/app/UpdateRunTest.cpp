@@ -519,6 +519,30 @@ TEST_F(UpdateRun, VersionScriptWithoutItsTerminatorStopsTheRunAfterItsPackage) {
     EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
 }
 
+TEST_F(UpdateRun, VersionStatementRefusedOnceIsTriedAgainByTheNextRun) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    // The version statement is refused while BLOCKED has a row, as by a lock that passes.
+    ExecuteStatements(suite.Database(),
+                      {"create table BLOCKED (N integer)", "insert into BLOCKED values (1)",
+                       "create exception E_BLOCKED 'versions are blocked'",
+                       "create trigger VERSIONS_GUARD for versions before update as begin "
+                       "if (exists(select 1 from BLOCKED)) then exception E_BLOCKED; end"});
+    Run();
+    EXPECT_EQ(driver->FailureCode(), kVersionNotReached) << Journal();
+    EXPECT_NE(ReadFile(Work("up.99.238.lsql.log")).find("versions are blocked"), std::string::npos);
+    Close();
+
+    ExecuteStatements(suite.Database(), {"delete from BLOCKED"});
+    const std::vector<std::string> lines = Run();
+    EXPECT_EQ(lines.back(), kSucceeded) << Journal();
+    EXPECT_EQ(driver->ExitStatus(), 0) << Journal();
+    Close();
+    EXPECT_EQ(Version(), "238");
+    // Every other statement ran once: the articles are there once each.
+    EXPECT_EQ(QueryColumn(suite.Database(), "select id from ARTICLE order by id"),
+              (std::vector<std::string>{"23801", "23802"}));
+}
+
 TEST_F(UpdateRun, EmptyPackageIsAFailure) {
     Prepare(237, {{238, PackageFiles{}}});
     const std::vector<std::string> lines = Run();

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 
 #include "db/DbError.h"
 #include "db/Uglobdb.h"
@@ -182,17 +183,16 @@ TEST_F(PackageLedgerTest, AnInterruptedScriptIsContinuedWithEveryStatementOnce) 
     EXPECT_EQ(partial, Rows(kNineRows.begin(),
                             kNineRows.begin() + static_cast<std::ptrdiff_t>(partial.size())));
 
-    // The next run continues after the statements the ledger has (a refused one included: it
-    // is in the log already) and applies each of the others once.
+    // The next run continues after the statements the ledger has and applies each of the
+    // others once. The pump comes after a statement, so at least one was applied.
     Connect();
     m_ledger->Begin({238, kSha});
     const int32_t applied = m_ledger->Applied("up.01.lsql");
+    ASSERT_GE(applied, 1);
     EXPECT_GE(applied, static_cast<int32_t>(partial.size()));
     CRecordingOwner second;
     EXPECT_EQ(RunWithLedger(second, script), kNineRows);
-    if (applied > 0) {
-        EXPECT_EQ(second.journal, Rows{"Продовження з інструкції " + std::to_string(applied + 1)});
-    }
+    EXPECT_EQ(second.journal, Rows{"Продовження з інструкції " + std::to_string(applied + 1)});
     EXPECT_EQ(Marked("up.01.lsql"), 11);
 
     // A third run of the whole script applies nothing more.
@@ -203,12 +203,32 @@ TEST_F(PackageLedgerTest, AnInterruptedScriptIsContinuedWithEveryStatementOnce) 
     EXPECT_EQ(third.journal, Rows{"Продовження з інструкції 12"});
 }
 
-TEST_F(PackageLedgerTest, ARefusedStatementIsLoggedAndMarkedOnce) {
+TEST_F(PackageLedgerTest, ARefusedStatementIsTriedAgainByAContinuedRunUntilItIsApplied) {
     m_ledger->Begin({238, kSha});
     CRecordingOwner owner;
     EXPECT_EQ(RunWithLedger(owner, TenInserts()), kNineRows);
     EXPECT_EQ(Marked("up.01.lsql"), 10);
     EXPECT_NE(ReadFile(m_dir.File("up.01.lsql.log")).find("NO_SUCH_TABLE"), std::string::npos);
+
+    // Continued while the cause stays: refused and logged again, nothing else runs twice.
+    Connect();
+    m_ledger->Begin({238, kSha});
+    EXPECT_EQ(m_ledger->Failed("up.01.lsql"), std::set<int32_t>{4});
+    CRecordingOwner again;
+    EXPECT_EQ(RunWithLedger(again, TenInserts()), kNineRows);
+    EXPECT_NE(ReadFile(m_dir.File("up.01.lsql.log")).find("NO_SUCH_TABLE"), std::string::npos);
+
+    // Continued once the cause is gone: applied once, and never again after that.
+    ExecuteStatements(m_db, {"CREATE TABLE NO_SUCH_TABLE (N INTEGER)"});
+    for (int run = 0; run < 2; ++run) {
+        Connect();
+        m_ledger->Begin({238, kSha});
+        CRecordingOwner retry;
+        EXPECT_EQ(RunWithLedger(retry, TenInserts()), kNineRows);
+        EXPECT_EQ(QueryColumn(m_db, "SELECT N FROM NO_SUCH_TABLE"), Rows{"4"});
+        EXPECT_FALSE(FileExists(m_dir.File("up.01.lsql.log")));
+    }
+    EXPECT_EQ(m_ledger->Failed("up.01.lsql"), std::set<int32_t>{});
     EXPECT_TRUE(owner.journal.empty());
 }
 
