@@ -88,5 +88,11 @@ std::string NewestRuns(const std::string& text, size_t limit) {
         }
         searchEnd = start - 1;
     }
+    if (keep == text.size() && !text.empty()) {
+        // The newest run alone is over the limit: its end, from a line's start, rather than
+        // nothing of the run that most likely matters.
+        const size_t line = text.find('\n', text.size() - std::min(limit + 1, text.size()));
+        keep = line == std::string::npos ? text.size() : line + 1;
+    }
     return text.substr(keep);
 }

@@ -51,5 +51,6 @@ class CRunRecord {
 };
 
 // The newest whole runs of a record's text that fit in `limit` bytes together; text before the
-// first header is dropped with the runs that do not fit.
+// first header is dropped with the runs that do not fit. When the newest run alone does not
+// fit, its last whole lines that do.
 std::string NewestRuns(const std::string& text, size_t limit);

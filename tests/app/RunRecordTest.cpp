@@ -38,8 +38,9 @@ TEST(RunRecord, CutKeepsTheNewestWholeRunsThatFit) {
     EXPECT_EQ(NewestRuns(a + b + c, 1000), a + b + c);
     EXPECT_EQ(NewestRuns(a + b + c, (b + c).size()), b + c);
     EXPECT_EQ(NewestRuns(a + b + c, (b + c).size() - 1), c);
-    // The newest run alone is too big: nothing is kept.
-    EXPECT_EQ(NewestRuns(a + b + c, c.size() - 1), "");
+    // The newest run alone is too big: its last whole lines that fit are kept.
+    EXPECT_EQ(NewestRuns(a + b + c, c.size() - 1), "line c, longer\n");
+    EXPECT_EQ(NewestRuns(a + b + c, 3), "");
     // Lines before the first header belong to no run and go first.
     EXPECT_EQ(NewestRuns("stray line\n" + a + b, 1000), a + b);
     // "=== " inside a line is no header.
