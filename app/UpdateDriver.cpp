@@ -298,6 +298,14 @@ RunOutcome CUpdateDriver::RunUpdate() {
     btCancel.SetCaption("Відмінити");
     m_window.plUp().SetVisible(true);
 
+    // The window may have waited for hours since its checks: the suite may run by now.
+    std::string where;
+    if (IsProcessRunning(m_paths.suiteImageName) ||
+        (m_config.serverType != 0 && !(where = SuiteAttachedElsewhere()).empty())) {
+        RefuseSuiteRunning(where);
+        return RunOutcome::NotStarted;
+    }
+
     AppendLine("Створення тимчасового каталога");
     // The click shows at once: the disabled button and the first line are painted before the
     // clean-up and the write-out, which take seconds for a large package. The window refuses to

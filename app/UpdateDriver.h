@@ -63,7 +63,8 @@ enum class PreflightOutcome {
 
 enum class RunOutcome {
     NotRun,
-    NotStarted,  // unsafe work directory or no archiver: ended before any package, no final line
+    NotStarted,  // the suite started since the checks, an unsafe work directory or no archiver:
+                 // ended before any package, no final line
     Succeeded,   // "Оновлення завершене успішно"
     Failed,      // "Помилка при оновлені: " + code
     Aborted,     // an error ended the run (error box shown, no final line)

@@ -187,6 +187,30 @@ TEST(SuiteRunningCheck, ANameThatOnlyContainsTheSuitesDoesNotCount) {
     EXPECT_EQ(window.journal[0], kSuiteCheck + "OK");
 }
 
+TEST(SuiteRunningCheck, ASuiteStartedAfterTheChecksStopsTheRunBeforeAnyChange) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    CRecordingWindow window;
+    CUpdateDriver driver(window, suite.Paths());
+    driver.FormShow();
+    ASSERT_EQ(driver.LastPreflight(), PreflightOutcome::Admitted);
+    const size_t checked = window.journal.size();
+
+    // The window waited; meanwhile the suite was started.
+    CRunningProgram suiteProgram(suite.Scratch(""), suite.Paths().suiteImageName);
+    driver.btOKClick();
+    EXPECT_EQ(std::vector<std::string>(window.journal.begin() + static_cast<long>(checked),
+                                       window.journal.end()),
+              (std::vector<std::string>{"Программа запущена", "Оновлення не можливо!!!"}));
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, kWarning);
+    EXPECT_FALSE(window.btOK().IsEnabled());
+    EXPECT_EQ(driver.ExitStatus(), 2);
+    EXPECT_FALSE(fs::exists(suite.WorkDir() + "/238.rar"));
+    EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
+              (std::vector<std::string>{"237"}));
+}
+
 TEST(Console, SuccessfulUpdate) {
     CSuite suite;
     PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
