@@ -106,9 +106,21 @@ void CUpdateDriver::ReportFailedCopy(const std::string& destination, const std::
 
 void CUpdateDriver::SetCurrentLogPath(const std::string& path) {
     m_currentLogPath = path;
-    if (std::find(m_logPathsOfRun.begin(), m_logPathsOfRun.end(), path) == m_logPathsOfRun.end()) {
-        m_logPathsOfRun.push_back(path);
+    for (RunLog& log : m_logsOfRun) {
+        if (log.path != path) {
+            continue;
+        }
+        // A script of an earlier package of this run had the same name, and its log would be
+        // replaced by this script's: it is kept under that package's number.
+        const std::string stem = path.ends_with(".log") ? path.substr(0, path.size() - 4) : path;
+        const std::string kept = stem + "." + std::to_string(log.package) + ".log";
+        if (log.package == m_installingPackage || !RenameFile(path, kept)) {
+            return;
+        }
+        log.path = kept;
+        break;
     }
+    m_logsOfRun.push_back({path, m_installingPackage});
 }
 
 void CUpdateDriver::ShowError(const std::string& text) {
@@ -271,7 +283,7 @@ PreflightOutcome CUpdateDriver::ResumeGate(const LedgerPackage& unfinished,
 void CUpdateDriver::btOKClick() {
     m_running = true;
     m_failureCode = 0;
-    m_logPathsOfRun.clear();
+    m_logsOfRun.clear();
     m_failedItems.clear();
     m_failedCopies.clear();
     m_installedPackages.clear();
@@ -357,6 +369,7 @@ RunOutcome CUpdateDriver::RunUpdate() {
         // From here on the database knows of the package until it is complete, so that a run
         // cut short is continued by the next one.
         m_ledger->Begin({static_cast<int32_t>(number), sha256});
+        m_installingPackage = number;
         InstallUnpackedPackage();
         btCancel.SetEnabled(true);
         m_failureCode = CheckInstalledVersion(number);
@@ -522,10 +535,10 @@ int CountLogEntries(const std::string& logPath) {
 }
 
 void CUpdateDriver::CollectFailedItems() {
-    for (const std::string& path : m_logPathsOfRun) {
-        const int count = CountLogEntries(path);
+    for (const RunLog& log : m_logsOfRun) {
+        const int count = CountLogEntries(log.path);
         if (count > 0) {
-            m_failedItems.push_back({path, count});
+            m_failedItems.push_back({log.path, count});
         }
     }
     if (!m_failedItems.empty() || !m_failedCopies.empty()) {

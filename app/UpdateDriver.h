@@ -165,7 +165,13 @@ class CUpdateDriver : public IOwner {
     std::unique_ptr<CPackageLedger> m_ledger;  // on the session's database
     int64_t m_firstPackage = 0;                // the package the run begins with
     std::string m_currentLogPath;
-    std::vector<std::string> m_logPathsOfRun;  // every distinct log path set during the run
+    // Every log of the run, with the package whose script wrote it.
+    struct RunLog {
+        std::string path;
+        int64_t package = 0;
+    };
+    std::vector<RunLog> m_logsOfRun;
+    int64_t m_installingPackage = 0;
     std::vector<FailedItemsLog> m_failedItems;
     std::vector<FailedCopy> m_failedCopies;
     std::vector<int64_t> m_installedPackages;  // packages whose version check passed

@@ -543,6 +543,22 @@ TEST_F(UpdateRun, VersionStatementRefusedOnceIsTriedAgainByTheNextRun) {
               (std::vector<std::string>{"23801", "23802"}));
 }
 
+TEST_F(UpdateRun, FailuresOfAScriptWhoseNameALaterPackageRepeatsAreKept) {
+    PackageFiles first = ContentPackage(238);
+    first["up.2026.05.03.lsql"] += "insert into NO_SUCH_TABLE values (1);\r\n";
+    Prepare(237, {{238, first}, {239, ContentPackage(239)}});
+    Run();
+    EXPECT_EQ(driver->ExitStatus(), 4) << Journal();
+    // Both packages have up.2026.05.03.lsql: the first one's log is kept under its number.
+    const std::string kept = Work("up.2026.05.03.lsql.238.log");
+    ASSERT_EQ(window.failedItems.size(), 1u);
+    ASSERT_EQ(window.failedItems[0].size(), 1u);
+    EXPECT_EQ(window.failedItems[0][0].path, kept);
+    EXPECT_EQ(window.failedItems[0][0].count, 1);
+    EXPECT_NE(ReadFile(kept).find("NO_SUCH_TABLE"), std::string::npos);
+    EXPECT_FALSE(FileExists(Work("up.2026.05.03.lsql.log")));
+}
+
 TEST_F(UpdateRun, EmptyPackageIsAFailure) {
     Prepare(237, {{238, PackageFiles{}}});
     const std::vector<std::string> lines = Run();
