@@ -252,6 +252,15 @@ void CReplacingFile::Commit() {
         ThrowFileError("Cannot replace", m_targetPath);
     }
     m_committed = true;
+    // The rename is on the disk once the directory is: after a power failure the old file must
+    // not come back while the database already says its package is complete. Best effort: the
+    // new file is in place either way.
+    const std::string dir = ExtractFileDir(m_targetPath);
+    const int directory = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+        fsync(directory);
+        close(directory);
+    }
 }
 
 bool DeleteDirectoryContents(const std::string& dir) {
