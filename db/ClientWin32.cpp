@@ -58,6 +58,9 @@ HMODULE LoadClientLibrary() {
         }
         return module;
     }
+    // The current directory is left out of the search: a DLL planted in whatever directory the
+    // updater was started from must not be loaded.
+    SetDllDirectoryW(L"");
     HMODULE module = LoadLibraryW(ToUtf16(kClientLibrary).c_str());
     if (module == nullptr) {
         const DWORD code = GetLastError();

@@ -145,24 +145,29 @@ struct CChildProcess::Impl {
 
     void StartReader(int index, CFile pipe) {
         ended[index] = false;
-        readers[index] = std::thread([this, index, pipe = std::move(pipe)]() mutable {
-            char buffer[64 * 1024];
-            for (;;) {
-                size_t got = 0;
-                try {
-                    got = pipe.Read(buffer, sizeof buffer);
-                } catch (const CSystemError&) {
-                    // A stream that cannot be read is taken as ended.
+        try {
+            readers[index] = std::thread([this, index, pipe = std::move(pipe)]() mutable {
+                char buffer[64 * 1024];
+                for (;;) {
+                    size_t got = 0;
+                    try {
+                        got = pipe.Read(buffer, sizeof buffer);
+                    } catch (const CSystemError&) {
+                        // A stream that cannot be read is taken as ended.
+                    }
+                    const std::lock_guard<std::mutex> lock(mutex);
+                    text[index].append(buffer, got);
+                    if (got == 0) {
+                        ended[index] = true;
+                        changed.notify_all();
+                        return;
+                    }
                 }
-                const std::lock_guard<std::mutex> lock(mutex);
-                text[index].append(buffer, got);
-                if (got == 0) {
-                    ended[index] = true;
-                    changed.notify_all();
-                    return;
-                }
-            }
-        });
+            });
+        } catch (...) {
+            ended[index] = true;  // no reader: waiting must not wait for this stream
+            throw;
+        }
     }
 
     // Copies what the readers have so far; true when both streams have ended by the deadline.
