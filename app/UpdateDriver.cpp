@@ -19,6 +19,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Processes.h"
+#include "platform/SystemCodePage.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
 #include "platform/WorkDirectory.h"
@@ -500,7 +501,8 @@ int CUpdateDriver::Unpack(const std::string& packageFile) {
     // An archiver that failed left a damaged or partial package behind: install nothing of it.
     if (archiver.ExitCode() != 0) {
         const std::string prefix = "error (" + std::to_string(archiver.ExitCode()) + ")";
-        std::vector<std::string> lines = OutputLines(archiver.CapturedErrors());
+        std::vector<std::string> lines =
+            OutputLines(FromConsoleCodePage(archiver.CapturedErrors()));
         if (lines.empty()) {
             AppendLine(prefix);
         }

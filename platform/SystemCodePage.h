@@ -8,3 +8,7 @@
 #include <string_view>
 
 std::string FromSystemCodePage(std::string_view text);
+
+// The same for what a console program wrote into a pipe (the archiver's messages): on Windows in
+// the console's OEM code page (866 on a Ukrainian or Russian Windows) unless it is UTF-8.
+std::string FromConsoleCodePage(std::string_view text);

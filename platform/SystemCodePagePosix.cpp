@@ -3,3 +3,7 @@
 std::string FromSystemCodePage(std::string_view text) {
     return std::string(text);
 }
+
+std::string FromConsoleCodePage(std::string_view text) {
+    return std::string(text);
+}

@@ -7,7 +7,9 @@
 
 #include "platform/Utf16.h"
 
-std::string FromSystemCodePage(std::string_view text) {
+namespace {
+
+std::string FromCodePage(std::string_view text, UINT codePage) {
     if (text.empty()) {
         return {};
     }
@@ -18,8 +20,18 @@ std::string FromSystemCodePage(std::string_view text) {
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0) > 0) {
         return std::string(text);
     }
-    const int needed = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    const int needed = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
     std::wstring wide(static_cast<size_t>(needed), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), needed);
+    MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), needed);
     return ToUtf8(wide);
+}
+
+}  // namespace
+
+std::string FromSystemCodePage(std::string_view text) {
+    return FromCodePage(text, CP_ACP);
+}
+
+std::string FromConsoleCodePage(std::string_view text) {
+    return FromCodePage(text, CP_OEMCP);
 }

@@ -12,6 +12,7 @@
 #include "platform/Paths.h"
 #include "platform/Processes.h"
 #include "platform/Sha256.h"
+#include "platform/SystemCodePage.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
 #include "tests/windows/WindowsTestSupport.h"
@@ -146,4 +147,13 @@ TEST(IniFile, SettingsInTheSystemCodePageReadAsUtf8) {
     WriteBytes(dir.File("utf8.ini"), "[Common]\r\nPathBaseGDB=C:\\Тессара\\lib.gdb\r\n");
     EXPECT_EQ(CIniFile(dir.File("utf8.ini")).ReadString("Common", "PathBaseGDB", ""),
               "C:\\Тессара\\lib.gdb");
+}
+
+TEST(SystemCodePage, ConsoleProgramsTextInTheOemCodePageReadsAsUtf8) {
+    // 0x82 is "é" in code page 437 (Wine's OEM code page in the C locale) and "В" in 866 (a
+    // Ukrainian Windows); the archiver writes its messages into the pipe so.
+    ASSERT_TRUE(GetOEMCP() == 437 || GetOEMCP() == 866) << GetOEMCP();
+    EXPECT_EQ(FromConsoleCodePage("caf\x82"), GetOEMCP() == 866 ? "caf\xD0\x92" : "caf\xC3\xA9");
+    EXPECT_EQ(FromConsoleCodePage("Тессара"), "Тессара");  // already UTF-8
+    EXPECT_EQ(FromConsoleCodePage(""), "");
 }
