@@ -416,10 +416,7 @@ void TForm1::ShowFailedItems(const std::vector<FailedItemsLog>& logs,
                              const std::vector<FailedCopy>& copies) {
     m_failedLogs = logs;
     m_failedCopies = copies;
-    int total = static_cast<int>(copies.size());
-    for (const FailedItemsLog& log : logs) {
-        total += log.count;
-    }
+    const int total = FailedItemsTotal(logs, copies);
     m_lFailures->setText(QString::fromUtf8("Не виконано елементів: %1").arg(total));
     m_lFailures->adjustSize();
     m_lFailures->show();

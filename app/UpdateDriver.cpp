@@ -174,9 +174,13 @@ void CUpdateDriver::RefuseSuiteRunning(const std::string& where) {
     if (!where.empty()) {
         AppendLine("Підключені до бази даних: " + where);
     }
+    RefuseUpdate();
+    ShowBox(MessageKind::Warning, "Warning", kSuiteRunningWarning);
+}
+
+void CUpdateDriver::RefuseUpdate() {
     AppendLine("Оновлення не можливо!!!");
     m_window.btOK().SetEnabled(false);
-    ShowBox(MessageKind::Warning, "Warning", kSuiteRunningWarning);
 }
 
 std::string CUpdateDriver::SuiteAttachedElsewhere() {
@@ -235,8 +239,7 @@ PreflightOutcome CUpdateDriver::RunPreflight() {
     m_firstPackage = version + 1;
     if (version + 1 < m_packages.lowest) {
         AppendLine("Версія БД меньше номеру пакета оновлень");
-        AppendLine("Оновлення не можливо!!!");
-        m_window.btOK().SetEnabled(false);
+        RefuseUpdate();
         return PreflightOutcome::DatabaseTooOld;
     }
     if (version < m_packages.highest) {
@@ -245,8 +248,7 @@ PreflightOutcome CUpdateDriver::RunPreflight() {
         return PreflightOutcome::Admitted;
     }
     AppendLine("Версія БД більша за номер пакета оновлень");
-    AppendLine("Оновлення не можливо!!!");
-    m_window.btOK().SetEnabled(false);
+    RefuseUpdate();
     return PreflightOutcome::NothingToInstall;
 }
 
@@ -266,8 +268,7 @@ PreflightOutcome CUpdateDriver::ResumeGate(const LedgerPackage& unfinished,
     if (!reason.empty()) {
         // Starting the package afresh would apply its statements a second time.
         AppendLine(reason);
-        AppendLine("Оновлення не можливо!!!");
-        m_window.btOK().SetEnabled(false);
+        RefuseUpdate();
         ShowError("Оновлення пакетом " + number +
                   " було перервано. Продовжити його може лише програма оновлення з тим самим "
                   "пакетом " +
@@ -549,11 +550,7 @@ void CUpdateDriver::CollectFailedItems() {
 }
 
 int CUpdateDriver::FailedItemCount() const {
-    int count = static_cast<int>(m_failedCopies.size());
-    for (const FailedItemsLog& log : m_failedItems) {
-        count += log.count;
-    }
-    return count;
+    return FailedItemsTotal(m_failedItems, m_failedCopies);
 }
 
 int CUpdateDriver::ExitStatus() const {

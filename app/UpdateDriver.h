@@ -121,6 +121,9 @@ class CUpdateDriver : public IOwner {
     // The journal lines and the warning box of a suite that runs; `where` names where it runs
     // when it was seen attached to the database (empty for this machine).
     void RefuseSuiteRunning(const std::string& where);
+    // The pre-flight's last line when it admits nothing: "Оновлення не можливо!!!", and btOK
+    // disabled.
+    void RefuseUpdate();
     // In server mode: the hosts where the suite's main program or another updater is attached
     // to the database ("host (program), ..."); empty when there are none.
     std::string SuiteAttachedElsewhere();

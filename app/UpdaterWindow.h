@@ -71,6 +71,16 @@ struct FailedCopy {
     std::string error;
 };
 
+// How many items failed in all: the entries of the logs and the copies.
+inline int FailedItemsTotal(const std::vector<FailedItemsLog>& logs,
+                            const std::vector<FailedCopy>& copies) {
+    int total = static_cast<int>(copies.size());
+    for (const FailedItemsLog& log : logs) {
+        total += log.count;
+    }
+    return total;
+}
+
 class IUpdaterWindow : public IJournal {
   public:
     virtual IButton& btOK() = 0;

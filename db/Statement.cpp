@@ -59,29 +59,6 @@ std::string ScanParameters(const std::string& text, std::vector<std::string>& na
     return out;
 }
 
-// Rewrites LF-separated lines as lines each followed by CR LF, in place, from the back.
-void EndLinesWithCrLf(std::string& text) {
-    if (text.empty()) {
-        return;
-    }
-    const size_t lineFeeds = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
-    const bool lastLineOpen = text.back() != '\n';
-    const size_t oldSize = text.size();
-    text.resize(oldSize + lineFeeds + (lastLineOpen ? 2 : 0));
-    size_t to = text.size();
-    if (lastLineOpen) {
-        text[--to] = '\n';
-        text[--to] = '\r';
-    }
-    for (size_t from = oldSize; from-- > 0;) {
-        const char c = text[from];
-        text[--to] = c;
-        if (c == '\n') {
-            text[--to] = '\r';
-        }
-    }
-}
-
 }  // namespace
 
 struct CSqlStatement::Impl {

@@ -152,13 +152,14 @@ void CPackageLedger::Insert(const std::string& script, int32_t number) {
 
 void CPackageLedger::Mark(const std::string& script, int32_t ordinal) {
     Insert(script, ordinal);
-    if (m_continued) {
-        // Failed marks come only from an earlier run: a package begun anew has none to drop.
-        RunForScript(m_unfail, script,
-                     "delete from UPD$LEDGER where SCRIPT = " + Quoted(script) +
-                         " and STATEMENT_NO = :ordinal",
-                     -ordinal);
-    }
+}
+
+void CPackageLedger::MarkRetried(const std::string& script, int32_t ordinal) {
+    Insert(script, ordinal);
+    RunForScript(
+        m_unfail, script,
+        "delete from UPD$LEDGER where SCRIPT = " + Quoted(script) + " and STATEMENT_NO = :ordinal",
+        -ordinal);
 }
 
 void CPackageLedger::MarkFailed(const std::string& script, int32_t ordinal) {

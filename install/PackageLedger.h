@@ -26,8 +26,8 @@ struct LedgerPackage {
 
 class CPackageLedger {
   public:
-    // Works in the database's default transaction; every call but Mark runs in a transaction
-    // of its own. Database errors propagate as CDbError.
+    // Works in the database's default transaction; every call but the Mark ones runs in a
+    // transaction of its own. Database errors propagate as CDbError.
     explicit CPackageLedger(CDatabase& database);
     ~CPackageLedger();
     CPackageLedger(const CPackageLedger&) = delete;
@@ -44,9 +44,11 @@ class CPackageLedger {
     int32_t Applied(const std::string& script);
     std::set<int32_t> Failed(const std::string& script);
     // Marks statement `ordinal` (counted from 1) of the script applied, in the transaction that
-    // is active now: the statement's own, so that both are committed or neither. A statement
-    // marked failed before loses that mark in the same transaction.
+    // is active now: the statement's own, so that both are committed or neither.
     void Mark(const std::string& script, int32_t ordinal);
+    // Mark for a statement that an earlier run marked failed: that mark goes in the same
+    // transaction.
+    void MarkRetried(const std::string& script, int32_t ordinal);
     // Marks statement `ordinal` done but refused by the server, in the transaction that is
     // active now (one of its own: the statement's was rolled back). A continued run tries it
     // again: a refusal may have been passing, such as a row that another connection held.

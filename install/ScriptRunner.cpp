@@ -15,28 +15,11 @@
 #include "install/UpdateLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace {
 
 const char* const kNoTerminatorMessage = "Statement has no terminator and was not executed";
-
-// The statement text as the log shows it: each of its LF-separated lines followed by CR LF.
-std::string LogText(std::string_view statement) {
-    std::string text;
-    if (statement.empty()) {
-        return text;
-    }
-    text.reserve(statement.size() + 16);
-    for (char c : statement) {
-        if (c == '\n') {
-            text += "\r\n";
-        } else {
-            text += c;
-        }
-    }
-    text += "\r\n";
-    return text;
-}
 
 // Executes the statements of one script, each in its own transaction, marking each in the
 // ledger (when there is one) within that transaction.
@@ -59,7 +42,7 @@ class CStatementExecutor {
         try {
             m_statement.SetText(std::move(text));  // the one copy of the text from here on
             RunInOwnTransaction(transaction, [&] {
-                MarkApplied(ordinal);
+                MarkApplied(ordinal, retried);
                 m_statement.Execute();
             });
             return;
@@ -80,8 +63,13 @@ class CStatementExecutor {
     }
 
   private:
-    void MarkApplied(int32_t ordinal) {
-        if (m_ledger != nullptr) {
+    void MarkApplied(int32_t ordinal, bool retried) {
+        if (m_ledger == nullptr) {
+            return;
+        }
+        if (retried) {
+            m_ledger->MarkRetried(m_script, ordinal);
+        } else {
             m_ledger->Mark(m_script, ordinal);
         }
     }
@@ -104,7 +92,6 @@ class CScriptProgress {
           m_overallBar(overallBar),
           m_startTime(startTime),
           m_timeLabel(timeLabel),
-          m_scriptStart(scriptBar != nullptr ? scriptBar->Position() : 0),
           m_overallStart(overallBar != nullptr ? overallBar->Position() : 0) {}
 
     // Client commands step the bars but leave the time estimate alone.
@@ -116,7 +103,7 @@ class CScriptProgress {
     // Each bar is where one step per line would have put it (never beyond its maximum).
     void Show() {
         if (m_scriptBar != nullptr) {
-            m_scriptBar->SetPosition(m_scriptStart + m_lines);
+            m_scriptBar->SetPosition(m_lines);  // the phase began at 0
         }
         if (m_overallBar != nullptr) {
             m_overallBar->SetPosition(m_overallStart + m_lines);
@@ -132,7 +119,6 @@ class CScriptProgress {
     IProgressBar* m_overallBar;
     double m_startTime;
     ILabel* m_timeLabel;
-    int m_scriptStart;
     int m_overallStart;
     int m_lines = 0;
     bool m_estimateDue = false;
@@ -191,7 +177,9 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
 
     // A last statement without its terminator is not executed, but it must not vanish unseen.
     if (!splitter.Tail().empty()) {
-        AppendFailure(owner, LogText(splitter.Tail()), kNoTerminatorMessage);
+        std::string tail(splitter.Tail());
+        EndLinesWithCrLf(tail);
+        AppendFailure(owner, tail, kNoTerminatorMessage);
     }
     return 0;
 }

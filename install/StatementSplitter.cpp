@@ -55,7 +55,7 @@ std::string CStatementSplitter::TakeStatement() {
 
 CStatementSplitter::LineKind CStatementSplitter::Feed(std::string_view line) {
     if (m_completed) {
-        m_pending.clear();  // keeps its capacity for the next statement
+        m_pending.clear();  // a statement that was not taken
         m_completed = false;
     }
     const std::string_view trimmed = TrimControl(line);

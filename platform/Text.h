@@ -111,3 +111,27 @@ inline std::vector<std::string> SplitLines(std::string_view text) {
     }
     return lines;
 }
+
+// Rewrites LF-separated lines as lines each followed by CR LF (the form the server and the
+// update logs take), in place, from the back.
+inline void EndLinesWithCrLf(std::string& text) {
+    if (text.empty()) {
+        return;
+    }
+    const size_t lineFeeds = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    const bool lastLineOpen = text.back() != '\n';
+    const size_t oldSize = text.size();
+    text.resize(oldSize + lineFeeds + (lastLineOpen ? 2 : 0));
+    size_t to = text.size();
+    if (lastLineOpen) {
+        text[--to] = '\n';
+        text[--to] = '\r';
+    }
+    for (size_t from = oldSize; from-- > 0;) {
+        const char c = text[from];
+        text[--to] = c;
+        if (c == '\n') {
+            text[--to] = '\r';
+        }
+    }
+}

@@ -7,3 +7,6 @@
 
 std::wstring ToUtf16(std::string_view utf8);
 std::string ToUtf8(std::wstring_view utf16);
+// Bytes that another program wrote without saying how: UTF-8 when they are valid UTF-8, else
+// text of `codePage` (CP_ACP, CP_OEMCP or a number such as 1251).
+std::wstring DecodeToUtf16(std::string_view bytes, unsigned codePage);

@@ -38,3 +38,19 @@ std::string ToUtf8(std::wstring_view utf16) {
     WideCharToMultiByte(CP_UTF8, 0, utf16.data(), length, text.data(), needed, nullptr, nullptr);
     return text;
 }
+
+std::wstring DecodeToUtf16(std::string_view bytes, unsigned codePage) {
+    if (bytes.empty()) {
+        return {};
+    }
+    const int length = CheckedLength(bytes.size());
+    UINT used = CP_UTF8;
+    int needed = MultiByteToWideChar(used, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+    if (needed == 0) {
+        used = codePage;
+        needed = MultiByteToWideChar(used, 0, bytes.data(), length, nullptr, 0);
+    }
+    std::wstring text(static_cast<size_t>(needed), L'\0');
+    MultiByteToWideChar(used, 0, bytes.data(), length, text.data(), needed);
+    return text;
+}

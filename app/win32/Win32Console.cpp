@@ -28,14 +28,12 @@ bool IsConsole(HANDLE handle) {
 
 // Length of the longest prefix of `text` that does not end inside a UTF-8 sequence.
 size_t WholeCharacters(std::string_view text) {
-    size_t start = text.size();
     // A sequence is at most 4 bytes: look back over at most 3 continuation bytes.
     for (size_t back = 1; back <= 4 && back <= text.size(); ++back) {
         const auto byte = static_cast<unsigned char>(text[text.size() - back]);
         if ((byte & 0xC0) != 0x80) {
-            start = text.size() - back;
             const size_t length = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
-            return back >= length ? text.size() : start;
+            return back >= length ? text.size() : text.size() - back;
         }
     }
     return text.size();  // only continuation bytes: not UTF-8, written as they are

@@ -174,19 +174,7 @@ class CProgressAdapter : public CDrawnProgressBar {
 // Update logs hold the bytes of statements and server messages as they came: UTF-8 or the
 // suite's Windows-1251. The text box breaks lines at CR LF only.
 std::wstring DecodeLog(const std::string& bytes) {
-    if (bytes.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(bytes.size());
-    UINT codePage = CP_UTF8;
-    int needed =
-        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
-    if (needed == 0) {
-        codePage = 1251;
-        needed = MultiByteToWideChar(codePage, 0, bytes.data(), length, nullptr, 0);
-    }
-    std::wstring text(static_cast<size_t>(needed), L'\0');
-    MultiByteToWideChar(codePage, 0, bytes.data(), length, text.data(), needed);
+    const std::wstring text = DecodeToUtf16(bytes, 1251);
     std::wstring lines;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) {
@@ -436,8 +424,7 @@ void TWin32Form::Impl::CreateControls() {
 
     HWND plUp = MakePanel(window, FormControl::plUp);
     MakeLabel(plUp, FormControl::lUpdate, "Встановлення оновлення", true, 17, 24, false);
-    HWND bar = Make(PROGRESS_CLASSW, "", WS_VISIBLE, plUp, FormControl::ProgressBar2);
-    SendMessageW(bar, PBM_SETRANGE32, 0, 100);
+    Make(PROGRESS_CLASSW, "", WS_VISIBLE, plUp, FormControl::ProgressBar2);
     MakeLabel(plUp, FormControl::lTextFile, "Обробока файла:", false, 17, 64, false);
     MakeLabel(plUp, FormControl::lFile, "lFile", false, 17, 80, false);
     HWND time = MakeLabel(plUp, FormControl::lUpdateTime, "--:--", false, 601, 21, false, SS_RIGHT);
@@ -737,10 +724,7 @@ void TWin32Form::ShowFailedItems(const std::vector<FailedItemsLog>& logs,
                                  const std::vector<FailedCopy>& copies) {
     m_failedLogs = logs;
     m_failedCopies = copies;
-    int total = static_cast<int>(copies.size());
-    for (const FailedItemsLog& log : logs) {
-        total += log.count;
-    }
+    const int total = FailedItemsTotal(logs, copies);
     HWND label = m_impl->At(FormControl::lFailures);
     SetWindowTextW(label, ToUtf16("Не виконано елементів: " + std::to_string(total)).c_str());
     FitToText(label);

@@ -23,8 +23,8 @@
 
 namespace {
 
-// Packed once for all tests: package 238 from a directory (archived by tessara-pack itself) and
-// package 239 from an archive file given as it is.
+// Packed once per test process (ctest starts one for each test): package 238 from a directory
+// (archived by tessara-pack itself) and package 239 from an archive file given as it is.
 class UpdaterPacking : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { s_packed = new CPackedUpdater(); }

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/SystemError.h"
 #include "platform/Utf16.h"
 #include "tests/windows/rar/StoreExtract.h"
 #include "tools/rar/ArchiveListing.h"
@@ -52,8 +51,6 @@ int wmain(int argc, wchar_t** argv) {
     } catch (const CDamagedArchiveError& error) {
         return Fail(3, error.what());
     } catch (const CArchiveError& error) {
-        return Fail(2, error.what());
-    } catch (const CSystemError& error) {
         return Fail(2, error.what());
     } catch (const std::exception& error) {
         return Fail(2, error.what());
