@@ -170,15 +170,16 @@ struct CChildProcess::Impl {
         }
     }
 
-    // Copies what the readers have so far; true when both streams have ended by the deadline.
+    // Adds to `output` and `errors` what the readers got since the last call; true when both
+    // streams have ended by the deadline.
     bool ReadStreams(bool limited, Clock::time_point deadline, std::string& output,
                      std::string& errors) {
         std::unique_lock<std::mutex> lock(mutex);
         const auto bothEnded = [this] { return ended[0] && ended[1]; };
         const bool done = limited ? changed.wait_until(lock, deadline, bothEnded)
                                   : (changed.wait(lock, bothEnded), true);
-        output = text[0];
-        errors = text[1];
+        output.append(text[0], output.size());
+        errors.append(text[1], errors.size());
         return done;
     }
 };

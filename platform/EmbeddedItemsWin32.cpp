@@ -17,6 +17,7 @@
 #include "platform/EmbeddedIndex.h"
 #include "platform/EmbeddedItems.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 #include "platform/Sha256.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
@@ -141,41 +142,6 @@ std::vector<ProgramResource> AllResources(const CResourceModule& module) {
     return resources;
 }
 
-uint64_t SizeOfFile(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(ToUtf16(path).c_str(), GetFileExInfoStandard, &data)) {
-        ThrowFileError("Cannot query", path);
-    }
-    return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-}
-
-std::string ReadItemSource(const std::string& path) {
-    const CWin32Handle file(CreateFileW(ToUtf16(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-        ThrowFileError("Cannot open", path);
-    }
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.Get(), &size)) {
-        ThrowFileError("Cannot query", path);
-    }
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const auto chunk = static_cast<DWORD>(std::min(bytes.size() - done, kItemBlockSize));
-        DWORD got = 0;
-        if (!ReadFile(file.Get(), bytes.data() + done, chunk, &got, nullptr)) {
-            ThrowFileError("Cannot read", path);
-        }
-        if (got == 0) {
-            break;  // the file shrank meanwhile
-        }
-        done += got;
-    }
-    bytes.resize(done);
-    return bytes;
-}
-
 // A temporary file in the directory of a final path, for the resource update functions that
 // want a path to work on; moved over the final path only by Commit(), so a failed update never
 // leaves a half-written output.
@@ -183,9 +149,8 @@ class CTempOutput {
   public:
     explicit CTempOutput(const std::string& finalPath)
         : m_finalPath(finalPath), m_finalWide(ToUtf16(finalPath)) {
-        const size_t separator = m_finalWide.find_last_of(L"\\/");
-        const std::wstring dir =
-            separator == std::wstring::npos ? L"." : m_finalWide.substr(0, separator + 1);
+        const std::string finalDir = ExtractFileDir(finalPath);
+        const std::wstring dir = ToUtf16(finalDir.empty() ? "." : finalDir);
         wchar_t name[MAX_PATH];
         if (GetTempFileNameW(dir.c_str(), L"tsr", 0, name) == 0) {
             ThrowFileError("Cannot create a file beside", finalPath);
@@ -282,7 +247,11 @@ void CheckItemNames(const std::vector<ItemSource>& items) {
 
 CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(executablePath) {
     const CResourceModule module(executablePath);
-    m_programSize = SizeOfFile(executablePath);
+    const int64_t size = FileSize(executablePath);
+    if (size < 0) {
+        ThrowLastError("Cannot query \"" + executablePath + "\"");
+    }
+    m_programSize = static_cast<uint64_t>(size);
     const std::optional<std::string_view> index = module.Find(kIndexName);
     if (!index) {
         return;  // a plain program without items
@@ -351,7 +320,7 @@ void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<Ite
     std::vector<std::string> contents;
     std::vector<EmbeddedItem> entries;
     for (const ItemSource& item : items) {
-        contents.push_back(ReadItemSource(item.path));
+        contents.push_back(ReadWholeFile(item.path));
         if (contents.back().empty()) {
             // UpdateResourceW takes no bytes as "remove this resource".
             throw std::runtime_error("Embedded item \"" + item.name +

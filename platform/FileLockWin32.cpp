@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <utility>
 
 #include "platform/SystemError.h"
@@ -15,11 +16,14 @@ bool CFileLock::TryAcquire(const std::string& path, Holders holders) {
     // user alone; a shared one the directory's access list, and it is opened for reading,
     // which LockFileEx needs and the users of the directory may do.
     const bool shared = holders == Holders::DirectoryUsers;
-    const CPrivateAccess access;
+    std::optional<CPrivateAccess> access;
+    if (!shared) {
+        access.emplace();
+    }
     HANDLE handle = CreateFileW(
         ToUtf16(path).c_str(), shared ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
         FILE_SHARE_READ | FILE_SHARE_WRITE,
-        shared ? nullptr : static_cast<SECURITY_ATTRIBUTES*>(access.SecurityAttributes()),
+        access ? static_cast<SECURITY_ATTRIBUTES*>(access->SecurityAttributes()) : nullptr,
         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         ThrowLastError("Cannot open the lock file \"" + path + "\"");

@@ -4,13 +4,26 @@ std::string ProgramDirectory() {
     return ExtractFileDir(ExecutablePath());
 }
 
+namespace {
+
+// Windows takes '/' as a separator as well.
+size_t LastSeparator(const std::string& path) {
+#ifdef _WIN32
+    return path.find_last_of("\\/");
+#else
+    return path.rfind(kPathSeparator);
+#endif
+}
+
+}  // namespace
+
 std::string ExtractFileDir(const std::string& path) {
-    const size_t slash = path.rfind(kPathSeparator);
+    const size_t slash = LastSeparator(path);
     if (slash == std::string::npos) {
         return std::string();
     }
     if (slash == 0) {
-        return std::string(1, kPathSeparator);  // the root keeps its separator
+        return path.substr(0, 1);  // the root keeps its separator
     }
 #ifdef _WIN32
     if (slash == 2 && path[1] == ':') {
@@ -21,7 +34,7 @@ std::string ExtractFileDir(const std::string& path) {
 }
 
 std::string ExtractFileName(const std::string& path) {
-    const size_t slash = path.rfind(kPathSeparator);
+    const size_t slash = LastSeparator(path);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

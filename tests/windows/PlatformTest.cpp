@@ -67,6 +67,16 @@ TEST(Paths, ExecutablePathNamesThisProgram) {
     EXPECT_EQ(name, "test_windows_platform.exe");
 }
 
+TEST(Paths, FileDirAndNameSplitAtEitherSeparator) {
+    EXPECT_EQ(ExtractFileDir("C:\\Tessara\\lib.ini"), "C:\\Tessara");
+    EXPECT_EQ(ExtractFileDir("C:/Tessara/out.exe"), "C:/Tessara");
+    EXPECT_EQ(ExtractFileDir("C:\\lib.ini"), "C:\\");
+    EXPECT_EQ(ExtractFileDir("C:/lib.ini"), "C:/");
+    EXPECT_EQ(ExtractFileDir("lib.ini"), "");
+    EXPECT_EQ(ExtractFileName("C:\\Tessara/Звіти\\list.fr3"), "list.fr3");
+    EXPECT_EQ(ExtractFileName("C:/Tessara/out.exe"), "out.exe");
+}
+
 TEST(Paths, TempPathFollowsTmpAndEndsWithOneBackslash) {
     CScratchDir scratch;
     const std::string cyrillic = scratch.File("тимчасові файли");

@@ -14,8 +14,8 @@
 namespace {
 
 constexpr size_t kBlockSize = 1 << 20;
-constexpr uint64_t kMaxEntrySize =
-    0xFFFFFFFFull;  // PACK_SIZE/UNP_SIZE are 32-bit without kRarLargeFile
+// PACK_SIZE and UNP_SIZE are 32-bit without kRarLargeFile.
+constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFull;
 
 // Little-endian header builder; the HEAD_CRC is filled in by Finish().
 class CHeader {
