@@ -18,6 +18,7 @@
 #include "app/UpdateDriver.h"
 #include "platform/ChildProcess.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "tests/app/RecordingWindow.h"
 #include "tests/app/Suite.h"
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/RunRecord.h"
+#include "platform/Text.h"
 #include "tests/app/Suite.h"
 
 TEST(RunRecord, JournalLinesGoOutWhenFinalAndNothingBeforeTheRunStarts) {

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "app/UpdateDriver.h"
-#include "platform/Text.h"
 #include "tests/support/TestSupport.h"
 
 // Relative path ('/' separated) -> bytes.

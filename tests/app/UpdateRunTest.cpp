@@ -22,6 +22,7 @@
 #include "install/Status.h"
 #include "platform/EmbeddedItems.h"
 #include "platform/SystemError.h"
+#include "platform/Text.h"
 #include "tests/app/RecordingWindow.h"
 #include "tests/app/Suite.h"
 

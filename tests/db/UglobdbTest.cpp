@@ -1,7 +1,6 @@
 // The database session: connection string, defaults and the version query on real databases.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,7 +62,7 @@ TEST_F(GlobDbTest, EmbeddedSessionBoundsItsPageCache) {
 TEST_F(GlobDbTest, DatabaseInACyrillicDirectoryIsThatFile) {
     // Whatever the caller's locale, the bytes of the path name the file.
     const std::string path = m_dir.File("Тессара/Бібліотека.fdb");
-    ASSERT_EQ(mkdir(m_dir.File("Тессара").c_str(), 0700), 0);
+    ASSERT_TRUE(MakeDirectory(m_dir.File("Тессара")));
     CreateDatabase(path, {"create table versions (id integer, data integer, "
                           "update_date timestamp)",
                           "insert into versions (data, update_date) values (238, '2024-05-01')"});

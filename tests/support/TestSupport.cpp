@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -120,6 +121,15 @@ std::string ReadFile(const std::string& path) {
 bool MakeDirectory(const std::string& path) {
     std::error_code error;
     return std::filesystem::create_directory(path, error);
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(generator() & 0xFF);
+    }
+    return bytes;
 }
 
 std::string Sha256OfFile(const std::string& path) {

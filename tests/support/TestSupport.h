@@ -24,6 +24,8 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);  // empty when missing
 // A new directory (mode 0777 less the umask); false when it exists or cannot be made.
 bool MakeDirectory(const std::string& path);
+// `size` bytes of reproducible pseudo-random data.
+std::string RandomBytes(size_t size, unsigned seed);
 // SHA-256 of a file in lower-case hex, streamed; throws CSystemError when it cannot be read.
 std::string Sha256OfFile(const std::string& path);
 // The names in a directory in byte order, "." and ".." left out (shows leftover files).

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -105,12 +104,7 @@ TEST_F(PackTool, DirectoryBecomesAnArchiveTheArchiverExtracts) {
     const ToolResult packed = Pack({"--updater", m_base, "--out", out, "238=" + src});
     ASSERT_EQ(packed.exitCode, 0) << packed.errors;
     // The archive made from the directory went beside the output, and is gone.
-    std::vector<std::string> left;
-    for (const fs::directory_entry& entry : fs::directory_iterator(m_dir.Path())) {
-        left.push_back(entry.path().filename().string());
-    }
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"base", "out", "package"}));
+    EXPECT_EQ(DirectoryEntries(m_dir.Path()), (std::vector<std::string>{"base", "out", "package"}));
 
     const CEmbeddedItems items(out);
     ASSERT_EQ(items.Names(), std::vector<std::string>{"238_RAR"});

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <random>
 
 #include "platform/ChildProcess.h"
 
@@ -66,13 +65,4 @@ std::map<std::string, std::string> DirectoryTree(const std::string& dir) {
         tree[it->path().lexically_relative(dir).generic_string()] = kind;
     }
     return tree;
-}
-
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) {
-        byte = static_cast<char>(generator() & 0xFF);
-    }
-    return bytes;
 }

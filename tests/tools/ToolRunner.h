@@ -19,6 +19,3 @@ ToolResult RunTool(const std::string& program, const std::vector<std::string>& a
 
 // Every entry below `dir` as relative path -> kind ("file", "dir", "link", "other").
 std::map<std::string, std::string> DirectoryTree(const std::string& dir);
-
-// `size` bytes of reproducible pseudo-random data.
-std::string RandomBytes(size_t size, unsigned seed);
