@@ -14,13 +14,11 @@ namespace {
 constexpr size_t kMinEntrySize = 2 + 1 + 8 + 8 + kItemDigestSize;
 
 int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
+    const int value = HexDigitValue(c);
+    if (value < 0 || (c >= 'A' && c <= 'F')) {
+        throw std::invalid_argument("Not a lower-case hex digit in a SHA-256 digest");
     }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    throw std::invalid_argument("Not a lower-case hex digit in a SHA-256 digest");
+    return value;
 }
 
 }  // namespace

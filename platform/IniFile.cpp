@@ -33,19 +33,6 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // An integer of the profile rules: decimal as TryParseInteger reads it, or, after an optional
 // sign, hexadecimal digits after "$", "0x" or "0X". Hexadecimal takes up to 32 bits
 // ("$FFFFFFFF" is -1, as the Windows conversion gives it).
@@ -67,7 +54,7 @@ std::optional<int32_t> ParseProfileInteger(std::string_view text) {
     }
     uint64_t value = 0;
     for (const char c : digits) {
-        const int digit = HexDigit(c);
+        const int digit = HexDigitValue(c);
         if (digit < 0) {
             return std::nullopt;
         }

@@ -83,6 +83,20 @@ inline int32_t ParseInteger(std::string_view text) {
     throw std::runtime_error(NotAnIntegerMessage(text));
 }
 
+// The value of a hexadecimal digit (either case); -1 for any other character.
+inline int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 // Bytes as lower-case hexadecimal digits, two per byte.
 inline std::string HexEncode(std::string_view bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/Text.h"
 #include "tools/rar/ArchiveListing.h"
 
 namespace {
@@ -156,17 +157,11 @@ class CJsonParser {
         }
         unsigned value = 0;
         for (int i = 0; i < 4; ++i) {
-            const char c = m_text[m_pos++];
-            value <<= 4;
-            if (c >= '0' && c <= '9') {
-                value |= static_cast<unsigned>(c - '0');
-            } else if (c >= 'a' && c <= 'f') {
-                value |= static_cast<unsigned>(c - 'a' + 10);
-            } else if (c >= 'A' && c <= 'F') {
-                value |= static_cast<unsigned>(c - 'A' + 10);
-            } else {
+            const int digit = HexDigitValue(m_text[m_pos++]);
+            if (digit < 0) {
                 Fail("invalid \\u escape");
             }
+            value = value << 4 | static_cast<unsigned>(digit);
         }
         return value;
     }

@@ -122,15 +122,16 @@ void CEntryTree::Verify(int dir, size_t node, std::vector<std::string>& path) co
             continue;
         }
         struct stat info {};
-        const std::string shown = "Entry \"" + PathOf(path, child.name) + "\"";
+        // The entry's name is put together only for a message.
+        const auto shown = [&] { return "Entry \"" + PathOf(path, child.name) + "\""; };
         if (fstatat(dir, child.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            throw CArchiveError(shown + " was not extracted");
+            throw CArchiveError(shown() + " was not extracted");
         }
         if (!S_ISREG(info.st_mode)) {
-            throw CArchiveError(shown + " was not extracted as a regular file");
+            throw CArchiveError(shown() + " was not extracted as a regular file");
         }
         if (static_cast<uint64_t>(info.st_size) != child.size) {
-            throw CArchiveError(shown + " was extracted with " + std::to_string(info.st_size) +
+            throw CArchiveError(shown() + " was extracted with " + std::to_string(info.st_size) +
                                 " bytes instead of " + std::to_string(child.size));
         }
     }
