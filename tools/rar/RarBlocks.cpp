@@ -56,18 +56,25 @@ class CWindowReader {
     size_t m_length = 0;
 };
 
-// The size of the data that follows a whole block header; throws for a header that is too short
-// for its type or whose CRC does not match.
-uint64_t BlockDataSize(const uint8_t* header, size_t headerSize, const std::string& where) {
+// Where a fault lies, for its message; put together only when one is thrown.
+std::string AtOffset(uint64_t position) {
+    return " at offset " + std::to_string(position);
+}
+
+// The size of the data that follows a whole block header at `position`; throws for a header
+// that is too short for its type or whose CRC does not match.
+uint64_t BlockDataSize(const uint8_t* header, size_t headerSize, uint64_t position) {
     const uint8_t type = header[2];
     const uint16_t flags = Le16(header + 3);
     if (type == kRarFileHead || type == kRarServiceHead) {
         if (headerSize < kRarFileHeaderSize ||
             ((flags & kRarLargeFile) && headerSize < kRarLargeFileHeaderSize)) {
-            throw CArchiveError("The archive is damaged: file header too short" + where);
+            throw CArchiveError("The archive is damaged: file header too short" +
+                                AtOffset(position));
         }
         if (type == kRarFileHead && RarHeaderCrc(header, headerSize) != Le16(header)) {
-            throw CArchiveError("The archive is damaged: file header CRC mismatch" + where);
+            throw CArchiveError("The archive is damaged: file header CRC mismatch" +
+                                AtOffset(position));
         }
         uint64_t dataSize = Le32(header + 7);
         if (flags & kRarLargeFile) {
@@ -77,7 +84,8 @@ uint64_t BlockDataSize(const uint8_t* header, size_t headerSize, const std::stri
     }
     if (flags & kRarLongBlock) {
         if (headerSize < kRarBaseHeaderSize + 4) {
-            throw CArchiveError("The archive is damaged: invalid block header" + where);
+            throw CArchiveError("The archive is damaged: invalid block header" +
+                                AtOffset(position));
         }
         return Le32(header + 7);
     }
@@ -86,14 +94,14 @@ uint64_t BlockDataSize(const uint8_t* header, size_t headerSize, const std::stri
 
 // The entry of a whole file header whose CRC matched, or nullopt when unar's own rules decide
 // what it becomes.
-std::optional<ArchiveEntry> FileEntry(const uint8_t* header, size_t headerSize,
-                                      const std::string& where) {
+std::optional<ArchiveEntry> FileEntry(const uint8_t* header, size_t headerSize, uint64_t position) {
     const uint16_t flags = Le16(header + 3);
     const bool large = (flags & kRarLargeFile) != 0;
     const size_t nameOffset = large ? kRarLargeFileHeaderSize : kRarFileHeaderSize;
     const uint16_t nameSize = Le16(header + kRarNameSizeOffset);
     if (nameOffset + nameSize > headerSize) {
-        throw CArchiveError("The archive is damaged: file name runs past its header" + where);
+        throw CArchiveError("The archive is damaged: file name runs past its header" +
+                            AtOffset(position));
     }
     if (flags & (kRarSplitBefore | kRarSplitAfter | kRarFileVersion)) {
         return std::nullopt;
@@ -154,9 +162,9 @@ std::optional<ArchiveListing> Walk(const CFile& archive) {
     bool listable = true;
     uint64_t position = sizeof kRarSignature;
     while (position != size) {
-        const std::string where = " at offset " + std::to_string(position);
         if (size - position < kRarBaseHeaderSize) {
-            throw CArchiveError("The archive is truncated: block header cut short" + where);
+            throw CArchiveError("The archive is truncated: block header cut short" +
+                                AtOffset(position));
         }
         const uint8_t* base = reader.Read(position, kRarBaseHeaderSize);
         const uint8_t type = base[2];
@@ -166,10 +174,12 @@ std::optional<ArchiveListing> Walk(const CFile& archive) {
             break;  // whatever follows the end block is not part of the archive
         }
         if (headerSize < kRarBaseHeaderSize) {
-            throw CArchiveError("The archive is damaged: invalid block header" + where);
+            throw CArchiveError("The archive is damaged: invalid block header" +
+                                AtOffset(position));
         }
         if (size - position < headerSize) {
-            throw CArchiveError("The archive is truncated: block header cut short" + where);
+            throw CArchiveError("The archive is truncated: block header cut short" +
+                                AtOffset(position));
         }
         if (type == kRarMainHead && (flags & kRarEncryptedHeaders)) {
             listing.isEncrypted = true;  // the blocks after this one cannot be read
@@ -179,9 +189,9 @@ std::optional<ArchiveListing> Walk(const CFile& archive) {
             listable = false;
         }
         const uint8_t* header = reader.Read(position, headerSize);
-        const uint64_t dataSize = BlockDataSize(header, headerSize, where);
+        const uint64_t dataSize = BlockDataSize(header, headerSize, position);
         if (type == kRarFileHead && listable) {
-            std::optional<ArchiveEntry> entry = FileEntry(header, headerSize, where);
+            std::optional<ArchiveEntry> entry = FileEntry(header, headerSize, position);
             if (entry) {
                 listing.entries.push_back(std::move(*entry));
             } else {
@@ -189,7 +199,7 @@ std::optional<ArchiveListing> Walk(const CFile& archive) {
             }
         }
         if (size - position - headerSize < dataSize) {
-            throw CArchiveError("The archive is truncated: data cut short" + where);
+            throw CArchiveError("The archive is truncated: data cut short" + AtOffset(position));
         }
         position += headerSize + dataSize;
     }
