@@ -62,8 +62,8 @@ Streams OpenStreams(CChildProcess::Output output) {
     Streams streams;
     streams.input = CFile("/dev/null", CFile::Mode::Read);
     if (output == CChildProcess::Output::Discard) {
-        streams.output = CFile("/dev/null", CFile::Mode::Append);
-        streams.errors = CFile("/dev/null", CFile::Mode::Append);
+        streams.output = CFile("/dev/null", CFile::Mode::WriteTruncate);
+        streams.errors = CFile("/dev/null", CFile::Mode::WriteTruncate);
     } else {
         std::tie(streams.outputReader, streams.output) = MakePipe("standard output");
         std::tie(streams.errorsReader, streams.errors) = MakePipe("standard error");

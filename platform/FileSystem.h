@@ -16,6 +16,9 @@
 bool FileExists(const std::string& path);       // an existing entry that is not a directory
 bool DirectoryExists(const std::string& path);  // follows links
 bool IsSymbolicLink(const std::string& path);   // the entry itself is a link (a reparse point)
+// What stands at a name, looked at itself: a link is reported as a link, never followed.
+enum class EntryKind { Missing, Regular, Directory, Link, Other };
+EntryKind InspectEntry(const std::string& path);
 // A new directory readable and writable by its owner only (on Windows: an access list of the
 // current user alone, nothing inherited).
 bool CreatePrivateDirectory(const std::string& path);
@@ -39,7 +42,12 @@ class CFile {
     enum class Mode {
         Read,
         ReadNonBlocking,  // does not wait for a writer when the path names a FIFO
+        // A regular file itself: a link (a reparse point on Windows), a directory, a FIFO or a
+        // device in its place is refused. For files in a directory that others may write to.
+        ReadRegular,
         WriteTruncate,
+        // Appends to a regular file itself, created when missing; refused like ReadRegular, so
+        // that nothing is ever written through a link that someone planted at the name.
         Append,
         Directory,  // a directory to open entries relative to; a link in its place is refused
     };

@@ -26,10 +26,13 @@ int OpenFlags(CFile::Mode mode) {
             return O_RDONLY;
         case CFile::Mode::ReadNonBlocking:
             return O_RDONLY | O_NONBLOCK;
+        // O_NONBLOCK: a FIFO at the name must not make the open wait for its other end.
+        case CFile::Mode::ReadRegular:
+            return O_RDONLY | O_NOFOLLOW | O_NONBLOCK;
         case CFile::Mode::WriteTruncate:
             return O_WRONLY | O_CREAT | O_TRUNC;
         case CFile::Mode::Append:
-            return O_WRONLY | O_CREAT | O_APPEND;
+            return O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK;
         case CFile::Mode::Directory:
             return O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
     }
@@ -59,6 +62,19 @@ bool DirectoryExists(const std::string& path) {
 bool IsSymbolicLink(const std::string& path) {
     struct stat info {};
     return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+EntryKind InspectEntry(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) {
+        return EntryKind::Missing;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return EntryKind::Link;
+    }
+    return S_ISREG(info.st_mode)
+               ? EntryKind::Regular
+               : (S_ISDIR(info.st_mode) ? EntryKind::Directory : EntryKind::Other);
 }
 
 bool CreatePrivateDirectory(const std::string& path) {
@@ -108,8 +124,19 @@ int64_t FileSize(const std::string& path) {
 
 CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
     m_fd = open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
+    const bool regularOnly = mode == Mode::ReadRegular || mode == Mode::Append;
     if (m_fd < 0) {
+        if (regularOnly && errno == ELOOP) {
+            throw CSystemError(ELOOP, "Cannot open \"" + path + "\": it is a symbolic link");
+        }
+        if (regularOnly && errno == ENXIO) {  // a FIFO without a reader, a socket
+            throw CSystemError(ENXIO, "Cannot open \"" + path + "\": it is not a regular file");
+        }
         ThrowFileError("Cannot open", path);
+    }
+    if (regularOnly && !S_ISREG(StatusOf(m_fd, path).st_mode)) {
+        close(std::exchange(m_fd, -1));
+        throw CSystemError(EINVAL, "Cannot open \"" + path + "\": it is not a regular file");
     }
 }
 

@@ -126,12 +126,15 @@ OpenRequest RequestFor(CFile::Mode mode) {
         case CFile::Mode::Read:
         case CFile::Mode::ReadNonBlocking:  // Windows has no FIFO to wait for
             return {GENERIC_READ, kShareReadWrite, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL};
+        case CFile::Mode::ReadRegular:
+            return {GENERIC_READ, kShareReadWrite, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT};
         case CFile::Mode::WriteTruncate:
             return {GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL};
         case CFile::Mode::Append:
             // Append data only: every write lands at the end, even with other appenders.
             return {FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareReadWrite,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL};
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT};
         case CFile::Mode::Directory:
             return {FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                     kShareReadWrite | FILE_SHARE_DELETE, OPEN_EXISTING,
@@ -200,6 +203,20 @@ bool IsSymbolicLink(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+EntryKind InspectEntry(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(ToUtf16(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return EntryKind::Missing;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return EntryKind::Link;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        return EntryKind::Directory;
+    }
+    return (attributes & FILE_ATTRIBUTE_DEVICE) ? EntryKind::Other : EntryKind::Regular;
+}
+
 bool CreatePrivateDirectory(const std::string& path) {
     try {
         const CPrivateAccess access;
@@ -239,7 +256,12 @@ bool DeleteDirectoryContents(const std::string& dir) {
 CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
     // The name is looked at first as well: Wine follows a Unix link even where the handle was
     // to be the link's own, and shows the link as a reparse point by its name only.
-    if (mode == Mode::Directory && IsSymbolicLink(path)) {
+    const bool regularOnly = mode == Mode::ReadRegular || mode == Mode::Append;
+    if ((mode == Mode::Directory || regularOnly) && IsSymbolicLink(path)) {
+        if (regularOnly) {
+            throw CSystemError(ERROR_CANT_ACCESS_FILE,
+                               "Cannot open \"" + path + "\": it is a link (a reparse point)");
+        }
         ThrowFileError("Cannot open", path, ERROR_CANT_ACCESS_FILE);
     }
     const OpenRequest request = RequestFor(mode);
@@ -249,6 +271,16 @@ CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
         ThrowFileError("Cannot open", path);
     }
     m_handle = handle;
+    if (regularOnly) {
+        // A device or a pipe by a name such as CON; a link that the open took as itself.
+        const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+        const DWORD attributes = disk ? InformationOf(handle, path).dwFileAttributes : 0;
+        if (!disk || (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+            Close();
+            throw CSystemError(ERROR_CANT_ACCESS_FILE,
+                               "Cannot open \"" + path + "\": it is not a regular file");
+        }
+    }
     if (mode == Mode::Directory) {
         const DWORD attributes = InformationOf(handle, path).dwFileAttributes;
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {

@@ -50,6 +50,48 @@ TEST(FileQueries, TellFilesDirectoriesAndLinksApart) {
 
     EXPECT_EQ(FileSize(dir.File("file")), 5);
     EXPECT_EQ(FileSize(dir.File("absent")), -1);
+
+    EXPECT_EQ(InspectEntry(dir.File("file")), EntryKind::Regular);
+    EXPECT_EQ(InspectEntry(dir.File("sub")), EntryKind::Directory);
+    EXPECT_EQ(InspectEntry(dir.File("link-to-file")), EntryKind::Link);
+    EXPECT_EQ(InspectEntry(dir.File("dangling")), EntryKind::Link);
+    EXPECT_EQ(InspectEntry(dir.File("absent")), EntryKind::Missing);
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(InspectEntry(dir.File("fifo")), EntryKind::Other);
+}
+
+// Appending and ReadRegular open the regular file itself: whoever planted something else at the
+// name gets nothing written or read through it, and a FIFO does not make the open wait.
+TEST(FileOperations, AppendAndReadRegularRefuseWhatIsNoRegularFile) {
+    CTempDir dir;
+    const std::string target = dir.File("target");
+    WriteFile(target, "private");
+    ASSERT_EQ(symlink(target.c_str(), dir.File("link").c_str()), 0);
+    ASSERT_EQ(symlink(dir.File("absent").c_str(), dir.File("dangling").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    ASSERT_TRUE(MakeDirectory(dir.File("sub")));
+    for (const char* name : {"link", "dangling", "fifo", "sub"}) {
+        SCOPED_TRACE(name);
+        EXPECT_THROW(CFile(dir.File(name), CFile::Mode::Append), CSystemError);
+        EXPECT_THROW(CFile(dir.File(name), CFile::Mode::ReadRegular), CSystemError);
+    }
+    EXPECT_EQ(ReadWholeFile(target), "private");
+    EXPECT_FALSE(FileExists(dir.File("absent")));
+    try {
+        CFile(dir.File("link"), CFile::Mode::Append);
+    } catch (const CSystemError& error) {
+        EXPECT_EQ(error.Code(), ELOOP);
+        EXPECT_NE(std::string(error.what()).find("symbolic link"), std::string::npos);
+    }
+
+    // The file itself: appended to, created when missing, read.
+    CFile appended(dir.File("new"), CFile::Mode::Append);
+    appended.WriteAll("line\n", 5);
+    appended.Close();
+    CFile read(dir.File("new"), CFile::Mode::ReadRegular);
+    char buffer[16] = {};
+    EXPECT_EQ(read.Read(buffer, sizeof buffer), 5u);
+    EXPECT_EQ(std::string(buffer, 5), "line\n");
 }
 
 TEST(FileOperations, CreateDeleteAndRename) {
