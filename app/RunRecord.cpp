@@ -1,28 +1,92 @@
 #include "app/RunRecord.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "app/ErrorText.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/SystemError.h"
+
+namespace {
+
+// The whole of an open file.
+std::string ReadAll(CFile& file) {
+    std::string bytes;
+    char buffer[64 * 1024];
+    while (const size_t got = file.Read(buffer, sizeof buffer)) {
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}
+
+// Why the record at `path` could not be opened, for the journal.
+std::string ProblemText(const std::string& path, const std::exception& error) {
+    const std::string prefix = "Журнал запусків " + path + " не ведеться: ";
+    switch (InspectEntry(path)) {
+        case EntryKind::Link:
+            return prefix + "на його місці посилання";
+        case EntryKind::Directory:
+        case EntryKind::Other:
+            return prefix + "на його місці не звичайний файл";
+        case EntryKind::Missing:
+        case EntryKind::Regular:
+            break;
+    }
+    const auto* system = dynamic_cast<const CSystemError*>(&error);
+    return prefix + (system != nullptr ? SystemMessage(system->Code()) : error.what());
+}
+
+}  // namespace
 
 void CRunRecord::Begin(const std::string& path, const std::string& mode,
                        const std::string& updaterPath, size_t limit) {
-    m_path = path;
+    m_started = true;
     m_hasOpenLine = false;
+    m_problem.clear();
+    std::string unfinished;
     try {
-        if (FileSize(path) > static_cast<int64_t>(limit)) {
-            // Written beside and renamed over it: a crash while cutting never loses the record.
-            const std::string kept = NewestRuns(ReadWholeFile(path), limit / 2);
-            CReplacingFile file(path);
-            file.TakePermissionsOf(CFile(path, CFile::Mode::Read));
-            file.WriteAll(kept.data(), kept.size());
-            file.Commit();
-        }
-    } catch (const std::exception&) {
-        // An uncut record only grows: the run goes on and is recorded.
+        unfinished = Open(path, limit);
+    } catch (const std::exception& error) {
+        m_file = CFile();
+        m_problem = ProblemText(path, error);
+        return;
     }
     Write(kRunHeaderMark + LocalDateTimeText() + " " + mode + " " + updaterPath);
+    if (!unfinished.empty()) {
+        Note("[note] the run begun \"" + unfinished +
+             "\" ended without an outcome: it was interrupted");
+    }
+}
+
+std::string CRunRecord::Open(const std::string& path, size_t limit) {
+    std::string text;
+    if (InspectEntry(path) != EntryKind::Missing) {
+        // Read and cut through the file itself; a link or a FIFO in its place fails here, and
+        // again at the open for appending below, which decides.
+        try {
+            CFile current(path, CFile::Mode::ReadRegular);
+            text = ReadAll(current);
+            if (text.size() > limit) {
+                // Written beside and renamed over it: a crash while cutting never loses the
+                // record. The rename replaces the name, never writes through it.
+                text = NewestRuns(text, limit / 2);
+                CReplacingFile file(path);
+                file.TakePermissionsOf(current);
+                file.WriteAll(text.data(), text.size());
+                current.Close();  // Windows renames over no open file
+                file.Commit();
+            }
+        } catch (const CSystemError&) {
+            // An uncut record only grows: the run goes on and is recorded.
+        }
+    }
+    m_file = CFile(path, CFile::Mode::Append);
+    if (!text.empty() && text.back() != '\n') {
+        // A line cut by a crash ends here rather than running into this run's header.
+        m_file.WriteAll("\n", 1);
+    }
+    return UnfinishedRunHeader(text);
 }
 
 void CRunRecord::AppendLine(const std::string& text) {
@@ -57,11 +121,13 @@ void CRunRecord::Note(const std::string& text) {
 }
 
 void CRunRecord::Write(const std::string& text) {
+    if (!m_file.IsOpen()) {
+        return;
+    }
     try {
+        // One write per line: with O_APPEND a line is never split by another writer.
         const std::string line = text + "\n";
-        CFile file(m_path, CFile::Mode::Append);
-        file.WriteAll(line.data(), line.size());
-        file.Close();
+        m_file.WriteAll(line.data(), line.size());
     } catch (const std::exception&) {
         // A record that cannot be written must never stop an update.
     }
@@ -95,4 +161,23 @@ std::string NewestRuns(const std::string& text, size_t limit) {
         keep = line == std::string::npos ? text.size() : line + 1;
     }
     return text.substr(keep);
+}
+
+std::string UnfinishedRunHeader(const std::string& text) {
+    const std::string mark = std::string("\n") + kRunHeaderMark;
+    size_t start = text.rfind(mark);
+    if (start == std::string::npos) {
+        if (!text.starts_with(kRunHeaderMark)) {
+            return {};
+        }
+        start = 0;
+    } else {
+        ++start;
+    }
+    const size_t headerEnd = std::min(text.find('\n', start), text.size());
+    // Record lines begin with their date and time, then the mark.
+    if (text.find(std::string(" ") + kOutcomeMark, headerEnd) != std::string::npos) {
+        return {};
+    }
+    return text.substr(start, headerEnd - start);
 }
