@@ -1,6 +1,7 @@
 #include "platform/EmbeddedItems.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -50,8 +51,9 @@ std::optional<Footer> ReadFooter(const CFile& file, uint64_t fileSize) {
 }
 
 // Where the image of an ELF program ends: the furthest byte that its headers, segments and
-// sections occupy. nullopt for a file that is no ELF program (or whose headers lie beyond the
-// file), whose end cannot be known. Bounded: tables are read only when they lie in the file.
+// sections occupy, beyond the end of the file when the file was cut short. nullopt for a file
+// that is no ELF program, whose end cannot be known. Bounded: tables are read only when they lie
+// in the file; one that does not is where the image ends at the least.
 std::optional<uint64_t> ElfImageEnd(const CFile& file, uint64_t fileSize) {
     constexpr size_t kIdentSize = 16;
     char header[64] = {};
@@ -88,11 +90,18 @@ std::optional<uint64_t> ElfImageEnd(const CFile& file, uint64_t fileSize) {
     // Reads a table of `count` entries of `size` bytes at `offset`; false when it does not lie
     // in the file.
     std::string table;
+    // Where a part at `offset` of `size` bytes ends, kept as the end when it lies beyond the
+    // file (saturated rather than wrapped round).
+    const auto beyondFile = [&](uint64_t offset, uint64_t size) {
+        end = std::max(end, offset > UINT64_MAX - size ? UINT64_MAX : offset + size);
+        return end > fileSize;
+    };
     const auto readTable = [&](uint64_t offset, uint64_t count, uint64_t size) {
         if (count == 0) {
             return true;
         }
         if (offset > fileSize || count > (fileSize - offset) / size) {
+            beyondFile(offset, count > UINT64_MAX / size ? UINT64_MAX : count * size);
             return false;
         }
         table.assign(static_cast<size_t>(count * size), '\0');
@@ -106,7 +115,7 @@ std::optional<uint64_t> ElfImageEnd(const CFile& file, uint64_t fileSize) {
         // are in the first section header.
         if (shnum == 0 || phnum == 0xFFFF) {
             if (!readTable(shoff, 1, shentsize)) {
-                return std::nullopt;
+                return end;
             }
             shnum = shnum == 0 ? (wide ? GetLittleEndian(table.data() + 32, 8)
                                        : GetLittleEndian(table.data() + 20, 4))
@@ -114,7 +123,7 @@ std::optional<uint64_t> ElfImageEnd(const CFile& file, uint64_t fileSize) {
             phnum = phnum == 0xFFFF ? GetLittleEndian(table.data() + (wide ? 44 : 28), 4) : phnum;
         }
         if (!readTable(shoff, shnum, shentsize)) {
-            return std::nullopt;
+            return end;
         }
         constexpr uint64_t kNoBits = 8;  // SHT_NOBITS: takes no room in the file
         for (uint64_t i = 0; i < shnum; ++i) {
@@ -123,17 +132,14 @@ std::optional<uint64_t> ElfImageEnd(const CFile& file, uint64_t fileSize) {
                 wide ? GetLittleEndian(entry + 24, 8) : GetLittleEndian(entry + 16, 4);
             const uint64_t size =
                 wide ? GetLittleEndian(entry + 32, 8) : GetLittleEndian(entry + 20, 4);
-            if (GetLittleEndian(entry + 4, 4) != kNoBits && size > 0) {
-                if (offset > fileSize || size > fileSize - offset) {
-                    return std::nullopt;
-                }
-                end = std::max(end, offset + size);
+            if (GetLittleEndian(entry + 4, 4) != kNoBits && size > 0 && beyondFile(offset, size)) {
+                return end;
             }
         }
     }
     if (phoff != 0 && phentsize >= minPh) {
         if (!readTable(phoff, phnum, phentsize)) {
-            return std::nullopt;
+            return end;
         }
         for (uint64_t i = 0; i < phnum; ++i) {
             const char* entry = table.data() + i * phentsize;
@@ -141,11 +147,8 @@ std::optional<uint64_t> ElfImageEnd(const CFile& file, uint64_t fileSize) {
                 wide ? GetLittleEndian(entry + 8, 8) : GetLittleEndian(entry + 4, 4);
             const uint64_t size =
                 wide ? GetLittleEndian(entry + 32, 8) : GetLittleEndian(entry + 16, 4);
-            if (size > 0) {
-                if (offset > fileSize || size > fileSize - offset) {
-                    return std::nullopt;
-                }
-                end = std::max(end, offset + size);
+            if (size > 0 && beyondFile(offset, size)) {
+                return end;
             }
         }
     }
@@ -235,6 +238,12 @@ CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(execu
         // A plain program, unless bytes follow its image: then items were appended and their
         // footer is damaged or cut off, and "no packages" would be a false answer.
         const std::optional<uint64_t> imageEnd = ElfImageEnd(file, fileSize);
+        if (imageEnd && *imageEnd > fileSize) {
+            throw DamagedIndexError(
+                executablePath, "the program ends at byte " + std::to_string(*imageEnd) +
+                                    ", beyond the end of the file at " + std::to_string(fileSize) +
+                                    " (the file is cut short)");
+        }
         if (imageEnd && *imageEnd < fileSize) {
             throw DamagedIndexError(executablePath,
                                     std::to_string(fileSize - *imageEnd) +

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
+#include "app/CommandLine.h"
 #include "app/UpdateDriver.h"
 #include "db/Uglobdb.h"
 #include "install/PackageLedger.h"
@@ -126,13 +129,17 @@ TEST_F(Preflight, NullNewestVersionIsZeroAndAdmitsPackageOne) {
     EXPECT_TRUE(window.btOK().IsEnabled());
 }
 
-TEST_F(Preflight, NoPackageAtAll) {
+TEST_F(Preflight, UpdaterWithoutPackagesIsDamagedNotUpToDate) {
     suite.CreateDatabase(237);
-    suite.Pack({});
+    suite.Pack({});  // the bare program: cut exactly at its end, or never packed
     Run();
-    // Nothing between the heading and the gate, which finds the database beyond "package 0".
-    EXPECT_EQ(window.journal, Concat(Head("Версія бази даних: 237"), {kTooNew, kImpossible}));
-    EXPECT_EQ(window.lActVer().Caption(), "0");
+    EXPECT_EQ(window.journal, Head("Версія бази даних: 237"));
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].kind, MessageKind::Error);
+    EXPECT_EQ(window.boxes[0].text, "Програма оновлення " + suite.File("updater") +
+                                        " пошкоджена: вона не містить жодного пакета оновлення.");
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Failed);
+    EXPECT_EQ(driver->ExitStatus(), kExitNotStarted);
     EXPECT_FALSE(window.btOK().IsEnabled());
 }
 
@@ -253,3 +260,83 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusedCase{"DatabaseMovedOn", 240, 238, true,
                                 "Версія БД не відповідає незавершеному пакету 238"}),
     [](const testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
+
+namespace {
+
+// Offsets in a 64-bit ELF program, read from its headers: where the loaded segments end and
+// where the section headers begin.
+struct ElfLayout {
+    uint64_t programHeaders = 0;
+    uint64_t loadedEnd = 0;
+    uint64_t sectionHeaders = 0;
+};
+
+ElfLayout ReadElfLayout(const std::string& bytes) {
+    const auto field = [&](size_t offset, size_t size) {
+        uint64_t value = 0;
+        std::memcpy(&value, bytes.data() + offset, size);  // little-endian, as the host
+        return value;
+    };
+    ElfLayout layout;
+    layout.programHeaders = field(32, 8);
+    layout.sectionHeaders = field(40, 8);
+    const uint64_t entrySize = field(54, 2);
+    const uint64_t count = field(56, 2);
+    for (uint64_t i = 0; i < count; ++i) {
+        const size_t entry = static_cast<size_t>(layout.programHeaders + i * entrySize);
+        constexpr uint64_t kLoad = 1;
+        if (field(entry, 4) == kLoad) {
+            layout.loadedEnd =
+                std::max(layout.loadedEnd, field(entry + 8, 8) + field(entry + 32, 8));
+        }
+    }
+    return layout;
+}
+
+}  // namespace
+
+TEST_F(Preflight, UpdaterCutAnywhereIsDamagedNeverUpToDate) {
+    // A database beyond the package: an updater that lost its package would read as "nothing
+    // to install" there, the answer that hides the damage.
+    suite.CreateDatabase(300);
+    WriteFile(suite.Scratch("package.rar"), RandomBytes(200000, 3));
+    const std::string packed =
+        suite.Pack({{238, suite.Scratch("package.rar")}}, BuiltProgram("tessara-updater"));
+    const std::string bytes = ReadFile(packed);
+    const ElfLayout elf = ReadElfLayout(bytes);
+    const uint64_t programEnd = CEmbeddedItems(packed).ProgramSize();
+    const uint64_t size = bytes.size();
+    ASSERT_LT(elf.loadedEnd, elf.sectionHeaders);
+    ASSERT_LT(elf.sectionHeaders, programEnd);
+
+    const std::vector<std::pair<std::string, uint64_t>> cuts = {
+        {"inside the ELF header", 30},
+        {"inside the program headers", elf.programHeaders + 20},
+        {"inside the loaded code", elf.loadedEnd / 2},
+        {"at the end of the loaded code", elf.loadedEnd},
+        {"between the loaded code and the section headers",
+         (elf.loadedEnd + elf.sectionHeaders) / 2},
+        {"inside the section headers", elf.sectionHeaders + 10},
+        {"one byte before the end of the program", programEnd - 1},
+        {"exactly at the end of the program", programEnd},
+        {"one byte into the package", programEnd + 1},
+        {"inside the package", programEnd + 100000},
+        {"at the index", size - 72 - 40},
+        {"inside the footer", size - 30},
+        {"one byte before the end", size - 1},
+    };
+    for (const auto& [where, length] : cuts) {
+        SCOPED_TRACE(where);
+        WriteFile(packed, bytes.substr(0, static_cast<size_t>(length)));
+        window = CRecordingWindow();
+        Run();
+        EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Failed);
+        EXPECT_EQ(driver->ExitStatus(), kExitNotStarted);
+        ASSERT_EQ(window.boxes.size(), 1u);
+        EXPECT_EQ(window.boxes[0].text.rfind("Програма оновлення " + packed + " пошкоджена: ", 0),
+                  0u)
+            << window.boxes[0].text;
+        EXPECT_EQ(window.journal, Head("Версія бази даних: 300"));
+        driver.reset();
+    }
+}

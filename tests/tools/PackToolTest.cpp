@@ -47,11 +47,14 @@ class PackTool : public ::testing::Test {
     std::string m_base;
 };
 
-TEST_F(PackTool, PacksNoneOneAndThreePackages) {
+TEST_F(PackTool, PacksOneAndThreePackagesButNone) {
+    // An updater without packages would only ever say it is damaged.
     const std::string out0 = m_dir.File("out0");
-    ASSERT_EQ(Pack({"--updater", m_base, "--out", out0}).exitCode, 0);
-    EXPECT_TRUE(ListLines(out0).empty());
-    EXPECT_EQ(CEmbeddedItems(out0).ProgramSize(), static_cast<uint64_t>(FileSize(m_base)));
+    const ToolResult none = Pack({"--updater", m_base, "--out", out0});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_NE(none.errors.find("At least one package N=PATH is required"), std::string::npos)
+        << none.errors;
+    EXPECT_FALSE(FileExists(out0));
 
     const std::string p238 = Package("238.rar", RandomBytes(300000, 1));
     const std::string out1 = m_dir.File("out1");

@@ -25,11 +25,11 @@ const char kHelp[] =
     "\n"
     "--updater BASE --out NEW N=PATH...\n"
     "    Writes NEW as the program BASE (without the packages BASE may already carry) followed\n"
-    "    by one package per N=PATH, embedded as the item \"N_RAR\" in the order given. N is the\n"
-    "    package number in decimal (leading zeros are dropped; each number at most once). PATH\n"
-    "    is a RAR archive embedded as it is, or a directory that is first packed into a RAR\n"
-    "    archive (STORE method, paths relative to the directory). NEW appears only when it is\n"
-    "    complete.\n"
+    "    by one package per N=PATH (at least one), embedded as the item \"N_RAR\" in the order\n"
+    "    given. N is the package number in decimal (leading zeros are dropped; each number at\n"
+    "    most once). PATH is a RAR archive embedded as it is, or a directory that is first\n"
+    "    packed into a RAR archive (STORE method, paths relative to the directory). NEW appears\n"
+    "    only when it is complete.\n"
     "--list UPDATER\n"
     "    Prints one line per embedded item, in stored order: name, size in bytes and SHA-256\n"
     "    in lower-case hex, separated by tabs.\n"
@@ -180,6 +180,10 @@ int Run(const std::vector<std::string>& args) {
     }
     if (base.empty() || out.empty()) {
         throw CUsageError("Both --updater and --out are required");
+    }
+    if (packages.empty()) {
+        // The updater would refuse to run as damaged: it has nothing to install.
+        throw CUsageError("At least one package N=PATH is required");
     }
     return Pack(base, out, packages);
 }
