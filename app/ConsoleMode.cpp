@@ -58,13 +58,19 @@ void CConsoleWindow::ShowFailedItems(const std::vector<FailedItemsLog>& logs,
     }
 }
 
+std::string ExitLine(int status, const std::string& reason) {
+    return "Код завершення " + std::to_string(status) + ": " + reason;
+}
+
 int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err) {
     CConsoleWindow window(out, err);
     std::unique_ptr<CUpdateDriver> driver;
     try {
         driver = std::make_unique<CUpdateDriver>(window, paths, RunMode::Console);
     } catch (const std::exception& error) {
-        window.ShowMessageBox(MessageKind::Error, kApplicationTitle, WithFullStop(error.what()));
+        const std::string text = WithFullStop(error.what());
+        window.ShowMessageBox(MessageKind::Error, kApplicationTitle, text);
+        err << ExitLine(kExitNotStarted, OneLine(text)) << std::endl;
         return kExitNotStarted;
     }
 
@@ -74,5 +80,9 @@ int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err) 
     }
     const int status = driver->ExitStatus();
     window.Finish();
+    if (status != kExitUpdated) {
+        // Whatever was said before, the last line on standard error names the outcome.
+        err << ExitLine(status, driver->ExitReason()) << std::endl;
+    }
     return status;
 }

@@ -37,5 +37,9 @@ class CConsoleWindow : public CPlainUpdaterWindow {
     bool m_hasOpenLine = false;
 };
 
-// Runs console mode for the updater at `paths` and returns its exit status (ConsoleExit).
+// The last line on standard error of a run whose exit status is not 0.
+std::string ExitLine(int status, const std::string& reason);
+
+// Runs console mode for the updater at `paths` and returns its exit status (ConsoleExit). Every
+// status but 0 ends standard error with ExitLine.
 int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err);

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFrame>
 #include <QKeySequence>
@@ -341,8 +342,14 @@ void TForm1::btLogClick() {
         }
     }
     text->setPlainText(content);
+    auto* buttons = new QDialogButtonBox(dialog);
+    QPushButton* close =
+        buttons->addButton(QString::fromUtf8("Зачинити"), QDialogButtonBox::RejectRole);
+    close->setObjectName("btLogClose");
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     auto* layout = new QVBoxLayout(dialog);
     layout->addWidget(text);
+    layout->addWidget(buttons);
     dialog->resize(600, 400);
     dialog->show();
 }
@@ -416,8 +423,7 @@ void TForm1::ShowFailedItems(const std::vector<FailedItemsLog>& logs,
                              const std::vector<FailedCopy>& copies) {
     m_failedLogs = logs;
     m_failedCopies = copies;
-    const int total = FailedItemsTotal(logs, copies);
-    m_lFailures->setText(QString::fromUtf8("Не виконано елементів: %1").arg(total));
+    m_lFailures->setText(ToQt(FailedItemsText(logs, copies)));
     m_lFailures->adjustSize();
     m_lFailures->show();
     m_btLog->show();

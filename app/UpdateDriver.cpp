@@ -8,12 +8,14 @@
 
 #include "app/CommandLine.h"
 #include "app/ErrorText.h"
+#include "app/KeptLogs.h"
 #include "db/Uglobdb.h"
 #include "install/ContentSequence.h"
 #include "install/PackageLedger.h"
 #include "install/ProgramFiles.h"
 #include "install/UpdateLog.h"
 #include "platform/ChildProcess.h"
+#include "platform/Clock.h"
 #include "platform/EmbeddedItems.h"
 #include "platform/FileSearch.h"
 #include "platform/FileSystem.h"
@@ -87,6 +89,7 @@ CUpdateDriver::~CUpdateDriver() {
 }
 
 void CUpdateDriver::AppendLine(const std::string& text) {
+    m_lastLine = text;
     m_record.AppendLine(text);
     m_window.AppendLine(text);
 }
@@ -129,6 +132,7 @@ void CUpdateDriver::ShowError(const std::string& text) {
 }
 
 void CUpdateDriver::ShowBox(MessageKind kind, const std::string& title, const std::string& text) {
+    m_lastMessage = text;
     m_record.Note("[message] " + text);
     m_window.ShowMessageBox(kind, title, text);
 }
@@ -143,6 +147,8 @@ void CUpdateDriver::FormShow() {
     if (m_preflight != PreflightOutcome::Admitted) {
         FinishRecord(OutcomeText());
     }
+    // The window may now wait for the button for hours: the record has every line by then.
+    m_record.Flush();
 }
 
 bool CUpdateDriver::TakeLocks() {
@@ -151,22 +157,33 @@ bool CUpdateDriver::TakeLocks() {
     const std::string suiteLock = PathJoin(m_paths.programDirectory, kSuiteLockName);
     // The suite's directory is shared by its users: any of them may update it, one at a time.
     if (!m_suiteLock.TryAcquire(suiteLock, CFileLock::Holders::DirectoryUsers)) {
-        ShowError("Інша програма оновлення вже працює з цим комплексом (" + suiteLock +
-                  "). Дочекайтеся її завершення та перезапустіть оновлення!");
+        RefuseLocked("Інша програма оновлення вже працює з цим комплексом (" + suiteLock + ")");
         return false;
     }
+    m_keptLogs =
+        std::make_unique<CKeptLogs>(m_paths.programDirectory, RunStamp(LocalDateTimeText()));
     m_record.Begin(m_recordPath, m_mode == RunMode::Console ? "console" : "window",
                    m_paths.executablePath);
+    if (!m_record.Problem().empty()) {
+        AppendLine(m_record.Problem());
+    }
     // Updaters of other suites share the temporary directory and its fixed work directory. A
     // second one refuses at once rather than waiting: the first may run for many minutes, and
     // an administrator can start it again as soon as the first has finished.
     const std::string workLock = m_workDirectory + kLockFileEnding;
     if (!m_workLock.TryAcquire(workLock, CFileLock::Holders::CurrentUser)) {
-        ShowError("Інша програма оновлення вже працює у спільному тимчасовому каталозі (" +
-                  workLock + "). Дочекайтеся її завершення та перезапустіть оновлення!");
+        RefuseLocked("Інша програма оновлення вже працює у спільному тимчасовому каталозі (" +
+                     workLock + ")");
         return false;
     }
     return true;
+}
+
+void CUpdateDriver::RefuseLocked(const std::string& reason) {
+    // The window says why it stays empty; the box says what to do.
+    AppendLine(reason);
+    RefuseUpdate();
+    ShowError(reason + ". Дочекайтеся її завершення та перезапустіть оновлення!");
 }
 
 void CUpdateDriver::RefuseSuiteRunning(const std::string& where) {
@@ -226,8 +243,21 @@ PreflightOutcome CUpdateDriver::RunPreflight() {
     AppendLine("Версія бази даних: " + std::to_string(m_databaseVersion));
 
     AppendLine("Наявні пакети оновлення:");
-    const CEmbeddedItems items(m_paths.executablePath);
-    m_packages = DiscoverPackages(PackageNames(items.Names()), *this, m_window.lActVer());
+    const std::string damaged = "Програма оновлення " + m_paths.executablePath + " пошкоджена: ";
+    const CEmbeddedItems items = [&] {
+        try {
+            return CEmbeddedItems(m_paths.executablePath);
+        } catch (const CEmbeddedItemsError& error) {
+            throw CEmbeddedItemsError(damaged + error.what());
+        }
+    }();
+    const std::vector<std::string> packageNames = PackageNames(items.Names());
+    if (packageNames.empty()) {
+        // Packing refuses an updater without packages: this one was cut short at the end of
+        // its program, or its packages were stripped. "Nothing to install" would be false.
+        throw CEmbeddedItemsError(damaged + "вона не містить жодного пакета оновлення");
+    }
+    m_packages = DiscoverPackages(packageNames, *this, m_window.lActVer());
 
     // A package that a run began and did not finish comes first, whatever the version says:
     // its version script may have run already.
@@ -285,6 +315,7 @@ PreflightOutcome CUpdateDriver::ResumeGate(const LedgerPackage& unfinished,
 void CUpdateDriver::btOKClick() {
     m_running = true;
     m_failureCode = 0;
+    m_failureReason.clear();
     m_logsOfRun.clear();
     m_failedItems.clear();
     m_failedCopies.clear();
@@ -372,6 +403,7 @@ RunOutcome CUpdateDriver::RunUpdate() {
         // cut short is continued by the next one.
         m_ledger->Begin({static_cast<int32_t>(number), sha256});
         m_installingPackage = number;
+        const size_t copiesBefore = m_failedCopies.size();
         InstallUnpackedPackage();
         btCancel.SetEnabled(true);
         m_failureCode = CheckInstalledVersion(number);
@@ -379,6 +411,20 @@ RunOutcome CUpdateDriver::RunUpdate() {
             // The ledger stays: run again, this package passes over the statements it applied
             // instead of applying them a second time.
             break;
+        }
+        if (const size_t failed = m_failedCopies.size() - copiesBefore; failed > 0) {
+            // The package is not complete while the suite lacks its programs: the ledger stays,
+            // so the next run passes over its statements and copies its files again. A later
+            // package builds on this one and waits for it.
+            AppendLine("Пакет " + std::to_string(number) +
+                       " не завершено: не скопійовано файлів: " + std::to_string(failed) +
+                       ". Запустіть оновлення ще раз, коли причину буде усунено");
+            if (number < m_packages.highest) {
+                m_failureReason = m_lastLine;
+                m_failureCode = kFilesNotCopied;
+                break;
+            }
+            continue;
         }
         m_ledger->Finish();
     }
@@ -453,6 +499,7 @@ int CUpdateDriver::CheckInstalledVersion(int64_t number) {
     // that lacks this one.
     AppendLine("error: після пакета " + std::to_string(number) + " версія бази даних " +
                std::to_string(version));
+    m_failureReason = m_lastLine;
     return kVersionNotReached;
 }
 
@@ -491,6 +538,7 @@ int CUpdateDriver::Unpack(const std::string& packageFile) {
     } catch (const CSystemError& error) {
         AppendLine("error (" + std::to_string(kArchiverStartFailure) + ") " +
                    OneLine(error.what()));
+        m_failureReason = "архіватор не запущено: " + m_lastLine;
         return kArchiverStartFailure;
     }
     MarkLastLine("[OK]");
@@ -511,6 +559,8 @@ int CUpdateDriver::Unpack(const std::string& packageFile) {
         for (const std::string& line : lines) {
             AppendLine(prefix + " " + line);
         }
+        m_failureReason = "архіватор не розпакував пакет: " +
+                          (lines.empty() ? prefix : prefix + " " + lines.front());
         return archiver.ExitCode();
     }
     return 0;
@@ -540,9 +590,20 @@ int CountLogEntries(const std::string& logPath) {
 void CUpdateDriver::CollectFailedItems() {
     for (const RunLog& log : m_logsOfRun) {
         const int count = CountLogEntries(log.path);
-        if (count > 0) {
-            m_failedItems.push_back({log.path, count});
+        if (count == 0) {
+            continue;
         }
+        // The next run empties the work directory: the log is kept beside the run record, and
+        // everyone who points at it points at the copy.
+        std::string path = log.path;
+        try {
+            if (m_keptLogs) {
+                path = m_keptLogs->Keep(log.path, log.package);
+            }
+        } catch (const std::exception& error) {
+            m_record.Note("[note] the log " + log.path + " was not kept: " + error.what());
+        }
+        m_failedItems.push_back({path, count});
     }
     if (!m_failedItems.empty() || !m_failedCopies.empty()) {
         m_window.ShowFailedItems(m_failedItems, m_failedCopies);
@@ -573,6 +634,39 @@ int CUpdateDriver::ExitStatus() const {
             break;
     }
     return kExitRunFailed;
+}
+
+std::string CUpdateDriver::ExitReason() const {
+    switch (m_preflight) {
+        case PreflightOutcome::NotRun:
+            return "перевірки не виконано";
+        case PreflightOutcome::DatabaseTooOld:
+            return "Версія БД меньше номеру пакета оновлень: оновлення не можливо";
+        case PreflightOutcome::NothingToInstall:
+            return "Версія БД більша за номер пакета оновлень: встановлювати нічого";
+        case PreflightOutcome::Locked:
+        case PreflightOutcome::SuiteRunning:
+        case PreflightOutcome::Failed:
+        case PreflightOutcome::UnfinishedElsewhere:
+            return OneLine(m_lastMessage);
+        case PreflightOutcome::Admitted:
+            break;
+    }
+    switch (m_run) {
+        case RunOutcome::NotRun:
+            return "оновлення не запущено";
+        case RunOutcome::NotStarted:
+        case RunOutcome::Aborted:
+            return OneLine(m_lastMessage);
+        case RunOutcome::Succeeded:
+            return FailedItemCount() > 0
+                       ? FailedItemsText(m_failedItems, m_failedCopies) + " (оновлення завершене)"
+                       : std::string();
+        case RunOutcome::Failed:
+            return (m_failureReason.empty() ? std::string() : m_failureReason + "; ") +
+                   "Помилка при оновлені: " + std::to_string(m_failureCode);
+    }
+    return {};
 }
 
 std::string CUpdateDriver::OutcomeText() const {
@@ -620,7 +714,7 @@ void CUpdateDriver::FinishRecord(const std::string& outcome) {
     }
     m_record.Note("[packages]" + (packages.empty() ? std::string(" none") : packages));
     const std::string status = std::to_string(ExitStatus());
-    m_record.Note("[outcome] " + outcome +
+    m_record.Note(kOutcomeMark + outcome +
                   (m_mode == RunMode::Console ? ", exit status " + status
                                               : " (exit status " + status + " in console mode)"));
     for (const FailedItemsLog& log : m_failedItems) {

@@ -19,6 +19,7 @@
 
 class CEmbeddedItems;
 class CGlobDB;
+class CKeptLogs;
 class CPackageLedger;
 struct LedgerPackage;
 
@@ -31,6 +32,9 @@ inline constexpr char kSuiteLockName[] = "tessara-updater.lock";
 inline constexpr char kLockFileEnding[] = ".lock";
 // Failure code of a run whose package did not bring the database to its number.
 inline constexpr int kVersionNotReached = -2;
+// Failure code of a run that stopped after a package whose program files or templates could not
+// all be copied, before the later packages.
+inline constexpr int kFilesNotCopied = -3;
 
 // Which face the updater shows; the run record names it.
 enum class RunMode { Window, Console };
@@ -95,6 +99,8 @@ class CUpdateDriver : public IOwner {
     int FailedItemCount() const;
     // The exit status of console mode for the pre-flight and run so far (ConsoleExit).
     int ExitStatus() const;
+    // Why the exit status is not 0, in one line for standard error; empty for 0.
+    std::string ExitReason() const;
 
     const CConfig& Config() const { return m_config; }
     const std::string& ConfigPath() const { return m_configPath; }
@@ -118,6 +124,8 @@ class CUpdateDriver : public IOwner {
     // Takes the suite's lock, starts the run record, and takes the work directory's lock; false
     // after an error box naming the one that another updater holds.
     bool TakeLocks();
+    // The journal lines and the error box of a lock that another updater holds.
+    void RefuseLocked(const std::string& reason);
     // The journal lines and the warning box of a suite that runs; `where` names where it runs
     // when it was seen attached to the database (empty for this machine).
     void RefuseSuiteRunning(const std::string& where);
@@ -182,10 +190,14 @@ class CUpdateDriver : public IOwner {
     CFileLock m_workLock;
     std::string m_recordPath;
     CRunRecord m_record;
+    std::unique_ptr<CKeptLogs> m_keptLogs;  // made with the record
     bool m_recordFinished = false;
     PreflightOutcome m_preflight = PreflightOutcome::NotRun;
     RunOutcome m_run = RunOutcome::NotRun;
     int m_failureCode = 0;
+    std::string m_failureReason;  // the journal's words for m_failureCode
+    std::string m_lastLine;       // the journal line added last
+    std::string m_lastMessage;    // the text of the last message box
     bool m_running = false;
 };
 

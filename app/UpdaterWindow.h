@@ -81,6 +81,22 @@ inline int FailedItemsTotal(const std::vector<FailedItemsLog>& logs,
     return total;
 }
 
+// The window's line beside its log button: the logged items and the copies apart, the figures
+// that console mode prints ("Не виконано елементів: 2, не скопійовано файлів: 1").
+inline std::string FailedItemsText(const std::vector<FailedItemsLog>& logs,
+                                   const std::vector<FailedCopy>& copies) {
+    const int logged = FailedItemsTotal(logs, {});
+    std::string text;
+    if (logged > 0 || copies.empty()) {
+        text = "Не виконано елементів: " + std::to_string(logged);
+    }
+    if (!copies.empty()) {
+        text += (text.empty() ? "Не скопійовано файлів: " : ", не скопійовано файлів: ") +
+                std::to_string(copies.size());
+    }
+    return text;
+}
+
 class IUpdaterWindow : public IJournal {
   public:
     virtual IButton& btOK() = 0;

@@ -34,6 +34,11 @@ constexpr wchar_t kFormClass[] = L"TessaraUpdaterForm";
 constexpr wchar_t kPanelClass[] = L"TessaraUpdaterPanel";
 constexpr wchar_t kLogViewClass[] = L"TessaraUpdaterLogView";
 constexpr int kLogTextId = 1;
+constexpr int kLogCloseId = 2;
+// The log view's close button and the margin around it.
+constexpr int kLogButtonWidth = 90;
+constexpr int kLogButtonHeight = 25;
+constexpr int kLogMargin = 8;
 // Posted on the first showing, so the checks run once the window is on screen and before any
 // input (posted messages come before input).
 constexpr UINT kFormShowMessage = WM_APP + 1;
@@ -204,7 +209,7 @@ LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lPara
     }
 }
 
-// The window of "Журнал помилок": one read-only text box that fills it.
+// The window of "Журнал помилок": a read-only text box over its close button.
 LRESULT CALLBACK LogViewProc(HWND view, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
@@ -214,10 +219,25 @@ LRESULT CALLBACK LogViewProc(HWND view, UINT message, WPARAM wParam, LPARAM lPar
                             0, 0, 0, 0, view,
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLogTextId)), Instance(),
                             nullptr);
+            CreateWindowExW(0, L"BUTTON", L"Зачинити", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0,
+                            0, 0, view, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLogCloseId)),
+                            Instance(), nullptr);
             return 0;
-        case WM_SIZE:
-            Place(GetDlgItem(view, kLogTextId), 0, 0, LOWORD(lParam), HIWORD(lParam));
+        case WM_SIZE: {
+            const int width = LOWORD(lParam);
+            const int height = HIWORD(lParam);
+            const int textHeight = std::max(0, height - kLogButtonHeight - 2 * kLogMargin);
+            Place(GetDlgItem(view, kLogTextId), 0, 0, width, textHeight);
+            Place(GetDlgItem(view, kLogCloseId), width - kLogButtonWidth - kLogMargin,
+                  textHeight + kLogMargin, kLogButtonWidth, kLogButtonHeight);
             return 0;
+        }
+        case WM_COMMAND:
+            if (LOWORD(wParam) == kLogCloseId || LOWORD(wParam) == IDCANCEL) {
+                DestroyWindow(view);
+                return 0;
+            }
+            return DefWindowProcW(view, message, wParam, lParam);
         default:
             return DefWindowProcW(view, message, wParam, lParam);
     }
@@ -594,6 +614,8 @@ void TWin32Form::Impl::btLogClick() {
         }
         HWND text = GetDlgItem(view, kLogTextId);
         SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+        SendMessageW(GetDlgItem(view, kLogCloseId), WM_SETFONT,
+                     reinterpret_cast<WPARAM>(font.Get()), FALSE);
         SetWindowTextW(text, content.c_str());
     });
 }
@@ -724,9 +746,8 @@ void TWin32Form::ShowFailedItems(const std::vector<FailedItemsLog>& logs,
                                  const std::vector<FailedCopy>& copies) {
     m_failedLogs = logs;
     m_failedCopies = copies;
-    const int total = FailedItemsTotal(logs, copies);
     HWND label = m_impl->At(FormControl::lFailures);
-    SetWindowTextW(label, ToUtf16("Не виконано елементів: " + std::to_string(total)).c_str());
+    SetWindowTextW(label, ToUtf16(FailedItemsText(logs, copies)).c_str());
     FitToText(label);
     ShowWindow(label, SW_SHOWNA);
     ShowWindow(m_impl->At(FormControl::btLog), SW_SHOWNA);

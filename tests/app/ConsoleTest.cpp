@@ -237,7 +237,9 @@ TEST(Console, NothingToInstall) {
     EXPECT_EQ(result.out,
               Concat(PreflightLines(suite, 238, "238_RAR"),
                      {"Версія БД більша за номер пакета оновлень", "Оновлення не можливо!!!"}));
-    EXPECT_TRUE(result.err.empty());
+    EXPECT_EQ(result.err,
+              (std::vector<std::string>{
+                  ExitLine(3, "Версія БД більша за номер пакета оновлень: встановлювати нічого")}));
     EXPECT_EQ(result.status, 3);
 }
 
@@ -248,6 +250,9 @@ TEST(Console, DatabaseTooOldCannotStart) {
     EXPECT_EQ(result.out,
               Concat(PreflightLines(suite, 236, "238_RAR"),
                      {"Версія БД меньше номеру пакета оновлень", "Оновлення не можливо!!!"}));
+    EXPECT_EQ(result.err,
+              (std::vector<std::string>{
+                  ExitLine(2, "Версія БД меньше номеру пакета оновлень: оновлення не можливо")}));
     EXPECT_EQ(result.status, 2);
 }
 
@@ -259,9 +264,10 @@ TEST(Console, WrongDatabasePath) {
     const ConsoleResult result = RunUpdater(suite);
     EXPECT_EQ(result.out,
               (std::vector<std::string>{kSuiteCheck + "OK", "Підключення до бази даних", missing}));
-    ASSERT_EQ(result.err.size(), 1u);
+    ASSERT_EQ(result.err.size(), 2u);
     EXPECT_EQ(result.err[0].rfind("I/O error during \"open\" operation", 0), 0u) << result.err[0];
     EXPECT_EQ(result.err[0].back(), '.');
+    EXPECT_EQ(result.err[1], ExitLine(2, result.err[0]));
     EXPECT_EQ(result.status, 2);
 }
 
@@ -272,7 +278,7 @@ TEST(Console, SuiteRunning) {
     const ConsoleResult result = RunUpdater(suite);
     EXPECT_EQ(result.out, (std::vector<std::string>{kSuiteCheck, "Программа запущена",
                                                     "Оновлення не можливо!!!"}));
-    EXPECT_EQ(result.err, (std::vector<std::string>{kWarning}));
+    EXPECT_EQ(result.err, (std::vector<std::string>{kWarning, ExitLine(2, kWarning)}));
     EXPECT_EQ(result.status, 2);
 }
 
@@ -285,12 +291,19 @@ TEST(Console, FailedRunAndMissingArchiver) {
     ASSERT_FALSE(failed.out.empty());
     EXPECT_EQ(failed.out.back().rfind("Помилка при оновлені: ", 0), 0u) << failed.out.back();
     EXPECT_EQ(failed.status, 1);
+    // The archiver's own message and the failure line, on standard error as well.
+    ASSERT_EQ(failed.err.size(), 1u);
+    EXPECT_EQ(failed.err[0].rfind(ExitLine(1, "архіватор не розпакував пакет: error ("), 0), 0u)
+        << failed.err[0];
+    EXPECT_TRUE(failed.err[0].ends_with("; " + failed.out.back())) << failed.err[0];
 
     fs::remove(suite.File("rar"));
     const ConsoleResult noArchiver = RunUpdater(suite);
     ASSERT_GE(noArchiver.out.size(), 2u);
     EXPECT_EQ(noArchiver.out[noArchiver.out.size() - 2], "Наявність архиватора RAR...");
     EXPECT_EQ(noArchiver.out.back(), "error");
+    const std::string missing = "Не знайдено архіватор " + suite.File("rar") + ".";
+    EXPECT_EQ(noArchiver.err, (std::vector<std::string>{missing, ExitLine(2, missing)}));
     EXPECT_EQ(noArchiver.status, 2);
 }
 
@@ -300,7 +313,8 @@ TEST(Console, ErrorDuringTheRun) {
     const ConsoleResult result = RunUpdater(suite);
     ASSERT_FALSE(result.out.empty());
     EXPECT_EQ(result.out.back(), "Копіювання пакету");
-    EXPECT_EQ(result.err, (std::vector<std::string>{"Resource 239_RAR not found."}));
+    EXPECT_EQ(result.err, (std::vector<std::string>{"Resource 239_RAR not found.",
+                                                    ExitLine(1, "Resource 239_RAR not found.")}));
     EXPECT_EQ(result.status, 1);
 }
 
@@ -311,8 +325,10 @@ TEST(Console, FailedItemsGoToStandardError) {
     PrepareConsoleSuite(suite, 237, {{238, files}});
     const ConsoleResult result = RunUpdater(suite);
     EXPECT_EQ(result.out.back(), "Оновлення завершене успішно");
-    EXPECT_EQ(result.err, (std::vector<std::string>{"Не виконано елементів: 1, журнал: " +
-                                                    suite.WorkDir() + "/up.2026.05.03.lsql.log"}));
+    EXPECT_EQ(result.err, (std::vector<std::string>{
+                              "Не виконано елементів: 1, журнал: " +
+                                  suite.KeptLog(238, "up.2026.05.03.lsql.log"),
+                              ExitLine(4, "Не виконано елементів: 1 (оновлення завершене)")}));
     EXPECT_EQ(result.status, 4);
 }
 
@@ -320,13 +336,15 @@ TEST(Console, TemplateThatCannotBeCopiedIsAFailedItem) {
     CSuite suite;
     PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
     fs::remove(suite.File("Reports"));
+    WriteFile(suite.File("Reports"), "a file where the directory should be");
     const ConsoleResult result = RunUpdater(suite);
-    ASSERT_GE(result.out.size(), 3u);
-    EXPECT_EQ(result.out[result.out.size() - 3], "error (2) No such file or directory");
+    ASSERT_GE(result.out.size(), 4u);
+    EXPECT_EQ(result.out[result.out.size() - 4], "error (20) Not a directory");
     EXPECT_EQ(result.out.back(), "Оновлення завершене успішно");
-    EXPECT_EQ(result.err,
-              (std::vector<std::string>{"Не скопійовано: " + suite.File("Reports/list.fr3") +
-                                        ": error (2) No such file or directory"}));
+    EXPECT_EQ(result.err, (std::vector<std::string>{
+                              "Не скопійовано: " + suite.File("Reports/list.fr3") +
+                                  ": error (20) Not a directory",
+                              ExitLine(4, "Не скопійовано файлів: 1 (оновлення завершене)")}));
     EXPECT_EQ(result.status, 4);
 }
 
@@ -340,9 +358,14 @@ TEST(Console, PackageThatDoesNotReachItsVersionFailsAndTheRecordSaysSo) {
     EXPECT_EQ(result.out[result.out.size() - 2], "error: після пакета 238 версія бази даних 237");
     EXPECT_EQ(result.out.back(), "Помилка при оновлені: -2");
     EXPECT_EQ(result.status, 1);
+    const std::string log = suite.KeptLog(238, "up.99.238.lsql.log");
+    EXPECT_EQ(result.err, (std::vector<std::string>{
+                              "Не виконано елементів: 1, журнал: " + log,
+                              ExitLine(1,
+                                       "error: після пакета 238 версія бази даних 237; Помилка при "
+                                       "оновлені: -2")}));
 
     // The record of the run: its header, the journal as printed, and the summary.
-    const std::string log = suite.WorkDir() + "/up.99.238.lsql.log";
     const std::vector<std::string> record = SplitLines(ReadFile(suite.File("tessara-updater.log")));
     ASSERT_EQ(record.size(), 1 + result.out.size() + 3);
     EXPECT_EQ(record[0].substr(23), " console " + suite.File("updater"));
@@ -365,10 +388,14 @@ TEST(Console, DamagedUpdaterOrSettingsStopBeforeAnyChange) {
     std::vector<std::string> checks = PreflightLines(suite, 237, "");
     checks.pop_back();  // no package line: the list cannot be read
     EXPECT_EQ(cut.out, checks);
-    ASSERT_EQ(cut.err.size(), 1u);
-    EXPECT_EQ(cut.err[0].rfind("The embedded item index of \"" + updater + "\" is damaged: ", 0),
+    ASSERT_EQ(cut.err.size(), 2u);
+    EXPECT_EQ(cut.err[0].rfind("Програма оновлення " + updater +
+                                   " пошкоджена: The embedded item index of \"" + updater +
+                                   "\" is damaged: ",
+                               0),
               0u)
         << cut.err[0];
+    EXPECT_EQ(cut.err[1], ExitLine(2, cut.err[0]));
     EXPECT_NE(cut.err[0].find("cut short"), std::string::npos) << cut.err[0];
 
     // lib.ini over the reader's limit: an error before anything else.
@@ -378,9 +405,9 @@ TEST(Console, DamagedUpdaterOrSettingsStopBeforeAnyChange) {
     const ConsoleResult large = RunUpdater(suite);
     EXPECT_EQ(large.status, 2);
     EXPECT_TRUE(large.out.empty());
-    EXPECT_EQ(large.err, (std::vector<std::string>{"The file \"" + ini +
-                                                   "\" is larger than 16 MB: it cannot be a "
-                                                   "settings file."}));
+    const std::string tooLarge =
+        "The file \"" + ini + "\" is larger than 16 MB: it cannot be a settings file.";
+    EXPECT_EQ(large.err, (std::vector<std::string>{tooLarge, ExitLine(2, tooLarge)}));
     EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
               (std::vector<std::string>{"237"}));
 }
@@ -400,12 +427,12 @@ TEST(Console, SecondUpdaterOfTheSameSuiteRefusesAndTouchesNothing) {
     first.Wait();
 
     EXPECT_EQ(second.status, 2);
-    EXPECT_TRUE(second.out.empty());
-    EXPECT_EQ(
-        second.err,
-        (std::vector<std::string>{"Інша програма оновлення вже працює з цим комплексом (" +
-                                  suite.File("tessara-updater.lock") +
-                                  "). Дочекайтеся її завершення та перезапустіть оновлення!"}));
+    // The journal says why it stops; the message says what to do.
+    const std::string reason = "Інша програма оновлення вже працює з цим комплексом (" +
+                               suite.File("tessara-updater.lock") + ")";
+    EXPECT_EQ(second.out, (std::vector<std::string>{reason, "Оновлення не можливо!!!"}));
+    const std::string message = reason + ". Дочекайтеся її завершення та перезапустіть оновлення!";
+    EXPECT_EQ(second.err, (std::vector<std::string>{message, ExitLine(2, message)}));
     EXPECT_EQ(first.ExitCode(), 0) << first.CapturedOutput() << first.CapturedErrors();
     EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
               (std::vector<std::string>{"238"}));
@@ -434,20 +461,22 @@ TEST(Console, UpdaterOfAnotherSuiteSharingTheTempDirectoryRefuses) {
     WriteFile(go, "");
     first.Wait();
 
-    const std::string message =
+    const std::string reason =
         "Інша програма оновлення вже працює у спільному тимчасовому "
         "каталозі (" +
-        suite.Tmp() + "lib.kvr.lock" + "). Дочекайтеся її завершення та перезапустіть оновлення!";
+        suite.Tmp() + "lib.kvr.lock" + ")";
+    const std::string message = reason + ". Дочекайтеся її завершення та перезапустіть оновлення!";
     EXPECT_EQ(second.status, 2);
-    EXPECT_TRUE(second.out.empty());
-    EXPECT_EQ(second.err, (std::vector<std::string>{message}));
+    EXPECT_EQ(second.out, (std::vector<std::string>{reason, "Оновлення не можливо!!!"}));
+    EXPECT_EQ(second.err, (std::vector<std::string>{message, ExitLine(2, message)}));
     EXPECT_EQ(first.ExitCode(), 0) << first.CapturedOutput() << first.CapturedErrors();
     // The refused updater holds its own suite: its record tells why it stopped.
     const std::vector<std::string> record = SplitLines(ReadFile(other.File("tessara-updater.log")));
-    ASSERT_EQ(record.size(), 4u);
-    EXPECT_EQ(record[1].substr(20), "[message] " + message);
-    EXPECT_EQ(record[2].substr(20), "[packages] none");
-    EXPECT_EQ(record[3].substr(20), "[outcome] refused: another updater is running, exit status 2");
+    ASSERT_EQ(record.size(), 6u);
+    EXPECT_EQ(record[1].substr(20), reason);
+    EXPECT_EQ(record[3].substr(20), "[message] " + message);
+    EXPECT_EQ(record[4].substr(20), "[packages] none");
+    EXPECT_EQ(record[5].substr(20), "[outcome] refused: another updater is running, exit status 2");
     EXPECT_EQ(QueryColumn(other.Database(), "select data from versions"),
               (std::vector<std::string>{"237"}));
     EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),

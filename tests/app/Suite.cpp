@@ -1,5 +1,7 @@
 #include "tests/app/Suite.h"
 
+#include "app/KeptLogs.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,9 +69,30 @@ std::string CSuite::MakePackageDir(const std::string& name, const PackageFiles& 
     return dir.string();
 }
 
+std::string CSuite::KeptLog(int package, const std::string& logName) const {
+    const std::string ending = "_" + std::to_string(package) + "_" + logName;
+    std::string found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(File(kKeptLogsFolder), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.ends_with(ending)) {
+            if (!found.empty()) {
+                return {};
+            }
+            found = entry.path().string();
+        }
+    }
+    return found;
+}
+
 std::string CSuite::Pack(const std::vector<std::pair<int, std::string>>& packages,
                          const std::string& base, const std::string& name) const {
     const std::string out = File(name);
+    if (packages.empty()) {
+        // tessara-pack makes no updater without packages: the bare program stands for one.
+        std::filesystem::copy_file(base, out, std::filesystem::copy_options::overwrite_existing);
+        return out;
+    }
     std::string command = ShellQuote(BuiltProgram("tessara-pack")) + " --updater " +
                           ShellQuote(base) + " --out " + ShellQuote(out);
     for (const auto& [number, path] : packages) {

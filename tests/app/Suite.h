@@ -45,6 +45,10 @@ class CSuite {
     std::string PackDirectories(const std::vector<std::pair<int, PackageFiles>>& packages,
                                 const std::string& base) const;
 
+    // The copy of the update log `logName` of package `package` that a run kept beside the run
+    // record; empty when there is none or more than one.
+    std::string KeptLog(int package, const std::string& logName) const;
+
     // Paths for a driver running the packed updater; the suite check looks for a name that no
     // neighbouring test starts.
     StartupPaths Paths() const;

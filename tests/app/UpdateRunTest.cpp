@@ -269,7 +269,7 @@ TEST_F(UpdateRun, MissingPackageInTheRangeEndsTheRunWithAnErrorBox) {
     // The failed statement of the package installed before the error is still offered.
     ASSERT_EQ(window.failedItems.size(), 1u);
     ASSERT_EQ(window.failedItems[0].size(), 1u);
-    EXPECT_EQ(window.failedItems[0][0].path, Work("up.2026.05.03.lsql.log"));
+    EXPECT_EQ(window.failedItems[0][0].path, suite.KeptLog(238, "up.2026.05.03.lsql.log"));
     EXPECT_EQ(window.failedItems[0][0].count, 1);
     Close();
     EXPECT_EQ(Version(), "238");
@@ -451,18 +451,21 @@ TEST_F(UpdateRun, DamagedEmbeddedItemIsNeverUnpacked) {
     EXPECT_EQ(Version(), "237");
 }
 
-TEST_F(UpdateRun, FailedCopyKeepsWhatStoodAtTheDestination) {
+TEST_F(UpdateRun, FailedCopyKeepsThePackageOpenUntilTheNextRunCopiesIt) {
     Prepare(237, {{238, ContentPackage(238)}});
     // "Reports" in the program directory is a file: the template cannot go below it.
     fs::remove(suite.File("Reports"));
     WriteFile(suite.File("Reports"), "keep me");
-    const std::vector<std::string> lines = Run();
-    ASSERT_GE(lines.size(), 4u);
-    const std::vector<std::string> tail(lines.end() - 4, lines.end());
+    std::vector<std::string> lines = Run();
+    ASSERT_GE(lines.size(), 5u);
+    const std::vector<std::string> tail(lines.end() - 5, lines.end());
     EXPECT_EQ(tail[0], "list.fr3...");
     EXPECT_EQ(tail[1].rfind("error (20) ", 0), 0u) << tail[1];
     EXPECT_EQ(tail[2], "tessara.exe...[OK]");
-    EXPECT_EQ(tail[3], kSucceeded);
+    EXPECT_EQ(tail[3],
+              "Пакет 238 не завершено: не скопійовано файлів: 1. Запустіть оновлення ще "
+              "раз, коли причину буде усунено");
+    EXPECT_EQ(tail[4], kSucceeded);
     EXPECT_EQ(ReadFile(suite.File("Reports")), "keep me");
     EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
     // The journal line stays as it is; the copy is a failed item of the run besides.
@@ -473,6 +476,76 @@ TEST_F(UpdateRun, FailedCopyKeepsWhatStoodAtTheDestination) {
     EXPECT_TRUE(window.failedItems[0].empty());
     EXPECT_EQ(driver->FailedItemCount(), 1);
     EXPECT_EQ(driver->ExitStatus(), 4);
+    Close();
+    EXPECT_EQ(Version(), "238");
+
+    // The cause goes; the next run continues the package, which copies the template then.
+    fs::remove(suite.File("Reports"));
+    lines = Run();
+    EXPECT_EQ(driver->ExitStatus(), 0) << Journal();
+    EXPECT_EQ(lines.back(), kSucceeded);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "list.fr3...[OK]"), lines.end()) << Journal();
+    EXPECT_EQ(ReadFile(suite.File("Reports/list.fr3")), "template of 238");
+    Close();
+    // Every statement ran once, and the package is complete: nothing is left to install.
+    EXPECT_EQ(QueryColumn(suite.Database(), "select id from ARTICLE order by id"),
+              (std::vector<std::string>{"23801", "23802"}));
+    driver = std::make_unique<CUpdateDriver>(window, suite.Paths());
+    driver->FormShow();
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::NothingToInstall) << Journal();
+    Close();
+}
+
+TEST_F(UpdateRun, FailedCopyStopsTheRunBeforeTheLaterPackages) {
+    Prepare(237, {{238, ContentPackage(238)}, {239, ContentPackage(239)}});
+    fs::remove(suite.File("tessara.exe"));
+    fs::create_directories(suite.File("tessara.exe/in the way"));
+    std::vector<std::string> lines = Run();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2],
+              "Пакет 238 не завершено: не скопійовано файлів: 1. "
+              "Запустіть оновлення ще раз, коли причину буде усунено");
+    EXPECT_EQ(lines.back(), kFailedPrefix + "-3");
+    EXPECT_EQ(driver->FailureCode(), kFilesNotCopied);
+    EXPECT_EQ(driver->ExitStatus(), 1);
+    Close();
+    EXPECT_EQ(Version(), "238");  // 239 waits for 238's program
+
+    fs::remove_all(suite.File("tessara.exe"));
+    lines = Run();
+    EXPECT_EQ(driver->ExitStatus(), 0) << Journal();
+    Close();
+    EXPECT_EQ(Version(), "239");
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 239");
+    EXPECT_EQ(QueryColumn(suite.Database(), "select id from ARTICLE order by id"),
+              (std::vector<std::string>{"23801", "23802", "23901", "23902"}));
+}
+
+TEST_F(UpdateRun, MissingReportsDirectoryIsMade) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    fs::remove_all(suite.File("Reports"));
+    Run();
+    EXPECT_EQ(driver->ExitStatus(), 0) << Journal();
+    EXPECT_EQ(ReadFile(suite.File("Reports/list.fr3")), "template of 238");
+    Close();
+}
+
+TEST_F(UpdateRun, ReportsLinkedElsewhereGetsNoTemplate) {
+    // Whoever may write in the suite's directory turned "Reports" into a link to a directory
+    // of theirs: templates are not written through it.
+    Prepare(237, {{238, ContentPackage(238)}});
+    const std::string elsewhere = suite.Scratch("elsewhere");
+    fs::create_directories(elsewhere);
+    fs::remove_all(suite.File("Reports"));
+    fs::create_directory_symlink(elsewhere, suite.File("Reports"));
+    Run();
+    EXPECT_EQ(driver->ExitStatus(), 4) << Journal();
+    ASSERT_EQ(window.failedCopies.size(), 1u);
+    ASSERT_EQ(window.failedCopies[0].size(), 1u);
+    EXPECT_EQ(window.failedCopies[0][0].error, "error (40) Too many levels of symbolic links");
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_TRUE(fs::is_symlink(suite.File("Reports")));
+    Close();
 }
 
 TEST_F(UpdateRun, FailedStatementsAreOfferedBesideTheJournal) {
@@ -486,10 +559,14 @@ TEST_F(UpdateRun, FailedStatementsAreOfferedBesideTheJournal) {
     const std::string log = Work("up.2026.05.03.lsql.log");
     ASSERT_EQ(window.failedItems.size(), 1u);
     ASSERT_EQ(window.failedItems[0].size(), 1u);
-    EXPECT_EQ(window.failedItems[0][0].path, log);
+    // The next run empties the work directory: the log the window offers is a copy beside the
+    // run record.
+    const std::string kept = suite.KeptLog(238, "up.2026.05.03.lsql.log");
+    EXPECT_EQ(window.failedItems[0][0].path, kept);
     EXPECT_EQ(window.failedItems[0][0].count, 2);
-    EXPECT_EQ(CountLogEntries(log), 2);
-    EXPECT_NE(ReadFile(log).find("NO_SUCH_TABLE"), std::string::npos);
+    EXPECT_EQ(CountLogEntries(kept), 2);
+    EXPECT_EQ(ReadFile(kept), ReadFile(log));
+    EXPECT_NE(ReadFile(kept).find("NO_SUCH_TABLE"), std::string::npos);
     Close();
     EXPECT_EQ(Version(), "238");
 }
@@ -511,7 +588,7 @@ TEST_F(UpdateRun, VersionScriptWithoutItsTerminatorStopsTheRunAfterItsPackage) {
     // The statement that never ran is in its log, offered beside the journal.
     ASSERT_EQ(window.failedItems.size(), 1u);
     ASSERT_EQ(window.failedItems[0].size(), 1u);
-    EXPECT_EQ(window.failedItems[0][0].path, Work("up.99.238.lsql.log"));
+    EXPECT_EQ(window.failedItems[0][0].path, suite.KeptLog(238, "up.99.238.lsql.log"));
     Close();
     EXPECT_EQ(Version(), "237");
     // Package 239 was not touched.
@@ -554,7 +631,7 @@ TEST_F(UpdateRun, FailuresOfAScriptWhoseNameALaterPackageRepeatsAreKept) {
     const std::string kept = Work("up.2026.05.03.lsql.238.log");
     ASSERT_EQ(window.failedItems.size(), 1u);
     ASSERT_EQ(window.failedItems[0].size(), 1u);
-    EXPECT_EQ(window.failedItems[0][0].path, kept);
+    EXPECT_EQ(window.failedItems[0][0].path, suite.KeptLog(238, "up.2026.05.03.lsql.238.log"));
     EXPECT_EQ(window.failedItems[0][0].count, 1);
     EXPECT_NE(ReadFile(kept).find("NO_SUCH_TABLE"), std::string::npos);
     EXPECT_FALSE(FileExists(Work("up.2026.05.03.lsql.log")));
@@ -612,7 +689,8 @@ const std::regex kStamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
 
 TEST_F(UpdateRun, EveryRunIsRecordedInTheSuitesDirectory) {
     Prepare(237, {{238, ContentPackage(238)}});
-    fs::remove(suite.File("Reports"));  // the template's copy fails
+    fs::remove(suite.File("Reports"));
+    WriteFile(suite.File("Reports"), "a file: the template's copy fails");
     const std::vector<std::string> lines = Run();
     ASSERT_EQ(lines.back(), kSucceeded) << Journal();
     Close();
@@ -635,8 +713,8 @@ TEST_F(UpdateRun, EveryRunIsRecordedInTheSuitesDirectory) {
     EXPECT_EQ(tail[0].substr(20), "[packages] 238");
     EXPECT_EQ(tail[1].substr(20),
               "[outcome] succeeded with failed items (exit status 4 in console mode)");
-    EXPECT_EQ(tail[2].substr(20), "[failed] copy " + suite.File("Reports/list.fr3") +
-                                      ": error (2) No such file or directory");
+    EXPECT_EQ(tail[2].substr(20),
+              "[failed] copy " + suite.File("Reports/list.fr3") + ": error (20) Not a directory");
 }
 
 TEST_F(UpdateRun, RecordOverItsLimitKeepsTheNewestWholeRuns) {

@@ -284,7 +284,8 @@ TEST(Window, PreflightRunsOnceOnFirstShow) {
 
 TEST(Window, UpdateThroughTheButtons) {
     CSuite suite;
-    suite.CreateDatabase(237);  // no Reports directory: the template cannot be copied
+    suite.CreateDatabase(237);
+    WriteFile(suite.File("Reports"), "a file: the template cannot be copied");
     suite.InstallArchiver();
     PackageFiles files = ContentPackage(238);
     files["up.2026.05.03.lsql"] += "insert into NO_SUCH_TABLE values (1);\r\n";
@@ -315,7 +316,7 @@ TEST(Window, UpdateThroughTheButtons) {
     // copy beside it.
     const QLabel* failures = Control<QLabel>(form, "lFailures");
     EXPECT_FALSE(failures->isHidden());
-    EXPECT_EQ(Text(failures), "Не виконано елементів: 2");
+    EXPECT_EQ(Text(failures), "Не виконано елементів: 1, не скопійовано файлів: 1");
     QPushButton* log = Control<QPushButton>(form, "btLog");
     ASSERT_FALSE(log->isHidden());
     QTest::mouseClick(log, Qt::LeftButton);
@@ -324,10 +325,15 @@ TEST(Window, UpdateThroughTheButtons) {
     const QPlainTextEdit* text = dialog->findChild<QPlainTextEdit*>("edLog");
     ASSERT_NE(text, nullptr);
     EXPECT_TRUE(text->toPlainText().contains("NO_SUCH_TABLE"));
-    EXPECT_TRUE(text->toPlainText().contains(
-        QString::fromStdString("Не скопійовано:\n" + suite.File("Reports/list.fr3") +
-                               ": error (2) No such file or directory")))
+    EXPECT_TRUE(text->toPlainText().contains(QString::fromStdString(
+        "Не скопійовано:\n" + suite.File("Reports/list.fr3") + ": error (20) Not a directory")))
         << text->toPlainText().toStdString();
+    // The view closes with its own button.
+    QPushButton* closeLog = dialog->findChild<QPushButton*>("btLogClose");
+    ASSERT_NE(closeLog, nullptr);
+    EXPECT_EQ(Text(closeLog), "Зачинити");
+    QTest::mouseClick(closeLog, Qt::LeftButton);
+    EXPECT_FALSE(dialog->isVisible());
 
     QTest::mouseClick(const_cast<QPushButton*>(cancel), Qt::LeftButton);
     EXPECT_FALSE(form.isVisible());

@@ -129,24 +129,40 @@ TEST_F(ProgramFilesTest, SlowCopyPumpsTheWindowBetweenItsBlocks) {
     EXPECT_LT(m_owner.LongestWorkWithoutPump(start, end), 0.3);
 }
 
-TEST_F(ProgramFilesTest, MissingReportsDestinationGivesAnErrorLinePerTemplate) {
+TEST_F(ProgramFilesTest, MissingReportsDestinationIsMadeOnlyForTemplates) {
+    WriteFile(m_work + "/tessara.exe", "program");
+    EXPECT_EQ(Install(), 1);
+    EXPECT_EQ(DirectoryEntries(m_program), std::vector<std::string>{"tessara.exe"});
+
+    WriteFile(m_work + "/Reports/a.fr3", "a");
+    WriteFile(m_work + "/Reports/b.fr3", "b");
+    m_owner.journal.clear();
+    EXPECT_EQ(Install(), 3);
+    EXPECT_EQ(m_owner.journal,
+              (std::vector<std::string>{"a.fr3...[OK]", "b.fr3...[OK]", "tessara.exe...[OK]"}));
+    EXPECT_TRUE(m_owner.failedCopies.empty());
+    EXPECT_EQ(ReadFile(m_program + "/Reports/b.fr3"), "b");
+}
+
+TEST_F(ProgramFilesTest, ReportsThatIsALinkOrAFileFailsEveryTemplate) {
     WriteFile(m_work + "/Reports/a.fr3", "a");
     WriteFile(m_work + "/Reports/b.fr3", "b");
     WriteFile(m_work + "/tessara.exe", "program");
+    const std::string elsewhere = m_program + "/../elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    std::filesystem::create_directory_symlink(elsewhere, m_program + "/Reports");
 
     EXPECT_EQ(Install(), 3);
 
-    EXPECT_EQ(m_owner.journal, (std::vector<std::string>{
-                                   "a.fr3...", "error (2) No such file or directory", "b.fr3...",
-                                   "error (2) No such file or directory", "tessara.exe...[OK]"}));
+    const std::string loop = ErrorLine(ELOOP);
+    EXPECT_EQ(m_owner.journal,
+              (std::vector<std::string>{"a.fr3...", loop, "b.fr3...", loop, "tessara.exe...[OK]"}));
     EXPECT_EQ(m_bar.Position(), 3);  // failed copies step the bar as well
     // Each failure is a failed item of the run, named by where the file should have gone.
     EXPECT_EQ(m_owner.failedCopies,
-              (std::vector<std::string>{
-                  m_program + "/Reports/a.fr3: error (2) No such file or directory",
-                  m_program + "/Reports/b.fr3: error (2) No such file or directory"}));
-    EXPECT_EQ(DirectoryEntries(m_program),
-              std::vector<std::string>{"tessara.exe"});  // nothing created
+              (std::vector<std::string>{m_program + "/Reports/a.fr3: " + loop,
+                                        m_program + "/Reports/b.fr3: " + loop}));
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
 }
 
 TEST_F(ProgramFilesTest, DirectoryNamedLikeAnExecutableIsListedAndFails) {
@@ -193,6 +209,7 @@ TEST_F(ProgramFilesTest, FailedCopyKeepsTheOldDestinationAndLeavesNoTemporaryFil
 TEST_F(ProgramFilesTest, ErrorTextLosesTrailingFullStopsAndBlanks) {
     // Every error line is the frame plus the system text with nothing trailing.
     WriteFile(m_work + "/Reports/a.fr3", "a");
+    WriteFile(m_program + "/Reports", "a file where the directory should be");
     std::filesystem::create_directories(m_work + "/b.exe");
     Install();
     const std::regex frame(R"(error \((\d+)\) (.*[^ .\r\n]))");
