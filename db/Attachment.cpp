@@ -13,7 +13,8 @@ enum class OpenMode { Attach, Create };
 
 IAttachment* OpenDatabase(OpenMode mode, const std::string& connectionString,
                           const std::string& userName, const std::string& password, int pageSize,
-                          const CClientIdentity& identity, int pageBuffers) {
+                          const CClientIdentity& identity, int pageBuffers,
+                          int connectTimeoutSeconds) {
     return Guard([&] {
         CStatus status;
         CXpb dpb(status, IXpbBuilder::DPB);
@@ -29,6 +30,9 @@ IAttachment* OpenDatabase(OpenMode mode, const std::string& connectionString,
             // attachment's own configuration text when it opens the database.
             const std::string config = "DefaultDbCachePages = " + std::to_string(pageBuffers);
             dpb->insertString(&status, isc_dpb_config, config.c_str());
+        }
+        if (connectTimeoutSeconds > 0) {
+            dpb->insertInt(&status, isc_dpb_connect_timeout, connectTimeoutSeconds);
         }
         if (mode == OpenMode::Create) {
             dpb->insertInt(&status, isc_dpb_page_size, pageSize);
@@ -76,17 +80,29 @@ CAttachment& CAttachment::operator=(CAttachment&& other) noexcept {
 
 void CAttachment::Attach(const std::string& connectionString, const std::string& userName,
                          const std::string& password, const CClientIdentity& identity,
-                         int pageBuffers) {
+                         int pageBuffers, int connectTimeoutSeconds) {
     Detach();
     m_handle = OpenDatabase(OpenMode::Attach, connectionString, userName, password, 0, identity,
-                            pageBuffers);
+                            pageBuffers, connectTimeoutSeconds);
 }
 
 void CAttachment::Create(const std::string& connectionString, const std::string& userName,
                          const std::string& password, int pageSize) {
     Detach();
     m_handle =
-        OpenDatabase(OpenMode::Create, connectionString, userName, password, pageSize, {}, 0);
+        OpenDatabase(OpenMode::Create, connectionString, userName, password, pageSize, {}, 0, 0);
+}
+
+void CAttachment::CancelCall(bool abort) {
+    if (m_handle == nullptr) {
+        return;
+    }
+    try {
+        CStatus status;
+        m_handle->cancelOperation(&status, abort ? fb_cancel_abort : fb_cancel_raise);
+    } catch (const FbException&) {
+        // Nothing in progress to cancel, or the connection is gone already.
+    }
 }
 
 void CAttachment::Detach() {

@@ -9,6 +9,14 @@
 
 namespace {
 
+// The client library turns SIGINT and SIGTERM into a shutdown of every attachment of the
+// process, which would end the statement in hand with "connection shutdown" and leave the
+// update no chance to say that it was interrupted. Refused: the program's own handler takes the
+// signal, and the run ends itself at its next step.
+int RefuseShutdownOnSignal(const int reason, const int /*mask*/, void* /*argument*/) {
+    return reason == fb_shutrsn_signal ? 1 : 0;  // non-zero refuses the shutdown
+}
+
 // The client converts database file names from the character set of the locale, and ours are
 // UTF-8 bytes. In the C locale (a service, cron, a bare shell) the letters of a Cyrillic path
 // would be dropped and another file named, so the character type follows the environment's
@@ -19,7 +27,10 @@ Firebird::IMaster* MasterWithUtf8FileNames() {
     if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
         std::setlocale(LC_CTYPE, "C.UTF-8");
     }
-    return Firebird::fb_get_master_interface();
+    Firebird::IMaster* master = Firebird::fb_get_master_interface();
+    ISC_STATUS_ARRAY status{};
+    fb_shutdown_callback(status, RefuseShutdownOnSignal, fb_shut_confirmation, nullptr);
+    return master;
 }
 
 }  // namespace

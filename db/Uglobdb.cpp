@@ -8,6 +8,7 @@
 
 #include "db/DbError.h"
 #include "db/FetchRows.h"
+#include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/Processes.h"
 #include "platform/Text.h"
@@ -110,16 +111,36 @@ void CGlobDB::Connect(const std::string& serverName, const std::string& database
     }
 
     const bool useDefaults = userName.empty();
+    m_userName = useDefaults ? kDefaultUser : userName;
+    m_password = useDefaults ? kDefaultPassword : password;
     // The embedded engine runs in this process: its page cache is our memory. A server shares
     // its cache between all its attachments, and is left to its own setting.
     const int pageBuffers = server.empty() ? kEmbeddedPageBuffers : 0;
-    attachment.Attach(m_connectionString, useDefaults ? kDefaultUser : userName,
-                      useDefaults ? kDefaultPassword : password,
-                      CClientIdentity{kUpdaterProcessName, CurrentProcessId()}, pageBuffers);
+    attachment.Attach(m_connectionString, m_userName, m_password,
+                      CClientIdentity{kUpdaterProcessName, CurrentProcessId()}, pageBuffers,
+                      m_connectTimeout);
     // A row that another connection holds locked fails its statement after a while instead of
     // stopping the update for ever.
     transaction.SetLockTimeout(kLockTimeoutSeconds);
     transaction.Start();
+}
+
+bool CGlobDB::ServerAnswers() const {
+    const double start = MonotonicSeconds();
+    try {
+        CAttachment probe;
+        probe.Attach(m_connectionString, m_userName, m_password,
+                     CClientIdentity{kUpdaterProcessName, CurrentProcessId()}, 0, m_connectTimeout);
+        return true;
+    } catch (const CDbError& error) {
+        return !IsLostDatabase(error) && !IsConnectTimeout(error, MonotonicSeconds() - start);
+    }
+}
+
+bool CGlobDB::IsConnectTimeout(const CDbError& error, double waitedSeconds) const {
+    // The client reports a server that did not answer in time as a rejected connection; a real
+    // rejection comes at once.
+    return error.Has(isc_connect_reject) && waitedSeconds >= m_connectTimeout - 0.5;
 }
 
 int32_t CGlobDB::GetVersion() {

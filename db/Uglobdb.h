@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "db/Database.h"
+#include "db/DbError.h"
 
 // How the updater names its attachment to the server (MON$REMOTE_PROCESS), so that another
 // updater's pre-flight recognises it.
@@ -13,6 +14,10 @@ inline constexpr char kUpdaterProcessName[] = "tessara-updater";
 // How long a statement of the session waits for a row that another connection has locked
 // before it fails with a lock conflict (seconds).
 inline constexpr int kLockTimeoutSeconds = 10;
+// How long a server may take to answer a new connection (seconds; the client's own default is
+// 180): a handshake on a working network takes well under a second, and a server that accepts
+// the connection and never answers must not hold the suite's locks for minutes.
+inline constexpr int kConnectTimeoutSeconds = 20;
 
 // Another connection to the session's database, as MON$ATTACHMENTS shows it.
 struct CAttachmentInfo {
@@ -35,9 +40,9 @@ class CGlobDB {
 
     // (Re)connects: a trimmed non-empty server name gives "server:path", otherwise the path
     // alone; an empty user name means "sysdba" with the default password. The attachment is
-    // named kUpdaterProcessName with this process's id, and its transactions wait at most
-    // kLockTimeoutSeconds for a lock. Starts the transaction. Errors of the client library
-    // propagate as CDbError.
+    // named kUpdaterProcessName with this process's id, a server has ConnectTimeout() seconds to
+    // answer, and the transactions wait at most kLockTimeoutSeconds for a lock. Starts the
+    // transaction. Errors of the client library propagate as CDbError.
     void Connect(const std::string& serverName, const std::string& databasePath,
                  const std::string& userName, const std::string& password);
     // Column `data` of the newest row of `versions`; 0 for no row or NULL.
@@ -49,6 +54,19 @@ class CGlobDB {
     std::vector<CAttachmentInfo> OtherAttachments();
     CDatabase& GetDatabase() { return m_database; }
 
+    int ConnectTimeout() const { return m_connectTimeout; }
+    void SetConnectTimeout(int seconds) { m_connectTimeout = seconds; }
+    // Ends the call in progress on another thread (CAttachment::CancelCall).
+    void CancelCall(bool abort) { m_database.Attachment().CancelCall(abort); }
+    // Whether the server of the last Connect answers a new connection within ConnectTimeout():
+    // false when it cannot be reached or does not answer in time; true when it attaches, or
+    // answers with an error of its own. It uses an attachment of its own, so it may run while a
+    // call is in progress on the session.
+    bool ServerAnswers() const;
+    // Whether a failed Connect (or probe) that waited `waitedSeconds` failed because the server
+    // did not answer within ConnectTimeout().
+    bool IsConnectTimeout(const CDbError& error, double waitedSeconds) const;
+
     // The connection string the last Connect used (for messages and tests).
     const std::string& ConnectionString() const { return m_connectionString; }
 
@@ -57,6 +75,9 @@ class CGlobDB {
 
     std::string m_programDirectory;
     std::string m_connectionString;
+    std::string m_userName;
+    std::string m_password;
+    int m_connectTimeout = kConnectTimeoutSeconds;
     CDatabase m_database;
 };
 

@@ -60,12 +60,14 @@ void LoadBlobFile(IOwner& owner, const std::string& path) {
     try {
         statement.SetText(blob.text);
         // The blob is created in the same transaction, so a failed UPDATE discards it as well.
-        // The window is pumped between the megabytes of a large file.
-        CPumpThrottle throttle(owner);
-        RunInOwnTransaction(database.DefaultTransaction(), [&] {
-            statement.SetBlobFromFile(blob.column, path, [&] { throttle.Tick(); });
-            statement.Execute();
+        owner.RunBlocking([&] {
+            RunInOwnTransaction(database.DefaultTransaction(), [&] {
+                statement.SetBlobFromFile(blob.column, path, [&] { owner.StopIfRequested(); });
+                statement.Execute();
+            });
         });
+    } catch (const CRunStopped&) {
+        throw;
     } catch (const CDbError& error) {
         // A lost database ends the run: every later file would fail too, and the next run
         // stores this one again.

@@ -33,13 +33,13 @@ void StoreDocumentFile(IOwner& owner, const std::string& path) {
     statement.SetParamCheck(true);
     statement.SetText(std::string("update ARTICLE set\n") + column + "=:note \nwhere id=:id");
     // An error (a missing file is one) is not logged here: rolled back, it goes up and ends the
-    // content sequence.
-    CPumpThrottle throttle(owner);
-    RunInOwnTransaction(database.DefaultTransaction(), [&] {
-        statement.SetInteger("id", *id);
-        // Streamed into a new blob of the same transaction; a document of hundreds of megabytes
-        // takes seconds, so the window is pumped between its megabytes.
-        statement.SetBlobFromFile("note", path, [&] { throttle.Tick(); });
-        statement.Execute();
+    // content sequence. A document of hundreds of megabytes takes seconds: streamed into a new
+    // blob of the same transaction, it is one blocking call, while the window answers.
+    owner.RunBlocking([&] {
+        RunInOwnTransaction(database.DefaultTransaction(), [&] {
+            statement.SetInteger("id", *id);
+            statement.SetBlobFromFile("note", path, [&] { owner.StopIfRequested(); });
+            statement.Execute();
+        });
     });
 }

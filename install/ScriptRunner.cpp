@@ -41,11 +41,15 @@ class CStatementExecutor {
         CTransaction& transaction = m_database.DefaultTransaction();
         try {
             m_statement.SetText(std::move(text));  // the one copy of the text from here on
-            RunInOwnTransaction(transaction, [&] {
-                MarkApplied(ordinal, retried);
-                m_statement.Execute();
+            m_owner.RunBlocking([&] {
+                RunInOwnTransaction(transaction, [&] {
+                    MarkApplied(ordinal, retried);
+                    m_statement.Execute();
+                });
             });
             return;
+        } catch (const CRunStopped&) {
+            throw;  // neither applied nor marked: the next run takes the statement again
         } catch (const CDbError& error) {
             if (IsLostDatabase(error)) {
                 throw;
@@ -58,7 +62,9 @@ class CStatementExecutor {
         // this run (it is in the log), so it gets a transaction of its own for its failed mark,
         // unless an earlier run gave it one.
         if (m_ledger != nullptr && !retried) {
-            RunInOwnTransaction(transaction, [&] { m_ledger->MarkFailed(m_script, ordinal); });
+            m_owner.RunBlocking([&] {
+                RunInOwnTransaction(transaction, [&] { m_ledger->MarkFailed(m_script, ordinal); });
+            });
         }
     }
 
@@ -146,10 +152,15 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
     }
 
     const std::string script = ExtractFileName(scriptPath);
-    const int32_t applied = ledger != nullptr ? ledger->Applied(script) : 0;
+    int32_t applied = 0;
     // Refused statements of an earlier run are tried again in their place.
-    const std::set<int32_t> failed =
-        ledger != nullptr ? ledger->Failed(script) : std::set<int32_t>{};
+    std::set<int32_t> failed;
+    if (ledger != nullptr) {
+        owner.RunBlocking([&] {
+            applied = ledger->Applied(script);
+            failed = ledger->Failed(script);
+        });
+    }
     if (applied > 0) {
         owner.AppendLine("Продовження з інструкції " + std::to_string(applied + 1));
     }

@@ -4,6 +4,8 @@
 // window implements it with its widgets; console mode and tests implement it without a GUI.
 // All texts are UTF-8.
 
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -82,9 +84,31 @@ class IJournal {
     virtual void MarkLastLine(const std::string& suffix) = 0;
 };
 
+// Ends a run at once, wherever it is: the program was asked to end (a signal, the console
+// closed), or the database server stopped answering. Its text is the journal line that says so.
+// Installers never take it for the failure of an item: they let it pass.
+class CRunStopped : public std::runtime_error {
+  public:
+    enum class Reason { Interrupted, ServerSilent };
+    CRunStopped(Reason reason, const std::string& text)
+        : std::runtime_error(text), m_reason(reason) {}
+    Reason GetReason() const { return m_reason; }
+
+  private:
+    Reason m_reason;
+};
+
 // The main window as the installers see it.
 class IOwner : public IJournal {
   public:
+    // Runs `call`, one blocking database call (connecting, a statement with its commit, a
+    // document with its blob), so that the window keeps answering meanwhile, and returns when it
+    // is done, rethrowing what it threw. It may throw CRunStopped instead. Owners without a
+    // window run the call directly.
+    virtual void RunBlocking(const std::function<void()>& call) { call(); }
+    // Throws CRunStopped when the run has been asked to stop. Called between the megabytes of a
+    // long blocking call, also on the thread that RunBlocking runs it on.
+    virtual void StopIfRequested() {}
     // Processes the window messages that are waiting (repaint, input) and returns.
     virtual void PumpMessages() = 0;
     // The update log that failures are appended to; empty until the first script runs.

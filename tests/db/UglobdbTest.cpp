@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "db/DbError.h"
 #include "db/FetchRows.h"
 #include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "platform/FileSystem.h"
+#include "tests/support/SilentServer.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -233,3 +235,24 @@ TEST(GlobDbPointer, IsSetProcessWide) {
 }
 
 }  // namespace
+
+TEST(GlobDbServer, ServerThatNeverAnswersFailsTheConnectionAfterTheTimeout) {
+    CSilentServer server;
+    CTempDir dir;
+    CGlobDB session(dir.Path());
+    session.SetConnectTimeout(2);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        session.Connect("127.0.0.1/" + std::to_string(server.Port()), "/nowhere/lib.gdb", "", "");
+        FAIL() << "attached to a server that never answers";
+    } catch (const CDbError& error) {
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_GE(took, 1.5);
+        EXPECT_LT(took, 10.0);
+        EXPECT_TRUE(session.IsConnectTimeout(error, took)) << error.what();
+        EXPECT_FALSE(session.IsConnectTimeout(error, 0.1));
+    }
+    // The probe of a running call's server asks a new connection the same way.
+    EXPECT_FALSE(session.ServerAnswers());
+}

@@ -9,6 +9,7 @@
 #include "db/DbError.h"
 #include "db/Uglobdb.h"
 #include "install/BlobFiles.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "tests/install/RecordingOwner.h"
 #include "tests/support/TestSupport.h"
@@ -106,16 +107,26 @@ TEST_F(BlobFilesTest, LoadsSeveralHundredKilobytesExactly) {
     EXPECT_FALSE(FileExists(m_log));
 }
 
-TEST_F(BlobFilesTest, LargeFilePumpsTheWindowBetweenItsMegabytes) {
+TEST_F(BlobFilesTest, LargeFileIsOneCallWhileTheWindowAnswers) {
     const std::string bytes = BlobBytes(8u << 20);
-    // A pump as slow as the throttle's interval makes every megabyte find one due.
-    m_owner.pumpSeconds = CPumpThrottle::kInterval;
+    const double start = MonotonicSeconds();
     Load("INFO_DOC.NOTE.ID 10.blo", bytes);
-    EXPECT_GE(m_owner.pumps, 5);  // the first megabytes may come before the interval is over
-    EXPECT_LE(m_owner.pumps, 8);
+    const double end = MonotonicSeconds();
+    // The file, its blob, the statement and the commit are one call off the window's thread.
+    EXPECT_EQ(m_owner.blockingCalls, 1);
+    EXPECT_LT(m_owner.LongestWorkWithoutPump(start, end), 2 * CPumpThrottle::kInterval);
     const std::optional<std::string> stored = Note(10);
     ASSERT_TRUE(stored.has_value());
     EXPECT_TRUE(*stored == bytes);
+    EXPECT_FALSE(FileExists(m_log));
+}
+
+TEST_F(BlobFilesTest, StopBetweenMegabytesLeavesTheRowAsItWasAndNoLogEntry) {
+    const std::string bytes = BlobBytes(8u << 20);
+    m_owner.stopAfterChecks = 3;
+    EXPECT_THROW(Load("INFO_DOC.NOTE.ID 10.blo", bytes), CRunStopped);
+    EXPECT_FALSE(TransactionActive());
+    EXPECT_EQ(Note(10), "old 10");
     EXPECT_FALSE(FileExists(m_log));
 }
 

@@ -38,6 +38,21 @@ void CRecordingOwner::PumpMessages() {
     pumpTimes.emplace_back(begin, MonotonicSeconds());
 }
 
+void CRecordingOwner::RunBlocking(const std::function<void()>& call) {
+    ++blockingCalls;
+    m_calls.Start(call);
+    while (!m_calls.Done().WaitFor(CPumpThrottle::kInterval)) {
+        PumpMessages();
+    }
+    m_calls.Finish();
+}
+
+void CRecordingOwner::StopIfRequested() {
+    if (stopAfterChecks > 0 && ++stopChecks == stopAfterChecks) {
+        throw CRunStopped(CRunStopped::Reason::Interrupted, "stopped");
+    }
+}
+
 double CRecordingOwner::LongestWorkWithoutPump(double start, double end) const {
     double longest = 0;
     double workSince = start;

@@ -1,11 +1,13 @@
 #pragma once
 // An IOwner, progress bar and label for tests: they record what the installers do to them.
 
+#include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "install/Status.h"
+#include "platform/CallThread.h"
 
 // A label that starts hidden and records every caption and visibility change.
 class CRecordingLabel : public CPlainLabel {
@@ -40,6 +42,10 @@ class CRecordingOwner : public IOwner {
     void ReportFailedCopy(const std::string& destination, const std::string& errorLine) override {
         failedCopies.push_back(destination + ": " + errorLine);
     }
+    // On a helper thread, as a window runs it, pumping every throttle interval meanwhile.
+    void RunBlocking(const std::function<void()>& call) override;
+    // Stops the run at the given check (stopAfterChecks), as a request to end the program would.
+    void StopIfRequested() override;
 
     // The longest stretch of work, in seconds, from `start` to the first pump, between the end
     // of one pump and the start of the next, and from the last pump to `end` (monotonic times).
@@ -48,6 +54,9 @@ class CRecordingOwner : public IOwner {
     std::vector<std::string> journal;
     std::vector<std::string> failedCopies;  // "destination: error line", in order
     int pumps = 0;
+    int blockingCalls = 0;
+    int stopAfterChecks = 0;  // 0: never; else StopIfRequested throws at that call
+    std::atomic<int> stopChecks{0};
     // When each pump began and ended (MonotonicSeconds()).
     std::vector<std::pair<double, double>> pumpTimes;
     // How long one pump takes, as in a window busy repainting: a pump as long as the throttle's
@@ -57,6 +66,7 @@ class CRecordingOwner : public IOwner {
   private:
     std::string m_programDirectory;
     std::string m_logPath;
+    CCallThread m_calls;
 };
 
 // An owner that, at its first message pump, ends the session's attachment to `database` from a
