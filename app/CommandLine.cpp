@@ -4,6 +4,7 @@
 
 #include "app/RunRecord.h"
 #include "app/SuiteFiles.h"
+#include "app/UpdateDriver.h"
 #include "db/Uglobdb.h"
 
 namespace {
@@ -77,11 +78,19 @@ std::string UsageText() {
            "  3  nothing to install: the database is at or beyond the highest package\n"
            "  4  the update finished, but items failed (statements, blob files, documents,\n"
            "     program files or templates); standard error lists them\n"
+           "  5  interrupted (SIGINT, SIGTERM or SIGHUP; on Windows Ctrl+C, Ctrl+Break or the\n"
+           "     console closed): running the updater again continues the update\n"
+           "Every status but 0 ends standard error with a line that gives its reason.\n"
            "\n"
            "A statement waits at most " +
            std::to_string(kLockTimeoutSeconds) +
            " seconds for a row that another connection holds locked;\n"
-           "then it fails as an item and the update goes on. An update that was interrupted\n"
+           "then it fails as an item and the update goes on. A database server has " +
+           std::to_string(kConnectTimeoutSeconds) +
+           " seconds\nto answer a connection; one that stops answering during the update (asked "
+           "after\n" +
+           std::to_string(static_cast<int>(kServerSilenceSeconds)) +
+           " seconds of silence) ends it with status 1. An update that was interrupted\n"
            "is continued by running the updater again. Every run is recorded in\n" +
            kRunRecordName + " in the suite's directory.\n";
 }

@@ -23,6 +23,8 @@ enum ConsoleExit : int {
     kExitNothingToInstall = 3,  // the database is at or beyond the highest package
     kExitItemsFailed = 4,       // the run ended successfully, but items failed (statements, blob
                                 // files, documents, program files, templates)
+    kExitInterrupted = 5,       // a signal (Ctrl+C, closing the console) ended it; running the
+                                // updater again continues the update
 };
 
 // Whether the window can be shown: without a display Qt would abort, so the entry says so and

@@ -6,6 +6,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ErrorText.h"
+#include "platform/Interrupt.h"
 
 void CConsoleWindow::AppendLine(const std::string& text) {
     WriteOpenLine();
@@ -80,6 +81,9 @@ int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err) 
     }
     const int status = driver->ExitStatus();
     window.Finish();
+    if (status == kExitInterrupted) {
+        AcknowledgeInterrupt();  // a closing console waits for the last lines
+    }
     if (status != kExitUpdated) {
         // Whatever was said before, the last line on standard error names the outcome.
         err << ExitLine(status, driver->ExitReason()) << std::endl;

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QFrame>
 #include <QKeySequence>
@@ -14,8 +15,10 @@
 #include <QShortcut>
 #include <QStringDecoder>
 #include <QTextCursor>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
 #include <functional>
 
 #include "app/MessageBoxes.h"
@@ -417,6 +420,19 @@ void TForm1::ShowMessageBox(MessageKind kind, const std::string& title, const st
 
 void TForm1::PumpMessages() {
     QCoreApplication::processEvents();
+}
+
+void TForm1::PumpUntil(CCompletion& done, double seconds) {
+    // A nested loop that the helper thread ends as soon as its call is done, or a timer.
+    QEventLoop loop;
+    QTimer::singleShot(std::chrono::milliseconds(static_cast<int>(seconds * 1000)), &loop,
+                       &QEventLoop::quit);
+    done.OnSet(
+        [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); });
+    if (!done.IsSet()) {
+        loop.exec();
+    }
+    done.OnSet(nullptr);
 }
 
 void TForm1::ShowFailedItems(const std::vector<FailedItemsLog>& logs,

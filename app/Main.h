@@ -47,6 +47,7 @@ class TForm1 : public QWidget, public IUpdaterWindow {
     void ShowMessageBox(MessageKind kind, const std::string& title,
                         const std::string& text) override;
     void PumpMessages() override;
+    void PumpUntil(CCompletion& done, double seconds) override;
     void ShowFailedItems(const std::vector<FailedItemsLog>& logs,
                          const std::vector<FailedCopy>& copies) override;
 

@@ -1,7 +1,9 @@
 #include "app/UpdateDriver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
+#include <future>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -9,6 +11,7 @@
 #include "app/CommandLine.h"
 #include "app/ErrorText.h"
 #include "app/KeptLogs.h"
+#include "db/DbError.h"
 #include "db/Uglobdb.h"
 #include "install/ContentSequence.h"
 #include "install/PackageLedger.h"
@@ -19,6 +22,7 @@
 #include "platform/EmbeddedItems.h"
 #include "platform/FileSearch.h"
 #include "platform/FileSystem.h"
+#include "platform/Interrupt.h"
 #include "platform/Paths.h"
 #include "platform/Processes.h"
 #include "platform/SystemCodePage.h"
@@ -88,6 +92,11 @@ CUpdateDriver::~CUpdateDriver() {
     }
 }
 
+void CUpdateDriver::SetServerTimeouts(int connectSeconds, double silenceSeconds) {
+    m_session->SetConnectTimeout(connectSeconds);
+    m_silenceSeconds = silenceSeconds;
+}
+
 void CUpdateDriver::AppendLine(const std::string& text) {
     m_lastLine = text;
     m_record.AppendLine(text);
@@ -102,6 +111,118 @@ void CUpdateDriver::MarkLastLine(const std::string& suffix) {
 void CUpdateDriver::PumpMessages() {
     m_record.Flush();
     m_window.PumpMessages();
+    // Every long step pumps: the place where a request to end the program is taken up.
+    if (InterruptRequested()) {
+        throw Interrupted();
+    }
+}
+
+void CUpdateDriver::RunBlocking(const std::function<void()>& call) {
+    RunCall(call, true);
+}
+
+void CUpdateDriver::StopIfRequested() {
+    if (m_stopRequested.load()) {
+        throw CRunStopped(CRunStopped::Reason::Interrupted, "stopped");
+    }
+}
+
+CRunStopped CUpdateDriver::Interrupted() const {
+    return CRunStopped(CRunStopped::Reason::Interrupted,
+                       "Оновлення перервано (" + InterruptName() +
+                           "). Запустіть програму оновлення ще раз: вона продовжить оновлення");
+}
+
+void CUpdateDriver::RunCall(const std::function<void()>& call, bool cancellable) {
+    if (InterruptRequested()) {
+        throw Interrupted();
+    }
+    m_stopRequested = false;
+    m_calls.Start(call);
+    // While the call runs, the window answers; between its slices the run looks for a request
+    // to end the program and, with a server, for a server that stopped answering.
+    const double started = MonotonicSeconds();
+    double answeredAt = started;  // the server was last known to answer
+    std::future<bool> probe;
+    std::optional<CRunStopped> stop;
+    double cancelledAt = 0;
+    bool aborted = false;
+    while (!m_calls.Done().IsSet()) {
+        m_window.PumpUntil(m_calls.Done(), kCallWaitSlice);
+        const double now = MonotonicSeconds();
+        if (m_calls.Done().IsSet()) {
+            break;
+        }
+        if (!stop && InterruptRequested()) {
+            stop = Interrupted();
+            m_stopRequested = true;
+            cancelledAt = now;
+            if (cancellable) {
+                m_session->CancelCall(false);  // the statement ends, rolled back
+            }
+        } else if (stop && cancellable && !aborted && now - cancelledAt > kCancelGraceSeconds) {
+            // Not ended by the server in time (it may be the one that does not answer).
+            m_session->CancelCall(true);
+            aborted = true;
+        }
+        if (stop || !cancellable || m_config.serverType == 0) {
+            continue;
+        }
+        // A call may rightly take long (an index on a large table): a fresh connection tells
+        // whether the server still answers at all.
+        if (!probe.valid() && now - answeredAt >= m_silenceSeconds) {
+            probe = std::async(std::launch::async, [this] { return m_session->ServerAnswers(); });
+        }
+        if (probe.valid() && probe.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+            if (probe.get()) {
+                answeredAt = now;
+            } else {
+                stop = CRunStopped(CRunStopped::Reason::ServerSilent,
+                                   "error: сервер бази даних не відповідає понад " +
+                                       std::to_string(static_cast<int>(now - started)) +
+                                       " с. Запустіть програму оновлення ще раз, коли сервер "
+                                       "відповідатиме: вона продовжить оновлення");
+                m_stopRequested = true;
+                m_session->CancelCall(true);  // the connection is closed: the call returns
+                aborted = true;
+            }
+        }
+    }
+    // A probe still on its way has a bounded wait of its own.
+    while (probe.valid() && probe.wait_for(std::chrono::duration<double>(kCallWaitSlice)) !=
+                                std::future_status::ready) {
+        m_window.PumpMessages();
+    }
+    try {
+        m_calls.Finish();
+    } catch (...) {
+        if (stop) {
+            throw *stop;  // what the stopped call says is the consequence, not the cause
+        }
+        throw;
+    }
+    if (stop) {
+        throw *stop;
+    }
+}
+
+void CUpdateDriver::Connect() {
+    const std::string server = m_config.serverType != 0 ? m_config.serverName : std::string();
+    const double started = MonotonicSeconds();
+    try {
+        // Not cancellable: the attachment is made on the helper thread. The connect timeout
+        // bounds it.
+        RunCall([&] { m_session->Connect(server, m_config.databasePath, "", ""); }, false);
+    } catch (const CDbError& error) {
+        if (!m_session->IsConnectTimeout(error, MonotonicSeconds() - started)) {
+            throw;
+        }
+        const std::string silent = "сервер бази даних не відповідає понад " +
+                                   std::to_string(m_session->ConnectTimeout()) + " с";
+        AppendLine("error: " + silent);
+        throw CDbError("Не вдалося підключитися до бази даних " + m_session->ConnectionString() +
+                       ": " + silent + " (" + OneLine(error.what()) + ")");
+    }
 }
 
 void CUpdateDriver::ReportFailedCopy(const std::string& destination, const std::string& errorLine) {
@@ -138,9 +259,23 @@ void CUpdateDriver::ShowBox(MessageKind kind, const std::string& title, const st
 }
 
 void CUpdateDriver::FormShow() {
+    m_running = true;
     try {
         m_preflight = RunPreflight();
+        m_running = false;
+    } catch (const CRunStopped& stop) {
+        m_running = false;
+        if (stop.GetReason() == CRunStopped::Reason::Interrupted) {
+            m_preflight = PreflightOutcome::Interrupted;
+            AppendLine(stop.what());
+            m_window.btOK().SetEnabled(false);
+        } else {
+            m_preflight = PreflightOutcome::Failed;
+            AppendLine(stop.what());
+            ShowError(stop.what());
+        }
     } catch (const std::exception& error) {
+        m_running = false;
         m_preflight = PreflightOutcome::Failed;
         ShowError(error.what());
     }
@@ -203,7 +338,9 @@ void CUpdateDriver::RefuseUpdate() {
 std::string CUpdateDriver::SuiteAttachedElsewhere() {
     // The process check sees this machine only; the server knows every workstation's program.
     std::string where;
-    for (const CAttachmentInfo& attachment : m_session->OtherAttachments()) {
+    std::vector<CAttachmentInfo> attachments;
+    RunBlocking([&] { attachments = m_session->OtherAttachments(); });
+    for (const CAttachmentInfo& attachment : attachments) {
         const std::string image = ImageName(attachment.process);
         if (!EqualsIgnoreAsciiCase(image, kSuiteImageName) &&
             !EqualsIgnoreAsciiCase(image, kUpdaterProcessName)) {
@@ -229,8 +366,7 @@ PreflightOutcome CUpdateDriver::RunPreflight() {
 
     AppendLine("Підключення до бази даних");
     AppendLine(m_config.databasePath);
-    m_session->Connect(m_config.serverType != 0 ? m_config.serverName : std::string(),
-                       m_config.databasePath, "", "");
+    Connect();
     if (m_config.serverType != 0) {
         const std::string where = SuiteAttachedElsewhere();
         if (!where.empty()) {
@@ -238,7 +374,7 @@ PreflightOutcome CUpdateDriver::RunPreflight() {
             return PreflightOutcome::SuiteRunning;
         }
     }
-    m_databaseVersion = m_session->GetVersion();
+    RunBlocking([&] { m_databaseVersion = m_session->GetVersion(); });
     m_window.lCurVer().SetCaption(std::to_string(m_databaseVersion));
     AppendLine("Версія бази даних: " + std::to_string(m_databaseVersion));
 
@@ -261,7 +397,9 @@ PreflightOutcome CUpdateDriver::RunPreflight() {
 
     // A package that a run began and did not finish comes first, whatever the version says:
     // its version script may have run already.
-    if (const std::optional<LedgerPackage> unfinished = m_ledger->Unfinished()) {
+    std::optional<LedgerPackage> unfinished;
+    RunBlocking([&] { unfinished = m_ledger->Unfinished(); });
+    if (unfinished) {
         return ResumeGate(*unfinished, items);
     }
     // Compared in 64 bits, so that the highest possible version does not wrap round to "older".
@@ -323,6 +461,20 @@ void CUpdateDriver::btOKClick() {
     std::string error;
     try {
         m_run = RunUpdate();
+    } catch (const CRunStopped& stop) {
+        // The run ends here, and says why: what it did stays resumable.
+        AppendLine(stop.what());
+        if (stop.GetReason() == CRunStopped::Reason::Interrupted) {
+            m_run = RunOutcome::Interrupted;
+        } else {
+            m_run = RunOutcome::Failed;
+            m_failureCode = kServerNotAnswering;
+            m_failureReason = stop.what();
+            AppendLine("Помилка при оновлені: " + std::to_string(m_failureCode));
+        }
+        m_window.btOK().SetVisible(false);
+        m_window.btCancel().SetCaption("Зачинити");
+        m_window.btCancel().SetEnabled(true);
     } catch (const std::exception& exception) {
         m_run = RunOutcome::Aborted;
         error = exception.what();
@@ -401,7 +553,7 @@ RunOutcome CUpdateDriver::RunUpdate() {
 
         // From here on the database knows of the package until it is complete, so that a run
         // cut short is continued by the next one.
-        m_ledger->Begin({static_cast<int32_t>(number), sha256});
+        RunBlocking([&] { m_ledger->Begin({static_cast<int32_t>(number), sha256}); });
         m_installingPackage = number;
         const size_t copiesBefore = m_failedCopies.size();
         InstallUnpackedPackage();
@@ -426,7 +578,7 @@ RunOutcome CUpdateDriver::RunUpdate() {
             }
             continue;
         }
-        m_ledger->Finish();
+        RunBlocking([&] { m_ledger->Finish(); });
     }
 
     m_window.btOK().SetVisible(false);
@@ -489,7 +641,8 @@ void CUpdateDriver::CleanWorkDirectory() {
 }
 
 int CUpdateDriver::CheckInstalledVersion(int64_t number) {
-    const int32_t version = m_session->ReadCommittedVersion();
+    int32_t version = 0;
+    RunBlocking([&] { version = m_session->ReadCommittedVersion(); });
     m_window.lCurVer().SetCaption(std::to_string(version));
     if (version >= number) {
         m_installedPackages.push_back(number);
@@ -618,6 +771,8 @@ int CUpdateDriver::ExitStatus() const {
     switch (m_preflight) {
         case PreflightOutcome::NothingToInstall:
             return kExitNothingToInstall;
+        case PreflightOutcome::Interrupted:
+            return kExitInterrupted;
         case PreflightOutcome::Admitted:
             break;
         default:
@@ -627,6 +782,8 @@ int CUpdateDriver::ExitStatus() const {
         case RunOutcome::NotRun:
         case RunOutcome::NotStarted:
             return kExitNotStarted;
+        case RunOutcome::Interrupted:
+            return kExitInterrupted;
         case RunOutcome::Succeeded:
             return FailedItemCount() > 0 ? kExitItemsFailed : kExitUpdated;
         case RunOutcome::Failed:
@@ -649,6 +806,8 @@ std::string CUpdateDriver::ExitReason() const {
         case PreflightOutcome::Failed:
         case PreflightOutcome::UnfinishedElsewhere:
             return OneLine(m_lastMessage);
+        case PreflightOutcome::Interrupted:
+            return m_lastLine;
         case PreflightOutcome::Admitted:
             break;
     }
@@ -665,6 +824,8 @@ std::string CUpdateDriver::ExitReason() const {
         case RunOutcome::Failed:
             return (m_failureReason.empty() ? std::string() : m_failureReason + "; ") +
                    "Помилка при оновлені: " + std::to_string(m_failureCode);
+        case RunOutcome::Interrupted:
+            return m_lastLine;
     }
     return {};
 }
@@ -685,6 +846,8 @@ std::string CUpdateDriver::OutcomeText() const {
             return "nothing to install";
         case PreflightOutcome::UnfinishedElsewhere:
             return "refused: an interrupted package this updater cannot continue";
+        case PreflightOutcome::Interrupted:
+            return "interrupted by " + InterruptName() + " during the checks";
         case PreflightOutcome::Admitted:
             break;
     }
@@ -699,6 +862,8 @@ std::string CUpdateDriver::OutcomeText() const {
             return "failed with code " + std::to_string(m_failureCode);
         case RunOutcome::Aborted:
             return "ended by an error";
+        case RunOutcome::Interrupted:
+            return "interrupted by " + InterruptName();
     }
     return {};
 }

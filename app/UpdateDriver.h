@@ -4,7 +4,9 @@
 // (btOKClick). It reports through IUpdaterWindow, so the Qt window, console mode and tests
 // share it. It is also the owner that the installers report to.
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "app/SuiteFiles.h"
 #include "app/UpdaterWindow.h"
 #include "install/Status.h"
+#include "platform/CallThread.h"
 #include "platform/FileLock.h"
 
 class CEmbeddedItems;
@@ -35,6 +38,16 @@ inline constexpr int kVersionNotReached = -2;
 // Failure code of a run that stopped after a package whose program files or templates could not
 // all be copied, before the later packages.
 inline constexpr int kFilesNotCopied = -3;
+// Failure code of a run whose database server stopped answering.
+inline constexpr int kServerNotAnswering = -4;
+// A database call that has run this long without an answer makes the run ask the server for a
+// new connection: a server that does not answer that within the connect timeout either ends
+// the run (seconds). Long enough for any lock wait (kLockTimeoutSeconds) and a slow network.
+inline constexpr double kServerSilenceSeconds = 30;
+// How often the run looks up from a database call in progress (seconds).
+inline constexpr double kCallWaitSlice = 0.05;
+// How long an interrupted statement may take to end before its connection is closed (seconds).
+inline constexpr double kCancelGraceSeconds = 2;
 
 // Which face the updater shows; the run record names it.
 enum class RunMode { Window, Console };
@@ -62,16 +75,18 @@ enum class PreflightOutcome {
     // A package that a run began and did not finish cannot be continued by this updater (it
     // does not carry that package, or the database no longer fits it).
     UnfinishedElsewhere,
-    Admitted,  // btOK enabled
+    Interrupted,  // the program was asked to end during the checks
+    Admitted,     // btOK enabled
 };
 
 enum class RunOutcome {
     NotRun,
-    NotStarted,  // the suite started since the checks, an unsafe work directory or no archiver:
-                 // ended before any package, no final line
-    Succeeded,   // "Оновлення завершене успішно"
-    Failed,      // "Помилка при оновлені: " + code
-    Aborted,     // an error ended the run (error box shown, no final line)
+    NotStarted,   // the suite started since the checks, an unsafe work directory or no archiver:
+                  // ended before any package, no final line
+    Succeeded,    // "Оновлення завершене успішно"
+    Failed,       // "Помилка при оновлені: " + code
+    Aborted,      // an error ended the run (error box shown, no final line)
+    Interrupted,  // the program was asked to end: a line says so, the next run continues
 };
 
 class CUpdateDriver : public IOwner {
@@ -108,12 +123,20 @@ class CUpdateDriver : public IOwner {
     int32_t DatabaseVersion() const { return m_databaseVersion; }
     int32_t LowestPackage() const { return m_packages.lowest; }
     int32_t HighestPackage() const { return m_packages.highest; }
+    // The checks or the run are in progress: the window must not close under them.
     bool IsRunning() const { return m_running; }
+
+    // How long a server may take to answer a new connection, and to answer at all while a call
+    // runs (for tests; kConnectTimeoutSeconds and kServerSilenceSeconds otherwise).
+    void SetServerTimeouts(int connectSeconds, double silenceSeconds);
 
     // IOwner
     void AppendLine(const std::string& text) override;
     void MarkLastLine(const std::string& suffix) override;
+    // Also where a request to end the program is taken up: throws CRunStopped then.
     void PumpMessages() override;
+    void RunBlocking(const std::function<void()>& call) override;
+    void StopIfRequested() override;
     std::string CurrentLogPath() const override { return m_currentLogPath; }
     void SetCurrentLogPath(const std::string& path) override;
     std::string ProgramDirectory() const override { return m_paths.programDirectory; }
@@ -121,6 +144,13 @@ class CUpdateDriver : public IOwner {
 
   private:
     PreflightOutcome RunPreflight();
+    // Connects the session as configured; a server that does not answer in time gets a line.
+    void Connect();
+    // Runs `call` on the helper thread while the window answers. A request to end the program
+    // cancels a `cancellable` call and throws CRunStopped; so does a server that stopped
+    // answering (asked after kServerSilenceSeconds).
+    void RunCall(const std::function<void()>& call, bool cancellable);
+    CRunStopped Interrupted() const;
     // Takes the suite's lock, starts the run record, and takes the work directory's lock; false
     // after an error box naming the one that another updater holds.
     bool TakeLocks();
@@ -199,6 +229,9 @@ class CUpdateDriver : public IOwner {
     std::string m_lastLine;       // the journal line added last
     std::string m_lastMessage;    // the text of the last message box
     bool m_running = false;
+    double m_silenceSeconds = kServerSilenceSeconds;
+    std::atomic<bool> m_stopRequested{false};  // read by the call thread
+    CCallThread m_calls;  // last: its thread ends before the state its calls use
 };
 
 // The archiver's command line that unpacks `packageFile` into the current directory, replacing

@@ -1,6 +1,7 @@
 // The updater's entry: the window, or console mode without any window system.
 
 #include <QApplication>
+#include <QTimer>
 #include <csignal>
 #include <exception>
 #include <iostream>
@@ -13,6 +14,7 @@
 #include "app/ErrorText.h"
 #include "app/Main.h"
 #include "app/MessageBoxes.h"
+#include "platform/Interrupt.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -24,11 +26,10 @@ int main(int argc, char** argv) {
             std::cerr << ArgumentError(arguments) << "\n\n" << UsageText();
             return kExitNotStarted;
         case LaunchMode::Console:
-#ifdef SIGPIPE
             // A reader that goes away (| head) must not kill the run half-way through a
             // package: the journal lines are then lost, the update goes on.
             std::signal(SIGPIPE, SIG_IGN);
-#endif
+            InstallInterruptHandlers();
             // No QApplication: console mode must work without a display.
             return RunConsole(StartupPaths::FromProcess(), std::cout, std::cerr);
         case LaunchMode::Window:
@@ -47,6 +48,16 @@ int main(int argc, char** argv) {
         ShowMessageBox(nullptr, MessageKind::Error, kApplicationTitle, WithFullStop(error.what()));
         return kExitNotStarted;
     }
+    // A request to end the program is taken up by a run in progress, which ends itself and
+    // says so; otherwise the window closes at once.
+    InstallInterruptHandlers();
+    QTimer interrupts;
+    QObject::connect(&interrupts, &QTimer::timeout, [&] {
+        if (InterruptRequested() && !form->Driver().IsRunning()) {
+            QApplication::exit(kExitInterrupted);
+        }
+    });
+    interrupts.start(100);
     form->show();
     return application.exec();
 }

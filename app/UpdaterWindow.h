@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "install/Status.h"
+#include "platform/CallThread.h"
 
 class IButton : public IControl {
   public:
@@ -114,6 +115,9 @@ class IUpdaterWindow : public IJournal {
     virtual void ShowMessageBox(MessageKind kind, const std::string& title,
                                 const std::string& text) = 0;
     virtual void PumpMessages() = 0;
+    // Processes window messages until `done` is set or `seconds` pass, whichever comes first,
+    // while a blocking call runs on another thread. A window without messages just waits.
+    virtual void PumpUntil(CCompletion& done, double seconds) { done.WaitFor(seconds); }
 
     // Called once after a run (also one that an error ended), with the update logs that hold
     // failed items (statements, blob or document files) and the copies that failed; not called

@@ -14,6 +14,7 @@
 #include "app/win32/Win32Console.h"
 #include "app/win32/Win32Form.h"
 #include "app/win32/Win32MessageBoxes.h"
+#include "platform/Interrupt.h"
 #include "platform/Utf16.h"
 
 namespace {
@@ -68,5 +69,6 @@ int wmain(int argc, wchar_t** argv) {
         case LaunchMode::Window:
             break;
     }
+    InstallInterruptHandlers();
     return RunConsole(StartupPaths::FromProcess(), console.Out(), console.Err());
 }

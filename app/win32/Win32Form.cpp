@@ -742,6 +742,20 @@ void TWin32Form::PumpMessages() {
     }
 }
 
+void TWin32Form::PumpUntil(CCompletion& done, double seconds) {
+    // The helper thread wakes the wait with a thread message as soon as its call is done.
+    const DWORD thread = GetCurrentThreadId();
+    done.OnSet([thread] { PostThreadMessageW(thread, WM_NULL, 0, 0); });
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
+    for (ULONGLONG now = GetTickCount64(); !done.IsSet() && now < deadline;
+         now = GetTickCount64()) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
+        PumpMessages();
+    }
+    done.OnSet(nullptr);
+}
+
 void TWin32Form::ShowFailedItems(const std::vector<FailedItemsLog>& logs,
                                  const std::vector<FailedCopy>& copies) {
     m_failedLogs = logs;

@@ -75,6 +75,7 @@ class TWin32Form : public IUpdaterWindow {
                         const std::string& text) override;
     // Dispatches the waiting messages and returns; a quit request stays queued for Run().
     void PumpMessages() override;
+    void PumpUntil(CCompletion& done, double seconds) override;
     void ShowFailedItems(const std::vector<FailedItemsLog>& logs,
                          const std::vector<FailedCopy>& copies) override;
 

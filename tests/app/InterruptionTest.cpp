@@ -26,6 +26,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Sha256.h"
+#include "platform/Text.h"
 #include "tests/app/Suite.h"
 #include "tests/support/TestSupport.h"
 
@@ -150,6 +151,8 @@ class CUpdaterProcess {
         }
         return m_status;
     }
+
+    void Signal(int number) { kill(m_pid, number); }
 
     // Reads the rest of the output and returns the exit status.
     int Finish() {
@@ -326,15 +329,32 @@ void KillAndRunAgain(const KillPoint& point, const std::string& packedUpdater,
 
 }  // namespace
 
-TEST(Interruption, AKilledUpdateIsContinuedToTheStateOfAnUninterruptedOne) {
-    CSuite reference;
-    const std::string packed =
-        reference.Pack({{kPackage, reference.MakePackageDir("238", LargePackage())}},
-                       BuiltProgram("tessara-updater"), "packed");
-    PrepareSuite(reference, packed);
-    const Reference uninterrupted = RunUninterrupted(reference);
-    ASSERT_EQ(uninterrupted.status, 0) << ::testing::PrintToString(uninterrupted.journal);
+// One uninterrupted run of the large package, the reference that every case ends equal to.
+class Interruption : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        s_suite = std::make_unique<CSuite>();
+        s_packed = s_suite->Pack({{kPackage, s_suite->MakePackageDir("238", LargePackage())}},
+                                 BuiltProgram("tessara-updater"), "packed");
+        PrepareSuite(*s_suite, s_packed);
+        s_reference = RunUninterrupted(*s_suite);
+    }
+    static void TearDownTestSuite() { s_suite.reset(); }
 
+    void SetUp() override {
+        ASSERT_EQ(s_reference.status, 0) << ::testing::PrintToString(s_reference.journal);
+    }
+
+    static std::unique_ptr<CSuite> s_suite;
+    static std::string s_packed;
+    static Reference s_reference;
+};
+
+std::unique_ptr<CSuite> Interruption::s_suite;
+std::string Interruption::s_packed;
+Reference Interruption::s_reference;
+
+TEST_F(Interruption, AKilledUpdateIsContinuedToTheStateOfAnUninterruptedOne) {
     using std::chrono::milliseconds;
     const KillPoint points[] = {
         {"early in the statement pass", kScript, "", 0, milliseconds(150)},
@@ -344,6 +364,46 @@ TEST(Interruption, AKilledUpdateIsContinuedToTheStateOfAnUninterruptedOne) {
         {"while copying program files", kTemplateLine, "", 0, milliseconds(5)},
     };
     for (const KillPoint& point : points) {
-        KillAndRunAgain(point, packed, uninterrupted);
+        KillAndRunAgain(point, s_packed, s_reference);
+    }
+}
+
+// A request to end the program (a signal; on Windows Ctrl+C or the console closed) ends the run
+// with a line that says so and exit status 5; the next run continues it to the same end.
+TEST_F(Interruption, ASignalEndsTheRunSayingSoAndTheNextRunContinuesIt) {
+    struct Case {
+        int signal;
+        const char* name;
+        std::string after;
+    };
+    for (const Case& point :
+         {Case{SIGTERM, "SIGTERM", kScript}, Case{SIGINT, "SIGINT", kVersionScript},
+          Case{SIGHUP, "SIGHUP", kTemplateLine}}) {
+        SCOPED_TRACE(point.name);
+        CSuite suite;
+        PrepareSuite(suite, s_packed);
+        CUpdaterProcess run(suite);
+        ASSERT_TRUE(run.WaitForLine(point.after)) << ::testing::PrintToString(run.Journal());
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        run.Signal(point.signal);
+        EXPECT_EQ(run.Finish(), 5) << ::testing::PrintToString(run.Journal());
+        const std::string line =
+            "Оновлення перервано (" + std::string(point.name) +
+            "). Запустіть програму оновлення ще раз: вона продовжить оновлення";
+        ASSERT_FALSE(run.Journal().empty());
+        EXPECT_EQ(run.Journal().back(), line);
+        const Lines errors = SplitLines(ReadFile(suite.Scratch("stderr.txt")));
+        ASSERT_FALSE(errors.empty());
+        EXPECT_EQ(errors.back(), "Код завершення 5: " + line);
+        const std::string record = ReadFile(suite.File("tessara-updater.log"));
+        EXPECT_NE(record.find("[outcome] interrupted by " + std::string(point.name) +
+                              ", exit status 5\n"),
+                  std::string::npos)
+            << record;
+
+        CUpdaterProcess again(suite);
+        EXPECT_EQ(again.Finish(), 0)
+            << ReadFile(suite.Scratch("stderr.txt")) << ::testing::PrintToString(again.Journal());
+        EXPECT_EQ(FirstDifference(EndState(suite), s_reference.state), "");
     }
 }

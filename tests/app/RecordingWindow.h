@@ -38,6 +38,13 @@ class CRecordingWindow : public CPlainUpdaterWindow {
         }
     }
     void PumpMessages() override;
+    // Waits as a window processes its messages: a pump at the end of a wait that the call
+    // outlasted.
+    void PumpUntil(CCompletion& done, double seconds) override {
+        if (!done.WaitFor(seconds)) {
+            PumpMessages();
+        }
+    }
     void ShowFailedItems(const std::vector<FailedItemsLog>& logs,
                          const std::vector<FailedCopy>& copies) override {
         failedItems.push_back(logs);

@@ -2,16 +2,25 @@
 // program or another updater attached from anywhere stops the update; other clients do not.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <random>
+#include <thread>
 
 #include "app/UpdateDriver.h"
 #include "db/Attachment.h"
 #include "db/Uglobdb.h"
+#include "platform/Clock.h"
 #include "tests/app/RecordingWindow.h"
 #include "tests/app/Suite.h"
+#include "tests/support/SilentServer.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -102,4 +111,114 @@ TEST_F(ServerMode, SuiteOrAnotherUpdaterAttachedElsewhereStopsThePreflight) {
                   "оновлення!");
         EXPECT_FALSE(window.btOK().IsEnabled());
     }
+}
+
+TEST(ServerSilence, ServerThatAcceptsAndNeverAnswersEndsTheChecksAfterTheConnectTimeout) {
+    CSuite suite;
+    WriteFile(suite.Scratch("package.rar"), "Rar!\x1a\x07");
+    suite.Pack({{238, suite.Scratch("package.rar")}});
+    CSilentServer server;
+    const std::string name = "127.0.0.1/" + std::to_string(server.Port());
+    suite.WriteIni("[Common]\r\nPathBaseGDB=/srv/lib.gdb\r\nNameServer=" + name +
+                   "\r\nTypeServer=1\r\n");
+    CRecordingWindow window;
+    CUpdateDriver driver(window, suite.Paths());
+    driver.SetServerTimeouts(2, 1);
+    const double start = MonotonicSeconds();
+    driver.FormShow();
+    const double took = MonotonicSeconds() - start;
+    EXPECT_GE(took, 1.5);
+    EXPECT_LT(took, 10);
+    EXPECT_EQ(driver.LastPreflight(), PreflightOutcome::Failed);
+    EXPECT_EQ(driver.ExitStatus(), 2);
+    EXPECT_EQ(window.journal,
+              (std::vector<std::string>{"Перевірка запущенної програми...OK",
+                                        "Підключення до бази даних", "/srv/lib.gdb",
+                                        "error: сервер бази даних не відповідає понад 2 с"}));
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text.rfind("Не вдалося підключитися до бази даних " + name +
+                                             ":/srv/lib.gdb: сервер бази даних не відповідає "
+                                             "понад 2 с (",
+                                         0),
+              0u)
+        << window.boxes[0].text;
+    // The window answered all the while.
+    ASSERT_FALSE(window.pumps.empty());
+    double longest = window.pumps.front().began - start;
+    for (size_t i = 1; i < window.pumps.size(); ++i) {
+        longest = std::max(longest, window.pumps[i].began - window.pumps[i - 1].ended);
+    }
+    EXPECT_LT(longest, 0.5);
+}
+
+TEST_F(ServerMode, ServerThatStopsAnsweringEndsTheRunAndTheNextRunContinuesIt) {
+    // Enough statements that the pass lasts while the server is stopped under it.
+    PackageFiles files = ContentPackage(238);
+    std::string script;
+    for (int n = 1; n <= 2000; ++n) {
+        script += "insert into LOG_ROWS (N) values (" + std::to_string(n) + ");\r\n";
+    }
+    files["up.2026.05.03.lsql"] = script + files["up.2026.05.03.lsql"];
+    RunShell("bash " + ShellQuote(kServerScript) + " stop " + ShellQuote(ServerDir()));
+    ExecuteStatements(suite.Database(), {"create table LOG_ROWS (N integer)"});
+    ASSERT_EQ(RunShell("bash " + ShellQuote(kServerScript) + " start " + ShellQuote(ServerDir()) +
+                       " " + std::to_string(m_port) + " >/dev/null 2>&1"),
+              0);
+    fs::create_directories(suite.File("Reports"));
+    suite.InstallArchiver();
+    suite.PackDirectories({{238, files}}, BuiltProgram("rar"));
+    const pid_t serverPid = std::stoi(ReadFile(ServerDir() + "/server.pid"));
+
+    auto driver = std::make_unique<CUpdateDriver>(window, suite.Paths());
+    driver->SetServerTimeouts(2, 1);
+    driver->FormShow();
+    ASSERT_EQ(driver->LastPreflight(), PreflightOutcome::Admitted);
+    bool stopped = false;
+    window.whilePumping = [&] {
+        if (!stopped && !window.journal.empty() && window.journal.back() == "up.2026.05.03.lsql") {
+            kill(serverPid, SIGSTOP);  // frozen, not down: the connection stays open
+            stopped = true;
+        }
+    };
+    const double start = MonotonicSeconds();
+    driver->btOKClick();
+    const double took = MonotonicSeconds() - start;
+    kill(serverPid, SIGCONT);
+    ASSERT_TRUE(stopped);
+    EXPECT_LT(took, 20);
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Failed);
+    EXPECT_EQ(driver->FailureCode(), kServerNotAnswering);
+    EXPECT_EQ(driver->ExitStatus(), 1);
+    ASSERT_GE(window.journal.size(), 2u);
+    const std::string& silent = window.journal[window.journal.size() - 2];
+    EXPECT_EQ(silent.rfind("error: сервер бази даних не відповідає понад ", 0), 0u) << silent;
+    EXPECT_NE(silent.find("Запустіть програму оновлення ще раз"), std::string::npos) << silent;
+    EXPECT_EQ(window.journal.back(), "Помилка при оновлені: -4");
+    driver.reset();
+
+    // Run again once the server answers (and has noticed that the first run went away).
+    window.whilePumping = nullptr;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        window = CRecordingWindow();
+        driver = std::make_unique<CUpdateDriver>(window, suite.Paths());
+        driver->FormShow();
+        if (driver->LastPreflight() != PreflightOutcome::SuiteRunning) {
+            break;
+        }
+        driver.reset();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    ASSERT_EQ(driver->LastPreflight(), PreflightOutcome::Admitted)
+        << ::testing::PrintToString(window.journal);
+    driver->btOKClick();
+    EXPECT_EQ(driver->ExitStatus(), 0) << ::testing::PrintToString(window.journal);
+    driver.reset();
+    RunShell("bash " + ShellQuote(kServerScript) + " stop " + ShellQuote(ServerDir()));
+    // Every statement once: none lost with the connection, none applied twice.
+    EXPECT_EQ(QueryColumn(suite.Database(), "select count(*) from LOG_ROWS"),
+              (std::vector<std::string>{"2000"}));
+    EXPECT_EQ(QueryColumn(suite.Database(), "select count(distinct N) from LOG_ROWS"),
+              (std::vector<std::string>{"2000"}));
+    EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
+              (std::vector<std::string>{"238"}));
 }
