@@ -1,5 +1,6 @@
 // The updater's entry: the window, or console mode without any window system.
 
+#include <malloc.h>
 #include <QApplication>
 #include <QTimer>
 #include <csignal>
@@ -17,6 +18,10 @@
 #include "platform/Interrupt.h"
 
 int main(int argc, char** argv) {
+    // Buffers of megabytes (a statement of one long line, blocks of a package) go back to the
+    // system when freed. glibc would otherwise raise its threshold for that after the first one
+    // and keep every later one in the heap, so that a 9 MB statement cost the memory of two.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     switch (ParseArguments(arguments)) {
         case LaunchMode::Help:

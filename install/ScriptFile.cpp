@@ -19,11 +19,15 @@ bool CScriptReader::Refill() {
     return m_end > 0;
 }
 
-bool CScriptReader::NextLine(std::string_view& line) {
+void CScriptReader::ReleaseLine() {
     if (m_carry.capacity() > 4 * kBlockSize) {
         std::string().swap(m_carry);  // a line of megabytes is not kept for the whole script
     }
     m_carry.clear();
+}
+
+bool CScriptReader::NextLine(std::string_view& line) {
+    ReleaseLine();
     while (!m_finished) {
         if (m_begin == m_end && !Refill()) {
             m_finished = true;

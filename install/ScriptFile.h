@@ -17,6 +17,13 @@ class CScriptReader {
     // The next line without its line end, valid until the next call; false after the last
     // line. A last line without a line end counts; the line end after it adds no empty line.
     bool NextLine(std::string_view& line);
+    // The caller is done with the line: one of megabytes, gathered across blocks, is freed now
+    // rather than at the next call (before its statement runs, not beside it).
+    void ReleaseLine();
+    // The buffer of the line just handed out when it spanned blocks (it is then `line`), moved
+    // out so that a statement of one long line can take it over instead of copying it; null for
+    // a line that lies within a block.
+    std::string* LongLine() { return m_carry.empty() ? nullptr : &m_carry; }
 
   private:
     // Reads the next block; false at the end of the file.

@@ -170,7 +170,8 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
     CPumpThrottle throttle(owner);
     do {
         const bool statementLine =
-            splitter.Feed(line) == CStatementSplitter::LineKind::StatementLine;
+            splitter.Feed(line, reader.LongLine()) == CStatementSplitter::LineKind::StatementLine;
+        reader.ReleaseLine();  // the statement holds what it needs of the line
         if (splitter.Completed()) {
             const auto ordinal = static_cast<int32_t>(splitter.CompletedCount());
             const bool retried = failed.contains(ordinal);

@@ -1,5 +1,6 @@
 #include "install/StatementSplitter.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/Text.h"
@@ -50,12 +51,14 @@ char TerminatorOf(std::string_view line) {
 }  // namespace
 
 std::string CStatementSplitter::TakeStatement() {
+    m_pendingLineFeeds = 0;
     return std::move(m_pending);
 }
 
-CStatementSplitter::LineKind CStatementSplitter::Feed(std::string_view line) {
+CStatementSplitter::LineKind CStatementSplitter::Feed(std::string_view line, std::string* storage) {
     if (m_completed) {
         m_pending.clear();  // a statement that was not taken
+        m_pendingLineFeeds = 0;
         m_completed = false;
     }
     const std::string_view trimmed = TrimControl(line);
@@ -69,10 +72,27 @@ CStatementSplitter::LineKind CStatementSplitter::Feed(std::string_view line) {
     // pending := Trim(pending + LF + line): as both are trimmed, a blank line adds nothing and
     // otherwise the line is appended after one LF.
     const bool onlyTerminator = trimmed.size() == 1 && trimmed.front() == m_terminator;
-    if (!onlyTerminator && !trimmed.empty()) {
+    if (!onlyTerminator && !trimmed.empty() && m_pending.empty() && storage != nullptr &&
+        storage->data() == line.data()) {
+        // The line's own buffer becomes the statement, trimmed in place.
+        const size_t from = static_cast<size_t>(trimmed.data() - line.data());
+        const size_t size = trimmed.size();
+        m_pending = std::move(*storage);
+        m_pending.erase(from + size);
+        m_pending.erase(0, from);
+        m_pending.reserve(size + 3);  // room for the CR LF at the end; no copy when it is there
+    } else if (!onlyTerminator && !trimmed.empty()) {
+        const size_t lineFeeds = m_pendingLineFeeds + (m_pending.empty() ? 0 : 1);
+        // Grown as a string grows, but with the room that the CR LF line ends will take.
+        const size_t needed = m_pending.size() + 1 + trimmed.size() + lineFeeds + 2;
+        if (needed > m_pending.capacity()) {
+            m_pending.reserve(m_pending.empty() ? needed
+                                                : std::max(needed, 2 * m_pending.capacity()));
+        }
         if (!m_pending.empty()) {
             m_pending += '\n';
         }
+        m_pendingLineFeeds = lineFeeds;
         m_pending += trimmed;
     }
 

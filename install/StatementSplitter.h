@@ -20,14 +20,18 @@ class CStatementSplitter {
   public:
     enum class LineKind { ClientCommand, StatementLine };
 
-    // Takes the next line of the script, without its line end, and says what it was.
-    LineKind Feed(std::string_view line);
+    // Takes the next line of the script, without its line end, and says what it was. When the
+    // line lies in a string of its own (`storage`, a line of megabytes), a statement that begins
+    // with it takes that string over rather than copying it.
+    LineKind Feed(std::string_view line, std::string* storage = nullptr);
 
     // True when the line just fed ended a statement. Statement() is then that statement's text
     // (possibly empty), valid until the next Feed.
     bool Completed() const { return m_completed; }
     const std::string& Statement() const { return m_pending; }
-    // The statement just ended, moved out rather than copied (a statement may be megabytes).
+    // The statement just ended, moved out rather than copied (a statement may be megabytes). Its
+    // buffer has room for a CR before every LF and a CR LF at the end, so that the statement
+    // object turns its line ends into CR LF in place instead of copying it once more.
     std::string TakeStatement();
     // The number of statements ended so far, the one just ended included.
     size_t CompletedCount() const { return m_completedCount; }
@@ -43,6 +47,7 @@ class CStatementSplitter {
     // The statement being gathered; once completed, the statement ended (the one copy of its
     // text), cleared by the next Feed.
     std::string m_pending;
+    size_t m_pendingLineFeeds = 0;  // the LFs that join m_pending's lines
     bool m_completed = false;
     size_t m_completedCount = 0;
 };

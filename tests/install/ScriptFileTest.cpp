@@ -67,3 +67,26 @@ TEST(ScriptFileTest, LinesAndLineEndsAcrossBlocks) {
     }
     EXPECT_EQ(Lines(many), expected);
 }
+
+TEST(ScriptFileTest, OnlyALineThatSpansBlocksHasABufferToTakeOver) {
+    CTempDir dir;
+    const std::string path = dir.File("a.lsql");
+    const std::string longLine(3 * kBlock, 'x');
+    WriteFile(path, "short\r\n" + longLine + "\r\nlast");
+    CScriptReader reader(path);
+    std::string_view line;
+    ASSERT_TRUE(reader.NextLine(line));
+    EXPECT_EQ(reader.LongLine(), nullptr);
+    ASSERT_TRUE(reader.NextLine(line));
+    ASSERT_NE(reader.LongLine(), nullptr);
+    EXPECT_EQ(reader.LongLine()->data(), line.data());
+    EXPECT_EQ(*reader.LongLine(), longLine);
+    // Taken over, the buffer is gone from the reader, which goes on as before.
+    std::string taken = std::move(*reader.LongLine());
+    reader.ReleaseLine();
+    EXPECT_EQ(reader.LongLine(), nullptr);
+    ASSERT_TRUE(reader.NextLine(line));
+    EXPECT_EQ(line, "last");
+    EXPECT_FALSE(reader.NextLine(line));
+    EXPECT_EQ(taken, longLine);
+}

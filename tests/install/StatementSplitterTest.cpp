@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -146,3 +148,36 @@ TEST(StatementSplitterTest, CountsStatementsAndHandsOverTheTail) {
 }
 
 }  // namespace
+
+// A statement of megabytes is held once: the splitter grows its text with room for the CR LF
+// line ends, so that the statement object rewrites them in place, and a statement of one long
+// line takes over the reader's buffer of that line.
+TEST(StatementSplitterMemory, StatementsLeaveRoomForTheirLineEndsAndTakeOverALongLine) {
+    CStatementSplitter splitter;
+    for (int i = 0; i < 1000; ++i) {
+        splitter.Feed("insert into T values (" + std::to_string(i) + ")");
+    }
+    splitter.Feed(";");
+    ASSERT_TRUE(splitter.Completed());
+    std::string text = splitter.TakeStatement();
+    const size_t lineFeeds = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    EXPECT_EQ(lineFeeds, 999u);
+    EXPECT_GE(text.capacity(), text.size() + lineFeeds + 2);
+
+    std::string longLine = "  select 1 from RDB$DATABASE /* " + std::string(1 << 20, 'p') + " */; ";
+    const char* const buffer = longLine.data();
+    splitter.Feed(longLine, &longLine);
+    ASSERT_TRUE(splitter.Completed());
+    text = splitter.TakeStatement();
+    EXPECT_EQ(text.data(), buffer);  // the same buffer, not a copy
+    EXPECT_EQ(text, "select 1 from RDB$DATABASE /* " + std::string(1 << 20, 'p') + " */");
+    EXPECT_GE(text.capacity(), text.size() + 2);
+
+    // A long line that continues a statement is appended as any other line.
+    std::string second = std::string(1000, 'x') + ";";
+    splitter.Feed("select");
+    splitter.Feed(second, &second);
+    ASSERT_TRUE(splitter.Completed());
+    EXPECT_EQ(splitter.Statement(), "select\n" + std::string(1000, 'x'));
+    EXPECT_EQ(second.size(), 1001u);  // left alone
+}
