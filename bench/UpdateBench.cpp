@@ -59,6 +59,9 @@ bool ResetPeakMemory() {
     return static_cast<bool>(clear);
 }
 
+// How long a window's event loop sleeps when no event comes.
+constexpr double kEventWait = 0.005;
+
 struct PhaseGaps {
     double longest = 0;
     int pumps = 0;
@@ -99,6 +102,17 @@ class CGapWindow : public CPlainUpdaterWindow {
         }
     }
     void PumpMessages() override { Pump(CurrentPhase()); }
+    // While a database call runs on its helper thread, a window's loop is free for every event
+    // that comes: it answers at once, as often as it wakes.
+    void PumpUntil(CCompletion& done, double seconds) override {
+        const Clock::time_point end =
+            Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double>(seconds));
+        do {
+            Pump(CurrentPhase());
+        } while (!done.WaitFor(kEventWait) && Clock::now() < end);
+        Pump(CurrentPhase());
+    }
 
     // The loop is free from now on (the button was pressed).
     void StartRun() { m_last = Clock::now(); }

@@ -38,6 +38,9 @@
 # "start-up and the rest" is what remains of the total (process start, pre-flight, work
 # directory clean-up, the final line, exit). The stamped journals stay in the rounds' folders.
 #
+# The longest gaps come from a run of the update driver inside bench_update, as the window runs
+# it, while another process writes synchronously to the same disk (dd with oflag=dsync).
+#
 # Baselines (the "fair best tools"): unar unpacking the same archive; isql-fb running the same
 # scripts with "SET AUTODDL OFF" and a COMMIT after every statement on a fresh copy of the same
 # database (with its default AUTODDL ON, isql starts a second transaction at every COMMIT);
@@ -126,7 +129,8 @@ stop_poller() {
     wait "$poller" 2>/dev/null || true
     poller=''
 }
-trap stop_poller EXIT
+disk_writer=''
+trap 'stop_poller; stop_disk_writer' EXIT
 trap 'exit 1' INT TERM HUP
 
 # --- Preparation of one package: its files, archive, suite directory, packed updater and the
@@ -331,14 +335,38 @@ run_baselines() {  # run_baselines <package dir> <round>
 
 # --- The in-process run for the event-loop gaps.
 
+# Another process writing to the same disk all the while, as on a shared machine: synchronous
+# 64 KB writes, each of which makes the disk flush, so that the updater's own flushes wait.
+start_disk_writer() {  # start_disk_writer <file>
+    local file=$1
+    (
+        while :; do
+            dd if=/dev/zero of="$file" bs=64k count=64 oflag=dsync conv=notrunc status=none
+        done
+    ) &
+    disk_writer=$!
+}
+
+stop_disk_writer() {
+    [ -n "${disk_writer:-}" ] || return 0
+    kill "$disk_writer" 2>/dev/null || true
+    wait "$disk_writer" 2>/dev/null || true
+    disk_writer=
+}
+
 run_in_process() {  # run_in_process <package dir>
-    local dir=$1 suite=$1/inprocess
+    local dir=$1 suite=$1/inprocess rc=0
     rm -rf "$suite" "$dir/tmp"
     make_suite "$suite"
     cp "$out/base.gdb" "$suite/lib.gdb"
     mkdir -p "$dir/tmp"
     settle
-    "$bin/bench_update" "$suite" "$dir/suite/tessara-updater" "$dir/tmp" >"$dir/inprocess.txt"
+    start_disk_writer "$dir/disk-writer.bin"
+    "$bin/bench_update" "$suite" "$dir/suite/tessara-updater" "$dir/tmp" >"$dir/inprocess.txt" ||
+        rc=$?
+    stop_disk_writer
+    rm -f "$dir/disk-writer.bin"
+    return $rc
 }
 
 # --- The table of one package.
