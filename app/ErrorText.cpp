@@ -1,5 +1,8 @@
 #include "app/ErrorText.h"
 
+#include "platform/FileSystem.h"
+#include "platform/SystemError.h"
+
 std::string WithFullStop(const std::string& text) {
     if (!text.empty() &&
         static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.')) {
@@ -17,4 +20,19 @@ std::string OneLine(const std::string& text) {
         line += text[i] == '\r' || text[i] == '\n' ? ' ' : text[i];
     }
     return line;
+}
+
+std::string WhyNotOpened(const std::string& path, const std::exception& error) {
+    switch (InspectEntry(path)) {
+        case EntryKind::Link:
+            return "на його місці посилання";
+        case EntryKind::Directory:
+        case EntryKind::Other:
+            return "на його місці не звичайний файл";
+        case EntryKind::Missing:
+        case EntryKind::Regular:
+            break;
+    }
+    const auto* system = dynamic_cast<const CSystemError*>(&error);
+    return system != nullptr ? SystemMessage(system->Code()) : error.what();
 }

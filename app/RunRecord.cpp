@@ -20,23 +20,6 @@ std::string ReadAll(CFile& file) {
     return bytes;
 }
 
-// Why the record at `path` could not be opened, for the journal.
-std::string ProblemText(const std::string& path, const std::exception& error) {
-    const std::string prefix = "Журнал запусків " + path + " не ведеться: ";
-    switch (InspectEntry(path)) {
-        case EntryKind::Link:
-            return prefix + "на його місці посилання";
-        case EntryKind::Directory:
-        case EntryKind::Other:
-            return prefix + "на його місці не звичайний файл";
-        case EntryKind::Missing:
-        case EntryKind::Regular:
-            break;
-    }
-    const auto* system = dynamic_cast<const CSystemError*>(&error);
-    return prefix + (system != nullptr ? SystemMessage(system->Code()) : error.what());
-}
-
 }  // namespace
 
 void CRunRecord::Begin(const std::string& path, const std::string& mode,
@@ -49,7 +32,7 @@ void CRunRecord::Begin(const std::string& path, const std::string& mode,
         unfinished = Open(path, limit);
     } catch (const std::exception& error) {
         m_file = CFile();
-        m_problem = ProblemText(path, error);
+        m_problem = "Журнал запусків " + path + " не ведеться: " + WhyNotOpened(path, error);
         return;
     }
     Write(kRunHeaderMark + LocalDateTimeText() + " " + mode + " " + updaterPath);

@@ -291,7 +291,7 @@ bool CUpdateDriver::TakeLocks() {
     // an updater refused here writes nothing at all.
     const std::string suiteLock = PathJoin(m_paths.programDirectory, kSuiteLockName);
     // The suite's directory is shared by its users: any of them may update it, one at a time.
-    if (!m_suiteLock.TryAcquire(suiteLock, CFileLock::Holders::DirectoryUsers)) {
+    if (!TryLock(m_suiteLock, suiteLock, CFileLock::Holders::DirectoryUsers)) {
         RefuseLocked("Інша програма оновлення вже працює з цим комплексом (" + suiteLock + ")");
         return false;
     }
@@ -306,12 +306,21 @@ bool CUpdateDriver::TakeLocks() {
     // second one refuses at once rather than waiting: the first may run for many minutes, and
     // an administrator can start it again as soon as the first has finished.
     const std::string workLock = m_workDirectory + kLockFileEnding;
-    if (!m_workLock.TryAcquire(workLock, CFileLock::Holders::CurrentUser)) {
+    if (!TryLock(m_workLock, workLock, CFileLock::Holders::CurrentUser)) {
         RefuseLocked("Інша програма оновлення вже працює у спільному тимчасовому каталозі (" +
                      workLock + ")");
         return false;
     }
     return true;
+}
+
+bool CUpdateDriver::TryLock(CFileLock& lock, const std::string& path, CFileLock::Holders holders) {
+    try {
+        return lock.TryAcquire(path, holders);
+    } catch (const CSystemError& error) {
+        throw CSystemError(error.Code(), "Не вдалося відкрити файл блокування " + path + ": " +
+                                             WhyNotOpened(path, error));
+    }
 }
 
 void CUpdateDriver::RefuseLocked(const std::string& reason) {

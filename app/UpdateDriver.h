@@ -154,6 +154,9 @@ class CUpdateDriver : public IOwner {
     // Takes the suite's lock, starts the run record, and takes the work directory's lock; false
     // after an error box naming the one that another updater holds.
     bool TakeLocks();
+    // Takes `lock` without waiting; false when another updater holds it. A file that cannot be
+    // a lock file (a link, a directory, another user's) throws, said in the interface's words.
+    bool TryLock(CFileLock& lock, const std::string& path, CFileLock::Holders holders);
     // The journal lines and the error box of a lock that another updater holds.
     void RefuseLocked(const std::string& reason);
     // The journal lines and the warning box of a suite that runs; `where` names where it runs

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
             // A reader that goes away (| head) must not kill the run half-way through a
             // package: the journal lines are then lost, the update goes on.
             std::signal(SIGPIPE, SIG_IGN);
-            InstallInterruptHandlers();
+            InstallInterruptHandlers();  // before any thread starts
             // No QApplication: console mode must work without a display.
             return RunConsole(StartupPaths::FromProcess(), std::cout, std::cerr);
         case LaunchMode::Window:
@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
         return kExitNotStarted;
     }
 
+    InstallInterruptHandlers();  // before Qt and the database client start threads
     QApplication application(argc, argv);
     std::unique_ptr<TForm1> form;
     try {
@@ -55,7 +56,6 @@ int main(int argc, char** argv) {
     }
     // A request to end the program is taken up by a run in progress, which ends itself and
     // says so; otherwise the window closes at once.
-    InstallInterruptHandlers();
     QTimer interrupts;
     QObject::connect(&interrupts, &QTimer::timeout, [&] {
         if (InterruptRequested() && !form->Driver().IsRunning()) {

@@ -105,9 +105,8 @@ class CGapWindow : public CPlainUpdaterWindow {
     // While a database call runs on its helper thread, a window's loop is free for every event
     // that comes: it answers at once, as often as it wakes.
     void PumpUntil(CCompletion& done, double seconds) override {
-        const Clock::time_point end =
-            Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                               std::chrono::duration<double>(seconds));
+        const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                         std::chrono::duration<double>(seconds));
         do {
             Pump(CurrentPhase());
         } while (!done.WaitFor(kEventWait) && Clock::now() < end);

@@ -1,35 +1,52 @@
 #include "platform/Interrupt.h"
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <atomic>
 #include <string>
+#include <thread>
 
 namespace {
 
-// Written by the handler: only a lock-free atomic is safe there.
 std::atomic<int> g_signal{0};
 std::string g_testRequest;  // tests only, on their own thread
-static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void NoteSignal(int number) {
-    g_signal.store(number);
-    // The next one of the kind takes the default action: a second Ctrl+C ends the program.
-    signal(number, SIG_DFL);
+sigset_t InterruptSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&signals, number);
+    }
+    return signals;
+}
+
+// Takes the signals as they come, on a thread of its own: no handler runs in the middle of
+// other code, and no library's handler (the Firebird client turns SIGINT and SIGTERM into a
+// shutdown of every attachment) ever sees them.
+void WaitForSignals(sigset_t signals) {
+    for (;;) {
+        int number = 0;
+        if (sigwait(&signals, &number) != 0) {
+            continue;
+        }
+        if (g_signal.exchange(number) != 0) {
+            // The second request ends the program at once, as it would have without us.
+            signal(number, SIG_DFL);
+            pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+            raise(number);
+        }
+    }
 }
 
 }  // namespace
 
 void InstallInterruptHandlers() {
-    struct sigaction action {};
-    action.sa_handler = NoteSignal;
-    sigemptyset(&action.sa_mask);
-    // Calls in progress go on (no EINTR in file and pipe calls); the run looks at the flag
-    // within a tenth of a second.
-    action.sa_flags = SA_RESTART;
-    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(number, &action, nullptr);
-    }
+    // Blocked before any other thread starts, so that every thread inherits the mask and the
+    // signals wait for WaitForSignals. Child processes get the default mask back (ChildProcess).
+    const sigset_t signals = InterruptSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread(WaitForSignals, signals).detach();
 }
 
 bool InterruptRequested() {

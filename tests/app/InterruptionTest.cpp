@@ -84,6 +84,14 @@ void PrepareSuite(CSuite& suite, const std::string& packedUpdater) {
     MakeExecutable(suite.File("updater"));
 }
 
+// A suite at version 237 whose updater carries a small package.
+void PrepareConsoleSuiteForWindow(CSuite& suite) {
+    suite.CreateDatabase(237);
+    fs::create_directories(suite.File("Reports"));
+    suite.InstallArchiver();
+    suite.PackDirectories({{kPackage, ContentPackage(kPackage)}}, BuiltProgram("tessara-updater"));
+}
+
 // The built updater in console mode as a child process whose journal lines are read as they
 // come.
 class CUpdaterProcess {
@@ -406,4 +414,28 @@ TEST_F(Interruption, ASignalEndsTheRunSayingSoAndTheNextRunContinuesIt) {
             << ReadFile(suite.Scratch("stderr.txt")) << ::testing::PrintToString(again.Journal());
         EXPECT_EQ(FirstDifference(EndState(suite), s_reference.state), "");
     }
+}
+
+// The window that waits for its button ends at a signal, with the status of an interrupted run.
+TEST(InterruptedWindow, ASignalClosesTheWaitingWindowWithStatusFive) {
+    CSuite suite;
+    PrepareConsoleSuiteForWindow(suite);
+    const std::string status = suite.Scratch("status.txt");
+    const std::string record = suite.File("tessara-updater.log");
+    // The window is admitted once the record has its package line; then it waits.
+    const std::string script =
+        "cd /; QT_QPA_PLATFORM=offscreen TMPDIR=" + ShellQuote(suite.Tmp()) + " " +
+        ShellQuote(suite.File("updater")) + " & pid=$!; " +
+        "for i in $(seq 1 200); do grep -q '238_RAR \\[OK\\]' " + ShellQuote(record) +
+        " 2>/dev/null && break; sleep 0.05; done; sleep 0.2; kill -TERM $pid; "
+        "wait $pid; echo $? >" +
+        ShellQuote(status);
+    const auto start = Clock::now();
+    RunShell("bash -c " + ShellQuote(script));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(ReadFile(status), "5\n");
+    const std::string text = ReadFile(record);
+    EXPECT_NE(text.find("238_RAR [OK]"), std::string::npos) << text;
+    EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
+              (std::vector<std::string>{"237"}));
 }

@@ -2,6 +2,7 @@
 // packed updater.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "db/Uglobdb.h"
 #include "install/PackageLedger.h"
 #include "platform/EmbeddedItems.h"
+#include "platform/FileSystem.h"
 #include "tests/app/RecordingWindow.h"
 #include "tests/app/Suite.h"
 
@@ -339,4 +341,35 @@ TEST_F(Preflight, UpdaterCutAnywhereIsDamagedNeverUpToDate) {
         EXPECT_EQ(window.journal, Head("Версія бази даних: 300"));
         driver.reset();
     }
+}
+
+TEST_F(Preflight, LockFileReplacedByALinkIsRefusedAndNothingIsWrittenThroughIt) {
+    suite.CreateDatabase(237);
+    PackNumbers({238});
+    const std::string victim = suite.Scratch("victim");
+    WriteFile(victim, "private\n");
+    ASSERT_EQ(symlink(victim.c_str(), suite.File("tessara-updater.lock").c_str()), 0);
+    Run();
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Failed);
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, "Не вдалося відкрити файл блокування " +
+                                        suite.File("tessara-updater.lock") +
+                                        ": на його місці посилання.");
+    EXPECT_EQ(ReadFile(victim), "private\n");
+    EXPECT_FALSE(FileExists(suite.File("tessara-updater.log")));
+}
+
+TEST_F(Preflight, RunRecordReplacedByALinkIsSkippedWithALineAndTheChecksGoOn) {
+    suite.CreateDatabase(237);
+    PackNumbers({238});
+    const std::string victim = suite.Scratch("victim");
+    WriteFile(victim, "private\n");
+    ASSERT_EQ(symlink(victim.c_str(), suite.File("tessara-updater.log").c_str()), 0);
+    Run();
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Admitted);
+    EXPECT_EQ(window.journal, Concat({"Журнал запусків " + suite.File("tessara-updater.log") +
+                                      " не ведеться: на його місці посилання"},
+                                     Concat(Head("Версія бази даних: 237"), {"238_RAR [OK]"})));
+    driver.reset();
+    EXPECT_EQ(ReadFile(victim), "private\n");
 }
