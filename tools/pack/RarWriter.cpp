@@ -9,6 +9,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
+#include "platform/Utf8.h"
 #include "tools/rarformat/RarFormat.h"
 
 namespace {
@@ -56,35 +57,6 @@ class CHeader {
     std::vector<uint8_t> m_bytes;
 };
 
-bool IsValidUtf8(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<uint8_t>(text[i]);
-        size_t length = 0;
-        if (lead < 0x80) {
-            length = 1;
-        } else if ((lead & 0xE0) == 0xC0 && lead >= 0xC2) {
-            length = 2;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-        } else if ((lead & 0xF8) == 0xF0 && lead <= 0xF4) {
-            length = 4;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (size_t k = 1; k < length; ++k) {
-            if ((static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) {
-                return false;
-            }
-        }
-        i += length;
-    }
-    return true;
-}
-
 namespace fs = std::filesystem;
 
 // Paths are UTF-8 here; on Windows a path made from a plain string would be read in the ANSI
@@ -131,8 +103,9 @@ std::string StoredName(const std::string& name) {
     if (stored.empty()) {
         throw std::runtime_error("An archive entry needs a name");
     }
-    if (!IsValidUtf8(stored)) {
-        throw std::runtime_error("Archive entry name is not valid UTF-8: " + name);
+    // A NUL would make the archiver read the name as RAR's compact UTF-16 encoding.
+    if (!IsValidUtf8(stored) || stored.find('\0') != std::string::npos) {
+        throw std::runtime_error("Archive entry name is not valid UTF-8 or holds a NUL: " + name);
     }
     return stored;
 }

@@ -6,6 +6,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
+#include "platform/Utf8.h"
 #include "tools/rarformat/RarFormat.h"
 
 namespace {
@@ -207,51 +208,6 @@ std::optional<ArchiveListing> Walk(const CFile& archive) {
         return std::nullopt;
     }
     return listing;
-}
-
-// Well-formed UTF-8: shortest forms, no surrogates, nothing above U+10FFFF, no NUL.
-bool IsValidUtf8(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<uint8_t>(text[i]);
-        size_t length = 0;
-        char32_t code = 0;
-        if (lead == 0) {
-            return false;
-        }
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1Fu;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0Fu;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07u;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) {
-            return false;
-        }
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = code << 6 | (next & 0x3Fu);
-        }
-        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
-            (length == 4 && (code < 0x10000 || code > 0x10FFFF))) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
 }
 
 // RAR's compact UTF-16 name: a high byte shared by many characters, then groups of four
