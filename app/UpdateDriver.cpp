@@ -39,12 +39,6 @@ constexpr size_t kArchiverErrorLines = 20;
 const char kSuiteRunningWarning[] =
     "ПК Тессара запущена. Будь ласка, закрийте програму та перезапустіть оновлення!";
 
-// The file name part of a client's process path, which may come from Windows or POSIX.
-std::string ImageName(const std::string& processPath) {
-    const size_t slash = processPath.find_last_of("/\\");
-    return slash == std::string::npos ? processPath : processPath.substr(slash + 1);
-}
-
 // The non-blank lines of a program's output, CR LF or LF ended.
 std::vector<std::string> OutputLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -204,7 +198,8 @@ std::string CUpdateDriver::SuiteAttachedElsewhere() {
     // The process check sees this machine only; the server knows every workstation's program.
     std::string where;
     for (const CAttachmentInfo& attachment : m_session->OtherAttachments()) {
-        const std::string image = ImageName(attachment.process);
+        // The client's process path may come from Windows or POSIX.
+        const std::string image = ExtractFileNameAnySeparator(attachment.process);
         if (!EqualsIgnoreAsciiCase(image, kSuiteImageName) &&
             !EqualsIgnoreAsciiCase(image, kUpdaterProcessName)) {
             continue;

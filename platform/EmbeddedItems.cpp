@@ -7,6 +7,7 @@
 #include <set>
 #include <utility>
 
+#include "platform/ByteOrder.h"
 #include "platform/EmbeddedIndex.h"
 #include "platform/FileSystem.h"
 #include "platform/Sha256.h"
@@ -72,7 +73,7 @@ std::optional<uint64_t> ElfImageEnd(const CFile& file, uint64_t fileSize) {
     if (!wide && header[4] != 1) {
         return std::nullopt;
     }
-    const auto field = [&](size_t offset32, size_t offset64, int bytes32, int bytes64) {
+    const auto field = [&](size_t offset32, size_t offset64, size_t bytes32, size_t bytes64) {
         return wide ? GetLittleEndian(header + offset64, bytes64)
                     : GetLittleEndian(header + offset32, bytes32);
     };

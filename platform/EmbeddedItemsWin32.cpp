@@ -14,6 +14,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/ByteOrder.h"
 #include "platform/EmbeddedIndex.h"
 #include "platform/EmbeddedItems.h"
 #include "platform/FileSystem.h"

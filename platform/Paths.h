@@ -22,6 +22,11 @@ std::string ExtractFileDir(const std::string& path);
 // Last component of a path.
 std::string ExtractFileName(const std::string& path);
 
+// Last component of a path written with either separator, '/' or '\', on every system: a path
+// that comes from another system (a client process on a Windows workstation, a Windows program
+// under Wine, whose first argument reads "C:\...\tessara.exe").
+std::string ExtractFileNameAnySeparator(const std::string& path);
+
 // The system's temporary directory ($TMPDIR or /tmp; on Windows GetTempPathW: TMP, TEMP,
 // USERPROFILE or the Windows directory), always absolute (a relative $TMPDIR is taken from the
 // current directory) and ending with the separator.

@@ -30,6 +30,12 @@ TEST(PathParts, SplitDirectoryAndName) {
     EXPECT_EQ(ExtractFileName("/opt/suite/updater"), "updater");
     EXPECT_EQ(ExtractFileName("updater"), "updater");
     EXPECT_EQ(ExtractFileName("/opt/suite/"), "");
+    // A path of another system (a client on a Windows workstation) is split at either separator.
+    EXPECT_EQ(ExtractFileNameAnySeparator("C:\\Tessara\\TESSARA.EXE"), "TESSARA.EXE");
+    EXPECT_EQ(ExtractFileNameAnySeparator("/opt/suite/tessara.exe"), "tessara.exe");
+    EXPECT_EQ(ExtractFileNameAnySeparator("C:/Tessara\\bin/tessara.exe"), "tessara.exe");
+    EXPECT_EQ(ExtractFileNameAnySeparator("tessara.exe"), "tessara.exe");
+    EXPECT_EQ(ExtractFileNameAnySeparator("C:\\Tessara\\"), "");
 }
 
 TEST(ProgramLocation, IsTheRunningExecutable) {

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "platform/ByteOrder.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "platform/Utf8.h"
@@ -28,14 +30,8 @@ class CHeader {
         Put16(0);  // HEAD_SIZE
     }
     void Put8(uint8_t value) { m_bytes.push_back(value); }
-    void Put16(uint16_t value) {
-        Put8(static_cast<uint8_t>(value));
-        Put8(static_cast<uint8_t>(value >> 8));
-    }
-    void Put32(uint32_t value) {
-        Put16(static_cast<uint16_t>(value));
-        Put16(static_cast<uint16_t>(value >> 16));
-    }
+    void Put16(uint16_t value) { PutLittleEndian(m_bytes, value, 2); }
+    void Put32(uint32_t value) { PutLittleEndian(m_bytes, value, 4); }
     void PutBytes(const std::string& bytes) {
         m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
     }
@@ -44,16 +40,12 @@ class CHeader {
         if (m_bytes.size() > 0xFFFF) {
             throw std::runtime_error("RAR header too long");
         }
-        Patch16(5, static_cast<uint16_t>(m_bytes.size()));
-        Patch16(0, RarHeaderCrc(m_bytes.data(), m_bytes.size()));
+        SetLittleEndian(&m_bytes[5], m_bytes.size(), 2);
+        SetLittleEndian(&m_bytes[0], RarHeaderCrc(m_bytes.data(), m_bytes.size()), 2);
         return m_bytes;
     }
 
   private:
-    void Patch16(size_t at, uint16_t value) {
-        m_bytes[at] = static_cast<uint8_t>(value);
-        m_bytes[at + 1] = static_cast<uint8_t>(value >> 8);
-    }
     std::vector<uint8_t> m_bytes;
 };
 
@@ -71,12 +63,7 @@ std::string Utf8(const std::u8string& text) {
 
 // MS-DOS date and time of a modification time, in local time; earlier than 1980 is clamped.
 uint32_t DosDateTime(time_t when) {
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &when);
-#else
-    localtime_r(&when, &local);
-#endif
+    const std::tm local = LocalTime(when);
     if (local.tm_year < 80) {
         return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
     }
