@@ -162,10 +162,12 @@ int PollTimeout(bool limited, Clock::time_point deadline) {
 }  // namespace
 
 struct CChildProcess::Impl {
-    pid_t pid = -1;
+    pid_t pid = -1;  // until the process is collected
     // Read ends of the captured streams; closed once their end is read.
     CFile output;
     CFile errors;
+
+    ~Impl();
 
     // Reads the captured streams into the strings until both end; false when the deadline
     // comes first.
@@ -174,6 +176,27 @@ struct CChildProcess::Impl {
     // Collects the ended process; false when it still runs at the deadline.
     bool Collect(bool limited, Clock::time_point deadline, int& exitCode);
 };
+
+CChildProcess::Impl::~Impl() {
+    if (pid <= 0) {
+        return;  // never started, or collected
+    }
+    // Waited for as CChildProcess::Wait waits, its output dropped.
+    std::string dropped;
+    int exitCode = 0;
+    try {
+        ReadStreams(false, Clock::time_point(), dropped, dropped);
+    } catch (const CSystemError&) {
+        // Streams that cannot be waited for are closed: the child then ends on its own.
+        output = CFile();
+        errors = CFile();
+    }
+    Collect(false, Clock::time_point(), exitCode);
+}
+
+void CChildProcess::ImplDeleter::operator()(Impl* impl) const noexcept {
+    delete impl;
+}
 
 bool CChildProcess::Impl::ReadStreams(bool limited, Clock::time_point deadline,
                                       std::string& outputText, std::string& errorsText) {
@@ -239,39 +262,9 @@ bool CChildProcess::Impl::Collect(bool limited, Clock::time_point deadline, int&
     }
 }
 
-CChildProcess::CChildProcess() = default;
-
-CChildProcess::~CChildProcess() {
-    if (m_impl && m_impl->pid > 0) {
-        Wait(-1);
-    }
-}
-
-CChildProcess::CChildProcess(CChildProcess&& other) noexcept
-    : m_impl(std::move(other.m_impl)),
-      m_exitCode(std::exchange(other.m_exitCode, -1)),
-      m_output(std::move(other.m_output)),
-      m_errors(std::move(other.m_errors)) {}
-
-CChildProcess& CChildProcess::operator=(CChildProcess&& other) noexcept {
-    if (this != &other) {
-        if (m_impl && m_impl->pid > 0) {
-            Wait(-1);
-        }
-        m_impl = std::move(other.m_impl);
-        m_exitCode = std::exchange(other.m_exitCode, -1);
-        m_output = std::move(other.m_output);
-        m_errors = std::move(other.m_errors);
-    }
-    return *this;
-}
-
 void CChildProcess::Start(const std::string& programPath, const std::string& commandLine,
                           const std::string& currentDirectory, Output output) {
-    if (m_impl && m_impl->pid > 0) {
-        Wait(-1);  // one process per object: finish the previous one first
-    }
-    m_impl = std::make_unique<Impl>();
+    m_impl.reset(new Impl);  // one process per object: the previous one is waited for first
     m_exitCode = -1;
     m_output.clear();
     m_errors.clear();
