@@ -499,7 +499,7 @@ int CUpdateDriver::CheckInstalledVersion(int64_t number) {
 }
 
 std::string CUpdateDriver::ArchiverPath() const {
-    return PathJoin(m_paths.programDirectory, kArchiverName);
+    return PathJoin(m_paths.programDirectory, ProgramFileName(kArchiverProgram));
 }
 
 std::string CUpdateDriver::WritePackage(int64_t number, const std::string& packageFile) {

@@ -96,9 +96,9 @@ bool MoveDescriptor(int from, int to) {
     ChildFailure failure{Stage::ChangeDirectory, 0};
     if (directory != nullptr && chdir(directory) != 0) {
         failure = {Stage::ChangeDirectory, errno};
-    } else if (!MoveDescriptor(streams.input.Descriptor(), STDIN_FILENO) ||
-               !MoveDescriptor(streams.output.Descriptor(), STDOUT_FILENO) ||
-               !MoveDescriptor(streams.errors.Descriptor(), STDERR_FILENO)) {
+    } else if (!MoveDescriptor(streams.input.Native(), STDIN_FILENO) ||
+               !MoveDescriptor(streams.output.Native(), STDOUT_FILENO) ||
+               !MoveDescriptor(streams.errors.Native(), STDERR_FILENO)) {
         failure = {Stage::RedirectStreams, errno};
     } else {
         // Descriptors that libraries opened without close-on-exec stay with us.
@@ -204,8 +204,8 @@ bool CChildProcess::Impl::ReadStreams(bool limited, Clock::time_point deadline,
     std::string* sinks[2] = {&outputText, &errorsText};
     char buffer[64 * 1024];
     while (output.IsOpen() || errors.IsOpen()) {
-        pollfd fds[2] = {{output.IsOpen() ? output.Descriptor() : -1, POLLIN, 0},
-                         {errors.IsOpen() ? errors.Descriptor() : -1, POLLIN, 0}};
+        pollfd fds[2] = {{output.IsOpen() ? output.Native() : -1, POLLIN, 0},
+                         {errors.IsOpen() ? errors.Native() : -1, POLLIN, 0}};
         const int ready = poll(fds, 2, PollTimeout(limited, deadline));
         if (ready == 0) {
             return false;
@@ -290,7 +290,7 @@ void CChildProcess::Start(const std::string& programPath, const std::string& com
         ThrowLastError("Cannot start \"" + program + "\"");
     }
     if (pid == 0) {
-        BecomeProgram(program.c_str(), argv.data(), directory, streams, statusWriter.Descriptor(),
+        BecomeProgram(program.c_str(), argv.data(), directory, streams, statusWriter.Native(),
                       parent);
     }
     // Only the child writes into these; the pipes end when it does.

@@ -13,6 +13,16 @@
 #undef DeleteFile
 #endif
 
+// The system's own handle of an open file: a descriptor, on Windows a HANDLE. The one system type
+// that the portable headers name.
+#ifdef _WIN32
+using NativeHandle = void*;
+inline constexpr NativeHandle kNoNativeHandle = nullptr;
+#else
+using NativeHandle = int;
+inline constexpr NativeHandle kNoNativeHandle = -1;
+#endif
+
 bool FileExists(const std::string& path);       // an existing entry that is not a directory
 bool DirectoryExists(const std::string& path);  // follows links
 bool IsSymbolicLink(const std::string& path);   // the entry itself is a link (a reparse point)
@@ -75,28 +85,15 @@ class CFile {
     void FlushToDisk();
     void Close();  // throws when the final flush fails; closing twice does nothing
 
-#ifdef _WIN32
-    // Takes over an open handle (a pipe end, a lock file); `path` names it in messages.
-    static CFile Adopt(void* handle, const std::string& path);
-    void* Handle() const {
-        return m_handle;
-    }  // HANDLE
-#else
-    // Takes over an open descriptor (a pipe end, or what openat returned); `path` names it in
-    // messages.
-    static CFile Adopt(int descriptor, const std::string& path);
-    // The descriptor, for calls relative to a directory (openat and friends) and for poll.
-    int Descriptor() const {
-        return m_fd;
-    }
-#endif
+    // Takes over an open handle (a pipe end, a lock file, what openat returned); `path` names it
+    // in messages.
+    static CFile Adopt(NativeHandle handle, const std::string& path);
+    // The handle, for the system's calls that this class does not make (openat and friends,
+    // poll, file times and attributes).
+    NativeHandle Native() const { return m_handle; }
 
   private:
-#ifdef _WIN32
-    void* m_handle = nullptr;  // HANDLE
-#else
-    int m_fd = -1;
-#endif
+    NativeHandle m_handle = kNoNativeHandle;
     std::string m_path;
 };
 
@@ -128,9 +125,8 @@ class CReplacingFile {
     CFile m_file;
     uint64_t m_unflushed = 0;  // bytes written since the last flush
     bool m_committed = false;
-#ifdef _WIN32
-    uint32_t m_attributes = 0;  // from TakePermissionsOf, given to the target on Commit
-#endif
+    // Windows: the attributes from TakePermissionsOf, given to the target after the rename.
+    uint32_t m_attributes = 0;
 };
 
 // A fresh name for a temporary file beside `targetPath`: ".<name>.tmp" and six random letters

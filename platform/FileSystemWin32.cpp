@@ -294,7 +294,7 @@ CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
     }
 }
 
-CFile CFile::Adopt(void* handle, const std::string& path) {
+CFile CFile::Adopt(NativeHandle handle, const std::string& path) {
     CFile file;
     file.m_handle = handle;
     file.m_path = path;
@@ -433,14 +433,14 @@ CReplacingFile::CReplacingFile(const std::string& targetPath) : m_targetPath(tar
 void CReplacingFile::TakePermissionsOf(const CFile& source) {
     // Given to the target after the rename: a read-only file could not be removed on failure.
     m_attributes =
-        InformationOf(source.Handle(), source.Path()).dwFileAttributes & kCopiedAttributes;
+        InformationOf(source.Native(), source.Path()).dwFileAttributes & kCopiedAttributes;
 }
 
 void CReplacingFile::TakeTimesOf(const CFile& source) {
     FILETIME access{};
     FILETIME write{};
-    if (GetFileTime(source.Handle(), nullptr, &access, &write)) {
-        SetFileTime(m_file.Handle(), nullptr, &access, &write);
+    if (GetFileTime(source.Native(), nullptr, &access, &write)) {
+        SetFileTime(m_file.Native(), nullptr, &access, &write);
     }
 }
 

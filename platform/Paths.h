@@ -3,12 +3,11 @@
 
 #include <string>
 
-// The platform's directory separator.
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
+// The platform's directory separator: '/', on Windows '\\'.
+extern const char kPathSeparator;
+
+// The file name of the program `name` on this system: the name itself, on Windows with ".exe".
+std::string ProgramFileName(const std::string& name);
 
 // Full path of the running executable.
 std::string ExecutablePath();

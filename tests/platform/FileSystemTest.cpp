@@ -396,7 +396,7 @@ TEST(CFile, OpensDirectoriesAndAdoptsDescriptors) {
     const CFile sub(dir.File("sub"), CFile::Mode::Directory);
     EXPECT_EQ(sub.GetKind(), CFile::Kind::Directory);
     // Entries open relative to it.
-    const int inner = openat(sub.Descriptor(), "new", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const int inner = openat(sub.Native(), "new", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(inner, 0);
     CFile::Adopt(inner, "new").WriteAll("made", 4);
     EXPECT_EQ(ReadWholeFile(dir.File("sub/new")), "made");
