@@ -110,20 +110,3 @@ void WriteCheckedItem(const EmbeddedItem& item, const std::string& outputPath,
     }
     output.Commit();
 }
-
-std::vector<std::string> CEmbeddedItems::Names() const {
-    std::vector<std::string> names;
-    for (const EmbeddedItem& item : m_items) {
-        names.push_back(item.name);
-    }
-    return names;
-}
-
-const EmbeddedItem* CEmbeddedItems::Find(const std::string& name) const {
-    for (const EmbeddedItem& item : m_items) {
-        if (item.name == name) {
-            return &item;
-        }
-    }
-    return nullptr;
-}

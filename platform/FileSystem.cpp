@@ -46,6 +46,20 @@ void CReplacingFile::WriteAll(const void* data, size_t size) {
     }
 }
 
+const std::string& CReplacingFile::CloseForRewrite() {
+    m_file.Close();
+    return m_tempPath;
+}
+
+void CReplacingFile::FlushAndClose() {
+    if (!m_file.IsOpen()) {
+        // Rewritten by name after CloseForRewrite: opened again to flush what was written.
+        m_file = CFile(m_tempPath, CFile::Mode::Append);
+    }
+    m_file.FlushToDisk();
+    m_file.Close();
+}
+
 CopyResult CopyFileReplace(const std::string& from, const std::string& to,
                            const std::function<void()>& afterBlock) {
     try {

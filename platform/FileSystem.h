@@ -117,9 +117,16 @@ class CReplacingFile {
     void WriteAll(const void* data, size_t size);
     void TakePermissionsOf(const CFile& source);
     void TakeTimesOf(const CFile& source);  // access and modification times; best effort
+    // Closes the temporary file and gives its path, for a system function that can only rewrite
+    // a file by name (Windows' resource updater); Commit() then puts what that left there in
+    // place. Nothing more goes through WriteAll or the Take functions.
+    const std::string& CloseForRewrite();
     void Commit();
 
   private:
+    // The first step of Commit: the temporary file flushed to the disk and closed.
+    void FlushAndClose();
+
     std::string m_targetPath;
     std::string m_tempPath;
     CFile m_file;

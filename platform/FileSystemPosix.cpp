@@ -272,8 +272,7 @@ void CReplacingFile::TakeTimesOf(const CFile& source) {
 }
 
 void CReplacingFile::Commit() {
-    m_file.FlushToDisk();
-    m_file.Close();  // delayed write errors (disk full on NFS and the like) show up here
+    FlushAndClose();  // delayed write errors (disk full on NFS and the like) show up here
     if (rename(m_tempPath.c_str(), m_targetPath.c_str()) != 0) {
         ThrowFileError("Cannot replace", m_targetPath);
     }

@@ -445,8 +445,7 @@ void CReplacingFile::TakeTimesOf(const CFile& source) {
 }
 
 void CReplacingFile::Commit() {
-    m_file.FlushToDisk();
-    m_file.Close();  // Windows renames no open file; delayed write errors show up here as well
+    FlushAndClose();  // Windows renames no open file; delayed write errors show up here as well
     if (!MoveReplacing(ToUtf16(m_tempPath), ToUtf16(m_targetPath), MOVEFILE_WRITE_THROUGH)) {
         ThrowFileError("Cannot replace", m_targetPath);
     }
