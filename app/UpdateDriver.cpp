@@ -391,7 +391,7 @@ RunOutcome CUpdateDriver::RunUpdate() {
         }
         // Unpacked, the package file is of no more use: deleted before its contents are
         // installed, it does not add its size to the work directory's peak.
-        DeleteFileInSteps(packageFile, [this] { PumpMessages(); });
+        RemoveFileInSteps(packageFile, [this] { PumpMessages(); });
         PumpMessages();
 
         // From here on the database knows of the package until it is complete, so that a run
@@ -515,7 +515,7 @@ std::string CUpdateDriver::WritePackage(int64_t number, const std::string& packa
         items.ExtractTo(name, packageFile, [&] { throttle.Tick(); });
     } catch (const CEmbeddedItemsError& error) {
         // A damaged package must not be unpacked by a later run either.
-        DeleteFile(packageFile);
+        RemoveFile(packageFile);
         const std::string text = error.what();
         throw CEmbeddedItemsError(text.find(name) != std::string::npos
                                       ? text

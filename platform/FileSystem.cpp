@@ -13,7 +13,7 @@
 CReplacingFile::~CReplacingFile() {
     if (!m_committed) {
         m_file = CFile();  // closed before it is removed, which Windows requires
-        DeleteFile(m_tempPath);
+        RemoveFile(m_tempPath);
     }
 }
 

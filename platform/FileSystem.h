@@ -7,12 +7,6 @@
 #include <functional>
 #include <string>
 
-// windows.h makes DeleteFile a macro for DeleteFileW; included before this header, it would
-// rename the function below in that file alone and the call would not link.
-#ifdef DeleteFile
-#undef DeleteFile
-#endif
-
 // The system's own handle of an open file: a descriptor, on Windows a HANDLE. The one system type
 // that the portable headers name.
 #ifdef _WIN32
@@ -32,10 +26,10 @@ EntryKind InspectEntry(const std::string& path);
 // A new directory readable and writable by its owner only (on Windows: an access list of the
 // current user alone, nothing inherited).
 bool CreatePrivateDirectory(const std::string& path);
-bool DeleteFile(const std::string& path);
-// DeleteFile for a file of hundreds of megabytes, calling `afterStep` between the steps: freeing
+bool RemoveFile(const std::string& path);
+// RemoveFile for a file of hundreds of megabytes, calling `afterStep` between the steps: freeing
 // all of its blocks at once can keep the file system busy for a tenth of a second and more.
-bool DeleteFileInSteps(const std::string& path, const std::function<void()>& afterStep);
+bool RemoveFileInSteps(const std::string& path, const std::function<void()>& afterStep);
 bool RenameFile(const std::string& from, const std::string& to);
 int64_t FileSize(const std::string& path);  // -1 when it cannot be read
 // Deletes everything inside the directory `dir`, subdirectories with their contents included;

@@ -85,12 +85,12 @@ bool CreatePrivateDirectory(const std::string& path) {
     return chmod(path.c_str(), 0700) == 0;
 }
 
-bool DeleteFile(const std::string& path) {
+bool RemoveFile(const std::string& path) {
     // unlink refuses directories, as the Windows call does.
     return unlink(path.c_str()) == 0;
 }
 
-bool DeleteFileInSteps(const std::string& path, const std::function<void()>& afterStep) {
+bool RemoveFileInSteps(const std::string& path, const std::function<void()>& afterStep) {
     // Cut from the end in steps of 64 MiB, each of which frees its blocks quickly; a link is
     // never followed, and a file that cannot be opened for writing is deleted at once.
     constexpr off_t kStep = 64 * 1024 * 1024;
@@ -107,7 +107,7 @@ bool DeleteFileInSteps(const std::string& path, const std::function<void()>& aft
         }
         close(fd);
     }
-    return DeleteFile(path);
+    return RemoveFile(path);
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {

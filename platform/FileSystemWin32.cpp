@@ -14,9 +14,6 @@
 #include "platform/Utf16.h"
 #include "platform/Win32Security.h"
 
-// windows.h names the A/W pairs by macros; ours are plain functions.
-#undef DeleteFile
-
 namespace {
 
 // Runs `attempt` again, up to 5 times 100 ms apart, while it fails with a sharing or lock
@@ -227,13 +224,13 @@ bool CreatePrivateDirectory(const std::string& path) {
     }
 }
 
-bool DeleteFile(const std::string& path) {
+bool RemoveFile(const std::string& path) {
     return DeleteWritable(ToUtf16(path));
 }
 
-bool DeleteFileInSteps(const std::string& path, const std::function<void()>&) {
+bool RemoveFileInSteps(const std::string& path, const std::function<void()>&) {
     // One step: what freeing a large file costs on NTFS is not measured here.
-    return DeleteFile(path);
+    return RemoveFile(path);
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {

@@ -121,7 +121,7 @@ TEST(PosixFileOperations, DeleteFileInStepsCutsALargeFileFromItsEndButNeverFollo
     WriteFile(package, "");
     ASSERT_EQ(truncate(package.c_str(), 200 * kMiB), 0);
     std::vector<int64_t> sizes;
-    EXPECT_TRUE(DeleteFileInSteps(package, [&] { sizes.push_back(FileSize(package)); }));
+    EXPECT_TRUE(RemoveFileInSteps(package, [&] { sizes.push_back(FileSize(package)); }));
     EXPECT_EQ(sizes, (std::vector<int64_t>{136 * kMiB, 72 * kMiB, 8 * kMiB}));
     EXPECT_FALSE(FileExists(package));
 
@@ -133,13 +133,13 @@ TEST(PosixFileOperations, DeleteFileInStepsCutsALargeFileFromItsEndButNeverFollo
     ASSERT_EQ(truncate(target.c_str(), 100 * kMiB), 0);
     ASSERT_EQ(symlink(target.c_str(), dir.File("link.rar").c_str()), 0);
     int steps = 0;
-    EXPECT_TRUE(DeleteFileInSteps(small, [&] { ++steps; }));
-    EXPECT_TRUE(DeleteFileInSteps(dir.File("link.rar"), [&] { ++steps; }));
+    EXPECT_TRUE(RemoveFileInSteps(small, [&] { ++steps; }));
+    EXPECT_TRUE(RemoveFileInSteps(dir.File("link.rar"), [&] { ++steps; }));
     EXPECT_EQ(steps, 0);
     EXPECT_FALSE(FileExists(small));
     EXPECT_FALSE(IsSymbolicLink(dir.File("link.rar")));
     EXPECT_EQ(FileSize(target), 100 * kMiB);
-    EXPECT_FALSE(DeleteFileInSteps(dir.File("missing.rar"), [&] { ++steps; }));
+    EXPECT_FALSE(RemoveFileInSteps(dir.File("missing.rar"), [&] { ++steps; }));
 }
 
 TEST(PosixCopyFileReplace, ReplacesAndKeepsPermissionsAndTimes) {

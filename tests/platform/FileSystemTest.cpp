@@ -68,9 +68,9 @@ TEST(FileOperations, CreateDeleteAndRename) {
     EXPECT_EQ(ReadWholeFile(b), "new");
     EXPECT_FALSE(RenameFile(a, dir.File("c")));
 
-    EXPECT_TRUE(DeleteFile(b));
-    EXPECT_FALSE(DeleteFile(b));
-    EXPECT_FALSE(DeleteFile(dir.File("lib.kvr")));  // directories are not deleted
+    EXPECT_TRUE(RemoveFile(b));
+    EXPECT_FALSE(RemoveFile(b));
+    EXPECT_FALSE(RemoveFile(dir.File("lib.kvr")));  // directories are not deleted
     EXPECT_TRUE(DirectoryExists(dir.File("lib.kvr")));
 }
 

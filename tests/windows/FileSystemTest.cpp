@@ -111,7 +111,7 @@ TEST(WindowsReplacingFile, AReadOnlyTargetIsReplacedAndAReadOnlyFileDeleted) {
     EXPECT_EQ(GetFileAttributesW(ToUtf16(target).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 
     ASSERT_TRUE(SetFileAttributesW(ToUtf16(target).c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_TRUE(DeleteFile(target));
+    EXPECT_TRUE(RemoveFile(target));
     EXPECT_FALSE(PathExists(target));
     // A delete that fails (the file is open, as a virus scanner may hold it for longer than the
     // retries wait) leaves it as it was, read-only included.
@@ -121,7 +121,7 @@ TEST(WindowsReplacingFile, AReadOnlyTargetIsReplacedAndAReadOnlyFileDeleted) {
     const CWin32Handle open(CreateFileW(ToUtf16(held).c_str(), GENERIC_READ, FILE_SHARE_READ,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(open.IsValid());
-    EXPECT_FALSE(DeleteFile(held));
+    EXPECT_FALSE(RemoveFile(held));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_NE(GetFileAttributesW(ToUtf16(held).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_EQ(ReadFile(held), "fr3");
