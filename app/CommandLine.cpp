@@ -6,6 +6,7 @@
 #include "app/SuiteFiles.h"
 #include "app/UpdateDriver.h"
 #include "db/Uglobdb.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ std::string UsageText() {
            "\n"
            "Installs the update packages carried by this program into the Tessara suite of its\n"
            "own directory (configuration " +
-           std::string(kConfigFileName) + ", archiver " + kArchiverName +
+           std::string(kConfigFileName) + ", archiver " + ProgramFileName(kArchiverProgram) +
            ", the suite's database).\n"
            "\n"
            "Without options the update window opens (this needs a display).\n"

@@ -43,12 +43,6 @@ constexpr size_t kArchiverErrorLines = 20;
 const char kSuiteRunningWarning[] =
     "ПК Тессара запущена. Будь ласка, закрийте програму та перезапустіть оновлення!";
 
-// The file name part of a client's process path, which may come from Windows or POSIX.
-std::string ImageName(const std::string& processPath) {
-    const size_t slash = processPath.find_last_of("/\\");
-    return slash == std::string::npos ? processPath : processPath.substr(slash + 1);
-}
-
 // The non-blank lines of a program's output, CR LF or LF ended.
 std::vector<std::string> OutputLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -350,7 +344,8 @@ std::string CUpdateDriver::SuiteAttachedElsewhere() {
     std::vector<CAttachmentInfo> attachments;
     RunBlocking([&] { attachments = m_session->OtherAttachments(); });
     for (const CAttachmentInfo& attachment : attachments) {
-        const std::string image = ImageName(attachment.process);
+        // The client's process path may come from Windows or POSIX.
+        const std::string image = ExtractFileNameAnySeparator(attachment.process);
         if (!EqualsIgnoreAsciiCase(image, kSuiteImageName) &&
             !EqualsIgnoreAsciiCase(image, kUpdaterProcessName)) {
             continue;
@@ -557,7 +552,7 @@ RunOutcome CUpdateDriver::RunUpdate() {
         }
         // Unpacked, the package file is of no more use: deleted before its contents are
         // installed, it does not add its size to the work directory's peak.
-        DeleteFileInSteps(packageFile, [this] { PumpMessages(); });
+        RemoveFileInSteps(packageFile, [this] { PumpMessages(); });
         PumpMessages();
 
         // From here on the database knows of the package until it is complete, so that a run
@@ -666,7 +661,7 @@ int CUpdateDriver::CheckInstalledVersion(int64_t number) {
 }
 
 std::string CUpdateDriver::ArchiverPath() const {
-    return PathJoin(m_paths.programDirectory, kArchiverName);
+    return PathJoin(m_paths.programDirectory, ProgramFileName(kArchiverProgram));
 }
 
 std::string CUpdateDriver::WritePackage(int64_t number, const std::string& packageFile) {
@@ -682,7 +677,7 @@ std::string CUpdateDriver::WritePackage(int64_t number, const std::string& packa
         items.ExtractTo(name, packageFile, [&] { throttle.Tick(); });
     } catch (const CEmbeddedItemsError& error) {
         // A damaged package must not be unpacked by a later run either.
-        DeleteFile(packageFile);
+        RemoveFile(packageFile);
         const std::string text = error.what();
         throw CEmbeddedItemsError(text.find(name) != std::string::npos
                                       ? text

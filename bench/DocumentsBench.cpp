@@ -2,7 +2,7 @@
 // into the same rows through the Firebird interface directly: same segment size, one
 // transaction per file. Prints both times, their ratio and the peak resident memory.
 //
-// Usage: bench_documents [file size in MB = 5] [file count = 10] [rounds = 6]
+// Usage: bench_documents [file size in MB = 5] [file count = 10] [rounds = 6] | --help
 // Run it once with 5 MB files and once with 50 MB files: the peak memory should not grow.
 
 #include <sys/resource.h>
@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/Arguments.h"
 #include "db/Client.h"
 #include "db/Database.h"
 #include "db/Statement.h"
@@ -197,9 +198,14 @@ int Run(size_t fileMegabytes, int fileCount, int rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const size_t fileMegabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 5;
-    const int fileCount = argc > 2 ? std::atoi(argv[2]) : 10;
-    const int rounds = argc > 3 ? std::atoi(argv[3]) : 6;
+    const std::vector<int> arguments = PositiveArguments(
+        argc, argv, {5, 10, 6},
+        "usage: bench_documents [MB (default 5)] [FILES (default 10)] [ROUNDS (default 6)]\n"
+        "Stores FILES documents of MB megabytes with the document installer and with a direct\n"
+        "Firebird loop; prints both times of ROUNDS rounds and the peak resident memory.\n");
+    const auto fileMegabytes = static_cast<size_t>(arguments[0]);
+    const int fileCount = arguments[1];
+    const int rounds = arguments[2];
     try {
         return Run(fileMegabytes, fileCount, rounds);
     } catch (const Firebird::FbException& error) {

@@ -6,7 +6,7 @@
 // "SET AUTODDL OFF": with its default AUTODDL ON it starts a second transaction at every
 // COMMIT, which costs it page writes that the runner does not make.
 //
-// Usage: bench_runner [statement count (default 3000)] [rounds (default 3)]
+// Usage: bench_runner [statement count (default 3000)] [rounds (default 3)] | --help
 //
 // With forced writes every commit waits for the disk, so wall times swing with whatever else uses
 // it; the rounds rotate which runner goes first, and the medians of the rounds are compared,
@@ -26,6 +26,7 @@
 
 #include <sys/resource.h>
 
+#include "bench/Arguments.h"
 #include "db/Uglobdb.h"
 #include "install/PackageLedger.h"
 #include "install/ScriptRunner.h"
@@ -126,8 +127,14 @@ std::string Summary(const fs::path& database, const fs::path& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int count = argc > 1 ? std::atoi(argv[1]) : 3000;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const std::vector<int> arguments = PositiveArguments(
+        argc, argv, {3000, 3},
+        "usage: bench_runner [STATEMENTS (default 3000)] [ROUNDS (default 3)]\n"
+        "Times the statement runner, bare and with the package ledger, against isql-fb on one\n"
+        "script of STATEMENTS statements, each committed by itself; prints the medians of ROUNDS\n"
+        "rounds.\n");
+    const int count = arguments[0];
+    const int rounds = arguments[1];
     const int inserts = count * 2 / 3;
 
     char pattern[] = "/tmp/bench_runner.XXXXXX";

@@ -31,7 +31,7 @@ constexpr FileKind kBlobFiles{"*.blo", 3, "~blo"};
 void RenameHandled(const std::string& path, const FileKind& kind) {
     const std::string target = HandledName(path, kind.cut, kind.ending);
     if (FileExists(target)) {
-        DeleteFile(target);
+        RemoveFile(target);
     }
     RenameFile(path, target);
 }

@@ -148,7 +148,7 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
     const std::string logPath = scriptPath + ".log";
     owner.SetCurrentLogPath(logPath);
     if (FileExists(logPath)) {
-        DeleteFile(logPath);
+        RemoveFile(logPath);
     }
 
     const std::string script = ExtractFileName(scriptPath);

@@ -18,7 +18,8 @@ std::string BuildCommandLine(const std::vector<std::string>& args);
 // when there is none.
 std::string FindInPath(const std::string& name);
 
-// A started child process; the destructor waits for it if it still runs. Move-only.
+// A started child process; the destructor waits for it if it still runs, and so does a move
+// over it or a new Start(). Move-only.
 class CChildProcess {
   public:
     // Where the program's standard output and standard error go.
@@ -27,10 +28,10 @@ class CChildProcess {
         Capture,  // kept in memory, read while waiting so that a full pipe never blocks it
     };
 
-    CChildProcess();  // defined where Impl is complete
-    ~CChildProcess();
-    CChildProcess(CChildProcess&& other) noexcept;
-    CChildProcess& operator=(CChildProcess&& other) noexcept;
+    CChildProcess() = default;
+    ~CChildProcess() = default;
+    CChildProcess(CChildProcess&& other) noexcept = default;
+    CChildProcess& operator=(CChildProcess&& other) noexcept = default;
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
@@ -53,8 +54,14 @@ class CChildProcess {
     const std::string& CapturedErrors() const { return m_errors; }
 
   private:
+    // The process and its captured streams, each system's own; its destructor waits for a
+    // process that still runs. The deleter is defined beside it, where it is complete, so that
+    // the members above are the compiler's on every system.
     struct Impl;
-    std::unique_ptr<Impl> m_impl;
+    struct ImplDeleter {
+        void operator()(Impl* impl) const noexcept;
+    };
+    std::unique_ptr<Impl, ImplDeleter> m_impl;  // none before Start() and after a move
     int m_exitCode = -1;
     std::string m_output;
     std::string m_errors;

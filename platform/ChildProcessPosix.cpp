@@ -96,9 +96,9 @@ bool MoveDescriptor(int from, int to) {
     ChildFailure failure{Stage::ChangeDirectory, 0};
     if (directory != nullptr && chdir(directory) != 0) {
         failure = {Stage::ChangeDirectory, errno};
-    } else if (!MoveDescriptor(streams.input.Descriptor(), STDIN_FILENO) ||
-               !MoveDescriptor(streams.output.Descriptor(), STDOUT_FILENO) ||
-               !MoveDescriptor(streams.errors.Descriptor(), STDERR_FILENO)) {
+    } else if (!MoveDescriptor(streams.input.Native(), STDIN_FILENO) ||
+               !MoveDescriptor(streams.output.Native(), STDOUT_FILENO) ||
+               !MoveDescriptor(streams.errors.Native(), STDERR_FILENO)) {
         failure = {Stage::RedirectStreams, errno};
     } else {
         // Descriptors that libraries opened without close-on-exec stay with us.
@@ -162,10 +162,12 @@ int PollTimeout(bool limited, Clock::time_point deadline) {
 }  // namespace
 
 struct CChildProcess::Impl {
-    pid_t pid = -1;
+    pid_t pid = -1;  // until the process is collected
     // Read ends of the captured streams; closed once their end is read.
     CFile output;
     CFile errors;
+
+    ~Impl();
 
     // Reads the captured streams into the strings until both end; false when the deadline
     // comes first.
@@ -175,14 +177,35 @@ struct CChildProcess::Impl {
     bool Collect(bool limited, Clock::time_point deadline, int& exitCode);
 };
 
+CChildProcess::Impl::~Impl() {
+    if (pid <= 0) {
+        return;  // never started, or collected
+    }
+    // Waited for as CChildProcess::Wait waits, its output dropped.
+    std::string dropped;
+    int exitCode = 0;
+    try {
+        ReadStreams(false, Clock::time_point(), dropped, dropped);
+    } catch (const CSystemError&) {
+        // Streams that cannot be waited for are closed: the child then ends on its own.
+        output = CFile();
+        errors = CFile();
+    }
+    Collect(false, Clock::time_point(), exitCode);
+}
+
+void CChildProcess::ImplDeleter::operator()(Impl* impl) const noexcept {
+    delete impl;
+}
+
 bool CChildProcess::Impl::ReadStreams(bool limited, Clock::time_point deadline,
                                       std::string& outputText, std::string& errorsText) {
     CFile* streams[2] = {&output, &errors};
     std::string* sinks[2] = {&outputText, &errorsText};
     char buffer[64 * 1024];
     while (output.IsOpen() || errors.IsOpen()) {
-        pollfd fds[2] = {{output.IsOpen() ? output.Descriptor() : -1, POLLIN, 0},
-                         {errors.IsOpen() ? errors.Descriptor() : -1, POLLIN, 0}};
+        pollfd fds[2] = {{output.IsOpen() ? output.Native() : -1, POLLIN, 0},
+                         {errors.IsOpen() ? errors.Native() : -1, POLLIN, 0}};
         const int ready = poll(fds, 2, PollTimeout(limited, deadline));
         if (ready == 0) {
             return false;
@@ -239,39 +262,9 @@ bool CChildProcess::Impl::Collect(bool limited, Clock::time_point deadline, int&
     }
 }
 
-CChildProcess::CChildProcess() = default;
-
-CChildProcess::~CChildProcess() {
-    if (m_impl && m_impl->pid > 0) {
-        Wait(-1);
-    }
-}
-
-CChildProcess::CChildProcess(CChildProcess&& other) noexcept
-    : m_impl(std::move(other.m_impl)),
-      m_exitCode(std::exchange(other.m_exitCode, -1)),
-      m_output(std::move(other.m_output)),
-      m_errors(std::move(other.m_errors)) {}
-
-CChildProcess& CChildProcess::operator=(CChildProcess&& other) noexcept {
-    if (this != &other) {
-        if (m_impl && m_impl->pid > 0) {
-            Wait(-1);
-        }
-        m_impl = std::move(other.m_impl);
-        m_exitCode = std::exchange(other.m_exitCode, -1);
-        m_output = std::move(other.m_output);
-        m_errors = std::move(other.m_errors);
-    }
-    return *this;
-}
-
 void CChildProcess::Start(const std::string& programPath, const std::string& commandLine,
                           const std::string& currentDirectory, Output output) {
-    if (m_impl && m_impl->pid > 0) {
-        Wait(-1);  // one process per object: finish the previous one first
-    }
-    m_impl = std::make_unique<Impl>();
+    m_impl.reset(new Impl);  // one process per object: the previous one is waited for first
     m_exitCode = -1;
     m_output.clear();
     m_errors.clear();
@@ -297,7 +290,7 @@ void CChildProcess::Start(const std::string& programPath, const std::string& com
         ThrowLastError("Cannot start \"" + program + "\"");
     }
     if (pid == 0) {
-        BecomeProgram(program.c_str(), argv.data(), directory, streams, statusWriter.Descriptor(),
+        BecomeProgram(program.c_str(), argv.data(), directory, streams, statusWriter.Native(),
                       parent);
     }
     // Only the child writes into these; the pipes end when it does.

@@ -135,6 +135,12 @@ struct CChildProcess::Impl {
     std::thread readers[2];
 
     ~Impl() {
+        if (process.IsValid()) {
+            // Waited for as CChildProcess::Wait waits, its output dropped.
+            std::string dropped;
+            int exitCode = 0;
+            Wait(false, Clock::time_point(), exitCode, dropped, dropped);
+        }
         job.Reset();  // kills what still runs in it, which closes the pipes the readers wait on
         for (std::thread& reader : readers) {
             if (reader.joinable()) {
@@ -182,41 +188,37 @@ struct CChildProcess::Impl {
         errors.append(text[1], errors.size());
         return done;
     }
+
+    // Reads the captured streams until both end, then waits for the process and takes its exit
+    // code; false when the deadline (if `limited`) comes first.
+    bool Wait(bool limited, Clock::time_point deadline, int& exitCode, std::string& output,
+              std::string& errors) {
+        if (!ReadStreams(limited, deadline, output, errors)) {
+            return false;
+        }
+        DWORD timeout = INFINITE;
+        if (limited) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            timeout = static_cast<DWORD>(std::clamp<int64_t>(left.count(), 0, INFINITE - 1));
+        }
+        if (WaitForSingleObject(process.Get(), timeout) != WAIT_OBJECT_0) {
+            return false;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(process.Get(), &code);
+        exitCode = static_cast<int>(code);
+        process.Reset();
+        return true;
+    }
 };
 
-CChildProcess::CChildProcess() = default;
-
-CChildProcess::~CChildProcess() {
-    if (m_impl && m_impl->process.IsValid()) {
-        Wait(-1);
-    }
-}
-
-CChildProcess::CChildProcess(CChildProcess&& other) noexcept
-    : m_impl(std::move(other.m_impl)),
-      m_exitCode(std::exchange(other.m_exitCode, -1)),
-      m_output(std::move(other.m_output)),
-      m_errors(std::move(other.m_errors)) {}
-
-CChildProcess& CChildProcess::operator=(CChildProcess&& other) noexcept {
-    if (this != &other) {
-        if (m_impl && m_impl->process.IsValid()) {
-            Wait(-1);
-        }
-        m_impl = std::move(other.m_impl);
-        m_exitCode = std::exchange(other.m_exitCode, -1);
-        m_output = std::move(other.m_output);
-        m_errors = std::move(other.m_errors);
-    }
-    return *this;
+void CChildProcess::ImplDeleter::operator()(Impl* impl) const noexcept {
+    delete impl;
 }
 
 void CChildProcess::Start(const std::string& programPath, const std::string& commandLine,
                           const std::string& currentDirectory, Output output) {
-    if (m_impl && m_impl->process.IsValid()) {
-        Wait(-1);  // one process per object: finish the previous one first
-    }
-    m_impl = std::make_unique<Impl>();
+    m_impl.reset(new Impl);  // one process per object: the previous one is waited for first
     m_exitCode = -1;
     m_output.clear();
     m_errors.clear();
@@ -289,22 +291,7 @@ bool CChildProcess::Wait(int milliseconds) {
     }
     const bool limited = milliseconds >= 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    if (!m_impl->ReadStreams(limited, deadline, m_output, m_errors)) {
-        return false;
-    }
-    DWORD timeout = INFINITE;
-    if (limited) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        timeout = static_cast<DWORD>(std::clamp<int64_t>(left.count(), 0, INFINITE - 1));
-    }
-    if (WaitForSingleObject(m_impl->process.Get(), timeout) != WAIT_OBJECT_0) {
-        return false;
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(m_impl->process.Get(), &code);
-    m_exitCode = static_cast<int>(code);
-    m_impl->process.Reset();
-    return true;
+    return m_impl->Wait(limited, deadline, m_exitCode, m_output, m_errors);
 }
 
 std::string FindInPath(const std::string& name) {

@@ -13,14 +13,19 @@ double TimeOfDay() {
     return MonotonicSeconds() / 86400.0;
 }
 
-std::string LocalDateTimeText() {
-    const std::time_t now = std::time(nullptr);
+std::tm LocalTime(std::time_t when) {
+    // The reentrant forms: std::localtime returns a buffer that any thread may overwrite.
     std::tm local{};
 #ifdef _WIN32
-    localtime_s(&local, &now);
+    localtime_s(&local, &when);
 #else
-    localtime_r(&now, &local);
+    localtime_r(&when, &local);
 #endif
+    return local;
+}
+
+std::string LocalDateTimeText() {
+    const std::tm local = LocalTime(std::time(nullptr));
     char text[32];
     if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local) == 0) {
         return "0000-00-00 00:00:00";  // a time the calendar cannot show

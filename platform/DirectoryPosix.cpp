@@ -35,7 +35,7 @@ CDirectory::CDirectory(const std::string& path) : m_directory(OpenCreating(path)
 
 CFile CDirectory::CreateNew(const std::string& name) {
     const std::string path = PathJoin(Path(), name);
-    const int fd = openat(m_directory.Descriptor(), name.c_str(),
+    const int fd = openat(m_directory.Native(), name.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
         ThrowLastError("Cannot create \"" + path + "\"");
@@ -46,7 +46,7 @@ CFile CDirectory::CreateNew(const std::string& name) {
 std::vector<DirectoryEntry> CDirectory::Files() const {
     std::vector<DirectoryEntry> files;
     // fdopendir takes the descriptor over: it gets a copy of its own.
-    const int copy = fcntl(m_directory.Descriptor(), F_DUPFD_CLOEXEC, 0);
+    const int copy = fcntl(m_directory.Native(), F_DUPFD_CLOEXEC, 0);
     DIR* listing = copy >= 0 ? fdopendir(copy) : nullptr;
     if (listing == nullptr) {
         if (copy >= 0) {
@@ -57,7 +57,7 @@ std::vector<DirectoryEntry> CDirectory::Files() const {
     rewinddir(listing);
     while (const dirent* entry = readdir(listing)) {
         struct stat info {};
-        if (fstatat(m_directory.Descriptor(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (fstatat(m_directory.Native(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(info.st_mode)) {
             files.push_back({entry->d_name, static_cast<int64_t>(info.st_size)});
         }
@@ -69,5 +69,5 @@ std::vector<DirectoryEntry> CDirectory::Files() const {
 }
 
 bool CDirectory::Remove(const std::string& name) {
-    return unlinkat(m_directory.Descriptor(), name.c_str(), 0) == 0;
+    return unlinkat(m_directory.Native(), name.c_str(), 0) == 0;
 }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/ByteOrder.h"
 #include "platform/FileSystem.h"
 #include "platform/Sha256.h"
 #include "platform/Text.h"
@@ -32,20 +33,6 @@ std::string RawDigest(const std::string& hex) {
         raw += static_cast<char>(HexValue(hex[i]) * 16 + HexValue(hex[i + 1]));
     }
     return raw;
-}
-
-void PutLittleEndian(std::string& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-}
-
-uint64_t GetLittleEndian(const char* data, int bytes) {
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        value = (value << 8) | static_cast<unsigned char>(data[i]);
-    }
-    return value;
 }
 
 CEmbeddedItemsError DamagedIndexError(const std::string& source, const std::string& reason) {
@@ -122,21 +109,4 @@ void WriteCheckedItem(const EmbeddedItem& item, const std::string& outputPath,
         throw CEmbeddedItemsError("Embedded item " + item.name + " is damaged (SHA-256 mismatch)");
     }
     output.Commit();
-}
-
-std::vector<std::string> CEmbeddedItems::Names() const {
-    std::vector<std::string> names;
-    for (const EmbeddedItem& item : m_items) {
-        names.push_back(item.name);
-    }
-    return names;
-}
-
-const EmbeddedItem* CEmbeddedItems::Find(const std::string& name) const {
-    for (const EmbeddedItem& item : m_items) {
-        if (item.name == name) {
-            return &item;
-        }
-    }
-    return nullptr;
 }

@@ -15,9 +15,6 @@
 inline constexpr size_t kMaxItemNameLength = 1024;
 inline constexpr size_t kItemDigestSize = 32;
 
-void PutLittleEndian(std::string& out, uint64_t value, int bytes);
-uint64_t GetLittleEndian(const char* data, int bytes);
-
 // The 32 raw bytes of a SHA-256 digest given in lower-case hex.
 std::string RawDigest(const std::string& hex);
 

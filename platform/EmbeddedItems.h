@@ -43,6 +43,9 @@ class CEmbeddedItems {
                    const std::function<void()>& afterBlock = {}) const;
 
   private:
+    // The item `name`; throws std::runtime_error when there is none.
+    const EmbeddedItem& Get(const std::string& name) const;
+
     std::string m_path;
     uint64_t m_programSize = 0;
     std::vector<EmbeddedItem> m_items;

@@ -14,10 +14,10 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/ByteOrder.h"
 #include "platform/EmbeddedIndex.h"
 #include "platform/EmbeddedItems.h"
 #include "platform/FileSystem.h"
-#include "platform/Paths.h"
 #include "platform/Sha256.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
@@ -142,46 +142,6 @@ std::vector<ProgramResource> AllResources(const CResourceModule& module) {
     return resources;
 }
 
-// A temporary file in the directory of a final path, for the resource update functions that
-// want a path to work on; moved over the final path only by Commit(), so a failed update never
-// leaves a half-written output.
-class CTempOutput {
-  public:
-    explicit CTempOutput(const std::string& finalPath)
-        : m_finalPath(finalPath), m_finalWide(ToUtf16(finalPath)) {
-        const std::string finalDir = ExtractFileDir(finalPath);
-        const std::wstring dir = ToUtf16(finalDir.empty() ? "." : finalDir);
-        wchar_t name[MAX_PATH];
-        if (GetTempFileNameW(dir.c_str(), L"tsr", 0, name) == 0) {
-            ThrowFileError("Cannot create a file beside", finalPath);
-        }
-        m_path = name;  // GetTempFileNameW has created it empty
-    }
-    ~CTempOutput() {
-        if (!m_committed) {
-            DeleteFileW(m_path.c_str());
-        }
-    }
-    CTempOutput(const CTempOutput&) = delete;
-    CTempOutput& operator=(const CTempOutput&) = delete;
-
-    const std::wstring& Path() const { return m_path; }
-
-    void Commit() {
-        if (!MoveFileExW(m_path.c_str(), m_finalWide.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            ThrowFileError("Cannot replace", m_finalPath);
-        }
-        m_committed = true;
-    }
-
-  private:
-    std::string m_finalPath;
-    std::wstring m_finalWide;
-    std::wstring m_path;
-    bool m_committed = false;
-};
-
 // An open resource update of an executable; discarded unless Commit() writes it.
 class CResourceUpdate {
   public:
@@ -292,18 +252,15 @@ CEmbeddedItems::CEmbeddedItems(const std::string& executablePath) : m_path(execu
 
 void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outputPath,
                                const std::function<void()>& afterBlock) const {
-    const EmbeddedItem* item = Find(name);
-    if (item == nullptr) {
-        throw std::runtime_error("No embedded item \"" + name + "\" in \"" + m_path + "\"");
-    }
+    const EmbeddedItem& item = Get(name);
     const CResourceModule module(m_path);
     const std::optional<std::string_view> bytes = module.Find(ToUtf16(name));
-    if (!bytes || bytes->size() != item->size) {
+    if (!bytes || bytes->size() != item.size) {
         throw CEmbeddedItemsError("Embedded item " + name + " is missing from \"" + m_path + "\"");
     }
     // Straight from the mapped image to the file: no copy of the package in memory.
     WriteCheckedItem(
-        *item, outputPath,
+        item, outputPath,
         [&](uint64_t offset, size_t size) {
             return bytes->substr(static_cast<size_t>(offset), size);
         },
@@ -342,9 +299,16 @@ void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<Ite
         index += RawDigest(Sha256Hex(index));
     }
 
-    CTempOutput output(outputPath);
-    if (!CopyFileW(ToUtf16(baseExecutable).c_str(), output.Path().c_str(), FALSE)) {
-        ThrowFileError("Cannot copy", baseExecutable);
+    // The one owner of the new file: the base is copied into it, the resource updater rewrites
+    // it by name, and only the finished file replaces the output.
+    CReplacingFile output(outputPath);
+    {
+        CFile program(baseExecutable, CFile::Mode::Read);
+        std::vector<char> buffer(kItemBlockSize);
+        while (const size_t got = program.Read(buffer.data(), buffer.size())) {
+            output.WriteAll(buffer.data(), got);
+        }
+        output.TakePermissionsOf(program);
     }
     if (!existing.Items().empty() || !items.empty()) {
         // The base's own resources stay, its items and their index go.
@@ -359,7 +323,7 @@ void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<Ite
                                    return resource.name.Is(ToUtf16(item.name));
                                });
         };
-        CResourceUpdate update(output.Path(), outputPath);
+        CResourceUpdate update(ToUtf16(output.CloseForRewrite()), outputPath);
         for (const ProgramResource& resource : AllResources(base)) {
             if (!isOldItem(resource)) {
                 update.Put(resource.type.Get(), resource.name.Get(), resource.language,

@@ -13,7 +13,7 @@
 CReplacingFile::~CReplacingFile() {
     if (!m_committed) {
         m_file = CFile();  // closed before it is removed, which Windows requires
-        DeleteFile(m_tempPath);
+        RemoveFile(m_tempPath);
     }
 }
 
@@ -44,6 +44,20 @@ void CReplacingFile::WriteAll(const void* data, size_t size) {
         m_file.FlushToDisk();
         m_unflushed = 0;
     }
+}
+
+const std::string& CReplacingFile::CloseForRewrite() {
+    m_file.Close();
+    return m_tempPath;
+}
+
+void CReplacingFile::FlushAndClose() {
+    if (!m_file.IsOpen()) {
+        // Rewritten by name after CloseForRewrite: opened again to flush what was written.
+        m_file = CFile(m_tempPath, CFile::Mode::Append);
+    }
+    m_file.FlushToDisk();
+    m_file.Close();
 }
 
 CopyResult CopyFileReplace(const std::string& from, const std::string& to,

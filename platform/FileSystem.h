@@ -7,10 +7,14 @@
 #include <functional>
 #include <string>
 
-// windows.h makes DeleteFile a macro for DeleteFileW; included before this header, it would
-// rename the function below in that file alone and the call would not link.
-#ifdef DeleteFile
-#undef DeleteFile
+// The system's own handle of an open file: a descriptor, on Windows a HANDLE. The one system type
+// that the portable headers name.
+#ifdef _WIN32
+using NativeHandle = void*;
+inline constexpr NativeHandle kNoNativeHandle = nullptr;
+#else
+using NativeHandle = int;
+inline constexpr NativeHandle kNoNativeHandle = -1;
 #endif
 
 bool FileExists(const std::string& path);       // an existing entry that is not a directory
@@ -22,10 +26,10 @@ EntryKind InspectEntry(const std::string& path);
 // A new directory readable and writable by its owner only (on Windows: an access list of the
 // current user alone, nothing inherited).
 bool CreatePrivateDirectory(const std::string& path);
-bool DeleteFile(const std::string& path);
-// DeleteFile for a file of hundreds of megabytes, calling `afterStep` between the steps: freeing
+bool RemoveFile(const std::string& path);
+// RemoveFile for a file of hundreds of megabytes, calling `afterStep` between the steps: freeing
 // all of its blocks at once can keep the file system busy for a tenth of a second and more.
-bool DeleteFileInSteps(const std::string& path, const std::function<void()>& afterStep);
+bool RemoveFileInSteps(const std::string& path, const std::function<void()>& afterStep);
 bool RenameFile(const std::string& from, const std::string& to);
 int64_t FileSize(const std::string& path);  // -1 when it cannot be read
 // Deletes everything inside the directory `dir`, subdirectories with their contents included;
@@ -75,28 +79,15 @@ class CFile {
     void FlushToDisk();
     void Close();  // throws when the final flush fails; closing twice does nothing
 
-#ifdef _WIN32
-    // Takes over an open handle (a pipe end, a lock file); `path` names it in messages.
-    static CFile Adopt(void* handle, const std::string& path);
-    void* Handle() const {
-        return m_handle;
-    }  // HANDLE
-#else
-    // Takes over an open descriptor (a pipe end, or what openat returned); `path` names it in
-    // messages.
-    static CFile Adopt(int descriptor, const std::string& path);
-    // The descriptor, for calls relative to a directory (openat and friends) and for poll.
-    int Descriptor() const {
-        return m_fd;
-    }
-#endif
+    // Takes over an open handle (a pipe end, a lock file, what openat returned); `path` names it
+    // in messages.
+    static CFile Adopt(NativeHandle handle, const std::string& path);
+    // The handle, for the system's calls that this class does not make (openat and friends,
+    // poll, file times and attributes).
+    NativeHandle Native() const { return m_handle; }
 
   private:
-#ifdef _WIN32
-    void* m_handle = nullptr;  // HANDLE
-#else
-    int m_fd = -1;
-#endif
+    NativeHandle m_handle = kNoNativeHandle;
     std::string m_path;
 };
 
@@ -120,17 +111,23 @@ class CReplacingFile {
     void WriteAll(const void* data, size_t size);
     void TakePermissionsOf(const CFile& source);
     void TakeTimesOf(const CFile& source);  // access and modification times; best effort
+    // Closes the temporary file and gives its path, for a system function that can only rewrite
+    // a file by name (Windows' resource updater); Commit() then puts what that left there in
+    // place. Nothing more goes through WriteAll or the Take functions.
+    const std::string& CloseForRewrite();
     void Commit();
 
   private:
+    // The first step of Commit: the temporary file flushed to the disk and closed.
+    void FlushAndClose();
+
     std::string m_targetPath;
     std::string m_tempPath;
     CFile m_file;
     uint64_t m_unflushed = 0;  // bytes written since the last flush
     bool m_committed = false;
-#ifdef _WIN32
-    uint32_t m_attributes = 0;  // from TakePermissionsOf, given to the target on Commit
-#endif
+    // Windows: the attributes from TakePermissionsOf, given to the target after the rename.
+    uint32_t m_attributes = 0;
 };
 
 // A fresh name for a temporary file beside `targetPath`: ".<name>.tmp" and six random letters

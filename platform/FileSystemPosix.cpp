@@ -85,12 +85,12 @@ bool CreatePrivateDirectory(const std::string& path) {
     return chmod(path.c_str(), 0700) == 0;
 }
 
-bool DeleteFile(const std::string& path) {
+bool RemoveFile(const std::string& path) {
     // unlink refuses directories, as the Windows call does.
     return unlink(path.c_str()) == 0;
 }
 
-bool DeleteFileInSteps(const std::string& path, const std::function<void()>& afterStep) {
+bool RemoveFileInSteps(const std::string& path, const std::function<void()>& afterStep) {
     // Cut from the end in steps of 64 MiB, each of which frees its blocks quickly; a link is
     // never followed, and a file that cannot be opened for writing is deleted at once.
     constexpr off_t kStep = 64 * 1024 * 1024;
@@ -107,7 +107,7 @@ bool DeleteFileInSteps(const std::string& path, const std::function<void()>& aft
         }
         close(fd);
     }
-    return DeleteFile(path);
+    return RemoveFile(path);
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
@@ -123,9 +123,9 @@ int64_t FileSize(const std::string& path) {
 }
 
 CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
-    m_fd = open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
+    m_handle = open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
     const bool regularOnly = mode == Mode::ReadRegular || mode == Mode::Append;
-    if (m_fd < 0) {
+    if (m_handle < 0) {
         if (regularOnly && errno == ELOOP) {
             throw CSystemError(ELOOP, "Cannot open \"" + path + "\": it is a symbolic link");
         }
@@ -134,46 +134,46 @@ CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
         }
         ThrowFileError("Cannot open", path);
     }
-    if (regularOnly && !S_ISREG(StatusOf(m_fd, path).st_mode)) {
-        close(std::exchange(m_fd, -1));
+    if (regularOnly && !S_ISREG(StatusOf(m_handle, path).st_mode)) {
+        close(std::exchange(m_handle, -1));
         throw CSystemError(EINVAL, "Cannot open \"" + path + "\": it is not a regular file");
     }
 }
 
-CFile CFile::Adopt(int descriptor, const std::string& path) {
+CFile CFile::Adopt(NativeHandle descriptor, const std::string& path) {
     CFile file;
-    file.m_fd = descriptor;
+    file.m_handle = descriptor;
     file.m_path = path;
     return file;
 }
 
 CFile::~CFile() {
-    if (m_fd >= 0) {
-        close(m_fd);
+    if (m_handle >= 0) {
+        close(m_handle);
     }
 }
 
 CFile::CFile(CFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)) {}
+    : m_handle(std::exchange(other.m_handle, -1)), m_path(std::move(other.m_path)) {}
 
 CFile& CFile::operator=(CFile&& other) noexcept {
     if (this != &other) {
-        if (m_fd >= 0) {
-            close(m_fd);
+        if (m_handle >= 0) {
+            close(m_handle);
         }
-        m_fd = std::exchange(other.m_fd, -1);
+        m_handle = std::exchange(other.m_handle, -1);
         m_path = std::move(other.m_path);
     }
     return *this;
 }
 
 bool CFile::IsOpen() const {
-    return m_fd >= 0;
+    return m_handle >= 0;
 }
 
 size_t CFile::Read(void* buffer, size_t size) {
     for (;;) {
-        const ssize_t got = read(m_fd, buffer, size);
+        const ssize_t got = read(m_handle, buffer, size);
         if (got >= 0) {
             return static_cast<size_t>(got);
         }
@@ -186,7 +186,7 @@ size_t CFile::Read(void* buffer, size_t size) {
 void CFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
     auto* out = static_cast<char*>(buffer);
     while (size > 0) {
-        const ssize_t got = pread(m_fd, out, size, static_cast<off_t>(offset));
+        const ssize_t got = pread(m_handle, out, size, static_cast<off_t>(offset));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -205,7 +205,7 @@ void CFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
 void CFile::WriteAll(const void* data, size_t size) {
     const auto* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t written = write(m_fd, bytes, size);
+        const ssize_t written = write(m_handle, bytes, size);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
@@ -218,26 +218,26 @@ void CFile::WriteAll(const void* data, size_t size) {
 }
 
 int64_t CFile::Size() const {
-    return static_cast<int64_t>(StatusOf(m_fd, m_path).st_size);
+    return static_cast<int64_t>(StatusOf(m_handle, m_path).st_size);
 }
 
 CFile::Kind CFile::GetKind() const {
-    const mode_t mode = StatusOf(m_fd, m_path).st_mode;
+    const mode_t mode = StatusOf(m_handle, m_path).st_mode;
     return S_ISREG(mode) ? Kind::Regular : (S_ISDIR(mode) ? Kind::Directory : Kind::Other);
 }
 
 void CFile::FlushToDisk() {
-    if (fsync(m_fd) != 0) {
+    if (fsync(m_handle) != 0) {
         ThrowFileError("Cannot write", m_path);
     }
 }
 
 void CFile::Close() {
-    if (m_fd < 0) {
+    if (m_handle < 0) {
         return;
     }
     // The descriptor is gone after close() whatever it returns; never close it twice.
-    if (close(std::exchange(m_fd, -1)) != 0 && errno != EINTR) {
+    if (close(std::exchange(m_handle, -1)) != 0 && errno != EINTR) {
         ThrowFileError("Cannot close", m_path);
     }
 }
@@ -260,21 +260,19 @@ CReplacingFile::CReplacingFile(const std::string& targetPath) : m_targetPath(tar
 }
 
 void CReplacingFile::TakePermissionsOf(const CFile& source) {
-    if (fchmod(m_file.Descriptor(), StatusOf(source.Descriptor(), source.Path()).st_mode & 07777) !=
-        0) {
+    if (fchmod(m_file.Native(), StatusOf(source.Native(), source.Path()).st_mode & 07777) != 0) {
         ThrowFileError("Cannot set the permissions of", m_targetPath);
     }
 }
 
 void CReplacingFile::TakeTimesOf(const CFile& source) {
-    const struct stat info = StatusOf(source.Descriptor(), source.Path());
+    const struct stat info = StatusOf(source.Native(), source.Path());
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
-    futimens(m_file.Descriptor(), times);
+    futimens(m_file.Native(), times);
 }
 
 void CReplacingFile::Commit() {
-    m_file.FlushToDisk();
-    m_file.Close();  // delayed write errors (disk full on NFS and the like) show up here
+    FlushAndClose();  // delayed write errors (disk full on NFS and the like) show up here
     if (rename(m_tempPath.c_str(), m_targetPath.c_str()) != 0) {
         ThrowFileError("Cannot replace", m_targetPath);
     }

@@ -14,9 +14,6 @@
 #include "platform/Utf16.h"
 #include "platform/Win32Security.h"
 
-// windows.h names the A/W pairs by macros; ours are plain functions.
-#undef DeleteFile
-
 namespace {
 
 // Runs `attempt` again, up to 5 times 100 ms apart, while it fails with a sharing or lock
@@ -227,13 +224,13 @@ bool CreatePrivateDirectory(const std::string& path) {
     }
 }
 
-bool DeleteFile(const std::string& path) {
+bool RemoveFile(const std::string& path) {
     return DeleteWritable(ToUtf16(path));
 }
 
-bool DeleteFileInSteps(const std::string& path, const std::function<void()>&) {
+bool RemoveFileInSteps(const std::string& path, const std::function<void()>&) {
     // One step: what freeing a large file costs on NTFS is not measured here.
-    return DeleteFile(path);
+    return RemoveFile(path);
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
@@ -294,7 +291,7 @@ CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
     }
 }
 
-CFile CFile::Adopt(void* handle, const std::string& path) {
+CFile CFile::Adopt(NativeHandle handle, const std::string& path) {
     CFile file;
     file.m_handle = handle;
     file.m_path = path;
@@ -433,20 +430,19 @@ CReplacingFile::CReplacingFile(const std::string& targetPath) : m_targetPath(tar
 void CReplacingFile::TakePermissionsOf(const CFile& source) {
     // Given to the target after the rename: a read-only file could not be removed on failure.
     m_attributes =
-        InformationOf(source.Handle(), source.Path()).dwFileAttributes & kCopiedAttributes;
+        InformationOf(source.Native(), source.Path()).dwFileAttributes & kCopiedAttributes;
 }
 
 void CReplacingFile::TakeTimesOf(const CFile& source) {
     FILETIME access{};
     FILETIME write{};
-    if (GetFileTime(source.Handle(), nullptr, &access, &write)) {
-        SetFileTime(m_file.Handle(), nullptr, &access, &write);
+    if (GetFileTime(source.Native(), nullptr, &access, &write)) {
+        SetFileTime(m_file.Native(), nullptr, &access, &write);
     }
 }
 
 void CReplacingFile::Commit() {
-    m_file.FlushToDisk();
-    m_file.Close();  // Windows renames no open file; delayed write errors show up here as well
+    FlushAndClose();  // Windows renames no open file; delayed write errors show up here as well
     if (!MoveReplacing(ToUtf16(m_tempPath), ToUtf16(m_targetPath), MOVEFILE_WRITE_THROUGH)) {
         ThrowFileError("Cannot replace", m_targetPath);
     }

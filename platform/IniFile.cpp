@@ -8,6 +8,7 @@
 #include "platform/SystemCodePage.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
+#include "platform/Utf8.h"
 
 namespace {
 
@@ -198,11 +199,7 @@ std::string CIniFile::ReadString(const std::string& section, const std::string& 
     }
     if (value.size() > kMaxValueChars) {
         // Cut at a character boundary so that a UTF-8 text does not end in half a character.
-        size_t cut = kMaxValueChars;
-        while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) {
-            --cut;
-        }
-        value.resize(cut);
+        value.resize(Utf8CompletePrefix(std::string_view(value).substr(0, kMaxValueChars)));
     }
     return value;
 }

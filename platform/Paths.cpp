@@ -6,13 +6,20 @@ std::string ProgramDirectory() {
 
 namespace {
 
+constexpr char kAnySeparator[] = "\\/";
 // Windows takes '/' as a separator as well.
-size_t LastSeparator(const std::string& path) {
 #ifdef _WIN32
-    return path.find_last_of("\\/");
+constexpr const char* kSeparators = kAnySeparator;
 #else
-    return path.rfind(kPathSeparator);
+constexpr const char* kSeparators = "/";
 #endif
+
+size_t LastSeparator(const std::string& path) {
+    return path.find_last_of(kSeparators);
+}
+
+std::string NameAfter(const std::string& path, size_t slash) {
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -34,8 +41,11 @@ std::string ExtractFileDir(const std::string& path) {
 }
 
 std::string ExtractFileName(const std::string& path) {
-    const size_t slash = LastSeparator(path);
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return NameAfter(path, LastSeparator(path));
+}
+
+std::string ExtractFileNameAnySeparator(const std::string& path) {
+    return NameAfter(path, path.find_last_of(kAnySeparator));
 }
 
 std::string PathJoin(const std::string& dir, const std::string& name) {

@@ -3,12 +3,11 @@
 
 #include <string>
 
-// The platform's directory separator.
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
+// The platform's directory separator: '/', on Windows '\\'.
+extern const char kPathSeparator;
+
+// The file name of the program `name` on this system: the name itself, on Windows with ".exe".
+std::string ProgramFileName(const std::string& name);
 
 // Full path of the running executable.
 std::string ExecutablePath();
@@ -21,6 +20,11 @@ std::string ExtractFileDir(const std::string& path);
 
 // Last component of a path.
 std::string ExtractFileName(const std::string& path);
+
+// Last component of a path written with either separator, '/' or '\', on every system: a path
+// that comes from another system (a client process on a Windows workstation, a Windows program
+// under Wine, whose first argument reads "C:\...\tessara.exe").
+std::string ExtractFileNameAnySeparator(const std::string& path);
 
 // The system's temporary directory ($TMPDIR or /tmp; on Windows GetTempPathW: TMP, TEMP,
 // USERPROFILE or the Windows directory), always absolute (a relative $TMPDIR is taken from the

@@ -8,6 +8,12 @@
 
 #include "platform/SystemError.h"
 
+const char kPathSeparator = '/';
+
+std::string ProgramFileName(const std::string& name) {
+    return name;
+}
+
 std::string ExecutablePath() {
     std::vector<char> buffer(4096);
     for (;;) {

@@ -7,6 +7,12 @@
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
 
+const char kPathSeparator = '\\';
+
+std::string ProgramFileName(const std::string& name) {
+    return name + ".exe";
+}
+
 std::string ExecutablePath() {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
 
@@ -30,13 +31,6 @@ std::string ReadProcFile(const std::string& path, size_t limit) {
     }
     bytes.resize(total);
     return bytes;
-}
-
-// The file name of a path written with either separator: Wine shows a Windows program's first
-// argument as "C:\...\tessara.exe".
-std::string BaseName(const std::string& path) {
-    const size_t separator = path.find_last_of("/\\");
-    return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
 void AddName(std::vector<std::string>& names, const std::string& name) {
@@ -75,12 +69,12 @@ std::vector<std::string> RunningImageNames() {
                 exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0) {
                 exe.resize(exe.size() - deleted.size());
             }
-            AddName(names, BaseName(exe));
+            AddName(names, ExtractFileNameAnySeparator(exe));
         }
 
         // The first argument ends at the first NUL of the command line.
         const std::string cmdline = ReadProcFile(base + "cmdline", 4096);
-        AddName(names, BaseName(cmdline.substr(0, cmdline.find('\0'))));
+        AddName(names, ExtractFileNameAnySeparator(cmdline.substr(0, cmdline.find('\0'))));
     }
     return names;
 }

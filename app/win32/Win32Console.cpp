@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/Utf16.h"
+#include "platform/Utf8.h"
 #include "platform/Win32Handle.h"
 
 namespace {
@@ -24,19 +25,6 @@ HANDLE InheritedHandle(DWORD which) {
 bool IsConsole(HANDLE handle) {
     DWORD mode = 0;
     return handle != nullptr && GetConsoleMode(handle, &mode) != FALSE;
-}
-
-// Length of the longest prefix of `text` that does not end inside a UTF-8 sequence.
-size_t WholeCharacters(std::string_view text) {
-    // A sequence is at most 4 bytes: look back over at most 3 continuation bytes.
-    for (size_t back = 1; back <= 4 && back <= text.size(); ++back) {
-        const auto byte = static_cast<unsigned char>(text[text.size() - back]);
-        if ((byte & 0xC0) != 0x80) {
-            const size_t length = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
-            return back >= length ? text.size() : text.size() - back;
-        }
-    }
-    return text.size();  // only continuation bytes: not UTF-8, written as they are
 }
 
 // A stream buffer over a Windows handle; text goes out at every flush (the journal flushes each
@@ -70,7 +58,7 @@ class CHandleBuffer : public std::streambuf {
         bool written = true;
         if (m_console) {
             // WriteConsoleW takes whole characters: the end of a sequence cut by a flush waits.
-            const size_t whole = WholeCharacters(m_pending);
+            const size_t whole = Utf8CompletePrefix(m_pending);
             const std::wstring wide = ToUtf16(std::string_view(m_pending).substr(0, whole));
             for (size_t done = 0; written && done < wide.size();) {
                 DWORD count = 0;

@@ -184,7 +184,7 @@ TEST_F(DocumentsTest, StemRulesAcceptSignedDigitsWithinThirtyTwoBits) {
                                                             {"1.u2.u", "12.u"},
                                                             {"+.r", "+"}};
     for (const auto& [name, stem] : rejected) {
-        DeleteFile(m_log);
+        RemoveFile(m_log);
         WriteFile(m_dir.File(name), "x");
         StoreDocumentFile(m_owner, m_dir.File(name));
         EXPECT_EQ(ReadFile(m_log), m_dir.File(name) + "\n" + kSeparator + "\r\n'" + stem +
@@ -195,7 +195,7 @@ TEST_F(DocumentsTest, StemRulesAcceptSignedDigitsWithinThirtyTwoBits) {
     EXPECT_EQ(AllNotes(), (std::vector<std::string>{"18612:old r:old u", "18619:-:-"}));
 
     // Accepted: a sign and the extreme values (no such rows: nothing logged, nothing changed).
-    DeleteFile(m_log);
+    RemoveFile(m_log);
     for (const char* name : {"+18619.u", "-2147483648.u", "2147483647.r"}) {
         WriteFile(m_dir.File(name), "signed");
         StoreDocumentFile(m_owner, m_dir.File(name));

@@ -1,41 +1,34 @@
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+// Child processes as the updater starts the archiver, on every system with the test helper as
+// the program: the command line rules, the exact program at a path with blanks and Cyrillic
+// letters, its directory, arguments, exit code and captured streams, the system's reasons for
+// a failed start, the time limit, and an owner that waits for its process.
 
-#include <cerrno>
+#include <gtest/gtest.h>
+
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/ChildProcess.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/Processes.h"
 #include "platform/SystemError.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
 using Args = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
 
-const std::string kShell = "/bin/sh";
-
-// Starts `/bin/sh -c script` in `dir`.
-void StartShell(CChildProcess& child, const std::string& script, const std::string& dir,
-                CChildProcess::Output output = CChildProcess::Output::Discard) {
-    child.Start(kShell, BuildCommandLine({kShell, "-c", script}), dir, output);
-}
-
-// A shell script at `path` that runs `body`.
-void WriteScript(const std::string& path, const std::string& body) {
-    WriteFile(path, "#!/bin/sh\n" + body + "\n");
-    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+// A copy of the helper program at `path`, which may carry any name.
+void CopyHelper(const std::string& path) {
+    const CopyResult copy = CopyFileReplace(BuiltProgram("test_helper"), path);
+    ASSERT_TRUE(copy.Ok()) << path << ": " << copy.message;
 }
 
 // The system error that `start` throws; nullopt when it throws none.
@@ -48,6 +41,24 @@ std::optional<CSystemError> StartError(Start start) {
     }
     return std::nullopt;
 }
+
+std::filesystem::path FsPath(const std::string& path) {
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+// Makes `dir` this process's current directory for one scope.
+class CCurrentDirectory {
+  public:
+    explicit CCurrentDirectory(const std::string& dir) : m_old(std::filesystem::current_path()) {
+        std::filesystem::current_path(FsPath(dir));
+    }
+    ~CCurrentDirectory() { std::filesystem::current_path(m_old); }
+    CCurrentDirectory(const CCurrentDirectory&) = delete;
+    CCurrentDirectory& operator=(const CCurrentDirectory&) = delete;
+
+  private:
+    std::filesystem::path m_old;
+};
 
 }  // namespace
 
@@ -99,21 +110,35 @@ TEST(BuildCommandLine, SplitsBackIntoTheSameArguments) {
     EXPECT_THROW(BuildCommandLine({"\"prog"}), std::invalid_argument);
 }
 
-TEST(ChildProcess, RunsInTheGivenDirectoryAndReportsTheExitCode) {
+TEST(ChildProcess, RunsTheProgramAtAQuotedPathInTheGivenDirectory) {
     CTempDir dir;
+    const std::string programDir = dir.File("програми з пробілами");
+    const std::string workDir = dir.File("lib.kvr робоча");
+    ASSERT_TRUE(MakeDirectory(programDir));
+    ASSERT_TRUE(MakeDirectory(workDir));
+    const std::string program = PathJoin(programDir, ProgramFileName("помічник"));
+    CopyHelper(program);
+
+    // The command line the updater builds for the archiver: the quoted package path with a
+    // trailing blank, and an argument that needs escaping.
+    const std::string package = PathJoin(workDir, "238.rar");
+    const std::string commandLine =
+        BuildCommandLine({program, "args", "x", "-o+", package, "лапки \"всередині\""}) + " ";
     CChildProcess child;
-    StartShell(child, "pwd > where.txt; cat > input.txt; exit 7", dir.Path());
-    ASSERT_TRUE(child.Wait(10000));
-    EXPECT_EQ(child.ExitCode(), 7);
-    EXPECT_EQ(ReadWholeFile(dir.File("where.txt")), dir.Path() + "\n");
-    // Standard input is empty, so a program that reads it does not hang.
-    EXPECT_EQ(FileSize(dir.File("input.txt")), 0);
+    child.Start(program, commandLine, workDir, CChildProcess::Output::Capture);
+    ASSERT_TRUE(child.Wait(20000));
+    EXPECT_EQ(child.ExitCode(), 0);
+    EXPECT_EQ(child.CapturedOutput(),
+              program + "\n" + workDir + "\nx\n-o+\n" + package + "\nлапки \"всередині\"\n");
+    EXPECT_EQ(child.CapturedErrors(), "to stderr");
     EXPECT_TRUE(child.Wait(0));  // waiting again is harmless
 
-    CChildProcess killed;
-    StartShell(killed, "kill -9 $$", dir.Path());
-    ASSERT_TRUE(killed.Wait(10000));
-    EXPECT_EQ(killed.ExitCode(), 128 + 9);
+    // The exit code comes back whole, and a second start on the same object starts afresh.
+    child.Start(program, BuildCommandLine({program, "exit", "37"}), "");
+    ASSERT_TRUE(child.Wait(20000));
+    EXPECT_EQ(child.ExitCode(), 37);
+    EXPECT_EQ(child.CapturedOutput(), "");
+    EXPECT_EQ(child.CapturedErrors(), "");
 }
 
 TEST(ChildProcess, RunsExactlyTheGivenProgramNotOneAtABlankOfItsPath) {
@@ -121,209 +146,166 @@ TEST(ChildProcess, RunsExactlyTheGivenProgramNotOneAtABlankOfItsPath) {
     // the blanks of an unquoted path would find it first.
     CTempDir dir;
     ASSERT_TRUE(MakeDirectory(dir.File("my suite")));
-    const std::string archiver = dir.File("my suite/rar");
-    WriteScript(archiver, "for a in \"$@\"; do echo \"[$a]\"; done >> args.txt");
-    WriteScript(dir.File("my"), "echo planted > planted.txt");
+    const std::string archiver = PathJoin(dir.File("my suite"), ProgramFileName("rar"));
+    CopyHelper(archiver);
+    CopyHelper(dir.File(ProgramFileName("my")));
 
-    // As the updater starts the archiver.
+    // Unquoted, the command line gives other arguments (here no mode the helper knows, so it
+    // names itself), never another program.
     CChildProcess child;
-    child.Start(archiver, "\"" + archiver + "\" x -o+ \"a b.rar\" ", dir.Path());
-    ASSERT_TRUE(child.Wait(10000));
-    EXPECT_EQ(child.ExitCode(), 0);
-    EXPECT_EQ(ReadWholeFile(dir.File("args.txt")), "[x]\n[-o+]\n[a b.rar]\n");
-
-    // An unquoted command line changes the arguments, never the program.
-    child.Start(archiver, archiver + " x", dir.Path());
-    ASSERT_TRUE(child.Wait(10000));
-    EXPECT_EQ(ReadWholeFile(dir.File("args.txt")), "[x]\n[-o+]\n[a b.rar]\n[suite/rar]\n[x]\n");
+    child.Start(archiver, archiver + " x", dir.Path(), CChildProcess::Output::Capture);
+    ASSERT_TRUE(child.Wait(20000));
+    EXPECT_EQ(child.ExitCode(), 2);
+    EXPECT_EQ(child.CapturedOutput(), archiver + "\n");
 
     // A relative path means the caller's directory, not the child's.
-    const std::string relative =
-        std::filesystem::relative(archiver, std::filesystem::current_path()).string();
-    ASSERT_EQ(relative.front(), '.');
-    child.Start(relative, "rar again", dir.Path());
-    ASSERT_TRUE(child.Wait(10000));
-    EXPECT_EQ(child.ExitCode(), 0);
-    EXPECT_NE(ReadWholeFile(dir.File("args.txt")).find("[again]"), std::string::npos);
-
-    EXPECT_FALSE(FileExists(dir.File("planted.txt")));
-}
-
-TEST(ChildProcess, InheritsNoOpenFiles) {
-    CTempDir dir;
-    // A descriptor opened without close-on-exec, as a library might.
-    const int fd = open(dir.File("secret").c_str(), O_WRONLY | O_CREAT, 0600);
-    ASSERT_GE(fd, 3);
-    CChildProcess child;
-    StartShell(child,
-               "if [ -e /proc/self/fd/" + std::to_string(fd) +
-                   " ]; then echo open; else echo closed; fi > fd.txt",
-               dir.Path());
-    ASSERT_TRUE(child.Wait(10000));
-    close(fd);
-    EXPECT_EQ(ReadWholeFile(dir.File("fd.txt")), "closed\n");
+    ASSERT_TRUE(MakeDirectory(dir.File("elsewhere")));
+    {
+        CCurrentDirectory current(dir.Path());
+        const std::string relative = PathJoin("my suite", ProgramFileName("rar"));
+        child.Start(relative, "rar again", dir.File("elsewhere"), CChildProcess::Output::Capture);
+    }
+    ASSERT_TRUE(child.Wait(20000));
+    EXPECT_EQ(child.CapturedOutput(), archiver + "\n");
 }
 
 TEST(ChildProcess, ThrowsTheSystemsReasonWhenAProgramCannotStart) {
     CTempDir dir;
     CChildProcess child;
     const auto start = [&](const std::string& program, const std::string& directory) {
-        return StartError([&] { child.Start(program, program + " x", directory); });
+        return StartError([&] {
+            child.Start(program, BuildCommandLine({program, "x"}), directory);
+        });
     };
 
-    std::optional<CSystemError> error = start(dir.File("rar"), dir.Path());
+    const std::string missing = dir.File(ProgramFileName("немає"));
+    std::optional<CSystemError> error = start(missing, dir.Path());
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->Code(), ENOENT);
+    EXPECT_EQ(error->Code(), kErrorFileNotFound);
     EXPECT_EQ(std::string(error->what()),
-              "Cannot start \"" + dir.File("rar") + "\": No such file or directory");
+              "Cannot start \"" + missing + "\": " + SystemMessage(kErrorFileNotFound));
 
-    WriteFile(dir.File("notes.txt"), "not a program\n");
-    error = start(dir.File("notes.txt"), dir.Path());
+    const std::string program = dir.File(ProgramFileName("helper"));
+    CopyHelper(program);
+    const std::string missingDir = dir.File("lib.kvr");
+    error = start(program, missingDir);
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->Code(), EACCES);
+    EXPECT_NE(error->Code(), 0);
+    EXPECT_EQ(std::string(error->what()),
+              "Cannot change to directory \"" + missingDir + "\": " + SystemMessage(error->Code()));
 
-    // Executable bit but no program inside.
-    WriteFile(dir.File("rar"), "\x01\x02 garbage, no interpreter line");
-    ASSERT_EQ(chmod(dir.File("rar").c_str(), 0755), 0);
-    error = start(dir.File("rar"), dir.Path());
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->Code(), ENOEXEC);
-    EXPECT_NE(std::string(error->what()).find("Exec format error"), std::string::npos);
+    // Not a program at all, and a directory.
+    const std::string text = dir.File(ProgramFileName("notes"));
+    WriteFile(text, "just text");
+    EXPECT_TRUE(start(text, dir.Path()));
+    ASSERT_TRUE(MakeDirectory(dir.File(ProgramFileName("folder"))));
+    EXPECT_TRUE(start(dir.File(ProgramFileName("folder")), dir.Path()));
 
-    ASSERT_TRUE(MakeDirectory(dir.File("folder")));
-    error = start(dir.File("folder"), dir.Path());
+    // Never searched along PATH: a bare name is a file in the caller's directory.
+    const std::string bare = ProgramFileName("tsr-path-" + std::to_string(CurrentProcessId()));
+    ASSERT_TRUE(MakeDirectory(dir.File("on-path")));
+    CopyHelper(PathJoin(dir.File("on-path"), bare));
+    {
+        CEnvironmentVariable path("PATH", dir.File("on-path"));
+        error = start(bare, dir.Path());
+    }
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->Code(), EACCES);
-
-    // Not searched along PATH: a bare name is a file in the caller's directory.
-    error = start("true", dir.Path());
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->Code(), ENOENT);
-
-    error = start("/bin/true", dir.File("absent"));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->Code(), ENOENT);
-    EXPECT_EQ(std::string(error->what()), "Cannot change to directory \"" + dir.File("absent") +
-                                              "\": No such file or directory");
+    EXPECT_EQ(error->Code(), kErrorFileNotFound);
 
     // A failed start leaves the object usable.
-    child.Start("/bin/true", "true", dir.Path(), CChildProcess::Output::Capture);
-    EXPECT_TRUE(child.Wait(10000));
+    child.Start(program, BuildCommandLine({program, "exit", "0"}), dir.Path(),
+                CChildProcess::Output::Capture);
+    EXPECT_TRUE(child.Wait(20000));
     EXPECT_EQ(child.ExitCode(), 0);
 }
 
 TEST(ChildProcess, CapturesBothStreamsWithoutBlockingOnAFullPipe) {
-    // Each stream far beyond a pipe's buffer, the second one written only after the first is
-    // complete: a reader of one stream at a time would wait for ever.
-    CTempDir dir;
+    // Far more than a pipe holds, on both streams in turns: a reader that drained one stream
+    // only would leave the child blocked on the other.
+    const std::string program = BuiltProgram("test_helper");
     CChildProcess child;
-    StartShell(child,
-               "cat; head -c 1000000 /dev/zero | tr '\\0' e >&2; "
-               "head -c 1500000 /dev/zero | tr '\\0' o; echo; exit 3",
-               dir.Path(), CChildProcess::Output::Capture);
-    ASSERT_TRUE(child.Wait(20000));
-    EXPECT_EQ(child.ExitCode(), 3);
-    EXPECT_EQ(child.CapturedErrors(), std::string(1000000, 'e'));
-    EXPECT_EQ(child.CapturedOutput(), std::string(1500000, 'o') + "\n");
+    child.Start(program, BuildCommandLine({program, "flood", "3000000"}), "",
+                CChildProcess::Output::Capture);
+    ASSERT_TRUE(child.Wait(60000));
+    EXPECT_EQ(child.ExitCode(), 0);
+    EXPECT_TRUE(child.CapturedOutput() == std::string(3000000, 'o'));
+    EXPECT_TRUE(child.CapturedErrors() == std::string(3000000, 'e'));
 
-    // A new start forgets what the last one captured.
-    StartShell(child, "echo again", dir.Path(), CChildProcess::Output::Capture);
-    ASSERT_TRUE(child.Wait(10000));
-    EXPECT_EQ(child.CapturedOutput(), "again\n");
-    EXPECT_EQ(child.CapturedErrors(), "");
+    // Discarded output goes nowhere, and the same amount does not block either.
+    child.Start(program, BuildCommandLine({program, "flood", "3000000"}), "");
+    ASSERT_TRUE(child.Wait(60000));
+    EXPECT_EQ(child.ExitCode(), 0);
+    EXPECT_EQ(child.CapturedOutput(), "");
 }
 
 TEST(ChildProcess, CapturedOutputArrivesWhileWaitingInSlices) {
-    CTempDir dir;
+    const std::string program = BuiltProgram("test_helper");
     CChildProcess child;
-    StartShell(child, "echo first; sleep 1; echo second", dir.Path(),
-               CChildProcess::Output::Capture);
-    const auto start = std::chrono::steady_clock::now();
+    child.Start(program, BuildCommandLine({program, "slices"}), "", CChildProcess::Output::Capture);
     bool ended = false;
     while (child.CapturedOutput().empty() && !ended) {
         ended = child.Wait(20);
     }
     EXPECT_FALSE(ended);
     EXPECT_EQ(child.CapturedOutput(), "first\n");
+    const auto start = Clock::now();
     EXPECT_FALSE(child.Wait(50));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(900));
     EXPECT_TRUE(child.Wait(-1));
     EXPECT_EQ(child.CapturedOutput(), "first\nsecond\n");
     EXPECT_EQ(child.ExitCode(), 0);
 }
 
-TEST(ChildProcess, WaitHonoursItsTimeLimit) {
-    CTempDir dir;
+TEST(ChildProcess, WaitHonoursItsTimeLimitAndTheProcessMovesWithItsOwner) {
+    const std::string program = BuiltProgram("test_helper");
     CChildProcess child;
-    child.Start("/bin/sleep", "sleep 1", dir.Path());
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(child.Wait(50));
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(50));
-    EXPECT_LT(waited, std::chrono::milliseconds(900));
+    child.Start(program, BuildCommandLine({program, "sleep", "1500"}), "",
+                CChildProcess::Output::Capture);
+    const auto start = Clock::now();
+    EXPECT_FALSE(child.Wait(100));
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(90));
+    EXPECT_LT(waited, std::chrono::milliseconds(1000));
+    EXPECT_EQ(child.ExitCode(), -1);
 
-    // The process moves with its owner.
     CChildProcess owner(std::move(child));
+    EXPECT_TRUE(child.Wait(0));  // nothing left to wait for
     EXPECT_TRUE(owner.Wait(-1));
     EXPECT_EQ(owner.ExitCode(), 0);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1400));
 }
 
-TEST(FindInPath, TakesTheFirstExecutableFileAlongPath) {
+TEST(ChildProcess, AnOwnerThatGoesOrIsReplacedWaitsForItsProcess) {
     CTempDir dir;
-    for (const char* sub : {"a", "b", "c"}) {
-        ASSERT_TRUE(MakeDirectory(dir.File(sub)));
-    }
-    WriteFile(dir.File("a/tool"), "not executable");
-    ASSERT_TRUE(MakeDirectory(dir.File("b/tool")));  // a directory is no program either
-    WriteScript(dir.File("c/tool"), "true");
-    const char* saved = std::getenv("PATH");
-    const std::string oldPath = saved != nullptr ? saved : "";
-    setenv("PATH", (dir.File("a") + ":" + dir.File("b") + ":" + dir.File("c")).c_str(), 1);
-    const std::string found = FindInPath("tool");
-    const std::string missing = FindInPath("lsar");
-    setenv("PATH", oldPath.c_str(), 1);
-    EXPECT_EQ(found, dir.File("c/tool"));
-    EXPECT_EQ(missing, "");
-    EXPECT_EQ(ExtractFileName(FindInPath("sh")), "sh");
-}
-
-TEST(ChildProcess, EndsWhenItsParentIsKilled) {
-    // The updater killed in the middle of unpacking must not leave its archiver writing into
-    // the work directory that the next run empties. A process of our own starts the child and
-    // is killed; the child must be gone soon after.
-    CTempDir dir;
-    const std::string pidFile = dir.File("pid");
-    const pid_t parent = fork();
-    ASSERT_GE(parent, 0);
-    if (parent == 0) {
+    const std::string program = BuiltProgram("test_helper");
+    const auto startUntil = [&](CChildProcess& child, const std::string& stopFile) {
+        child.Start(program, BuildCommandLine({program, "until", stopFile}), "",
+                    CChildProcess::Output::Capture);
+    };
+    // The helper ends only once its stop file exists; a thread makes it a little later. Until
+    // then, the owner's end and a move over it must wait.
+    const auto stopLater = [](const std::string& stopFile) {
+        return std::thread([stopFile] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            WriteFile(stopFile, "");
+        });
+    };
+    auto start = Clock::now();
+    std::thread first = stopLater(dir.File("stop-1"));
+    {
         CChildProcess child;
-        StartShell(child, "echo $$ > pid.tmp && mv pid.tmp pid && exec sleep 30", dir.Path());
-        pause();  // until the test kills this process
-        _exit(0);
+        startUntil(child, dir.File("stop-1"));
     }
-    const auto waitFor = [](const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!done() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return done();
-    };
-    const bool started = waitFor([&] { return FileExists(pidFile); });
-    ASSERT_EQ(kill(parent, SIGKILL), 0);
-    ASSERT_EQ(waitpid(parent, nullptr, 0), parent);
-    ASSERT_TRUE(started);
-    std::string pid = ReadFile(pidFile);
-    pid.erase(pid.find_last_not_of('\n') + 1);
-    const std::string childProc = "/proc/" + pid;
-    // Gone, or a zombie waiting for init to collect it: no longer running in any case.
-    const auto ended = [&] {
-        const std::string stat = ReadFile(childProc + "/stat");
-        if (stat.empty()) {
-            return true;
-        }
-        const size_t close = stat.rfind(')');
-        return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
-    };
-    EXPECT_TRUE(waitFor(ended)) << childProc;
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+    first.join();
+
+    CChildProcess child;
+    startUntil(child, dir.File("stop-2"));
+    std::thread stopper = stopLater(dir.File("stop-2"));
+    start = Clock::now();
+    child = CChildProcess();
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+    stopper.join();
+    EXPECT_TRUE(child.Wait(0));
+    EXPECT_EQ(child.ExitCode(), -1);
 }

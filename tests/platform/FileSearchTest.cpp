@@ -2,6 +2,7 @@
 
 #include "platform/FileSearch.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -61,7 +62,7 @@ TEST(ListFiles, ListsMatchingEntriesOfEveryKindSorted) {
         Touch(dir.File(name));
     }
     ASSERT_TRUE(MakeDirectory(dir.File("folder.lsql")));
-    Touch(dir.File("folder.lsql/inner.lsql"));  // subdirectories are not searched
+    Touch(PathJoin(dir.File("folder.lsql"), "inner.lsql"));  // subdirectories are not searched
 
     std::vector<std::string> list;
     ListFiles(dir.Path(), "*.lsql", list);
@@ -79,8 +80,30 @@ TEST(ListFiles, ListsMatchingEntriesOfEveryKindSorted) {
 
     // A directory given with its trailing separator gets no second one.
     std::vector<std::string> withSlash;
-    ListFiles(dir.Path() + "/", "*.r", withSlash);
+    ListFiles(dir.Path() + kPathSeparator, "*.r", withSlash);
     EXPECT_EQ(withSlash, std::vector<std::string>{dir.File("18619.r")});
+}
+
+TEST(ListFiles, CaseIsIgnoredForAsciiLettersOnlyAndQuestionMarksTakeOneCharacter) {
+    CTempDir dir;
+    // No two names differ in the case of Cyrillic letters alone: Windows would take them for
+    // one file.
+    for (const char* name :
+         {"ЗВІТ.fr3", "Звіти.FR3", "Звіт.FR3.bak", "18619.u", "18619.~u", "1861.~u", "readme"}) {
+        Touch(dir.File(name));
+    }
+    const auto listed = [&](const std::string& mask) {
+        std::vector<std::string> list;
+        ListFiles(dir.Path(), mask, list);
+        return list;
+    };
+    EXPECT_EQ(listed("звіт.*"), std::vector<std::string>{});
+    EXPECT_EQ(listed("ЗВІТ.*"), std::vector<std::string>{dir.File("ЗВІТ.fr3")});
+    // Sorted by bytes with ASCII letters lower-cased.
+    EXPECT_EQ(listed("*.fr3"),
+              (std::vector<std::string>{dir.File("ЗВІТ.fr3"), dir.File("Звіти.FR3")}));
+    EXPECT_EQ(listed("?????.~u"), std::vector<std::string>{dir.File("18619.~u")});
+    EXPECT_EQ(listed("readme.*"), std::vector<std::string>{dir.File("readme")});
 }
 
 TEST(ListFiles, StarDotStarTakesEverythingIncludingDotEntries) {
@@ -99,7 +122,7 @@ TEST(ListFiles, MissingDirectoryAddsNothing) {
     CTempDir dir;
     std::vector<std::string> list = {"/kept"};
     ListFiles(dir.File("absent"), "*.*", list);
-    ListFiles(dir.File("absent/deeper"), "*.lsql", list);
+    ListFiles(PathJoin(dir.File("absent"), "deeper"), "*.lsql", list);
     EXPECT_EQ(list, std::vector<std::string>{"/kept"});
 }
 

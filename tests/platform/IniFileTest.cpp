@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -116,12 +115,9 @@ TEST(IniFile, MissingOrDamagedFilesGiveDefaults) {
     EXPECT_EQ(missing.ReadString("Common", "PathBaseGDB", ""), "");
     EXPECT_EQ(missing.ReadInteger("Common", "TypeServer", 0), 0);
 
-    // A directory, a device or a pipe in place of the file reads as empty as well, at once.
+    // A directory in place of the file reads as empty as well (devices and pipes: POSIX tests).
     const CIniFile directory(dir.Path());
     EXPECT_EQ(directory.ReadString("Common", "PathBaseGDB", "d"), "d");
-    EXPECT_EQ(CIniFile("/dev/zero").ReadInteger("Common", "TypeServer", 0), 0);
-    ASSERT_EQ(mkfifo(dir.File("fifo.ini").c_str(), 0600), 0);
-    EXPECT_EQ(CIniFile(dir.File("fifo.ini")).ReadInteger("Common", "TypeServer", 0), 0);
 
     const std::string text = dir.File("text.ini");
     WriteFile(text, "This is not an INI file.\nTypeServer=3\n]Common[\n[Common\nNameServer=x\n");

@@ -1,17 +1,10 @@
 #include "tests/support/TestSupport.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
 #include "db/Database.h"
@@ -19,9 +12,31 @@
 #include "db/FetchRows.h"
 #include "db/Statement.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 #include "platform/Sha256.h"
+#include "platform/SystemError.h"
+
+namespace fs = std::filesystem;
 
 namespace {
+
+// Paths are UTF-8 here; on Windows a path made from a plain string would be read in the ANSI
+// code page.
+fs::path FsPath(const std::string& path) {
+    return fs::path(std::u8string(path.begin(), path.end()));
+}
+
+// Eight random letters and digits, so that test programs running at the same time never meet.
+std::string RandomName() {
+    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
+    std::string name(8, ' ');
+    for (char& c : name) {
+        c = kChars[pick(generator)];
+    }
+    return name;
+}
 
 // Embedded mode accepts any credentials; these are the usual administrator's.
 const char kUser[] = "SYSDBA";
@@ -84,43 +99,48 @@ std::vector<CDbRow> Query(const std::string& path, const std::string& sql, size_
 }  // namespace
 
 CTempDir::CTempDir() {
-    std::error_code error;
-    std::filesystem::path base = std::filesystem::temp_directory_path(error);
-    if (error)
-        base = "/tmp";
-    std::string pattern = (base / "tessara-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp " + pattern + ": " + std::strerror(errno));
-    m_path = pattern;
+    // Private, as mkdtemp makes it; a name that is taken (left behind by an earlier run) is
+    // passed over.
+    static std::atomic<int> counter{0};
+    const std::string prefix = PathJoin(TempPath(), kScratchPrefix) + RandomName() + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        m_path = prefix + std::to_string(counter++);
+        if (CreatePrivateDirectory(m_path)) {
+            return;
+        }
+    }
+    throw std::runtime_error("Cannot create a scratch directory " + m_path);
 }
 
 CTempDir::~CTempDir() {
-    std::error_code error;
-    std::filesystem::remove_all(m_path, error);
+    // Not fs::remove_all: under Wine it hangs on a link to a file, and on Windows it may follow
+    // a junction. The platform's own walk deletes links themselves.
+    DeleteDirectoryContents(m_path);
+    std::error_code ignored;
+    fs::remove(FsPath(m_path), ignored);
 }
 
 std::string CTempDir::File(const std::string& name) const {
-    return m_path + "/" + name;
+    return PathJoin(m_path, name);
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
+    CFile file(path, CFile::Mode::WriteTruncate);
+    file.WriteAll(bytes.data(), bytes.size());
+    file.Close();
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    try {
+        return ReadWholeFile(path);
+    } catch (const CSystemError&) {
         return {};
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
 }
 
 bool MakeDirectory(const std::string& path) {
     std::error_code error;
-    return std::filesystem::create_directory(path, error);
+    return fs::create_directory(FsPath(path), error);
 }
 
 std::string RandomBytes(size_t size, unsigned seed) {
@@ -144,10 +164,16 @@ std::string Sha256OfFile(const std::string& path) {
 
 std::vector<std::string> DirectoryEntries(const std::string& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(FsPath(dir))) {
+        const std::u8string name = entry.path().filename().u8string();
+        names.emplace_back(name.begin(), name.end());
+    }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string BuiltProgram(const std::string& name) {
+    return PathJoin(ProgramDirectory(), ProgramFileName(name));
 }
 
 void CreateDatabase(const std::string& path, const std::vector<std::string>& statements) {
@@ -177,12 +203,4 @@ std::optional<std::string> QueryBlob(const std::string& path, const std::string&
         return std::nullopt;
     }
     return rows.front().front().value.text;
-}
-
-std::string BuiltProgram(const std::string& name) {
-    std::error_code error;
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error)
-        throw std::runtime_error("cannot read /proc/self/exe: " + error.message());
-    return self.parent_path().string() + "/" + name;
 }

@@ -1,11 +1,13 @@
 #pragma once
-// Helpers shared by the tests: scratch directories and real (embedded) Firebird databases.
+// Helpers shared by the tests of every system: scratch directories, whole files by UTF-8 path,
+// the programs built beside the tests, and real (embedded) Firebird databases. What differs
+// between the systems is in TestSupportPosix.cpp and TestSupportWin32.cpp.
 
 #include <optional>
 #include <string>
 #include <vector>
 
-// A fresh directory under the temp path, removed with everything in it on destruction.
+// A fresh private directory under the temp path, removed with everything in it on destruction.
 class CTempDir {
   public:
     CTempDir();
@@ -14,7 +16,7 @@ class CTempDir {
     CTempDir& operator=(const CTempDir&) = delete;
 
     const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const;  // Path() + "/" + name
+    std::string File(const std::string& name) const;  // PathJoin(Path(), name)
 
   private:
     std::string m_path;
@@ -22,7 +24,7 @@ class CTempDir {
 
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);  // empty when missing
-// A new directory (mode 0777 less the umask); false when it exists or cannot be made.
+// A new directory (on POSIX mode 0777 less the umask); false when it exists or cannot be made.
 bool MakeDirectory(const std::string& path);
 // `size` bytes of reproducible pseudo-random data.
 std::string RandomBytes(size_t size, unsigned seed);
@@ -30,6 +32,37 @@ std::string RandomBytes(size_t size, unsigned seed);
 std::string Sha256OfFile(const std::string& path);
 // The names in a directory in byte order, "." and ".." left out (shows leftover files).
 std::vector<std::string> DirectoryEntries(const std::string& dir);
+
+// The start of the scratch directories' names. On Windows it carries Cyrillic letters, so that
+// every path a test touches needs the W functions.
+extern const char kScratchPrefix[];
+
+// The path of a program built beside the test programs (bin/<name>, on Windows bin\<name>.exe).
+std::string BuiltProgram(const std::string& name);
+
+// The system's codes of the errors the tests provoke: a missing file, and a path through a
+// directory that is missing (POSIX says ENOENT for both).
+extern const int kErrorFileNotFound;
+extern const int kErrorPathNotFound;
+
+// Makes a file read-only the system's way: no write permission, on Windows the attribute.
+void MakeReadOnly(const std::string& path);
+
+// True under Wine, where some of Windows' behaviour cannot be shown; false on Linux and Windows.
+bool RunningUnderWine();
+
+// Sets an environment variable of this process for one scope and restores it afterwards.
+class CEnvironmentVariable {
+  public:
+    CEnvironmentVariable(const std::string& name, const std::string& value);
+    ~CEnvironmentVariable();
+    CEnvironmentVariable(const CEnvironmentVariable&) = delete;
+    CEnvironmentVariable& operator=(const CEnvironmentVariable&) = delete;
+
+  private:
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
 
 // Creates an embedded database file and runs the statements, each committed by itself.
 void CreateDatabase(const std::string& path, const std::vector<std::string>& statements);
@@ -42,6 +75,3 @@ std::vector<std::string> QueryColumn(const std::string& path, const std::string&
 
 // The first column of the first row as blob bytes; nullopt for NULL or no row.
 std::optional<std::string> QueryBlob(const std::string& path, const std::string& sql);
-
-// The path of a built program beside the test binaries (build/bin/<name>).
-std::string BuiltProgram(const std::string& name);

@@ -19,6 +19,7 @@
 #include "tools/rar/RarBlocks.h"
 #include "tools/rar/SafeExtract.h"
 #include "tools/rar/XadArchive.h"
+#include "tools/rarformat/RarFormat.h"
 
 namespace fs = std::filesystem;
 
@@ -138,6 +139,68 @@ TEST(RarNames, PlainAndUtf8Names) {
         EXPECT_EQ(DecodeRar4Name("a" + bad, true), std::nullopt) << bad;
     }
     EXPECT_EQ(DecodeRar4Name("", false), std::nullopt);
+}
+
+// An archive of one file whose stored name is `name` byte for byte, flagged as UTF-8: the
+// packer's layout with the name put in afterwards, since the packer refuses some of the names
+// this is for.
+std::string ArchiveWithRawName(const CTempDir& dir, const std::string& name) {
+    const std::string path = dir.File("raw.rar");
+    WriteFile(dir.File("empty"), "");
+    WriteRarStore({{std::string(name.size(), 'n'), dir.File("empty"), false}}, path);
+    std::string bytes = ReadFile(path);
+    const size_t header = sizeof kRarSignature + 13;  // after the main header
+    const size_t headerSize = kRarFileHeaderSize + name.size();
+    bytes.replace(header + kRarFileHeaderSize, name.size(), name);
+    bytes[header + 4] = static_cast<char>(bytes[header + 4] | (kRarUnicodeName >> 8));
+    const uint16_t crc =
+        RarHeaderCrc(reinterpret_cast<const uint8_t*>(bytes.data() + header), headerSize);
+    bytes[header] = static_cast<char>(crc & 0xFF);
+    bytes[header + 1] = static_cast<char>(crc >> 8);
+    WriteFile(path, bytes);
+    return path;
+}
+
+TEST(RarNames, ThePackerWritesExactlyTheNamesTheWalkTakes) {
+    CTempDir dir;
+    WriteFile(dir.File("data"), "x");
+    const auto packed = [&](const std::string& name) {
+        try {
+            WriteRarStore({{name, dir.File("data"), false}}, dir.File("packed.rar"));
+        } catch (const std::runtime_error&) {
+            return false;
+        }
+        const std::optional<ArchiveListing> listing = ReadRar4Listing(dir.File("packed.rar"));
+        EXPECT_TRUE(listing && listing->entries.size() == 1 && listing->entries[0].name == name);
+        return true;
+    };
+    const auto walked = [&](const std::string& name) {
+        const std::optional<ArchiveListing> listing =
+            ReadRar4Listing(ArchiveWithRawName(dir, name));
+        return listing && listing->entries.size() == 1 && listing->entries[0].name == name;
+    };
+    for (const std::string bad : {
+             "a\xE0\x80\x80", "a\xC0\xAF",  // overlong
+             "a\xED\xA0\x80",               // a surrogate
+             "a\xF4\x90\x80\x80",           // above U+10FFFF
+             "a\x80",
+             "\xBF"
+             "a",                       // continuation bytes alone
+             "a\xC3", "a\xE2\x82.fr3",  // cut short
+         }) {
+        SCOPED_TRACE(testing::PrintToString(bad));
+        EXPECT_FALSE(packed(bad));
+        EXPECT_FALSE(walked(bad));
+    }
+    // A NUL makes the walk read RAR's compact UTF-16 form, which no name of ours is.
+    EXPECT_FALSE(packed(std::string("a\0b", 3)));
+    EXPECT_FALSE(walked(std::string("a\0b", 3)));
+    for (const std::string good :
+         {"Звіт.fr3", "a\xED\x9F\xBF", "a\xEE\x80\x80", "a\xF4\x8F\xBF\xBF", "😀.doc"}) {
+        SCOPED_TRACE(testing::PrintToString(good));
+        EXPECT_TRUE(packed(good));
+        EXPECT_TRUE(walked(good));
+    }
 }
 
 TEST(RarNames, CompactUtf16Encoding) {

@@ -39,10 +39,6 @@ class CRecordingOwner : public IOwner {
     std::string m_programDirectory;
 };
 
-void MakeDirectory(const std::string& path) {
-    ASSERT_TRUE(CreateDirectoryW(ToUtf16(path).c_str(), nullptr)) << path;
-}
-
 struct Unpacked {
     int exitCode = -1;
     std::string errors;
@@ -67,19 +63,19 @@ class ArchiverAndProgramFiles : public ::testing::Test {
         m_work = m_dir.File("lib.kvr");
         m_package = m_dir.File("пакет");
         for (const std::string& directory : {m_suite, m_work, m_package, m_package + "\\Reports"}) {
-            MakeDirectory(directory);
+            ASSERT_TRUE(MakeDirectory(directory)) << directory;
         }
-        WriteBytes(m_package + "\\tessara.exe", "program of 238");
-        WriteBytes(m_package + "\\Reports\\list.fr3", "template of 238");
-        WriteBytes(m_package + "\\up.99.238.lsql", "update versions set data = 238;\r\n");
+        WriteFile(m_package + "\\tessara.exe", "program of 238");
+        WriteFile(m_package + "\\Reports\\list.fr3", "template of 238");
+        WriteFile(m_package + "\\up.99.238.lsql", "update versions set data = 238;\r\n");
         m_archiver = m_suite + "\\rar.exe";
         ASSERT_TRUE(
-            CopyFileW(ToUtf16(TestProgram("rar.exe")).c_str(), ToUtf16(m_archiver).c_str(), FALSE));
+            CopyFileW(ToUtf16(BuiltProgram("rar")).c_str(), ToUtf16(m_archiver).c_str(), FALSE));
         m_packageFile = m_work + "\\238.rar";
         WriteRarStoreFromDirectory(m_package, m_packageFile);
     }
 
-    CScratchDir m_dir;
+    CTempDir m_dir;
     std::string m_suite;
     std::string m_work;
     std::string m_package;
@@ -90,19 +86,19 @@ class ArchiverAndProgramFiles : public ::testing::Test {
 }  // namespace
 
 TEST_F(ArchiverAndProgramFiles, UnpackedPackageReplacesTheSuitesFiles) {
-    WriteBytes(m_suite + "\\tessara.exe", "program of 237");
-    MakeDirectory(m_suite + "\\Reports");
+    WriteFile(m_suite + "\\tessara.exe", "program of 237");
+    ASSERT_TRUE(MakeDirectory(m_suite + "\\Reports"));
 
     const Unpacked unpacked = Unpack(m_archiver, m_packageFile, m_work);
     ASSERT_EQ(unpacked.exitCode, 0) << unpacked.errors;
-    EXPECT_EQ(ReadBytes(m_work + "\\up.99.238.lsql"), "update versions set data = 238;\r\n");
+    EXPECT_EQ(ReadFile(m_work + "\\up.99.238.lsql"), "update versions set data = 238;\r\n");
 
     CRecordingOwner owner(m_suite);
     EXPECT_EQ(InstallProgramFiles(owner, m_work, nullptr, nullptr, nullptr), 2);
     EXPECT_EQ(owner.lines, (std::vector<std::string>{"list.fr3...[OK]", "tessara.exe...[OK]"}));
     EXPECT_TRUE(owner.failedCopies.empty());
-    EXPECT_EQ(ReadBytes(m_suite + "\\tessara.exe"), "program of 238");
-    EXPECT_EQ(ReadBytes(m_suite + "\\Reports\\list.fr3"), "template of 238");
+    EXPECT_EQ(ReadFile(m_suite + "\\tessara.exe"), "program of 238");
+    EXPECT_EQ(ReadFile(m_suite + "\\Reports\\list.fr3"), "template of 238");
     // Scripts stay in the work directory: they are the database's.
     EXPECT_FALSE(PathExists(m_suite + "\\up.99.238.lsql"));
 }
@@ -120,8 +116,8 @@ TEST_F(ArchiverAndProgramFiles, MissingReportsDirectoryFailsThatCopyOnly) {
 }
 
 TEST_F(ArchiverAndProgramFiles, TruncatedPackageFailsWithTheArchiversMessage) {
-    const std::string whole = ReadBytes(m_packageFile);
-    WriteBytes(m_packageFile, whole.substr(0, whole.size() - 40));
+    const std::string whole = ReadFile(m_packageFile);
+    WriteFile(m_packageFile, whole.substr(0, whole.size() - 40));
     const Unpacked unpacked = Unpack(m_archiver, m_packageFile, m_work);
     EXPECT_NE(unpacked.exitCode, 0);
     EXPECT_FALSE(unpacked.errors.empty());

@@ -446,11 +446,11 @@ TEST(Win32Form, EscDoesNothingWhileTheCancelButtonIsDisabled) {
 }
 
 TEST(Win32Form, FailedItemsOfferTheirLogs) {
-    CScratchDir dir;
+    CTempDir dir;
     const std::string utf8Log = dir.File("up.2026.05.03.lsql.log");
-    WriteBytes(utf8Log, "insert into NO_SUCH_TABLE values (1);\r\nТаблиця невідома\n");
+    WriteFile(utf8Log, "insert into NO_SUCH_TABLE values (1);\r\nТаблиця невідома\n");
     const std::string cp1251Log = dir.File("up.99.238.lsql.log");
-    WriteBytes(cp1251Log, "\xcf\xee\xec\xe8\xeb\xea\xe0\r\n");  // "Помилка" in Windows-1251
+    WriteFile(cp1251Log, "\xcf\xee\xec\xe8\xeb\xea\xe0\r\n");  // "Помилка" in Windows-1251
 
     CFormWithFake fake;
     TWin32Form& form = fake.Form();

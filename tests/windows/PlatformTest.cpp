@@ -1,5 +1,6 @@
-// The Win32 halves of the platform layer under Windows (or Wine): system messages, UTF-16 text,
-// the program's own path, the temp path, the process list and SHA-256.
+// What only the Win32 halves of the platform layer have (the portable behaviour is in
+// tests/platform): UTF-16 text, Windows' error codes and texts, drive paths and either
+// separator, the TMP variable, names compared as Windows compares them, and code pages.
 
 #include <windows.h>
 
@@ -11,7 +12,6 @@
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/Processes.h"
-#include "platform/Sha256.h"
 #include "platform/SystemCodePage.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
@@ -58,13 +58,11 @@ TEST(SystemError, CarriesTheCodeAndTheSystemText) {
     }
 }
 
-TEST(Paths, ExecutablePathNamesThisProgram) {
+TEST(Paths, ExecutablePathIsADrivePath) {
     const std::string exe = ExecutablePath();
     ASSERT_GT(exe.size(), 3u);
     EXPECT_EQ(exe.substr(1, 2), ":\\");
-    EXPECT_TRUE(PathExists(exe));
-    const std::string name = exe.substr(exe.find_last_of('\\') + 1);
-    EXPECT_EQ(name, "test_windows_platform.exe");
+    EXPECT_EQ(ProgramFileName("rar"), "rar.exe");
 }
 
 TEST(Paths, FileDirAndNameSplitAtEitherSeparator) {
@@ -78,15 +76,15 @@ TEST(Paths, FileDirAndNameSplitAtEitherSeparator) {
 }
 
 TEST(Paths, TempPathFollowsTmpAndEndsWithOneBackslash) {
-    CScratchDir scratch;
+    CTempDir scratch;
     const std::string cyrillic = scratch.File("тимчасові файли");
     ASSERT_TRUE(CreateDirectoryW(ToUtf16(cyrillic).c_str(), nullptr));
     {
-        CEnvironmentVariable tmp(L"TMP", ToUtf16(cyrillic));
+        CEnvironmentVariable tmp("TMP", cyrillic);
         EXPECT_EQ(TempPath(), cyrillic + "\\");
     }
     {
-        CEnvironmentVariable tmp(L"TMP", ToUtf16(cyrillic + "\\"));
+        CEnvironmentVariable tmp("TMP", cyrillic + "\\");
         EXPECT_EQ(TempPath(), cyrillic + "\\");
     }
     const std::string usual = TempPath();
@@ -95,52 +93,17 @@ TEST(Paths, TempPathFollowsTmpAndEndsWithOneBackslash) {
     EXPECT_NE(usual.substr(usual.size() - 2), "\\\\");
 }
 
-// A copy of the helper program under a chosen image name, started and ended by the test.
-TEST(Processes, SnapshotSeesAProgramOfThisPrefixByItsWholeName) {
-    CScratchDir dir;
-    // Unique to this test process, so programs of other tests cannot disturb the absent cases.
-    const std::string stem = "tsr" + std::to_string(GetCurrentProcessId());
-    const std::string name = stem + ".exe";
-    ASSERT_FALSE(IsProcessRunning(name));
-    for (const std::string& copy : {name, stem + "-суміжна.exe"}) {
-        ASSERT_TRUE(CopyFileW(ToUtf16(TestProgram("test_helper.exe")).c_str(),
-                              ToUtf16(dir.File(copy)).c_str(), FALSE));
-    }
-    {
-        CStartedProgram program(dir.File(name), "sleep 60000");
-        EXPECT_TRUE(Contains(RunningImageNames(), name));
-        EXPECT_TRUE(IsProcessRunning(name));
-        EXPECT_TRUE(IsProcessRunning("TSR" + std::to_string(GetCurrentProcessId()) + ".EXE"));
-        EXPECT_FALSE(IsProcessRunning(stem));
-        EXPECT_FALSE(IsProcessRunning("x" + name));
-        EXPECT_FALSE(IsProcessRunning(name + "1"));
-        program.Stop();
-        EXPECT_FALSE(IsProcessRunning(name));
-    }
-    {
-        // Case is ignored beyond ASCII, as Windows does for file names.
-        CStartedProgram program(dir.File(stem + "-суміжна.exe"), "sleep 60000");
-        EXPECT_TRUE(Contains(RunningImageNames(), stem + "-суміжна.exe"));
-        EXPECT_TRUE(IsProcessRunning(stem + "-СУМІЖНА.EXE"));
-    }
-    EXPECT_TRUE(Contains(RunningImageNames(), "test_windows_platform.exe"));
-}
-
-TEST(Sha256, KnownDigestsInAnyChunking) {
-    EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    // A million 'a' (a standard test vector) fed in uneven pieces across block boundaries.
-    const std::string million(1000000, 'a');
-    CSha256 pieces;
-    for (size_t done = 0, step = 1; done < million.size(); step = step * 3 + 1) {
-        const size_t chunk = std::min(step, million.size() - done);
-        pieces.Update(million.data() + done, chunk);
-        done += chunk;
-    }
-    EXPECT_EQ(pieces.FinishHex(),
-              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
-    EXPECT_THROW(pieces.Update("a", 1), std::logic_error);
-    EXPECT_THROW(pieces.FinishHex(), std::logic_error);
+TEST(Processes, NamesCompareWithoutCaseBeyondAsciiAsWindowsComparesFileNames) {
+    CTempDir dir;
+    // Unique to this test process, so programs of other tests cannot disturb the checks.
+    const std::string name = "tsr" + std::to_string(GetCurrentProcessId()) + "-суміжна.exe";
+    ASSERT_TRUE(CopyFileW(ToUtf16(BuiltProgram("test_helper")).c_str(),
+                          ToUtf16(dir.File(name)).c_str(), FALSE));
+    CStartedProgram program(dir.File(name), "sleep 60000");
+    EXPECT_TRUE(Contains(RunningImageNames(), name));
+    EXPECT_TRUE(IsProcessRunning("TSR" + std::to_string(GetCurrentProcessId()) + "-СУМІЖНА.EXE"));
+    EXPECT_TRUE(SameImageName("ї.exe", "Ї.EXE"));
+    EXPECT_FALSE(SameImageName("ї.exe", "і.exe"));
 }
 
 TEST(IniFile, SettingsInTheSystemCodePageReadAsUtf8) {
@@ -149,12 +112,12 @@ TEST(IniFile, SettingsInTheSystemCodePageReadAsUtf8) {
     const std::string expected =
         GetACP() == 1251 ? "C:\\Caf\xD0\xB9\\lib.gdb" : "C:\\Caf\xC3\xA9\\lib.gdb";
     ASSERT_TRUE(GetACP() == 1251 || GetACP() == 1252) << GetACP();
-    CScratchDir dir;
-    WriteBytes(dir.File("lib.ini"), "[Common]\r\nPathBaseGDB=C:\\Caf\xE9\\lib.gdb\r\n");
+    CTempDir dir;
+    WriteFile(dir.File("lib.ini"), "[Common]\r\nPathBaseGDB=C:\\Caf\xE9\\lib.gdb\r\n");
     EXPECT_EQ(CIniFile(dir.File("lib.ini")).ReadString("Common", "PathBaseGDB", ""), expected);
 
     // A file already in UTF-8 stays as it is.
-    WriteBytes(dir.File("utf8.ini"), "[Common]\r\nPathBaseGDB=C:\\Тессара\\lib.gdb\r\n");
+    WriteFile(dir.File("utf8.ini"), "[Common]\r\nPathBaseGDB=C:\\Тессара\\lib.gdb\r\n");
     EXPECT_EQ(CIniFile(dir.File("utf8.ini")).ReadString("Common", "PathBaseGDB", ""),
               "C:\\Тессара\\lib.gdb");
 }

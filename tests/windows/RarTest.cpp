@@ -83,7 +83,7 @@ struct RarRun {
 // The archiver as the updater starts it: its path unquoted, the package quoted, a trailing
 // blank, the work directory as the current directory.
 RarRun Unpack(const std::string& workDir, const std::string& package) {
-    const std::string rar = TestProgram("rar.exe");
+    const std::string rar = BuiltProgram("rar");
     CChildProcess child;
     child.Start(rar, rar + " x -o+ \"" + package + "\" ", workDir, CChildProcess::Output::Capture);
     EXPECT_TRUE(child.Wait(30000));
@@ -95,12 +95,12 @@ class RarToolTest : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(CreateDirectoryW(ToUtf16(m_work).c_str(), nullptr)); }
 
     std::string Package(const std::vector<StoredEntry>& entries) {
-        WriteBytes(m_package, StoreArchive(entries));
+        WriteFile(m_package, StoreArchive(entries));
         return m_package;
     }
     std::string Work(const std::string& name) const { return m_work + "\\" + name; }
 
-    CScratchDir m_scratch;
+    CTempDir m_scratch;
     const std::string m_work = m_scratch.File("lib.kvr");
     const std::string m_package = m_work + "\\238.rar";
 };
@@ -112,7 +112,7 @@ TEST_F(RarToolTest, ExtractsAPackageWithDirectoriesAndCyrillicNamesOverOldFiles)
     for (size_t i = 0; i < binary.size(); ++i) {
         binary[i] = static_cast<char>(i * 7 % 251);
     }
-    WriteBytes(Work("up.99.238.lsql"), "an earlier package's script, longer than the new one");
+    WriteFile(Work("up.99.238.lsql"), "an earlier package's script, longer than the new one");
     const RarRun run =
         Unpack(m_work, Package({{"up.99.238.lsql", "update versions set data = 238;\r\n"},
                                 {"Reports", "", true},
@@ -122,12 +122,12 @@ TEST_F(RarToolTest, ExtractsAPackageWithDirectoriesAndCyrillicNamesOverOldFiles)
                                 {"up\\вкладений\\deep.lsql", "select 1 from rdb$database;"}}));
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
-    EXPECT_EQ(ReadBytes(Work("up.99.238.lsql")), "update versions set data = 238;\r\n");
-    EXPECT_EQ(ReadBytes(Work("Reports\\звіт за рік.fr3")), "<report/>");
-    EXPECT_EQ(ReadBytes(Work("18619.u")), binary);
-    EXPECT_EQ(ReadBytes(Work("порожній.blo")), "");
-    EXPECT_EQ(ReadBytes(Work("up\\вкладений\\deep.lsql")), "select 1 from rdb$database;");
-    EXPECT_EQ(DirectoryNames(m_work),
+    EXPECT_EQ(ReadFile(Work("up.99.238.lsql")), "update versions set data = 238;\r\n");
+    EXPECT_EQ(ReadFile(Work("Reports\\звіт за рік.fr3")), "<report/>");
+    EXPECT_EQ(ReadFile(Work("18619.u")), binary);
+    EXPECT_EQ(ReadFile(Work("порожній.blo")), "");
+    EXPECT_EQ(ReadFile(Work("up\\вкладений\\deep.lsql")), "select 1 from rdb$database;");
+    EXPECT_EQ(DirectoryEntries(m_work),
               (std::vector<std::string>{"18619.u", "238.rar", "Reports", "up", "up.99.238.lsql",
                                         "порожній.blo"}));
 }
@@ -141,39 +141,39 @@ TEST_F(RarToolTest, RefusesHostileEntriesBeforeWritingAnything) {
         const RarRun run = Unpack(m_work, Package({{"first.lsql", "fine"}, {name, "evil"}}));
         EXPECT_EQ(run.exitCode, 2) << name;
         EXPECT_NE(run.errors.find("Refusing"), std::string::npos) << name << ": " << run.errors;
-        EXPECT_EQ(DirectoryNames(m_work), std::vector<std::string>{"238.rar"}) << name;
+        EXPECT_EQ(DirectoryEntries(m_work), std::vector<std::string>{"238.rar"}) << name;
     }
-    EXPECT_EQ(DirectoryNames(m_scratch.Path()), std::vector<std::string>{"lib.kvr"});
+    EXPECT_EQ(DirectoryEntries(m_scratch.Path()), std::vector<std::string>{"lib.kvr"});
 
     // A symbolic link stored by a Unix archiver (mode 0120777).
     StoredEntry link{"link.lsql", "C:\\Windows\\win.ini", false, kRarHostUnix, 0120777};
     const RarRun run = Unpack(m_work, Package({{"first.lsql", "fine"}, link}));
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.errors.find("is a link"), std::string::npos) << run.errors;
-    EXPECT_EQ(DirectoryNames(m_work), std::vector<std::string>{"238.rar"});
+    EXPECT_EQ(DirectoryEntries(m_work), std::vector<std::string>{"238.rar"});
 }
 
 TEST_F(RarToolTest, DamagedArchivesEndNonZeroWithAMessageAndLeaveOldFilesAlone) {
     const std::string whole =
         StoreArchive({{"first.lsql", "first"}, {"18619.u", std::string(5000, 'u')}});
-    WriteBytes(Work("18619.u"), "old");
+    WriteFile(Work("18619.u"), "old");
 
     // Cut in the middle of the second entry's data.
-    WriteBytes(m_package, whole.substr(0, whole.size() - 2000));
+    WriteFile(m_package, whole.substr(0, whole.size() - 2000));
     RarRun run = Unpack(m_work, m_package);
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.errors.find("truncated"), std::string::npos) << run.errors;
-    EXPECT_EQ(DirectoryNames(m_work), (std::vector<std::string>{"18619.u", "238.rar"}));
+    EXPECT_EQ(DirectoryEntries(m_work), (std::vector<std::string>{"18619.u", "238.rar"}));
 
     // One flipped byte of data: the CRC no longer matches and the old file stays.
     std::string flipped = whole;
     flipped[whole.size() - 100] ^= 0x01;
-    WriteBytes(m_package, flipped);
+    WriteFile(m_package, flipped);
     run = Unpack(m_work, m_package);
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.errors.find("CRC failed in \"18619.u\""), std::string::npos) << run.errors;
-    EXPECT_EQ(ReadBytes(Work("18619.u")), "old");
-    EXPECT_EQ(DirectoryNames(m_work),
+    EXPECT_EQ(ReadFile(Work("18619.u")), "old");
+    EXPECT_EQ(DirectoryEntries(m_work),
               (std::vector<std::string>{"18619.u", "238.rar", "first.lsql"}));
 
     run = Unpack(m_work, Work("немає.rar"));
@@ -181,7 +181,7 @@ TEST_F(RarToolTest, DamagedArchivesEndNonZeroWithAMessageAndLeaveOldFilesAlone) 
     EXPECT_NE(run.errors.find("немає.rar"), std::string::npos) << run.errors;
 
     // Not the command line it knows.
-    const std::string rar = TestProgram("rar.exe");
+    const std::string rar = BuiltProgram("rar");
     CChildProcess child;
     child.Start(rar, rar + " e \"" + m_package + "\"", m_work, CChildProcess::Output::Capture);
     ASSERT_TRUE(child.Wait(30000));

@@ -14,6 +14,7 @@
 #include "app/PackageDiscovery.h"
 #include "platform/ChildProcess.h"
 #include "platform/EmbeddedItems.h"
+#include "platform/Paths.h"
 #include "platform/Sha256.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
@@ -60,24 +61,24 @@ TEST_F(UpdaterPacking, PackagesAreDiscoveredFromTheUpdatersResources) {
     EXPECT_EQ(lActVer.Caption(), "238 - 239");
 
     // The archive given as a file comes back byte for byte; the directory became an archive.
-    CScratchDir out;
+    CTempDir out;
     items.ExtractTo("239_RAR", out.File("239.rar"));
-    EXPECT_EQ(ReadBytes(out.File("239.rar")), ReadBytes(packed.package239));
+    EXPECT_EQ(ReadFile(out.File("239.rar")), ReadFile(packed.package239));
     items.ExtractTo("238_RAR", out.File("238.rar"));
-    const std::string archive = ReadBytes(out.File("238.rar"));
+    const std::string archive = ReadFile(out.File("238.rar"));
     EXPECT_EQ(archive.substr(0, 7), std::string("Rar!\x1A\x07\x00", 7));
     EXPECT_NE(archive.find("up.99.238.lsql"), std::string::npos);
     EXPECT_NE(archive.find("Reports\\list.fr3"), std::string::npos);
 
     // The packer lists what the updater carries: name, size and SHA-256.
     const ProgramRun listed =
-        RunProgram(TestProgram("tessara-pack.exe"), "--list \"" + packed.path + "\"", out.Path());
+        RunProgram(BuiltProgram("tessara-pack"), "--list \"" + packed.path + "\"", out.Path());
     EXPECT_EQ(listed.exitCode, 0) << listed.errors;
     EXPECT_EQ(SplitLines(listed.output),
               (std::vector<std::string>{
                   "238_RAR\t" + std::to_string(archive.size()) + "\t" + Sha256Hex(archive),
-                  "239_RAR\t" + std::to_string(ReadBytes(packed.package239).size()) + "\t" +
-                      Sha256Hex(ReadBytes(packed.package239))}));
+                  "239_RAR\t" + std::to_string(ReadFile(packed.package239).size()) + "\t" +
+                      Sha256Hex(ReadFile(packed.package239))}));
 
     // A packed updater still runs.
     const ProgramRun help = RunProgram(packed.path, "--help", out.Path());
@@ -87,26 +88,26 @@ TEST_F(UpdaterPacking, PackagesAreDiscoveredFromTheUpdatersResources) {
 }
 
 TEST_F(UpdaterPacking, PackingRefusesBadInputAndLeavesNoOutput) {
-    CScratchDir dir;
+    CTempDir dir;
     const std::string out = dir.File("out.exe");
-    const std::string packer = TestProgram("tessara-pack.exe");
+    const std::string packer = BuiltProgram("tessara-pack");
     const ProgramRun twice = RunProgram(
         packer,
-        "--updater \"" + TestProgram("tessara-updater.exe") + "\" --out \"" + out + "\" 238=\"" +
+        "--updater \"" + BuiltProgram("tessara-updater") + "\" --out \"" + out + "\" 238=\"" +
             s_packed->package239 + "\" 0238=\"" + s_packed->package239 + "\"",
         dir.Path());
     EXPECT_EQ(twice.exitCode, 2);
     EXPECT_NE(twice.errors.find("Package 238 is given twice"), std::string::npos) << twice.errors;
     const ProgramRun missing =
         RunProgram(packer,
-                   "--updater \"" + TestProgram("tessara-updater.exe") + "\" --out \"" + out +
+                   "--updater \"" + BuiltProgram("tessara-updater") + "\" --out \"" + out +
                        "\" 238=\"" + dir.File("нема.rar") + "\"",
                    dir.Path());
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.errors.find("No such file or directory: " + dir.File("нема.rar")),
               std::string::npos)
         << missing.errors;
-    EXPECT_TRUE(DirectoryNames(dir.Path()).empty());
+    EXPECT_TRUE(DirectoryEntries(dir.Path()).empty());
 }
 
 // The console run in a suite directory without a usable client library: the checks up to the
@@ -135,7 +136,7 @@ TEST_F(UpdaterConsole, NoClientLibraryStopsAtTheConnection) {
               (std::vector<std::string>{
                   "The Firebird client library fbclient.dll is neither in " + m_suite.Path() +
                   " nor on the system's search path: " + SystemMessage(126) + "."}));
-    const std::string record = ReadBytes(m_suite.File("tessara-updater.log"));
+    const std::string record = ReadFile(m_suite.File("tessara-updater.log"));
     EXPECT_NE(record.find("console " + m_suite.Updater()), std::string::npos) << record;
     EXPECT_NE(record.find("[message] The Firebird client library fbclient.dll is neither in"),
               std::string::npos)
@@ -154,7 +155,7 @@ TEST_F(UpdaterConsole, WithoutConfigurationTheDatabaseIsBesideTheUpdater) {
 
 TEST_F(UpdaterConsole, TextFileNamedLikeTheClientIsRefused) {
     m_suite.WriteConfig("[Common]\r\nPathBaseGDB=lib.gdb\r\n");
-    WriteBytes(m_suite.File("fbclient.dll"), "not a library\r\n");
+    WriteFile(m_suite.File("fbclient.dll"), "not a library\r\n");
     const ProgramRun run = RunConsole();
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(SplitLines(run.output),
@@ -171,7 +172,7 @@ TEST_F(UpdaterConsole, TextFileNamedLikeTheClientIsRefused) {
 
 TEST_F(UpdaterConsole, LibraryWithoutTheMasterInterfaceIsRefused) {
     m_suite.WriteConfig("[Common]\r\nPathBaseGDB=lib.gdb\r\n");
-    ASSERT_TRUE(CopyFileW(ToUtf16(TestProgram("not_a_client.dll")).c_str(),
+    ASSERT_TRUE(CopyFileW(ToUtf16(PathJoin(ProgramDirectory(), "not_a_client.dll")).c_str(),
                           ToUtf16(m_suite.File("fbclient.dll")).c_str(), FALSE));
     const ProgramRun run = RunConsole();
     EXPECT_EQ(run.exitCode, 2);
@@ -185,7 +186,7 @@ TEST_F(UpdaterConsole, LibraryWithoutTheMasterInterfaceIsRefused) {
 
 TEST_F(UpdaterConsole, RunningSuiteStopsBeforeTheConnection) {
     // A program of the suite's image name, found by its name in the process list.
-    ASSERT_TRUE(CopyFileW(ToUtf16(TestProgram("test_helper.exe")).c_str(),
+    ASSERT_TRUE(CopyFileW(ToUtf16(BuiltProgram("test_helper")).c_str(),
                           ToUtf16(m_suite.File("TESSARA.EXE")).c_str(), FALSE));
     CStartedProgram suite(m_suite.File("TESSARA.EXE"), "sleep 60000");
     const ProgramRun run = RunConsole();
@@ -209,15 +210,15 @@ TEST_F(UpdaterConsole, OptionsItDoesNotKnowAreRefused) {
 }
 
 TEST(Config, WindowsPathsJoinWithOneBackslashAndKeepTheDriveRoot) {
-    CScratchDir dir;
+    CTempDir dir;
     EXPECT_EQ(ReadConfig(dir.File("lib.ini"), dir.Path()).databasePath, dir.File("lib.gdb"));
     // The updater in a drive root: "C:\lib.gdb", with no doubled separator.
     EXPECT_EQ(ReadConfig("C:\\nonexistent-dir-for-test\\lib.ini", "C:\\").databasePath,
               "C:\\lib.gdb");
 
-    WriteBytes(dir.File("lib.ini"),
-               "[COMMON]\r\nPathBaseGDB = \"D:\\Дані\\LIB.GDB\" \r\nNameServer=srv\r\n"
-               "TypeServer=$1\r\n");
+    WriteFile(dir.File("lib.ini"),
+              "[COMMON]\r\nPathBaseGDB = \"D:\\Дані\\LIB.GDB\" \r\nNameServer=srv\r\n"
+              "TypeServer=$1\r\n");
     const CConfig config = ReadConfig(dir.File("lib.ini"), dir.Path());
     EXPECT_EQ(config.databasePath, "D:\\Дані\\LIB.GDB");
     EXPECT_EQ(config.serverName, "srv");

@@ -24,17 +24,17 @@ CPackedUpdater::CPackedUpdater() {
             ThrowLastError("Cannot create " + subdirectory);
         }
     }
-    WriteBytes(package238 + "\\up.2026.05.03.lsql", "insert into t values (1);\r\n");
-    WriteBytes(package238 + "\\up.99.238.lsql", "update versions set data = 238;\r\n");
-    WriteBytes(package238 + "\\Reports\\list.fr3", "template of 238");
-    WriteBytes(package238 + "\\tessara.exe", "program of 238");
+    WriteFile(package238 + "\\up.2026.05.03.lsql", "insert into t values (1);\r\n");
+    WriteFile(package238 + "\\up.99.238.lsql", "update versions set data = 238;\r\n");
+    WriteFile(package238 + "\\Reports\\list.fr3", "template of 238");
+    WriteFile(package238 + "\\tessara.exe", "program of 238");
     package239 = dir.File("239.rar");
-    WriteBytes(package239, std::string("Rar!\x1A\x07\x00 stands for package 239", 32));
+    WriteFile(package239, std::string("Rar!\x1A\x07\x00 stands for package 239", 32));
 
     path = dir.File("оновлення.exe");
     const ProgramRun packed =
-        RunProgram(TestProgram("tessara-pack.exe"),
-                   "--updater \"" + TestProgram("tessara-updater.exe") + "\" --out \"" + path +
+        RunProgram(BuiltProgram("tessara-pack"),
+                   "--updater \"" + BuiltProgram("tessara-updater") + "\" --out \"" + path +
                        "\" 238=\"" + package238 + "\" 239=\"" + package239 + "\"",
                    dir.Path());
     if (packed.exitCode != 0) {
@@ -50,5 +50,5 @@ void CSuiteDir::Install(const std::string& updater) {
 }
 
 void CSuiteDir::WriteConfig(const std::string& text) {
-    WriteBytes(File("lib.ini"), text);
+    WriteFile(File("lib.ini"), text);
 }

@@ -24,7 +24,7 @@ ProgramRun RunProgram(const std::string& program, const std::string& arguments,
 struct CPackedUpdater {
     CPackedUpdater();
 
-    CScratchDir dir;
+    CTempDir dir;
     std::string path;        // the packed updater
     std::string package239;  // the archive file embedded as 239_RAR
     std::string error;       // why packing failed; empty when it worked
@@ -41,5 +41,5 @@ class CSuiteDir {
     std::string Updater() const { return m_dir.File("tessara-updater.exe"); }
 
   private:
-    CScratchDir m_dir;
+    CTempDir m_dir;
 };

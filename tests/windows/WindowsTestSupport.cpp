@@ -4,90 +4,14 @@
 
 #include <winioctl.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
 #include <vector>
 
-#include "platform/FileSystem.h"
-#include "platform/Paths.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
 
-namespace fs = std::filesystem;
-
-namespace {
-
-fs::path WidePath(const std::string& path) {
-    return fs::path(ToUtf16(path));
-}
-
-}  // namespace
-
-CScratchDir::CScratchDir() {
-    // A name that no directory has: one that an earlier run left behind (a killed run of the
-    // same process id, or a Unix link inside that Wine cannot remove) is passed over.
-    static std::atomic<int> counter{0};
-    for (;;) {
-        m_path = TempPath() + "tessara-тест-" + std::to_string(GetCurrentProcessId()) + "-" +
-                 std::to_string(counter++);
-        if (CreateDirectoryW(ToUtf16(m_path).c_str(), nullptr)) {
-            return;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            ThrowLastError("Cannot create " + m_path);
-        }
-    }
-}
-
-CScratchDir::~CScratchDir() {
-    // Not std::filesystem::remove_all: under Wine it hangs on a link to a file, and on Windows
-    // it may follow a junction.
-    DeleteDirectoryContents(m_path);
-    RemoveDirectoryW(ToUtf16(m_path).c_str());
-}
-
-std::string CScratchDir::File(const std::string& name) const {
-    return m_path + "\\" + name;
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(WidePath(path), std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-        throw std::runtime_error("Cannot write " + path);
-    }
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(WidePath(path), std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("Cannot read " + path);
-    }
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 bool PathExists(const std::string& path) {
     return GetFileAttributesW(ToUtf16(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::vector<std::string> DirectoryNames(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(WidePath(dir))) {
-        names.push_back(ToUtf8(entry.path().filename().wstring()));
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::string TestProgram(const std::string& name) {
-    const std::string self = ExecutablePath();
-    return self.substr(0, self.find_last_of('\\') + 1) + name;
 }
 
 namespace {
@@ -158,30 +82,11 @@ bool MakeUnixLink(const std::string& link, const std::string& target) {
 
 }  // namespace
 
-bool RunningUnderWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
-}
-
 bool MakeLink(const std::string& link, const std::string& target) {
     const DWORD attributes = GetFileAttributesW(ToUtf16(target).c_str());
     const bool directory =
         attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     return (directory && MakeJunction(link, target)) || MakeUnixLink(link, target);
-}
-
-CEnvironmentVariable::CEnvironmentVariable(const wchar_t* name, const std::wstring& value)
-    : m_name(name) {
-    std::vector<wchar_t> old(32768);
-    const DWORD length = GetEnvironmentVariableW(name, old.data(), 32768);
-    m_had = length > 0 && length < 32768;
-    if (m_had) {
-        m_old.assign(old.data(), length);
-    }
-    SetEnvironmentVariableW(name, value.c_str());
-}
-
-CEnvironmentVariable::~CEnvironmentVariable() {
-    SetEnvironmentVariableW(m_name, m_had ? m_old.c_str() : nullptr);
 }
 
 CStartedProgram::CStartedProgram(const std::string& path, const std::string& arguments) {

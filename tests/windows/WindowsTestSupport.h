@@ -1,57 +1,19 @@
 #pragma once
-// Helpers of the Windows tests: scratch directories whose names carry Cyrillic letters (so every
-// path a test touches needs the W functions), whole files by UTF-8 path, and started programs.
+// Helpers of the Windows tests beside those every system's tests share (tests/support): links
+// as Windows and Wine make them, and programs started by CreateProcessW.
 
 #include <string>
-#include <vector>
 
 #include "platform/Win32Handle.h"
+#include "tests/support/TestSupport.h"
 
-// A fresh directory under the temp path, removed with everything in it on destruction.
-class CScratchDir {
-  public:
-    CScratchDir();
-    ~CScratchDir();
-    CScratchDir(const CScratchDir&) = delete;
-    CScratchDir& operator=(const CScratchDir&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const;  // Path() + "\" + name
-
-  private:
-    std::string m_path;
-};
-
-void WriteBytes(const std::string& path, const std::string& bytes);
-std::string ReadBytes(const std::string& path);  // throws when it cannot be read
+// True when something (a file or a directory) is at `path`.
 bool PathExists(const std::string& path);
-// The names in a directory in byte order (shows leftover files).
-std::vector<std::string> DirectoryNames(const std::string& dir);
-
-// A program built beside the test programs (bin\<name>).
-std::string TestProgram(const std::string& name);
-
-// True under Wine (which exports wine_get_version), false on Windows.
-bool RunningUnderWine();
 
 // Makes `link` a link to the directory or file `target`: a junction where Windows makes one
 // (directories only), else under Wine a Unix symbolic link, which Wine shows as a reparse point
 // (Wine 8 makes neither junctions nor Windows symbolic links). False when neither works.
 bool MakeLink(const std::string& link, const std::string& target);
-
-// Sets an environment variable of this process for one test and restores it afterwards.
-class CEnvironmentVariable {
-  public:
-    CEnvironmentVariable(const wchar_t* name, const std::wstring& value);
-    ~CEnvironmentVariable();
-    CEnvironmentVariable(const CEnvironmentVariable&) = delete;
-    CEnvironmentVariable& operator=(const CEnvironmentVariable&) = delete;
-
-  private:
-    const wchar_t* m_name;
-    std::wstring m_old;
-    bool m_had = false;
-};
 
 // A program started with CreateProcessW and a command line of `arguments`; ended by
 // TerminateProcess on destruction unless it ended before.

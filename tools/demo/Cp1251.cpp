@@ -1,7 +1,10 @@
 #include "tools/demo/Cp1251.h"
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
+
+#include "platform/Utf8.h"
 
 namespace {
 
@@ -34,36 +37,14 @@ unsigned char ToByte(char32_t codePoint) {
 }  // namespace
 
 std::string Utf8ToCp1251(const std::string& utf8) {
+    const std::optional<std::u32string> codePoints = DecodeUtf8(utf8);
+    if (!codePoints) {
+        throw std::invalid_argument("invalid UTF-8 sequence in \"" + utf8 + "\"");
+    }
     std::string out;
-    out.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        char32_t codePoint = 0;
-        size_t length = 0;
-        if (lead < 0x80) {
-            codePoint = lead;
-            length = 1;
-        } else if ((lead & 0xE0) == 0xC0) {
-            codePoint = lead & 0x1F;
-            length = 2;
-        } else if ((lead & 0xF0) == 0xE0) {
-            codePoint = lead & 0x0F;
-            length = 3;
-        } else {
-            throw std::invalid_argument("unsupported UTF-8 sequence in \"" + utf8 + "\"");
-        }
-        if (i + length > utf8.size()) {
-            throw std::invalid_argument("truncated UTF-8 sequence in \"" + utf8 + "\"");
-        }
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(utf8[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                throw std::invalid_argument("invalid UTF-8 sequence in \"" + utf8 + "\"");
-            }
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
+    out.reserve(codePoints->size());
+    for (const char32_t codePoint : *codePoints) {
         out.push_back(static_cast<char>(ToByte(codePoint)));
-        i += length;
     }
     return out;
 }

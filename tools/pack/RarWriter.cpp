@@ -7,8 +7,11 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "platform/ByteOrder.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
+#include "platform/Utf8.h"
 #include "tools/rarformat/RarFormat.h"
 
 namespace {
@@ -27,14 +30,8 @@ class CHeader {
         Put16(0);  // HEAD_SIZE
     }
     void Put8(uint8_t value) { m_bytes.push_back(value); }
-    void Put16(uint16_t value) {
-        Put8(static_cast<uint8_t>(value));
-        Put8(static_cast<uint8_t>(value >> 8));
-    }
-    void Put32(uint32_t value) {
-        Put16(static_cast<uint16_t>(value));
-        Put16(static_cast<uint16_t>(value >> 16));
-    }
+    void Put16(uint16_t value) { PutLittleEndian(m_bytes, value, 2); }
+    void Put32(uint32_t value) { PutLittleEndian(m_bytes, value, 4); }
     void PutBytes(const std::string& bytes) {
         m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
     }
@@ -43,47 +40,14 @@ class CHeader {
         if (m_bytes.size() > 0xFFFF) {
             throw std::runtime_error("RAR header too long");
         }
-        Patch16(5, static_cast<uint16_t>(m_bytes.size()));
-        Patch16(0, RarHeaderCrc(m_bytes.data(), m_bytes.size()));
+        SetLittleEndian(&m_bytes[5], m_bytes.size(), 2);
+        SetLittleEndian(&m_bytes[0], RarHeaderCrc(m_bytes.data(), m_bytes.size()), 2);
         return m_bytes;
     }
 
   private:
-    void Patch16(size_t at, uint16_t value) {
-        m_bytes[at] = static_cast<uint8_t>(value);
-        m_bytes[at + 1] = static_cast<uint8_t>(value >> 8);
-    }
     std::vector<uint8_t> m_bytes;
 };
-
-bool IsValidUtf8(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<uint8_t>(text[i]);
-        size_t length = 0;
-        if (lead < 0x80) {
-            length = 1;
-        } else if ((lead & 0xE0) == 0xC0 && lead >= 0xC2) {
-            length = 2;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-        } else if ((lead & 0xF8) == 0xF0 && lead <= 0xF4) {
-            length = 4;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (size_t k = 1; k < length; ++k) {
-            if ((static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) {
-                return false;
-            }
-        }
-        i += length;
-    }
-    return true;
-}
 
 namespace fs = std::filesystem;
 
@@ -99,12 +63,7 @@ std::string Utf8(const std::u8string& text) {
 
 // MS-DOS date and time of a modification time, in local time; earlier than 1980 is clamped.
 uint32_t DosDateTime(time_t when) {
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &when);
-#else
-    localtime_r(&when, &local);
-#endif
+    const std::tm local = LocalTime(when);
     if (local.tm_year < 80) {
         return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
     }
@@ -131,8 +90,9 @@ std::string StoredName(const std::string& name) {
     if (stored.empty()) {
         throw std::runtime_error("An archive entry needs a name");
     }
-    if (!IsValidUtf8(stored)) {
-        throw std::runtime_error("Archive entry name is not valid UTF-8: " + name);
+    // A NUL would make the archiver read the name as RAR's compact UTF-16 encoding.
+    if (!IsValidUtf8(stored) || stored.find('\0') != std::string::npos) {
+        throw std::runtime_error("Archive entry name is not valid UTF-8 or holds a NUL: " + name);
     }
     return stored;
 }

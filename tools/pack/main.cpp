@@ -66,7 +66,7 @@ class CTemporaryFiles {
     explicit CTemporaryFiles(std::string outputPath) : m_outputPath(std::move(outputPath)) {}
     ~CTemporaryFiles() {
         for (const std::string& path : m_paths) {
-            DeleteFile(path);
+            RemoveFile(path);
         }
     }
     CTemporaryFiles(const CTemporaryFiles&) = delete;

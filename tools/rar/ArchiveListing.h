@@ -27,6 +27,3 @@ struct ArchiveListing {
     bool isEncrypted = false;
     std::vector<ArchiveEntry> entries;
 };
-
-// Appends the UTF-8 bytes of `codePoint` (at most U+10FFFF, no surrogate) to `text`.
-void AppendUtf8(std::string& text, char32_t codePoint);

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/Text.h"
+#include "platform/Utf8.h"
 #include "tools/rar/ArchiveListing.h"
 
 namespace {

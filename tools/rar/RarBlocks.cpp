@@ -4,8 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/ByteOrder.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
+#include "platform/Utf8.h"
 #include "tools/rarformat/RarFormat.h"
 
 namespace {
@@ -20,13 +22,6 @@ constexpr uint32_t kWindowsReparsePoint = 0x400;
 // Reads of the headers go through a window: many small entries cost one read, while the data
 // of large entries is skipped rather than read.
 constexpr size_t kWindowSize = 16 * 1024;
-
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
 
 class CWindowReader {
   public:
@@ -65,20 +60,20 @@ std::string AtOffset(uint64_t position) {
 // that is too short for its type or whose CRC does not match.
 uint64_t BlockDataSize(const uint8_t* header, size_t headerSize, uint64_t position) {
     const uint8_t type = header[2];
-    const uint16_t flags = Le16(header + 3);
+    const uint16_t flags = GetLe16(header + 3);
     if (type == kRarFileHead || type == kRarServiceHead) {
         if (headerSize < kRarFileHeaderSize ||
             ((flags & kRarLargeFile) && headerSize < kRarLargeFileHeaderSize)) {
             throw CArchiveError("The archive is damaged: file header too short" +
                                 AtOffset(position));
         }
-        if (type == kRarFileHead && RarHeaderCrc(header, headerSize) != Le16(header)) {
+        if (type == kRarFileHead && RarHeaderCrc(header, headerSize) != GetLe16(header)) {
             throw CArchiveError("The archive is damaged: file header CRC mismatch" +
                                 AtOffset(position));
         }
-        uint64_t dataSize = Le32(header + 7);
+        uint64_t dataSize = GetLe32(header + 7);
         if (flags & kRarLargeFile) {
-            dataSize |= uint64_t(Le32(header + 32)) << 32;
+            dataSize |= uint64_t(GetLe32(header + 32)) << 32;
         }
         return dataSize;
     }
@@ -87,7 +82,7 @@ uint64_t BlockDataSize(const uint8_t* header, size_t headerSize, uint64_t positi
             throw CArchiveError("The archive is damaged: invalid block header" +
                                 AtOffset(position));
         }
-        return Le32(header + 7);
+        return GetLe32(header + 7);
     }
     return 0;
 }
@@ -95,10 +90,10 @@ uint64_t BlockDataSize(const uint8_t* header, size_t headerSize, uint64_t positi
 // The entry of a whole file header whose CRC matched, or nullopt when unar's own rules decide
 // what it becomes.
 std::optional<ArchiveEntry> FileEntry(const uint8_t* header, size_t headerSize, uint64_t position) {
-    const uint16_t flags = Le16(header + 3);
+    const uint16_t flags = GetLe16(header + 3);
     const bool large = (flags & kRarLargeFile) != 0;
     const size_t nameOffset = large ? kRarLargeFileHeaderSize : kRarFileHeaderSize;
-    const uint16_t nameSize = Le16(header + kRarNameSizeOffset);
+    const uint16_t nameSize = GetLe16(header + kRarNameSizeOffset);
     if (nameOffset + nameSize > headerSize) {
         throw CArchiveError("The archive is damaged: file name runs past its header" +
                             AtOffset(position));
@@ -118,7 +113,7 @@ std::optional<ArchiveEntry> FileEntry(const uint8_t* header, size_t headerSize, 
     entry.isDirectory = (flags & kRarDictionaryMask) == kRarDirectoryDict;
     entry.isEncrypted = (flags & kRarEncrypted) != 0;
     const uint8_t host = header[kRarHostOffset];
-    const uint32_t attributes = Le32(header + kRarNameSizeOffset + 2);
+    const uint32_t attributes = GetLe32(header + kRarNameSizeOffset + 2);
     if (host == kRarHostUnix) {
         // Some archivers store DOS attributes here (no file type): unar then goes by the
         // directory flag alone.
@@ -141,7 +136,7 @@ std::optional<ArchiveEntry> FileEntry(const uint8_t* header, size_t headerSize, 
     std::replace(entry.name.begin(), entry.name.end(), '\\', '/');
     if (!entry.isDirectory) {
         entry.hasSize = true;
-        entry.size = Le32(header + 11) | (large ? uint64_t(Le32(header + 36)) << 32 : 0);
+        entry.size = GetLe32(header + 11) | (large ? uint64_t(GetLe32(header + 36)) << 32 : 0);
     }
     return entry;
 }
@@ -168,8 +163,8 @@ std::optional<ArchiveListing> Walk(const CFile& archive) {
         }
         const uint8_t* base = reader.Read(position, kRarBaseHeaderSize);
         const uint8_t type = base[2];
-        const uint16_t flags = Le16(base + 3);
-        const uint16_t headerSize = Le16(base + 5);
+        const uint16_t flags = GetLe16(base + 3);
+        const uint16_t headerSize = GetLe16(base + 5);
         if (type == kRarEndArcHead) {
             break;  // whatever follows the end block is not part of the archive
         }
@@ -207,51 +202,6 @@ std::optional<ArchiveListing> Walk(const CFile& archive) {
         return std::nullopt;
     }
     return listing;
-}
-
-// Well-formed UTF-8: shortest forms, no surrogates, nothing above U+10FFFF, no NUL.
-bool IsValidUtf8(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<uint8_t>(text[i]);
-        size_t length = 0;
-        char32_t code = 0;
-        if (lead == 0) {
-            return false;
-        }
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1Fu;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0Fu;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07u;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) {
-            return false;
-        }
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = code << 6 | (next & 0x3Fu);
-        }
-        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
-            (length == 4 && (code < 0x10000 || code > 0x10FFFF))) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
 }
 
 // RAR's compact UTF-16 name: a high byte shared by many characters, then groups of four

@@ -100,7 +100,7 @@ bool CEntryTree::HoldsFiles(size_t node) const {
 
 void CEntryTree::VerifyFiles(const CFile& root) const {
     std::vector<std::string> path;
-    Verify(root.Descriptor(), 0, path);
+    Verify(root.Native(), 0, path);
 }
 
 void CEntryTree::Verify(int dir, size_t node, std::vector<std::string>& path) const {
@@ -138,7 +138,7 @@ void CEntryTree::Verify(int dir, size_t node, std::vector<std::string>& path) co
 }
 
 uint64_t CEntryTree::MissingBytes(const CFile& root) const {
-    return Missing(root.Descriptor(), 0);
+    return Missing(root.Native(), 0);
 }
 
 uint64_t CEntryTree::Missing(int dir, size_t node) const {
@@ -203,7 +203,7 @@ bool CEntryTree::HoldsExactly(int dir, size_t node) const {
 
 void CEntryTree::MoveInto(const CFile& fromRoot, const CFile& toRoot) const {
     std::vector<std::string> path;
-    Move(fromRoot.Descriptor(), toRoot.Descriptor(), 0, path);
+    Move(fromRoot.Native(), toRoot.Native(), 0, path);
 }
 
 void CEntryTree::Move(int from, int to, size_t node, std::vector<std::string>& path) const {
@@ -245,7 +245,7 @@ void CEntryTree::Move(int from, int to, size_t node, std::vector<std::string>& p
 
 FreeSpace FreeSpaceOf(const CFile& directory) {
     struct statvfs info {};
-    if (fstatvfs(directory.Descriptor(), &info) != 0) {
+    if (fstatvfs(directory.Native(), &info) != 0) {
         throw CArchiveError("Cannot read the free space of the file system: " + SystemText());
     }
     FreeSpace space;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/ByteOrder.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/SystemError.h"
@@ -14,13 +15,6 @@
 namespace {
 
 constexpr size_t kBlockSize = 1024 * 1024;
-
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
 
 // Where a file header's data lies, and what it must be.
 struct StoredData {
@@ -41,8 +35,8 @@ std::vector<StoredData> FileData(const CFile& archive) {
         uint8_t base[kRarBaseHeaderSize];
         archive.ReadAt(position, base, sizeof base);
         const uint8_t type = base[2];
-        const uint16_t flags = Le16(base + 3);
-        const uint16_t headerSize = Le16(base + 5);
+        const uint16_t flags = GetLe16(base + 3);
+        const uint16_t headerSize = GetLe16(base + 5);
         if (type == kRarEndArcHead) {
             break;
         }
@@ -51,18 +45,19 @@ std::vector<StoredData> FileData(const CFile& archive) {
         uint64_t dataSize = 0;
         if (type == kRarFileHead || type == kRarServiceHead) {
             const bool large = (flags & kRarLargeFile) != 0;
-            dataSize = Le32(&header[7]) | (large ? uint64_t(Le32(&header[32])) << 32 : 0);
+            dataSize = GetLe32(&header[7]) | (large ? uint64_t(GetLe32(&header[32])) << 32 : 0);
             if (type == kRarFileHead) {
                 StoredData data;
                 data.offset = position + headerSize;
                 data.packedSize = dataSize;
-                data.size = Le32(&header[11]) | (large ? uint64_t(Le32(&header[36])) << 32 : 0);
-                data.crc = Le32(&header[16]);
+                data.size =
+                    GetLe32(&header[11]) | (large ? uint64_t(GetLe32(&header[36])) << 32 : 0);
+                data.crc = GetLe32(&header[16]);
                 data.method = header[25];
                 files.push_back(data);
             }
         } else if (flags & kRarLongBlock) {
-            dataSize = Le32(&header[7]);
+            dataSize = GetLe32(&header[7]);
         }
         position += headerSize + dataSize;
     }
