@@ -120,6 +120,11 @@ class UpdaterConsole : public UpdaterPacking {
 
     ProgramRun RunConsole() { return RunProgram(m_suite.Updater(), "--console", m_suite.Path()); }
 
+    // Standard error of a run refused with `message`: the message, then the exit line naming it.
+    static std::vector<std::string> RefusedWith(const std::string& message) {
+        return {message, "Код завершення 2: " + message};
+    }
+
     CSuiteDir m_suite;
 };
 
@@ -131,10 +136,10 @@ TEST_F(UpdaterConsole, NoClientLibraryStopsAtTheConnection) {
     EXPECT_EQ(SplitLines(run.output),
               (std::vector<std::string>{"Перевірка запущенної програми...OK",
                                         "Підключення до бази даних", database}));
-    EXPECT_EQ(SplitLines(run.errors),
-              (std::vector<std::string>{
-                  "The Firebird client library fbclient.dll is neither in " + m_suite.Path() +
-                  " nor on the system's search path: " + SystemMessage(126) + "."}));
+    EXPECT_EQ(
+        SplitLines(run.errors),
+        RefusedWith("The Firebird client library fbclient.dll is neither in " + m_suite.Path() +
+                    " nor on the system's search path: " + SystemMessage(126) + "."));
     const std::string record = ReadBytes(m_suite.File("tessara-updater.log"));
     EXPECT_NE(record.find("console " + m_suite.Updater()), std::string::npos) << record;
     EXPECT_NE(record.find("[message] The Firebird client library fbclient.dll is neither in"),
@@ -162,7 +167,9 @@ TEST_F(UpdaterConsole, TextFileNamedLikeTheClientIsRefused) {
                                         "Підключення до бази даних", "lib.gdb"}));
     const std::string prefix =
         "Cannot load the Firebird client library " + m_suite.File("fbclient.dll") + ": ";
-    ASSERT_EQ(SplitLines(run.errors).size(), 1u) << run.errors;
+    const std::vector<std::string> errors = SplitLines(run.errors);
+    ASSERT_EQ(errors.size(), 2u) << run.errors;
+    EXPECT_EQ(errors, RefusedWith(errors[0]));
     EXPECT_EQ(run.errors.rfind(prefix, 0), 0u) << run.errors;
     // The system's own text, with the file named where the text has its insert.
     EXPECT_GT(run.errors.size(), prefix.size() + 2) << run.errors;
@@ -177,10 +184,9 @@ TEST_F(UpdaterConsole, LibraryWithoutTheMasterInterfaceIsRefused) {
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(SplitLines(run.output).back(), "lib.gdb");
     EXPECT_EQ(SplitLines(run.errors),
-              (std::vector<std::string>{"The library " + m_suite.File("fbclient.dll") +
-                                        " is no Firebird client: it lacks "
-                                        "fb_get_master_interface: " +
-                                        SystemMessage(127) + "."}));
+              RefusedWith("The library " + m_suite.File("fbclient.dll") +
+                          " is no Firebird client: it lacks fb_get_master_interface: " +
+                          SystemMessage(127) + "."));
 }
 
 TEST_F(UpdaterConsole, RunningSuiteStopsBeforeTheConnection) {
@@ -193,9 +199,8 @@ TEST_F(UpdaterConsole, RunningSuiteStopsBeforeTheConnection) {
     EXPECT_EQ(SplitLines(run.output),
               (std::vector<std::string>{"Перевірка запущенної програми...", "Программа запущена",
                                         "Оновлення не можливо!!!"}));
-    EXPECT_EQ(SplitLines(run.errors),
-              (std::vector<std::string>{"ПК Тессара запущена. Будь ласка, закрийте програму та "
-                                        "перезапустіть оновлення!"}));
+    EXPECT_EQ(SplitLines(run.errors), RefusedWith("ПК Тессара запущена. Будь ласка, закрийте "
+                                                  "програму та перезапустіть оновлення!"));
 }
 
 TEST_F(UpdaterConsole, OptionsItDoesNotKnowAreRefused) {
