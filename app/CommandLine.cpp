@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "ProductVersion.h"
 #include "app/RunRecord.h"
 #include "app/SuiteFiles.h"
 #include "app/UpdateDriver.h"
@@ -92,5 +93,6 @@ std::string UsageText() {
            std::to_string(static_cast<int>(kServerSilenceSeconds)) +
            " seconds of silence) ends it with status 1. An update that was interrupted\n"
            "is continued by running the updater again. Every run is recorded in\n" +
-           kRunRecordName + " in the suite's directory.\n";
+           kRunRecordName + " in the suite's directory.\n\ntessara-updater " + kProductVersion +
+           "\n";
 }

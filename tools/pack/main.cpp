@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "ProductVersion.h"
 #include "platform/EmbeddedItems.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
@@ -146,7 +147,7 @@ int Pack(const std::string& base, const std::string& out,
 
 int Run(const std::vector<std::string>& args) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::cout << kHelp;
+        std::cout << kHelp << "\ntessara-pack " << kProductVersion << "\n";
         return 0;
     }
     if (args.size() == 2 && args[0] == "--list") {
