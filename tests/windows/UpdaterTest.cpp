@@ -203,6 +203,26 @@ TEST_F(UpdaterConsole, RunningSuiteStopsBeforeTheConnection) {
                                                   "програму та перезапустіть оновлення!"));
 }
 
+TEST_F(UpdaterConsole, SuiteDirectoryWithoutTheRightToWriteIsRefusedBeforeAnything) {
+    // As a suite under Program Files is for a user who is no administrator.
+    m_suite.WriteConfig("[Common]\r\nPathBaseGDB=lib.gdb\r\n");
+    const std::vector<std::string> before = DirectoryNames(m_suite.Path());
+    const CImmutableDirectory frozen(m_suite.Path());
+    if (!frozen.IsSet()) {
+        GTEST_SKIP() << "cannot take the right to write from root here";
+    }
+    const ProgramRun run = RunConsole();
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(SplitLines(run.errors),
+              RefusedWith("Немає права на запис до каталогу комплексу " + m_suite.Path() + ": " +
+                          SystemMessage(ERROR_ACCESS_DENIED) +
+                          ". Оновлення нічого не змінило. Запустіть його від імені "
+                          "адміністратора або користувача, який може змінювати цей каталог."));
+    // No lock file and no run record.
+    EXPECT_EQ(DirectoryNames(m_suite.Path()), before);
+}
+
 TEST_F(UpdaterConsole, OptionsItDoesNotKnowAreRefused) {
     const ProgramRun run = RunProgram(m_suite.Updater(), "--консоль", m_suite.Path());
     EXPECT_EQ(run.exitCode, 2);
