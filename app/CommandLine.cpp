@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "ProductVersion.h"
 #include "app/RunRecord.h"
 #include "app/SuiteFiles.h"
 #include "app/UpdateDriver.h"
@@ -69,13 +70,13 @@ std::string UsageText() {
            "Exit status of --console:\n"
            "  0  the update finished successfully and every item was installed\n"
            "  1  the update failed (its failure line, or an error during the update)\n"
-           "  2  the update could not start and nothing was changed: another updater works on\n"
-           "     this suite or in the shared temporary directory, the suite is running (with a\n"
-           "     database server: also on another workstation), a check failed (configuration,\n"
-           "     database, damaged embedded packages), the database is older than the packages\n"
-           "     allow, the work directory is not safe, the archiver is missing, or an\n"
-           "     interrupted update waits for an updater that carries its package; also for\n"
-           "     invalid options\n"
+           "  2  the update could not start and nothing was changed: no right to write in the\n"
+           "     suite's directory, another updater works on this suite or in the shared\n"
+           "     temporary directory, the suite is running (with a database server: also on\n"
+           "     another workstation), a check failed (configuration, database, damaged\n"
+           "     embedded packages), the database is older than the packages allow, the work\n"
+           "     directory is not safe, the archiver is missing, or an interrupted update\n"
+           "     waits for an updater that carries its package; also for invalid options\n"
            "  3  nothing to install: the database is at or beyond the highest package\n"
            "  4  the update finished, but items failed (statements, blob files, documents,\n"
            "     program files or templates); standard error lists them\n"
@@ -93,5 +94,6 @@ std::string UsageText() {
            std::to_string(static_cast<int>(kServerSilenceSeconds)) +
            " seconds of silence) ends it with status 1. An update that was interrupted\n"
            "is continued by running the updater again. Every run is recorded in\n" +
-           kRunRecordName + " in the suite's directory.\n";
+           kRunRecordName + " in the suite's directory.\n\ntessara-updater " + kProductVersion +
+           "\n";
 }

@@ -55,6 +55,21 @@ std::vector<std::string> OutputLines(const std::string& text) {
     return lines;
 }
 
+// An update needs to create and replace files in the suite's directory: without that right (a
+// suite under Program Files started without administrator rights) it would change the
+// database and then fail on every program file. Refused before anything is touched.
+void RequireWritableDirectory(const std::string& directory) {
+    try {
+        CheckCanCreateFilesIn(directory);
+    } catch (const CSystemError& error) {
+        throw std::runtime_error("Немає права на запис до каталогу комплексу " + directory + ": " +
+                                 SystemMessage(error.Code()) +
+                                 ". Оновлення нічого не змінило. Запустіть його від імені "
+                                 "адміністратора або користувача, який може змінювати цей "
+                                 "каталог");
+    }
+}
+
 }  // namespace
 
 StartupPaths StartupPaths::FromProcess() {
@@ -357,6 +372,7 @@ std::string CUpdateDriver::SuiteAttachedElsewhere() {
 }
 
 PreflightOutcome CUpdateDriver::RunPreflight() {
+    RequireWritableDirectory(m_paths.programDirectory);
     if (!TakeLocks()) {
         m_window.btOK().SetEnabled(false);
         return PreflightOutcome::Locked;

@@ -24,6 +24,16 @@ constexpr uint64_t kFlushStep = 16 * 1024 * 1024;
 
 }  // namespace
 
+void CheckCanCreateFilesIn(const std::string& directory) {
+    try {
+        // Never committed: made beside the name, and removed again.
+        const CReplacingFile probe(PathJoin(directory, "write-check"));
+    } catch (const CSystemError& error) {
+        throw CSystemError(error.Code(), "Cannot create files in \"" + directory +
+                                             "\": " + SystemMessage(error.Code()));
+    }
+}
+
 std::string TemporaryNameBeside(const std::string& targetPath) {
     static constexpr char kChars[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";

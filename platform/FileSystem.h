@@ -130,6 +130,10 @@ class CReplacingFile {
     uint32_t m_attributes = 0;
 };
 
+// Throws CSystemError, naming `directory`, when this process cannot create a file in it (no
+// right to write there, a read-only medium). Tried with a new file that is removed at once.
+void CheckCanCreateFilesIn(const std::string& directory);
+
 // A fresh name for a temporary file beside `targetPath`: ".<name>.tmp" and six random letters
 // and digits, so a name that is taken is simply tried again.
 std::string TemporaryNameBeside(const std::string& targetPath);

@@ -10,23 +10,18 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <optional>
 
 #include "app/ErrorText.h"
 #include "app/UpdateDriver.h"
+#include "app/win32/FormLayout.h"
 #include "app/win32/Win32MessageBoxes.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
 
 namespace {
 
-// Design size of the client area and the heights of the panels stacked at the bottom.
-constexpr int kClientWidth = 635;
-constexpr int kClientHeight = 456;
-constexpr int kPanel2Height = 42;
-constexpr int kPlUpHeight = 112;
-constexpr int kPanel3Height = 46;
-constexpr int kRowHeight = 22;
 constexpr int kFirstControl = static_cast<int>(FormControl::plInfo);
 constexpr int kControlCount = static_cast<int>(FormControl::btCancel) - kFirstControl + 1;
 
@@ -35,13 +30,23 @@ constexpr wchar_t kPanelClass[] = L"TessaraUpdaterPanel";
 constexpr wchar_t kLogViewClass[] = L"TessaraUpdaterLogView";
 constexpr int kLogTextId = 1;
 constexpr int kLogCloseId = 2;
-// The log view's close button and the margin around it.
+// The log view at 96 DPI: its size, how far from the window's top left corner it opens, its
+// close button and the margin around that.
+constexpr LayoutSize kLogViewSize{600, 400};
+constexpr int kLogViewOffset = 30;
 constexpr int kLogButtonWidth = 90;
 constexpr int kLogButtonHeight = 25;
 constexpr int kLogMargin = 8;
+// The DPI a log view is laid out for, as a property of its window.
+constexpr wchar_t kLogViewDpi[] = L"TessaraUpdaterDpi";
+// The program's icon (resources/windows/program.rc.in); a program without one, such as a test,
+// gets the system's.
+constexpr WORD kProgramIconId = 1;
 // Posted on the first showing, so the checks run once the window is on screen and before any
 // input (posted messages come before input).
 constexpr UINT kFormShowMessage = WM_APP + 1;
+// The designed caption of lUpdateTime, whose right edge the label keeps.
+constexpr char kTimeCaption[] = "--:--";
 
 HINSTANCE Instance() {
     return GetModuleHandleW(nullptr);
@@ -61,41 +66,62 @@ bool OwnVisibleFlag(HWND window) {
     return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
-// Place of a child window in its parent's client coordinates.
-RECT ChildRect(HWND child) {
-    RECT rect{};
-    GetWindowRect(child, &rect);
-    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
+void Place(HWND window, const LayoutRect& place) {
+    SetWindowPos(window, nullptr, place.left, place.top, place.width, place.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void Place(HWND window, int left, int top, int width, int height) {
-    SetWindowPos(window, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-// Sizes a label to its text in its font, one line high.
-void FitToText(HWND label) {
-    const std::wstring text = WindowText(label);
-    HDC dc = GetDC(label);
-    const auto font = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
+// The extent of `text` in `font`: its width and the font's line height.
+LayoutSize TextExtent(HWND window, HFONT font, const std::wstring& text) {
+    HDC dc = GetDC(window);
     HGDIOBJ previous = SelectObject(dc, font);
     SIZE extent{};
     GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
     TEXTMETRICW metrics{};
     GetTextMetricsW(dc, &metrics);
     SelectObject(dc, previous);
-    ReleaseDC(label, dc);
-    SetWindowPos(label, nullptr, 0, 0, extent.cx, metrics.tmHeight,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ReleaseDC(window, dc);
+    return {extent.cx, metrics.tmHeight};
 }
 
-// Owner of a font of the window.
+// A function of user32 that older Windows lacks (GetDpiForWindow and AdjustWindowRectExForDpi
+// came with Windows 10 1607); null there.
+template <typename Function>
+Function User32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The DPI the window is shown at: its monitor's where Windows scales per monitor, else the
+// system's.
+int WindowDpi(HWND window) {
+    static const auto getDpiForWindow = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    if (getDpiForWindow != nullptr) {
+        if (const UINT dpi = getDpiForWindow(window); dpi != 0) {
+            return static_cast<int>(dpi);
+        }
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : kDesignDpi;
+}
+
+// The window size around a client area of `client` at `dpi` (title bar and borders included).
+SIZE FrameSize(LayoutSize client, DWORD style, int dpi) {
+    static const auto adjustForDpi =
+        User32Function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    RECT frame{0, 0, client.width, client.height};
+    if (adjustForDpi == nullptr || !adjustForDpi(&frame, style, FALSE, 0, static_cast<UINT>(dpi))) {
+        AdjustWindowRectEx(&frame, style, FALSE, 0);
+    }
+    return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// Owner of a font of the window: Tahoma 8 pt at a DPI.
 class CFont {
   public:
-    explicit CFont(bool bold) {
-        HDC screen = GetDC(nullptr);
-        const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
+    CFont(bool bold, int dpi) {
         m_font = CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
                              FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
@@ -124,15 +150,13 @@ class CControlAdapter : public IControl {
 
 class CLabelAdapter : public ILabel {
   public:
-    CLabelAdapter(HWND label, bool autoSize, std::function<void()> afterCaption = {})
-        : m_label(label), m_autoSize(autoSize), m_afterCaption(std::move(afterCaption)) {}
+    // `afterCaption` places a label that sizes itself to its caption again.
+    explicit CLabelAdapter(HWND label, std::function<void()> afterCaption = {})
+        : m_label(label), m_afterCaption(std::move(afterCaption)) {}
     void SetVisible(bool visible) override { ShowWindow(m_label, visible ? SW_SHOWNA : SW_HIDE); }
     bool IsVisible() const override { return OwnVisibleFlag(m_label); }
     void SetCaption(const std::string& caption) override {
         SetWindowTextW(m_label, ToUtf16(caption).c_str());
-        if (m_autoSize) {
-            FitToText(m_label);
-        }
         if (m_afterCaption) {
             m_afterCaption();
         }
@@ -141,7 +165,6 @@ class CLabelAdapter : public ILabel {
 
   private:
     HWND m_label;
-    bool m_autoSize;
     std::function<void()> m_afterCaption;
 };
 
@@ -209,40 +232,6 @@ LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lPara
     }
 }
 
-// The window of "Журнал помилок": a read-only text box over its close button.
-LRESULT CALLBACK LogViewProc(HWND view, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_CREATE:
-            CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
-                                ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
-                            0, 0, 0, 0, view,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLogTextId)), Instance(),
-                            nullptr);
-            CreateWindowExW(0, L"BUTTON", L"Зачинити", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0,
-                            0, 0, view, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLogCloseId)),
-                            Instance(), nullptr);
-            return 0;
-        case WM_SIZE: {
-            const int width = LOWORD(lParam);
-            const int height = HIWORD(lParam);
-            const int textHeight = std::max(0, height - kLogButtonHeight - 2 * kLogMargin);
-            Place(GetDlgItem(view, kLogTextId), 0, 0, width, textHeight);
-            Place(GetDlgItem(view, kLogCloseId), width - kLogButtonWidth - kLogMargin,
-                  textHeight + kLogMargin, kLogButtonWidth, kLogButtonHeight);
-            return 0;
-        }
-        case WM_COMMAND:
-            if (LOWORD(wParam) == kLogCloseId || LOWORD(wParam) == IDCANCEL) {
-                DestroyWindow(view);
-                return 0;
-            }
-            return DefWindowProcW(view, message, wParam, lParam);
-        default:
-            return DefWindowProcW(view, message, wParam, lParam);
-    }
-}
-
 }  // namespace
 
 struct TWin32Form::Impl {
@@ -270,24 +259,45 @@ struct TWin32Form::Impl {
         CLabelAdapter lUpdateTime;
     };
 
+    // The window's two fonts at one DPI.
+    struct Fonts {
+        explicit Fonts(int dpi) : normal(false, dpi), bold(true, dpi) {}
+        CFont normal;
+        CFont bold;
+    };
+
     static void RegisterClasses();
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // The window of "Журнал помилок": one read-only text box that fills it.
+    static LRESULT CALLBACK LogViewProc(HWND view, UINT message, WPARAM wParam, LPARAM lParam);
 
     void Create();
-    HWND& At(FormControl control) {
-        return controls[static_cast<size_t>(static_cast<int>(control) - kFirstControl)];
+    size_t Index(FormControl control) const {
+        return static_cast<size_t>(static_cast<int>(control) - kFirstControl);
+    }
+    HWND& At(FormControl control) { return controls[Index(control)]; }
+    // The fonts at `dpi`, made on first use. Fonts of another DPI stay until the window goes:
+    // a control may hold one until it is given the new one.
+    const Fonts& FontsAt(int fontDpi);
+    HFONT FontOf(FormControl control) {
+        return bold[Index(control)] ? FontsAt(dpi).bold.Get() : FontsAt(dpi).normal.Get();
     }
     HWND Make(const wchar_t* windowClass, const std::string& caption, DWORD style, HWND parent,
-              FormControl id, bool bold = false, DWORD extendedStyle = 0);
+              FormControl id, bool isBold = false, DWORD extendedStyle = 0);
     HWND MakePanel(HWND parent, FormControl id);
-    HWND MakeLabel(HWND parent, FormControl id, const char* caption, bool bold, int left, int top,
+    HWND MakeLabel(HWND parent, FormControl id, const char* caption, bool isBold,
                    bool visible = true, DWORD alignment = SS_LEFT);
     HWND MakeButton(HWND parent, FormControl id, const char* caption, bool visible = true);
     void CreateControls();
-    // Places every control for the current client size: the bottom panels keep their heights,
-    // plInfo takes the rest, and anchored controls keep their distance to the right and bottom.
+    CFormLayout Layout() const;
+    // Places every control for the current client size and DPI (FormLayout.h).
     void LayoutControls();
-    void PlaceTimeLabel();
+    // Places a label for its caption.
+    void PlaceLabel(const CFormLayout& layout, FormControl label);
+    void PlaceLabel(FormControl label) { PlaceLabel(Layout(), label); }
+    // The window moved to a monitor of another DPI: fonts and places for `newDpi`, and the size
+    // Windows suggests.
+    void ChangeDpi(int newDpi, const RECT& suggested);
 
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     // Runs a handler; an error it raises is shown in the error box and the window goes on.
@@ -300,11 +310,11 @@ struct TWin32Form::Impl {
     void PressCancel();
 
     TWin32Form& form;
-    CFont font{false};
-    CFont boldFont{true};
+    std::map<int, Fonts> fonts;
+    int dpi = kDesignDpi;
     HWND window = nullptr;
     std::array<HWND, kControlCount> controls{};
-    int timeLabelRight = 0;  // right edge of lUpdateTime at the design width
+    std::array<bool, kControlCount> bold{};
     bool formShown = false;
     std::optional<Adapters> adapters;
 };
@@ -320,9 +330,17 @@ void TWin32Form::Impl::RegisterClasses() {
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         windowClass.lpfnWndProc = FormProc;
         windowClass.lpszClassName = kFormClass;
-        windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        const auto icon = [](int sizeMetric) {
+            HANDLE own =
+                LoadImageW(Instance(), MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,
+                           GetSystemMetrics(sizeMetric), GetSystemMetrics(sizeMetric), LR_SHARED);
+            return own != nullptr ? static_cast<HICON>(own) : LoadIconW(nullptr, IDI_APPLICATION);
+        };
+        windowClass.hIcon = icon(SM_CXICON);
+        windowClass.hIconSm = icon(SM_CXSMICON);
         const bool form = RegisterClassExW(&windowClass) != 0;
         windowClass.hIcon = nullptr;
+        windowClass.hIconSm = nullptr;
         windowClass.lpfnWndProc = PanelProc;
         windowClass.lpszClassName = kPanelClass;
         const bool panel = RegisterClassExW(&windowClass) != 0;
@@ -354,45 +372,124 @@ LRESULT CALLBACK TWin32Form::Impl::FormProc(HWND window, UINT message, WPARAM wP
     return impl->Handle(message, wParam, lParam);
 }
 
+LRESULT CALLBACK TWin32Form::Impl::LogViewProc(HWND view, UINT message, WPARAM wParam,
+                                               LPARAM lParam) {
+    auto* impl = reinterpret_cast<Impl*>(GetWindowLongPtrW(view, GWLP_USERDATA));
+    // Its controls in the window's font at `viewDpi`, laid out for it.
+    const auto useDpi = [&](int viewDpi) {
+        SetPropW(view, kLogViewDpi, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(viewDpi)));
+        for (const int id : {kLogTextId, kLogCloseId}) {
+            SendMessageW(GetDlgItem(view, id), WM_SETFONT,
+                         reinterpret_cast<WPARAM>(impl->FontsAt(viewDpi).normal.Get()), TRUE);
+        }
+    };
+    switch (message) {
+        case WM_NCCREATE:
+            // The form that opens it, for its fonts and its DPI.
+            SetWindowLongPtrW(view, GWLP_USERDATA,
+                              reinterpret_cast<LONG_PTR>(
+                                  reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+            break;
+        case WM_CREATE:
+            // A read-only text box over its close button.
+            CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
+                                ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+                            0, 0, 0, 0, view,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLogTextId)), Instance(),
+                            nullptr);
+            CreateWindowExW(0, L"BUTTON", L"Зачинити", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0,
+                            0, 0, view, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLogCloseId)),
+                            Instance(), nullptr);
+            useDpi(impl->dpi);
+            return 0;
+        case WM_SIZE: {
+            const auto viewDpi =
+                static_cast<int>(reinterpret_cast<INT_PTR>(GetPropW(view, kLogViewDpi)));
+            const auto scaled = [&](int length) { return ScaleToDpi(length, viewDpi); };
+            const int width = LOWORD(lParam);
+            const int height = HIWORD(lParam);
+            const int textHeight =
+                std::max(0, height - scaled(kLogButtonHeight) - 2 * scaled(kLogMargin));
+            Place(GetDlgItem(view, kLogTextId), {0, 0, width, textHeight});
+            Place(GetDlgItem(view, kLogCloseId),
+                  {width - scaled(kLogButtonWidth) - scaled(kLogMargin),
+                   textHeight + scaled(kLogMargin), scaled(kLogButtonWidth),
+                   scaled(kLogButtonHeight)});
+            return 0;
+        }
+        case WM_COMMAND:
+            if (LOWORD(wParam) == kLogCloseId || LOWORD(wParam) == IDCANCEL) {
+                DestroyWindow(view);
+                return 0;
+            }
+            break;
+        case WM_DPICHANGED: {
+            useDpi(LOWORD(wParam));
+            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(view, nullptr, suggested->left, suggested->top,
+                         suggested->right - suggested->left, suggested->bottom - suggested->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        }
+        case WM_NCDESTROY:
+            RemovePropW(view, kLogViewDpi);
+            break;
+        default:
+            break;
+    }
+    return DefWindowProcW(view, message, wParam, lParam);
+}
+
 void TWin32Form::Impl::Create() {
     RegisterClasses();
-    // The design size is the client area's; the frame comes around it.
+    // Made at the design size, then sized for the DPI of the monitor it is on: the design size
+    // is the client area's, and the frame comes around it.
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
-    RECT frame{0, 0, kClientWidth, kClientHeight};
-    AdjustWindowRectEx(&frame, style, FALSE, 0);
+    const SIZE designFrame = FrameSize(DesignClientSize(kDesignDpi), style, kDesignDpi);
     window = CreateWindowExW(0, kFormClass, ToUtf16(kApplicationTitle).c_str(), style, 0, 0,
-                             frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                             Instance(), this);
+                             designFrame.cx, designFrame.cy, nullptr, nullptr, Instance(), this);
     if (window == nullptr) {
         ThrowLastError("Cannot create the window");
     }
+    dpi = WindowDpi(window);
     CreateControls();
+    const SIZE frame = FrameSize(DesignClientSize(dpi), style, dpi);
+    SetWindowPos(window, nullptr, 0, 0, frame.cx, frame.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     LayoutControls();
+    const auto placeAgain = [this](FormControl label) {
+        return [this, label] { PlaceLabel(label); };
+    };
     adapters.emplace(Adapters{
         CButtonAdapter(At(FormControl::btOK)),
         CButtonAdapter(At(FormControl::btCancel)),
-        CLabelAdapter(At(FormControl::lCurVer), false),
-        CLabelAdapter(At(FormControl::lActVer), false),
+        CLabelAdapter(At(FormControl::lCurVer)),
+        CLabelAdapter(At(FormControl::lActVer)),
         CControlAdapter(At(FormControl::plUp)),
-        CLabelAdapter(At(FormControl::lUpdate), true),
+        CLabelAdapter(At(FormControl::lUpdate), placeAgain(FormControl::lUpdate)),
         CProgressAdapter(At(FormControl::ProgressBar2)),
-        CLabelAdapter(At(FormControl::lTextFile), true),
-        CLabelAdapter(At(FormControl::lFile), true),
-        CLabelAdapter(At(FormControl::lUpdateTime), true, [this] { PlaceTimeLabel(); }),
+        CLabelAdapter(At(FormControl::lTextFile), placeAgain(FormControl::lTextFile)),
+        CLabelAdapter(At(FormControl::lFile), placeAgain(FormControl::lFile)),
+        CLabelAdapter(At(FormControl::lUpdateTime), placeAgain(FormControl::lUpdateTime)),
     });
 }
 
+const TWin32Form::Impl::Fonts& TWin32Form::Impl::FontsAt(int fontDpi) {
+    return fonts.try_emplace(fontDpi, fontDpi).first->second;
+}
+
 HWND TWin32Form::Impl::Make(const wchar_t* windowClass, const std::string& caption, DWORD style,
-                            HWND parent, FormControl id, bool bold, DWORD extendedStyle) {
+                            HWND parent, FormControl id, bool isBold, DWORD extendedStyle) {
     HWND control = CreateWindowExW(
         extendedStyle, windowClass, ToUtf16(caption).c_str(), WS_CHILD | style, 0, 0, 0, 0, parent,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
     if (control == nullptr) {
         ThrowLastError("Cannot create a control of the window");
     }
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(bold ? boldFont.Get() : font.Get()),
-                 FALSE);
     At(id) = control;
+    bold[Index(id)] = isBold;
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(id)), FALSE);
     return control;
 }
 
@@ -402,14 +499,11 @@ HWND TWin32Form::Impl::MakePanel(HWND parent, FormControl id) {
                 WS_EX_CONTROLPARENT);
 }
 
-HWND TWin32Form::Impl::MakeLabel(HWND parent, FormControl id, const char* caption, bool bold,
-                                 int left, int top, bool visible, DWORD alignment) {
-    // SS_NOPREFIX: a file name with "&" is shown as it is.
-    HWND label = Make(L"STATIC", caption, alignment | SS_NOPREFIX | (visible ? WS_VISIBLE : 0),
-                      parent, id, bold);
-    FitToText(label);
-    SetWindowPos(label, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    return label;
+HWND TWin32Form::Impl::MakeLabel(HWND parent, FormControl id, const char* caption, bool isBold,
+                                 bool visible, DWORD alignment) {
+    // SS_NOPREFIX: a file name with "&" is shown as it is. Placed by LayoutControls().
+    return Make(L"STATIC", caption, alignment | SS_NOPREFIX | (visible ? WS_VISIBLE : 0), parent,
+                id, isBold);
 }
 
 HWND TWin32Form::Impl::MakeButton(HWND parent, FormControl id, const char* caption, bool visible) {
@@ -426,79 +520,71 @@ void TWin32Form::Impl::CreateControls() {
     SendMessageW(memo, EM_SETLIMITTEXT, 0, 0);  // the journal is not cut at 32 K characters
 
     // Shown after a run whose update logs record failed items (the journal does not list them).
-    MakeLabel(plInfo, FormControl::lFailures, "", true, 46, 4, false);
+    MakeLabel(plInfo, FormControl::lFailures, "", true, false);
     MakeButton(plInfo, FormControl::btLog, "Журнал помилок", false);
 
     HWND panel3 = MakePanel(window, FormControl::Panel3);
     HWND panel4 = MakePanel(panel3, FormControl::Panel4);
-    MakeLabel(panel4, FormControl::Label1, "Поточна версія", true, 16, 6);
-    HWND curVer = MakeLabel(panel4, FormControl::lCurVer, "-", true, 143, 5, true, SS_RIGHT);
+    MakeLabel(panel4, FormControl::Label1, "Поточна версія", true);
+    // Right-aligned in a fixed width.
+    MakeLabel(panel4, FormControl::lCurVer, "-", true, true, SS_RIGHT);
     HWND panel5 = MakePanel(panel3, FormControl::Panel5);
-    MakeLabel(panel5, FormControl::Label2, "Доступна версія", true, 16, 6);
-    HWND actVer = MakeLabel(panel5, FormControl::lActVer, "-", true, 143, 6, true, SS_RIGHT);
-    for (HWND label : {curVer, actVer}) {
-        // Right-aligned in a fixed width.
-        const RECT rect = ChildRect(label);
-        Place(label, rect.left, rect.top, 191, rect.bottom - rect.top);
-    }
+    MakeLabel(panel5, FormControl::Label2, "Доступна версія", true);
+    MakeLabel(panel5, FormControl::lActVer, "-", true, true, SS_RIGHT);
 
     HWND plUp = MakePanel(window, FormControl::plUp);
-    MakeLabel(plUp, FormControl::lUpdate, "Встановлення оновлення", true, 17, 24, false);
+    MakeLabel(plUp, FormControl::lUpdate, "Встановлення оновлення", true, false);
     Make(PROGRESS_CLASSW, "", WS_VISIBLE, plUp, FormControl::ProgressBar2);
-    MakeLabel(plUp, FormControl::lTextFile, "Обробока файла:", false, 17, 64, false);
-    MakeLabel(plUp, FormControl::lFile, "lFile", false, 17, 80, false);
-    HWND time = MakeLabel(plUp, FormControl::lUpdateTime, "--:--", false, 601, 21, false, SS_RIGHT);
-    timeLabelRight = ChildRect(time).right;
+    MakeLabel(plUp, FormControl::lTextFile, "Обробока файла:", false, false);
+    MakeLabel(plUp, FormControl::lFile, "lFile", false, false);
+    MakeLabel(plUp, FormControl::lUpdateTime, kTimeCaption, false, false, SS_RIGHT);
 
     HWND panel2 = MakePanel(window, FormControl::Panel2);
     EnableWindow(MakeButton(panel2, FormControl::btOK, "Оновить"), FALSE);
     MakeButton(panel2, FormControl::btCancel, "Зачинити");
 }
 
-void TWin32Form::Impl::LayoutControls() {
-    if (At(FormControl::Panel2) == nullptr) {
-        return;  // WM_SIZE while the window is being created
-    }
+CFormLayout TWin32Form::Impl::Layout() const {
     RECT client{};
     GetClientRect(window, &client);
-    const int width = client.right;
-    const int height = client.bottom;
-    const int grow = width - kClientWidth;  // how far right-anchored controls move
-
-    const int panel2Top = height - kPanel2Height;
-    const int plUpTop = panel2Top - kPlUpHeight;
-    const int panel3Top = plUpTop - kPanel3Height;
-    const int plInfoHeight = std::max(0, panel3Top);
-
-    Place(At(FormControl::plInfo), 0, 0, width, plInfoHeight);
-    // Memo2 keeps the design distances to all four sides of plInfo (25 right, 15 bottom).
-    const int designInfoHeight = kClientHeight - kPanel2Height - kPlUpHeight - kPanel3Height;
-    Place(At(FormControl::Memo2), 46, 22, std::max(0, 564 + grow),
-          std::max(0, 219 + plInfoHeight - designInfoHeight));
-    Place(At(FormControl::btLog), 46 + 564 + grow - 120, 1, 120, 20);
-
-    Place(At(FormControl::Panel3), 0, panel3Top, width, kPanel3Height);
-    Place(At(FormControl::Panel4), 1, 1, width - 2, kRowHeight);
-    Place(At(FormControl::Panel5), 1, 1 + kRowHeight, width - 2, kRowHeight);
-
-    Place(At(FormControl::plUp), 0, plUpTop, width, kPlUpHeight);
-    Place(At(FormControl::ProgressBar2), 17, 40, std::max(0, 604 + grow), 17);
-    PlaceTimeLabel();
-
-    Place(At(FormControl::Panel2), 0, panel2Top, width, kPanel2Height);
-    Place(At(FormControl::btOK), 467 + grow, 9, 75, 25);
-    Place(At(FormControl::btCancel), 555 + grow, 9, 75, 25);
+    return CFormLayout({client.right, client.bottom}, dpi);
 }
 
-void TWin32Form::Impl::PlaceTimeLabel() {
-    // Right-aligned and anchored right: the label keeps its right edge as its text changes.
-    RECT client{};
-    GetClientRect(window, &client);
-    HWND time = At(FormControl::lUpdateTime);
-    const RECT rect = ChildRect(time);
-    const int labelWidth = rect.right - rect.left;
-    const int right = timeLabelRight + (client.right - kClientWidth);
-    Place(time, right - labelWidth, 21, labelWidth, rect.bottom - rect.top);
+void TWin32Form::Impl::LayoutControls() {
+    if (At(FormControl::btCancel) == nullptr) {
+        return;  // WM_SIZE while the window is being created
+    }
+    const CFormLayout layout = Layout();
+    for (int id = kFirstControl; id < kFirstControl + kControlCount; ++id) {
+        const auto control = static_cast<FormControl>(id);
+        if (IsLabel(control)) {
+            PlaceLabel(layout, control);
+        } else {
+            Place(At(control), layout.Place(control));
+        }
+    }
+}
+
+void TWin32Form::Impl::PlaceLabel(const CFormLayout& layout, FormControl label) {
+    HWND control = At(label);
+    const HFONT labelFont = FontOf(label);
+    const LayoutSize designText = label == FormControl::lUpdateTime
+                                      ? TextExtent(control, labelFont, ToUtf16(kTimeCaption))
+                                      : LayoutSize{};
+    Place(control, layout.PlaceLabel(label, TextExtent(control, labelFont, WindowText(control)),
+                                     designText));
+}
+
+void TWin32Form::Impl::ChangeDpi(int newDpi, const RECT& suggested) {
+    dpi = newDpi;
+    for (int id = kFirstControl; id < kFirstControl + kControlCount; ++id) {
+        const auto control = static_cast<FormControl>(id);
+        SendMessageW(At(control), WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(control)), TRUE);
+    }
+    // The size changes with the DPI, or else WM_SIZE would not come: placed either way.
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    LayoutControls();
 }
 
 LRESULT TWin32Form::Impl::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -507,6 +593,9 @@ LRESULT TWin32Form::Impl::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             if (wParam != SIZE_MINIMIZED) {
                 LayoutControls();
             }
+            return 0;
+        case WM_DPICHANGED:
+            ChangeDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
         case WM_SHOWWINDOW:
             if (wParam != FALSE && !formShown) {
@@ -606,17 +695,18 @@ void TWin32Form::Impl::btLogClick() {
                 content += ToUtf16(copy.destination + ": " + copy.error) + L"\r\n";
             }
         }
-        HWND view = CreateWindowExW(0, kLogViewClass, L"Журнал помилок",
-                                    WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
-                                    600, 400, window, nullptr, Instance(), nullptr);
+        // Over the window, so on its monitor and at its DPI.
+        RECT frame{};
+        GetWindowRect(window, &frame);
+        const int offset = ScaleToDpi(kLogViewOffset, dpi);
+        HWND view = CreateWindowExW(
+            0, kLogViewClass, L"Журнал помилок", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+            frame.left + offset, frame.top + offset, ScaleToDpi(kLogViewSize.width, dpi),
+            ScaleToDpi(kLogViewSize.height, dpi), window, nullptr, Instance(), this);
         if (view == nullptr) {
             ThrowLastError("Cannot open the update log");
         }
-        HWND text = GetDlgItem(view, kLogTextId);
-        SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
-        SendMessageW(GetDlgItem(view, kLogCloseId), WM_SETFONT,
-                     reinterpret_cast<WPARAM>(font.Get()), FALSE);
-        SetWindowTextW(text, content.c_str());
+        SetWindowTextW(GetDlgItem(view, kLogTextId), content.c_str());
     });
 }
 
@@ -762,7 +852,7 @@ void TWin32Form::ShowFailedItems(const std::vector<FailedItemsLog>& logs,
     m_failedCopies = copies;
     HWND label = m_impl->At(FormControl::lFailures);
     SetWindowTextW(label, ToUtf16(FailedItemsText(logs, copies)).c_str());
-    FitToText(label);
+    m_impl->PlaceLabel(FormControl::lFailures);
     ShowWindow(label, SW_SHOWNA);
     ShowWindow(m_impl->At(FormControl::btLog), SW_SHOWNA);
 }

@@ -1,9 +1,10 @@
 #pragma once
 // The main window on Windows, drawn with the system's own controls (comctl32): the controls of
 // the Qt form TForm1 with the same names, captions, design places, anchors and initial states,
-// in a client area of 635 x 456 at the screen's top left corner. The window only adapts its
-// controls to IUpdaterWindow; what happens on show and on the update button is the driver's.
-// Texts are UTF-8 here and UTF-16 in the controls.
+// in a client area of 635 x 456 at the screen's top left corner, all scaled with the DPI of the
+// window's monitor, and again when it moves to a monitor of another DPI (FormLayout.h). The
+// window only adapts its controls to IUpdaterWindow; what happens on show and on the update
+// button is the driver's. Texts are UTF-8 here and UTF-16 in the controls.
 
 #include <memory>
 #include <string>
@@ -11,32 +12,9 @@
 
 #include "app/UpdaterWindow.h"
 #include "app/win32/FormDriver.h"
+#include "app/win32/FormLayout.h"
 
 struct HWND__;  // HWND, without windows.h
-
-// The child windows, by the names of the controls (their control identifiers).
-enum class FormControl : int {
-    plInfo = 100,
-    Memo2,
-    lFailures,
-    btLog,
-    Panel3,
-    Panel4,
-    Label1,
-    lCurVer,
-    Panel5,
-    Label2,
-    lActVer,
-    plUp,
-    lUpdate,
-    ProgressBar2,
-    lTextFile,
-    lFile,
-    lUpdateTime,
-    Panel2,
-    btOK,
-    btCancel,
-};
 
 class TWin32Form : public IUpdaterWindow {
   public:

@@ -11,6 +11,7 @@ REQUIRED_PACKAGES=(
 WINDOWS_PACKAGES=(
     mingw-w64 wine wine64 googletest
     xvfb
+    osslsigncode openssl
 )
 
 install_missing_packages() {

@@ -492,3 +492,80 @@ TEST(Win32Form, DriverThatCannotStartTakesTheWindowWithIt) {
     EXPECT_FALSE(IsWindow(created));
     EXPECT_FALSE(QuitRequested());
 }
+
+TEST(Win32Form, MovingToAMonitorOfAnotherDpiScalesFontsAndPlaces) {
+    CFormWithFake fake;
+    TWin32Form& form = fake.Form();
+    HWND window = form.Handle();
+    HWND file = fake.Control(FormControl::lFile);
+    form.lFile().SetCaption("Звіти & довідки.fr3 (3/12)");
+    const LONG fileWidth = Place(file).right - Place(file).left;
+    // As Windows sends it: the new DPI and the window's rectangle there, which here makes the
+    // designed client area of that DPI.
+    const auto moveToDpi = [&](int dpi) {
+        RECT suggested{};
+        GetWindowRect(window, &suggested);
+        RECT client{};
+        GetClientRect(window, &client);
+        suggested.right += DesignClientSize(dpi).width - client.right;
+        suggested.bottom += DesignClientSize(dpi).height - client.bottom;
+        SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+    };
+
+    moveToDpi(144);
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 953);
+    EXPECT_EQ(client.bottom, 684);
+    ExpectPlace(fake.Control(FormControl::btOK), 701, 14, 113, 38);
+    ExpectPlace(fake.Control(FormControl::btCancel), 833, 14, 113, 38);
+    ExpectPlace(fake.Control(FormControl::ProgressBar2), 26, 60, 906, 26);
+    ExpectPlace(fake.Control(FormControl::Memo2), 69, 33, 846, 329);
+    ExpectPlace(fake.Control(FormControl::plInfo), 0, 0, 953, 384);
+    ExpectPlace(fake.Control(FormControl::Panel2), 0, 621, 953, 63);
+    // Tahoma 8 pt at 144 DPI in every control, bold where designed.
+    for (const FormControl control :
+         {FormControl::Label1, FormControl::lFile, FormControl::lUpdateTime, FormControl::btOK,
+          FormControl::Memo2}) {
+        EXPECT_EQ(Font(fake.Control(control)).lfHeight, -16) << static_cast<int>(control);
+    }
+    EXPECT_EQ(Font(fake.Control(FormControl::Label1)).lfWeight, FW_BOLD);
+    EXPECT_EQ(Font(file).lfWeight, FW_NORMAL);
+    // Labels at their scaled places, sized to their captions in the larger font.
+    EXPECT_EQ(Place(fake.Control(FormControl::Label1)).left, 24);
+    EXPECT_EQ(Place(fake.Control(FormControl::Label1)).top, 9);
+    EXPECT_EQ(Place(file).left, 26);
+    EXPECT_EQ(Place(file).top, 120);
+    EXPECT_GT(Place(file).right - Place(file).left, fileWidth * 13 / 10);
+    EXPECT_EQ(Place(fake.Control(FormControl::lUpdateTime)).left, 902);
+    EXPECT_EQ(Place(fake.Control(FormControl::lCurVer)).right -
+                  Place(fake.Control(FormControl::lCurVer)).left,
+              287);
+
+    // The log window opens at the window's DPI too.
+    CScratchDir dir;
+    WriteBytes(dir.File("up.lsql.log"), "error\r\n");
+    form.ShowFailedItems({{dir.File("up.lsql.log"), 1}}, {});
+    EXPECT_EQ(Place(fake.Control(FormControl::lFailures)).left, 69);
+    SendMessageW(fake.Control(FormControl::btLog), BM_CLICK, 0, 0);
+    HWND view = FindWindowW(nullptr, L"Журнал помилок");
+    ASSERT_NE(view, nullptr);
+    RECT viewRect{};
+    GetWindowRect(view, &viewRect);
+    EXPECT_EQ(viewRect.right - viewRect.left, 900);
+    EXPECT_EQ(viewRect.bottom - viewRect.top, 600);
+    EXPECT_EQ(Font(GetWindow(view, GW_CHILD)).lfHeight, -16);
+    SendMessageW(view, WM_CLOSE, 0, 0);
+
+    // Back on a monitor of 96 DPI the window is as designed again.
+    moveToDpi(96);
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 635);
+    EXPECT_EQ(client.bottom, 456);
+    ExpectPlace(fake.Control(FormControl::btOK), 467, 9, 75, 25);
+    ExpectPlace(fake.Control(FormControl::Memo2), 46, 22, 564, 219);
+    EXPECT_EQ(Place(fake.Control(FormControl::lUpdateTime)).left, 601);
+    EXPECT_EQ(Place(file).right - Place(file).left, fileWidth);
+    EXPECT_EQ(Font(file).lfHeight, -11);
+}

@@ -121,6 +121,11 @@ class UpdaterConsole : public UpdaterPacking {
 
     ProgramRun RunConsole() { return RunProgram(m_suite.Updater(), "--console", m_suite.Path()); }
 
+    // Standard error of a run refused with `message`: the message, then the exit line naming it.
+    static std::vector<std::string> RefusedWith(const std::string& message) {
+        return {message, "Код завершення 2: " + message};
+    }
+
     CSuiteDir m_suite;
 };
 
@@ -132,10 +137,10 @@ TEST_F(UpdaterConsole, NoClientLibraryStopsAtTheConnection) {
     EXPECT_EQ(SplitLines(run.output),
               (std::vector<std::string>{"Перевірка запущенної програми...OK",
                                         "Підключення до бази даних", database}));
-    EXPECT_EQ(SplitLines(run.errors),
-              (std::vector<std::string>{
-                  "The Firebird client library fbclient.dll is neither in " + m_suite.Path() +
-                  " nor on the system's search path: " + SystemMessage(126) + "."}));
+    EXPECT_EQ(
+        SplitLines(run.errors),
+        RefusedWith("The Firebird client library fbclient.dll is neither in " + m_suite.Path() +
+                    " nor on the system's search path: " + SystemMessage(126) + "."));
     const std::string record = ReadFile(m_suite.File("tessara-updater.log"));
     EXPECT_NE(record.find("console " + m_suite.Updater()), std::string::npos) << record;
     EXPECT_NE(record.find("[message] The Firebird client library fbclient.dll is neither in"),
@@ -163,7 +168,9 @@ TEST_F(UpdaterConsole, TextFileNamedLikeTheClientIsRefused) {
                                         "Підключення до бази даних", "lib.gdb"}));
     const std::string prefix =
         "Cannot load the Firebird client library " + m_suite.File("fbclient.dll") + ": ";
-    ASSERT_EQ(SplitLines(run.errors).size(), 1u) << run.errors;
+    const std::vector<std::string> errors = SplitLines(run.errors);
+    ASSERT_EQ(errors.size(), 2u) << run.errors;
+    EXPECT_EQ(errors, RefusedWith(errors[0]));
     EXPECT_EQ(run.errors.rfind(prefix, 0), 0u) << run.errors;
     // The system's own text, with the file named where the text has its insert.
     EXPECT_GT(run.errors.size(), prefix.size() + 2) << run.errors;
@@ -178,10 +185,9 @@ TEST_F(UpdaterConsole, LibraryWithoutTheMasterInterfaceIsRefused) {
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(SplitLines(run.output).back(), "lib.gdb");
     EXPECT_EQ(SplitLines(run.errors),
-              (std::vector<std::string>{"The library " + m_suite.File("fbclient.dll") +
-                                        " is no Firebird client: it lacks "
-                                        "fb_get_master_interface: " +
-                                        SystemMessage(127) + "."}));
+              RefusedWith("The library " + m_suite.File("fbclient.dll") +
+                          " is no Firebird client: it lacks fb_get_master_interface: " +
+                          SystemMessage(127) + "."));
 }
 
 TEST_F(UpdaterConsole, RunningSuiteStopsBeforeTheConnection) {
@@ -194,9 +200,28 @@ TEST_F(UpdaterConsole, RunningSuiteStopsBeforeTheConnection) {
     EXPECT_EQ(SplitLines(run.output),
               (std::vector<std::string>{"Перевірка запущенної програми...", "Программа запущена",
                                         "Оновлення не можливо!!!"}));
+    EXPECT_EQ(SplitLines(run.errors), RefusedWith("ПК Тессара запущена. Будь ласка, закрийте "
+                                                  "програму та перезапустіть оновлення!"));
+}
+
+TEST_F(UpdaterConsole, SuiteDirectoryWithoutTheRightToWriteIsRefusedBeforeAnything) {
+    // As a suite under Program Files is for a user who is no administrator.
+    m_suite.WriteConfig("[Common]\r\nPathBaseGDB=lib.gdb\r\n");
+    const std::vector<std::string> before = DirectoryNames(m_suite.Path());
+    const CImmutableDirectory frozen(m_suite.Path());
+    if (!frozen.IsSet()) {
+        GTEST_SKIP() << "cannot take the right to write from root here";
+    }
+    const ProgramRun run = RunConsole();
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.output, "");
     EXPECT_EQ(SplitLines(run.errors),
-              (std::vector<std::string>{"ПК Тессара запущена. Будь ласка, закрийте програму та "
-                                        "перезапустіть оновлення!"}));
+              RefusedWith("Немає права на запис до каталогу комплексу " + m_suite.Path() + ": " +
+                          SystemMessage(ERROR_ACCESS_DENIED) +
+                          ". Оновлення нічого не змінило. Запустіть його від імені "
+                          "адміністратора або користувача, який може змінювати цей каталог."));
+    // No lock file and no run record.
+    EXPECT_EQ(DirectoryNames(m_suite.Path()), before);
 }
 
 TEST_F(UpdaterConsole, OptionsItDoesNotKnowAreRefused) {

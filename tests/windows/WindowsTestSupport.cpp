@@ -5,6 +5,11 @@
 #include <winioctl.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "platform/SystemError.h"
@@ -49,22 +54,27 @@ bool MakeJunction(const std::string& link, const std::string& target) {
     return false;
 }
 
-// Under Wine: "ln -s" on the Unix paths of both, started as Wine starts a Unix program.
-bool MakeUnixLink(const std::string& link, const std::string& target) {
+// Under Wine: the Unix path of a Windows path; empty elsewhere.
+std::string UnixName(const std::string& path) {
     using ToUnixName = char*(CDECL*)(LPCWSTR);
     const auto toUnix = reinterpret_cast<ToUnixName>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
     if (toUnix == nullptr) {
+        return {};  // not Wine
+    }
+    char* name = toUnix(ToUtf16(path).c_str());
+    const std::string text = name != nullptr ? name : "";
+    HeapFree(GetProcessHeap(), 0, name);
+    return text;
+}
+
+// Under Wine: "ln -s" on the Unix paths of both, started as Wine starts a Unix program.
+bool MakeUnixLink(const std::string& link, const std::string& target) {
+    if (UnixName(link).empty()) {
         return false;  // not Wine
     }
-    const auto unixName = [&](const std::string& path) {
-        char* name = toUnix(ToUtf16(path).c_str());
-        const std::string text = name != nullptr ? name : "";
-        HeapFree(GetProcessHeap(), 0, name);
-        return text;
-    };
     // Wine gives no process handle to wait for with a Unix program: wait for the link instead.
-    CStartedProgram ln("Z:\\bin\\ln", "-s \"" + unixName(target) + "\" \"" + unixName(link) + "\"");
+    CStartedProgram ln("Z:\\bin\\ln", "-s \"" + UnixName(target) + "\" \"" + UnixName(link) + "\"");
     const std::wstring wideLink = ToUtf16(link);
     for (int waited = 0;
          waited < 5000 && GetFileAttributesW(wideLink.c_str()) == INVALID_FILE_ATTRIBUTES;
@@ -80,7 +90,44 @@ bool MakeUnixLink(const std::string& link, const std::string& target) {
     return false;
 }
 
+bool CanCreateFileIn(const std::string& dir) {
+    HANDLE probe = CreateFileW(ToUtf16(dir + "\\immutable-probe").c_str(), GENERIC_WRITE, 0,
+                               nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(probe);
+    return true;
+}
+
+// Under Wine: chattr +i or -i on the directory's Unix path, started as Wine starts a Unix
+// program; true once files can no longer (or again) be created in it, within 5 s.
+bool ChangeImmutable(const std::string& dir, bool immutable) {
+    const std::string unixDir = UnixName(dir);
+    if (unixDir.empty()) {
+        return false;
+    }
+    CStartedProgram chattr("Z:\\usr\\bin\\chattr",
+                           std::string(immutable ? "+i" : "-i") + " \"" + unixDir + "\"");
+    for (int waited = 0; waited < 5000; waited += 20) {
+        if (CanCreateFileIn(dir) != immutable) {
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
 }  // namespace
+
+CImmutableDirectory::CImmutableDirectory(std::string dir)
+    : m_dir(std::move(dir)), m_set(ChangeImmutable(m_dir, true)) {}
+
+CImmutableDirectory::~CImmutableDirectory() {
+    if (m_set) {
+        ChangeImmutable(m_dir, false);
+    }
+}
 
 bool MakeLink(const std::string& link, const std::string& target) {
     const DWORD attributes = GetFileAttributesW(ToUtf16(target).c_str());

@@ -15,6 +15,23 @@ bool PathExists(const std::string& path);
 // (Wine 8 makes neither junctions nor Windows symbolic links). False when neither works.
 bool MakeLink(const std::string& link, const std::string& target);
 
+// Under Wine, run as root: a directory in which nothing can create a file, not even root (the
+// immutable attribute, set with chattr), for as long as this lives. IsSet() is false where that
+// cannot be done (on Windows, for another user, on a file system without the attribute).
+class CImmutableDirectory {
+  public:
+    explicit CImmutableDirectory(std::string dir);
+    ~CImmutableDirectory();
+    CImmutableDirectory(const CImmutableDirectory&) = delete;
+    CImmutableDirectory& operator=(const CImmutableDirectory&) = delete;
+
+    bool IsSet() const { return m_set; }
+
+  private:
+    std::string m_dir;
+    bool m_set;
+};
+
 // A program started with CreateProcessW and a command line of `arguments`; ended by
 // TerminateProcess on destruction unless it ended before.
 class CStartedProgram {

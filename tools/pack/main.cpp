@@ -7,11 +7,13 @@
 #include <utility>
 #include <vector>
 
+#include "ProductVersion.h"
 #include "platform/EmbeddedItems.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #ifdef _WIN32
 #include "platform/Utf16.h"
+#include "tools/pack/Signature.h"
 #endif
 #include "tools/pack/RarWriter.h"
 
@@ -29,7 +31,8 @@ const char kHelp[] =
     "    given. N is the package number in decimal (leading zeros are dropped; each number at\n"
     "    most once). PATH is a RAR archive embedded as it is, or a directory that is first\n"
     "    packed into a RAR archive (STORE method, paths relative to the directory). NEW appears\n"
-    "    only when it is complete.\n"
+    "    only when it is complete. On Windows, NEW is unsigned even when BASE is signed (the\n"
+    "    packages would break the signature): sign NEW after packing.\n"
     "--list UPDATER\n"
     "    Prints one line per embedded item, in stored order: name, size in bytes and SHA-256\n"
     "    in lower-case hex, separated by tabs.\n"
@@ -131,6 +134,14 @@ int Pack(const std::string& base, const std::string& out,
     }
 
     CTemporaryFiles temporaries(out);
+    std::string program = base;
+#ifdef _WIN32
+    const std::optional<CertificateTable> signature = FindCertificateTable(base);
+    if (signature) {
+        program = temporaries.Make("unsigned");
+        CopyWithoutCertificates(base, *signature, program);
+    }
+#endif
     std::vector<ItemSource> items;
     for (const Package& package : packages) {
         std::string path = package.path;
@@ -140,13 +151,20 @@ int Pack(const std::string& base, const std::string& out,
         }
         items.push_back({package.name, path});
     }
-    WriteEmbeddedItems(base, items, out);
+    WriteEmbeddedItems(program, items, out);
+#ifdef _WIN32
+    if (signature) {
+        std::cerr << "tessara-pack: " << base << " is signed; " << out
+                  << " is written without that signature, which its packages would break. Sign "
+                     "it now.\n";
+    }
+#endif
     return 0;
 }
 
 int Run(const std::vector<std::string>& args) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::cout << kHelp;
+        std::cout << kHelp << "\ntessara-pack " << kProductVersion << "\n";
         return 0;
     }
     if (args.size() == 2 && args[0] == "--list") {
