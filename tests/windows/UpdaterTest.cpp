@@ -131,10 +131,11 @@ TEST_F(UpdaterConsole, NoClientLibraryStopsAtTheConnection) {
     EXPECT_EQ(SplitLines(run.output),
               (std::vector<std::string>{"Перевірка запущенної програми...OK",
                                         "Підключення до бази даних", database}));
+    const std::string message = "The Firebird client library fbclient.dll is neither in " +
+                                m_suite.Path() +
+                                " nor on the system's search path: " + SystemMessage(126) + ".";
     EXPECT_EQ(SplitLines(run.errors),
-              (std::vector<std::string>{
-                  "The Firebird client library fbclient.dll is neither in " + m_suite.Path() +
-                  " nor on the system's search path: " + SystemMessage(126) + "."}));
+              (std::vector<std::string>{message, "Код завершення 2: " + message}));
     const std::string record = ReadBytes(m_suite.File("tessara-updater.log"));
     EXPECT_NE(record.find("console " + m_suite.Updater()), std::string::npos) << record;
     EXPECT_NE(record.find("[message] The Firebird client library fbclient.dll is neither in"),
@@ -162,7 +163,9 @@ TEST_F(UpdaterConsole, TextFileNamedLikeTheClientIsRefused) {
                                         "Підключення до бази даних", "lib.gdb"}));
     const std::string prefix =
         "Cannot load the Firebird client library " + m_suite.File("fbclient.dll") + ": ";
-    ASSERT_EQ(SplitLines(run.errors).size(), 1u) << run.errors;
+    const std::vector<std::string> errors = SplitLines(run.errors);
+    ASSERT_EQ(errors.size(), 2u) << run.errors;
+    EXPECT_EQ(errors[1], "Код завершення 2: " + errors[0]);
     EXPECT_EQ(run.errors.rfind(prefix, 0), 0u) << run.errors;
     // The system's own text, with the file named where the text has its insert.
     EXPECT_GT(run.errors.size(), prefix.size() + 2) << run.errors;
@@ -176,11 +179,11 @@ TEST_F(UpdaterConsole, LibraryWithoutTheMasterInterfaceIsRefused) {
     const ProgramRun run = RunConsole();
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(SplitLines(run.output).back(), "lib.gdb");
+    const std::string message =
+        "The library " + m_suite.File("fbclient.dll") +
+        " is no Firebird client: it lacks fb_get_master_interface: " + SystemMessage(127) + ".";
     EXPECT_EQ(SplitLines(run.errors),
-              (std::vector<std::string>{"The library " + m_suite.File("fbclient.dll") +
-                                        " is no Firebird client: it lacks "
-                                        "fb_get_master_interface: " +
-                                        SystemMessage(127) + "."}));
+              (std::vector<std::string>{message, "Код завершення 2: " + message}));
 }
 
 TEST_F(UpdaterConsole, RunningSuiteStopsBeforeTheConnection) {
@@ -193,9 +196,10 @@ TEST_F(UpdaterConsole, RunningSuiteStopsBeforeTheConnection) {
     EXPECT_EQ(SplitLines(run.output),
               (std::vector<std::string>{"Перевірка запущенної програми...", "Программа запущена",
                                         "Оновлення не можливо!!!"}));
+    const std::string message =
+        "ПК Тессара запущена. Будь ласка, закрийте програму та перезапустіть оновлення!";
     EXPECT_EQ(SplitLines(run.errors),
-              (std::vector<std::string>{"ПК Тессара запущена. Будь ласка, закрийте програму та "
-                                        "перезапустіть оновлення!"}));
+              (std::vector<std::string>{message, "Код завершення 2: " + message}));
 }
 
 TEST_F(UpdaterConsole, OptionsItDoesNotKnowAreRefused) {
