@@ -11,6 +11,7 @@
 //                                   starts the archiver, then sleeps until it is killed
 //   test_helper lock PATH           ends with 0 when it could take the lock of PATH, 1 when it
 //                                   is held elsewhere, 2 on an error
+//   test_helper message CODE        writes the system's text for the error CODE (UTF-8)
 
 #include <windows.h>
 
@@ -76,6 +77,11 @@ int wmain(int argc, wchar_t** argv) {
         } catch (const CSystemError&) {
             return 2;
         }
+    }
+    if (argc == 3 && mode == L"message") {
+        Write(STD_OUTPUT_HANDLE,
+              SystemMessage(static_cast<int>(std::wcstol(argv[2], nullptr, 10))));
+        return 0;
     }
     return 2;
 }
