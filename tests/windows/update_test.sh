@@ -39,9 +39,9 @@ server_dir=$work/server
 holder_pid=
 updater_pid=
 cleanup() {
-    # Only what this test started, by PID.
-    [ -n "$updater_pid" ] && kill -KILL "$updater_pid" 2>/dev/null
-    [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null
+    # Only what this test started, by PID; a program that has ended already is no error.
+    if [ -n "$updater_pid" ]; then kill -KILL "$updater_pid" 2>/dev/null || true; fi
+    if [ -n "$holder_pid" ]; then kill "$holder_pid" 2>/dev/null || true; fi
     "$root/scripts/firebird_server.sh" stop "$server_dir" || true
     rm -rf "$work"
 }
@@ -270,7 +270,7 @@ and s.MON\$STATE = 1 and s.MON\$SQL_TEXT containing '$text' and $condition")" = 
 }
 # Kills the updater's Unix process, as a power cut or the task manager would end it.
 kill_updater() {
-    kill -KILL "$updater_pid"
+    kill -KILL "$updater_pid" 2>/dev/null || fail "the updater had ended before it was killed"
     wait "$updater_pid" 2>/dev/null || true
     updater_pid=
 }
