@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 using namespace Firebird;
 
@@ -16,6 +17,7 @@ CDbError ToDbError(IStatus* status) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '\0')) {
         text.pop_back();
     }
+    text = ClientTextToUtf8(std::move(text));
 
     // The vector is a list of (kind, value) items ended by isc_arg_end; a counted string takes
     // two values (length and pointer). The error codes are the values of the isc_arg_gds items.

@@ -7,6 +7,7 @@
 
 #include <firebird/Interface.h>
 
+#include <string>
 #include <utility>
 
 #include "db/DbError.h"
@@ -19,6 +20,13 @@ constexpr unsigned kSqlDialect = 3;
 // (ClientWin32.cpp), where a missing or unsuitable library throws CSystemError naming it.
 Firebird::IMaster* FbMaster();
 Firebird::IUtil* FbUtil();
+
+// The client library's formatted text in UTF-8, the encoding of every text of the updater. On
+// Windows the client writes its own texts in the ANSI code page (a host name it could not find,
+// the system's message of a network error, a Windows engine's file names), while the server's
+// parts may be UTF-8 (a file name it was sent in UTF-8): each line that is not valid UTF-8 is
+// taken in the ANSI code page. Elsewhere the text stays as the client gave it.
+std::string ClientTextToUtf8(std::string text);
 
 // A throwing status wrapper that owns its status object.
 class CStatus : public Firebird::ThrowStatusWrapper {

@@ -35,6 +35,10 @@ Firebird::IMaster* MasterWithUtf8FileNames() {
 
 }  // namespace
 
+std::string ClientTextToUtf8(std::string text) {
+    return text;
+}
+
 Firebird::IMaster* FbMaster() {
     static Firebird::IMaster* const master = MasterWithUtf8FileNames();
     return master;

@@ -7,9 +7,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "platform/Paths.h"
+#include "platform/SystemCodePage.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
 
@@ -97,6 +100,23 @@ Firebird::IMaster* LoadMaster() {
 }
 
 }  // namespace
+
+std::string ClientTextToUtf8(std::string text) {
+    // Line by line: one message joins the items of a status vector, and each item has its own
+    // source ("Unable to complete network request to host" with the name in the ANSI code page,
+    // then the server's UTF-8).
+    std::string converted;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        converted += FromSystemCodePage(std::string_view(text).substr(start, end - start));
+        if (end < text.size()) {
+            converted += '\n';
+        }
+        start = end + 1;
+    }
+    return converted;
+}
 
 Firebird::IMaster* FbMaster() {
     // A load that throws leaves the variable uninitialised: the next call tries again.

@@ -7,11 +7,15 @@ REQUIRED_PACKAGES=(
     libssl-dev
     unar
 )
-# What the Windows cross-build and its tests under Wine need besides (scripts/test_windows.sh).
+# What the Windows cross-build and its tests under Wine need besides (scripts/test_windows.sh):
+# the test Firebird client is built from Debian's sources (scripts/fbclient/build.sh: apt-get
+# source, the ICU headers, patch), and the tests give Wine a Ukrainian locale (locales).
 WINDOWS_PACKAGES=(
     mingw-w64 wine wine64 googletest
     xvfb
     osslsigncode openssl
+    dpkg-dev libicu-dev patch xz-utils
+    locales
 )
 
 install_missing_packages() {

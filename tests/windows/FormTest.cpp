@@ -545,7 +545,7 @@ TEST(Win32Form, MovingToAMonitorOfAnotherDpiScalesFontsAndPlaces) {
 
     // The log window opens at the window's DPI too.
     CScratchDir dir;
-    WriteBytes(dir.File("up.lsql.log"), "error\r\n");
+    WriteFile(dir.File("up.lsql.log"), "error\r\n");
     form.ShowFailedItems({{dir.File("up.lsql.log"), 1}}, {});
     EXPECT_EQ(Place(fake.Control(FormControl::lFailures)).left, 69);
     SendMessageW(fake.Control(FormControl::btLog), BM_CLICK, 0, 0);

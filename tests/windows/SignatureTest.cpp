@@ -56,12 +56,12 @@ TEST(CertificateTable, FoundOnlyInASignedProgram) {
     for (const std::string& bytes :
          {std::string(), std::string("MZ"), std::string("not a program at all\r\n"),
           updater.substr(0, SecurityEntry(updater))}) {
-        WriteBytes(dir.File("file.bin"), bytes);
+        WriteFile(dir.File("file.bin"), bytes);
         EXPECT_EQ(FindCertificateTable(dir.File("file.bin")), std::nullopt) << bytes.size();
     }
 
     const std::string signedProgram = Signed(updater, Table());
-    WriteBytes(dir.File("signed.exe"), signedProgram);
+    WriteFile(dir.File("signed.exe"), signedProgram);
     const std::optional<CertificateTable> table = FindCertificateTable(dir.File("signed.exe"));
     ASSERT_TRUE(table.has_value());
     EXPECT_EQ(table->offset, (updater.size() + 7) / 8 * 8);
@@ -80,7 +80,7 @@ TEST(CertificateTable, ThatDoesNotEndTheFileIsNotTakenOff) {
     const std::string updater = ReadFile(TestProgram("tessara-updater.exe"));
     CScratchDir dir;
     // Data appended after signing: taking the table off would keep or lose it unnoticed.
-    WriteBytes(dir.File("appended.exe"), Signed(updater, Table(), "appended after signing"));
+    WriteFile(dir.File("appended.exe"), Signed(updater, Table(), "appended after signing"));
     try {
         FindCertificateTable(dir.File("appended.exe"));
         ADD_FAILURE() << "no error";
@@ -93,15 +93,15 @@ TEST(CertificateTable, ThatDoesNotEndTheFileIsNotTakenOff) {
     // A table that reaches past the end of the file.
     std::string cut = Signed(updater, Table());
     cut.resize(cut.size() - 4);
-    WriteBytes(dir.File("cut.exe"), cut);
+    WriteFile(dir.File("cut.exe"), cut);
     EXPECT_THROW(FindCertificateTable(dir.File("cut.exe")), std::runtime_error);
 }
 
 TEST(CertificateTable, PackingASignedUpdaterLeavesTheSignatureOut) {
     CScratchDir dir;
     const std::string updater = ReadFile(TestProgram("tessara-updater.exe"));
-    WriteBytes(dir.File("signed.exe"), Signed(updater, Table()));
-    WriteBytes(dir.File("238.rar"), std::string("Rar!\x1A\x07\x00 package 238", 20));
+    WriteFile(dir.File("signed.exe"), Signed(updater, Table()));
+    WriteFile(dir.File("238.rar"), std::string("Rar!\x1A\x07\x00 package 238", 20));
     const ProgramRun packed =
         RunProgram(TestProgram("tessara-pack.exe"),
                    "--updater \"" + dir.File("signed.exe") + "\" --out \"" +
@@ -117,11 +117,11 @@ TEST(CertificateTable, PackingASignedUpdaterLeavesTheSignatureOut) {
     EXPECT_EQ(CEmbeddedItems(dir.File("packed.exe")).Names(),
               (std::vector<std::string>{"238_RAR"}));
     // Nothing left beside the output but what the test put there.
-    EXPECT_EQ(DirectoryNames(dir.Path()),
+    EXPECT_EQ(DirectoryEntries(dir.Path()),
               (std::vector<std::string>{"238.rar", "packed.exe", "signed.exe"}));
 
     // Damaged signing data stops the packer before it writes anything.
-    WriteBytes(dir.File("appended.exe"), Signed(updater, Table(), "appended after signing"));
+    WriteFile(dir.File("appended.exe"), Signed(updater, Table(), "appended after signing"));
     const ProgramRun refused =
         RunProgram(TestProgram("tessara-pack.exe"),
                    "--updater \"" + dir.File("appended.exe") + "\" --out \"" +

@@ -184,6 +184,9 @@ TEST_F(UpdaterConsole, LibraryWithoutTheMasterInterfaceIsRefused) {
     const ProgramRun run = RunConsole();
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(SplitLines(run.output).back(), "lib.gdb");
+    const std::string message =
+        "The library " + m_suite.File("fbclient.dll") +
+        " is no Firebird client: it lacks fb_get_master_interface: " + SystemMessage(127) + ".";
     EXPECT_EQ(SplitLines(run.errors),
               RefusedWith("The library " + m_suite.File("fbclient.dll") +
                           " is no Firebird client: it lacks fb_get_master_interface: " +
@@ -207,7 +210,7 @@ TEST_F(UpdaterConsole, RunningSuiteStopsBeforeTheConnection) {
 TEST_F(UpdaterConsole, SuiteDirectoryWithoutTheRightToWriteIsRefusedBeforeAnything) {
     // As a suite under Program Files is for a user who is no administrator.
     m_suite.WriteConfig("[Common]\r\nPathBaseGDB=lib.gdb\r\n");
-    const std::vector<std::string> before = DirectoryNames(m_suite.Path());
+    const std::vector<std::string> before = DirectoryEntries(m_suite.Path());
     const CImmutableDirectory frozen(m_suite.Path());
     if (!frozen.IsSet()) {
         GTEST_SKIP() << "cannot take the right to write from root here";
@@ -221,7 +224,7 @@ TEST_F(UpdaterConsole, SuiteDirectoryWithoutTheRightToWriteIsRefusedBeforeAnythi
                           ". Оновлення нічого не змінило. Запустіть його від імені "
                           "адміністратора або користувача, який може змінювати цей каталог."));
     // No lock file and no run record.
-    EXPECT_EQ(DirectoryNames(m_suite.Path()), before);
+    EXPECT_EQ(DirectoryEntries(m_suite.Path()), before);
 }
 
 TEST_F(UpdaterConsole, OptionsItDoesNotKnowAreRefused) {

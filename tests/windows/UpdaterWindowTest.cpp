@@ -9,78 +9,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/win32/Win32Form.h"
 #include "platform/ChildProcess.h"
 #include "platform/SystemError.h"
-#include "platform/Utf16.h"
-#include "platform/Win32Handle.h"
 #include "tests/windows/UpdaterTestSupport.h"
+#include "tests/windows/UpdaterWindowSupport.h"
 
 namespace {
-
-// The full path of the program that owns `window`.
-std::string ProgramOf(HWND window) {
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    CWin32Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    wchar_t path[MAX_PATH * 4];
-    DWORD length = MAX_PATH * 4;
-    if (!process.IsValid() || !QueryFullProcessImageNameW(process.Get(), 0, path, &length)) {
-        return {};
-    }
-    return ToUtf8(std::wstring_view(path, length));
-}
-
-// A top-level window of `className` that `program` shows (owned by `owner`, when given) within
-// 30 s. Other tests' windows of the same class belong to other programs.
-HWND WaitForWindow(const wchar_t* className, const std::string& program, HWND owner) {
-    for (int waited = 0; waited < 30000; waited += 100) {
-        for (HWND window = FindWindowExW(nullptr, nullptr, className, nullptr); window != nullptr;
-             window = FindWindowExW(nullptr, window, className, nullptr)) {
-            if ((owner == nullptr || GetWindow(window, GW_OWNER) == owner) &&
-                CompareStringOrdinal(ToUtf16(ProgramOf(window)).c_str(), -1,
-                                     ToUtf16(program).c_str(), -1, TRUE) == CSTR_EQUAL) {
-                return window;
-            }
-        }
-        Sleep(100);
-    }
-    return nullptr;
-}
-
-// The text of a window of another process: GetWindowText would give only a caption there.
-std::string TextOf(HWND window) {
-    const auto length = static_cast<size_t>(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0));
-    std::wstring text(length + 1, L'\0');
-    const auto got = static_cast<size_t>(
-        SendMessageW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data())));
-    text.resize(got);
-    return ToUtf8(text);
-}
-
-struct ControlSearch {
-    int id;
-    HWND found;
-};
-
-HWND FindControl(HWND form, FormControl control) {
-    ControlSearch search{static_cast<int>(control), nullptr};
-    EnumChildWindows(
-        form,
-        [](HWND child, LPARAM parameter) -> BOOL {
-            auto* wanted = reinterpret_cast<ControlSearch*>(parameter);
-            if (GetDlgCtrlID(child) != wanted->id) {
-                return TRUE;
-            }
-            wanted->found = child;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// The static text of a message box (its identifier in the system's dialog template).
-constexpr int kMessageBoxText = 0xFFFF;
 
 // The screen's DPI for the programs started while it lives, where Wine keeps it (the display
 // settings' "LogPixels", read by a program when it starts); the old setting comes back after.
@@ -160,7 +94,7 @@ TEST(UpdaterWindow, MissingClientLibraryEndsTheChecksWithAnErrorBox) {
     ASSERT_NE(box, nullptr);
 
     EXPECT_EQ(TextOf(box), "Оновлення");
-    EXPECT_EQ(TextOf(GetDlgItem(box, kMessageBoxText)),
+    EXPECT_EQ(MessageBoxText(box),
               "The Firebird client library fbclient.dll is neither in " + suite.Path() +
                   " nor on the system's search path: " + SystemMessage(126) + ".");
     // The journal as far as the checks went, the path its last line.
