@@ -47,18 +47,20 @@ updater_pid=
 window=
 
 # Closes the window with «Зачинити» (Esc needs an active window, which Xvfb without a window
-# manager never has). The updater ignores SIGTERM (Firebird's engine catches it), so it is
-# killed by its PID only when it does not close.
+# manager never has); a window that stays is asked with SIGTERM, then killed, by its PID.
 stop_updater() {
     [ -n "$updater_pid" ] || return 0
     if [ -n "$window" ]; then
         xdotool mousemove --window "$window" 592 435 click 1 2>/dev/null || true
     fi
-    for _ in $(seq 1 50); do
-        kill -0 "$updater_pid" 2>/dev/null || break
-        sleep 0.1
+    local signal
+    for signal in TERM KILL; do
+        for _ in $(seq 1 50); do
+            kill -0 "$updater_pid" 2>/dev/null || break 2
+            sleep 0.1
+        done
+        kill -"$signal" "$updater_pid" 2>/dev/null || true
     done
-    kill -KILL "$updater_pid" 2>/dev/null || true
     wait "$updater_pid" 2>/dev/null || true
     updater_pid=
 }

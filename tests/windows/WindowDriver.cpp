@@ -4,9 +4,10 @@
 // are answered with OK, and an error box of the checks ends the wait for the button. It then
 // writes the journal to standard output (UTF-8, one line each), followed by "[message] TEXT"
 // for each box (its lines joined by blanks) and "[failures] TEXT" when the window shows failed
-// items, and closes the window.
+// items, and closes the window (with --leave-open it stays, for a picture of it).
 //
-//   test_window_driver PROGRAM [SECONDS]   (at most SECONDS for the run, 300 by default)
+//   test_window_driver [--leave-open] PROGRAM [SECONDS]   (at most SECONDS for the run, 300
+//                                                         by default)
 //
 // Exit status 0 when the run or the checks ended, 1 when the window, the button or the end did
 // not come in time (what was seen by then is written all the same).
@@ -15,6 +16,7 @@
 
 #include <cwchar>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Text.h"
@@ -35,8 +37,10 @@ bool IsFinalLine(const std::string& line) {
 
 class CDriver {
   public:
-    CDriver(std::string program, unsigned seconds)
-        : m_program(std::move(program)), m_deadline(GetTickCount64() + seconds * 1000ull) {}
+    CDriver(std::string program, unsigned seconds, bool leaveOpen)
+        : m_program(std::move(program)),
+          m_deadline(GetTickCount64() + seconds * 1000ull),
+          m_leaveOpen(leaveOpen) {}
 
     int Run() {
         m_form = WaitForWindow(L"TessaraUpdaterForm", m_program, nullptr);
@@ -68,7 +72,9 @@ class CDriver {
         }
         AnswerBoxes();  // an error box comes up after the last journal line
         Report();
-        PostMessageW(m_form, WM_CLOSE, 0, 0);
+        if (!m_leaveOpen) {
+            PostMessageW(m_form, WM_CLOSE, 0, 0);
+        }
         return 0;
     }
 
@@ -129,6 +135,7 @@ class CDriver {
 
     std::string m_program;
     ULONGLONG m_deadline;
+    bool m_leaveOpen;
     HWND m_form = nullptr;
     std::vector<std::string> m_boxes;
 };
@@ -136,11 +143,13 @@ class CDriver {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 2 || argc > 3) {
-        Write(STD_ERROR_HANDLE, "usage: test_window_driver PROGRAM [SECONDS]\n");
+    const bool leaveOpen = argc > 1 && std::wstring_view(argv[1]) == L"--leave-open";
+    const int first = leaveOpen ? 2 : 1;
+    if (argc < first + 1 || argc > first + 2) {
+        Write(STD_ERROR_HANDLE, "usage: test_window_driver [--leave-open] PROGRAM [SECONDS]\n");
         return 2;
     }
     const unsigned seconds =
-        argc == 3 ? static_cast<unsigned>(std::wcstoul(argv[2], nullptr, 10)) : 300;
-    return CDriver(ToUtf8(argv[1]), seconds).Run();
+        argc == first + 2 ? static_cast<unsigned>(std::wcstoul(argv[first + 1], nullptr, 10)) : 300;
+    return CDriver(ToUtf8(argv[first]), seconds, leaveOpen).Run();
 }
