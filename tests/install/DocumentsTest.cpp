@@ -96,7 +96,9 @@ TEST_F(DocumentsTest, LargeDocumentIsOneCallWhileTheWindowAnswers) {
     // one call, and the window is pumped all the while.
     EXPECT_EQ(m_owner.blockingCalls, 1);
     EXPECT_GE(m_owner.pumps, static_cast<int>((end - start) / CPumpThrottle::kInterval) / 2);
-    EXPECT_LT(m_owner.LongestWorkWithoutPump(start, end), 2 * CPumpThrottle::kInterval);
+    // The window's thread pumps every interval while the call runs; a loaded machine may
+    // schedule it a few intervals late, never a whole file's work late.
+    EXPECT_LT(m_owner.LongestWorkWithoutPump(start, end), 5 * CPumpThrottle::kInterval);
     const std::optional<std::string> stored = Note(18619, "note_u");
     ASSERT_TRUE(stored.has_value());
     EXPECT_TRUE(*stored == bytes);

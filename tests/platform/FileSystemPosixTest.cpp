@@ -236,23 +236,6 @@ TEST(PosixReplacingFile, ANewFileGetsTheModeOfAnyNewFile) {
     EXPECT_EQ(ModeOf(dir.File("fresh")), 0666u & ~mask);
 }
 
-TEST(PosixReplacingFile, ADirectoryInTheTargetsPlaceIsNotReplaced) {
-    CTempDir dir;
-    ASSERT_TRUE(MakeDirectory(dir.File("238.rar")));
-    try {
-        CReplacingFile file(dir.File("238.rar"));
-        file.WriteAll("x", 1);
-        file.Commit();
-        FAIL() << "replaced a directory";
-    } catch (const CSystemError& e) {
-        EXPECT_EQ(e.Code(), EISDIR);
-        EXPECT_EQ(std::string(e.what()),
-                  "Cannot replace \"" + dir.File("238.rar") + "\": Is a directory");
-    }
-    EXPECT_TRUE(DirectoryExists(dir.File("238.rar")));
-    EXPECT_EQ(DirectoryEntries(dir.Path()), std::vector<std::string>{"238.rar"});
-}
-
 TEST(PosixFile, OpensDirectoriesAndAdoptsDescriptors) {
     CTempDir dir;
     WriteFile(dir.File("file"), "x");
