@@ -544,7 +544,7 @@ TEST(Win32Form, MovingToAMonitorOfAnotherDpiScalesFontsAndPlaces) {
               287);
 
     // The log window opens at the window's DPI too.
-    CScratchDir dir;
+    CTempDir dir;
     WriteFile(dir.File("up.lsql.log"), "error\r\n");
     form.ShowFailedItems({{dir.File("up.lsql.log"), 1}}, {});
     EXPECT_EQ(Place(fake.Control(FormControl::lFailures)).left, 69);

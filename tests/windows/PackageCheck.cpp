@@ -53,7 +53,7 @@ int wmain(int argc, wchar_t** argv) {
         DiscoverPackages(PackageNames(items.Names()), journal, lActVer);
         journal.End();
         std::cout << "lActVer: " << lActVer.Caption() << '\n';
-        CScratchDir out;
+        CTempDir out;
         for (const EmbeddedItem& item : items.Items()) {
             items.ExtractTo(item.name, out.File(item.name));  // throws on a digest mismatch
             std::cout << item.name << ' ' << item.size << ' ' << item.sha256 << " checked\n";

@@ -276,7 +276,7 @@ TEST_F(ProgramResources, ThePackedUpdaterKeepsThem) {
 }
 
 TEST_F(ProgramResources, HelpNamesTheVersion) {
-    CScratchDir dir;
+    CTempDir dir;
     for (const std::string program : {"tessara-updater", "tessara-pack"}) {
         const ProgramRun help = RunProgram(TestProgram(program + ".exe"), "--help", dir.Path());
         EXPECT_EQ(help.exitCode, 0) << program;

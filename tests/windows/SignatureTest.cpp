@@ -50,7 +50,7 @@ std::string Table() {
 
 TEST(CertificateTable, FoundOnlyInASignedProgram) {
     const std::string updater = ReadFile(TestProgram("tessara-updater.exe"));
-    CScratchDir dir;
+    CTempDir dir;
     // Unsigned programs and files that are no program have none.
     EXPECT_EQ(FindCertificateTable(TestProgram("tessara-updater.exe")), std::nullopt);
     for (const std::string& bytes :
@@ -78,7 +78,7 @@ TEST(CertificateTable, FoundOnlyInASignedProgram) {
 
 TEST(CertificateTable, ThatDoesNotEndTheFileIsNotTakenOff) {
     const std::string updater = ReadFile(TestProgram("tessara-updater.exe"));
-    CScratchDir dir;
+    CTempDir dir;
     // Data appended after signing: taking the table off would keep or lose it unnoticed.
     WriteFile(dir.File("appended.exe"), Signed(updater, Table(), "appended after signing"));
     try {
@@ -98,7 +98,7 @@ TEST(CertificateTable, ThatDoesNotEndTheFileIsNotTakenOff) {
 }
 
 TEST(CertificateTable, PackingASignedUpdaterLeavesTheSignatureOut) {
-    CScratchDir dir;
+    CTempDir dir;
     const std::string updater = ReadFile(TestProgram("tessara-updater.exe"));
     WriteFile(dir.File("signed.exe"), Signed(updater, Table()));
     WriteFile(dir.File("238.rar"), std::string("Rar!\x1A\x07\x00 package 238", 20));
