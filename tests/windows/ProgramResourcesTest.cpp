@@ -22,11 +22,11 @@
 namespace {
 
 struct ExpectedProgram {
-    const char* file;
+    const char* name;
     const char* description;
 };
-const ExpectedProgram kUpdater{"tessara-updater.exe", "Програма оновлення ПК Тессара"};
-const ExpectedProgram kPacker{"tessara-pack.exe", "Пакувальник оновлень ПК Тессара"};
+const ExpectedProgram kUpdater{"tessara-updater", "Програма оновлення ПК Тессара"};
+const ExpectedProgram kPacker{"tessara-pack", "Пакувальник оновлень ПК Тессара"};
 
 // The namespaces of the settings of Windows Vista (dpiAware) and of Windows 10 1607
 // (dpiAwareness).
@@ -205,7 +205,7 @@ void ExpectProgramResources(const std::string& path, const ExpectedProgram& expe
     EXPECT_EQ(version.Text(L"ProductVersion"), kProductVersion);
     EXPECT_EQ(version.Text(L"ProductName"), "Оновлення ПК Тессара");
     EXPECT_EQ(version.Text(L"FileDescription"), expected.description);
-    EXPECT_EQ(version.Text(L"OriginalFilename"), expected.file);
+    EXPECT_EQ(version.Text(L"OriginalFilename"), std::string(expected.name) + ".exe");
 
     // The icon Explorer shows, loaded as the shell loads it: the first group, at 16 and 32
     // pixels and the large 256 of the big views.
@@ -266,8 +266,8 @@ CPackedUpdater* ProgramResources::s_packed = nullptr;
 }  // namespace
 
 TEST_F(ProgramResources, TheBuiltProgramsCarryVersionIconAndManifest) {
-    ExpectProgramResources(TestProgram(kUpdater.file), kUpdater, true);
-    ExpectProgramResources(TestProgram(kPacker.file), kPacker, false);
+    ExpectProgramResources(BuiltProgram(kUpdater.name), kUpdater, true);
+    ExpectProgramResources(BuiltProgram(kPacker.name), kPacker, false);
 }
 
 TEST_F(ProgramResources, ThePackedUpdaterKeepsThem) {
@@ -278,7 +278,7 @@ TEST_F(ProgramResources, ThePackedUpdaterKeepsThem) {
 TEST_F(ProgramResources, HelpNamesTheVersion) {
     CTempDir dir;
     for (const std::string program : {"tessara-updater", "tessara-pack"}) {
-        const ProgramRun help = RunProgram(TestProgram(program + ".exe"), "--help", dir.Path());
+        const ProgramRun help = RunProgram(BuiltProgram(program), "--help", dir.Path());
         EXPECT_EQ(help.exitCode, 0) << program;
         const std::vector<std::string> lines = SplitLines(help.output);
         ASSERT_FALSE(lines.empty()) << program;

@@ -49,10 +49,10 @@ std::string Table() {
 }  // namespace
 
 TEST(CertificateTable, FoundOnlyInASignedProgram) {
-    const std::string updater = ReadFile(TestProgram("tessara-updater.exe"));
+    const std::string updater = ReadFile(BuiltProgram("tessara-updater"));
     CTempDir dir;
     // Unsigned programs and files that are no program have none.
-    EXPECT_EQ(FindCertificateTable(TestProgram("tessara-updater.exe")), std::nullopt);
+    EXPECT_EQ(FindCertificateTable(BuiltProgram("tessara-updater")), std::nullopt);
     for (const std::string& bytes :
          {std::string(), std::string("MZ"), std::string("not a program at all\r\n"),
           updater.substr(0, SecurityEntry(updater))}) {
@@ -77,7 +77,7 @@ TEST(CertificateTable, FoundOnlyInASignedProgram) {
 }
 
 TEST(CertificateTable, ThatDoesNotEndTheFileIsNotTakenOff) {
-    const std::string updater = ReadFile(TestProgram("tessara-updater.exe"));
+    const std::string updater = ReadFile(BuiltProgram("tessara-updater"));
     CTempDir dir;
     // Data appended after signing: taking the table off would keep or lose it unnoticed.
     WriteFile(dir.File("appended.exe"), Signed(updater, Table(), "appended after signing"));
@@ -99,11 +99,11 @@ TEST(CertificateTable, ThatDoesNotEndTheFileIsNotTakenOff) {
 
 TEST(CertificateTable, PackingASignedUpdaterLeavesTheSignatureOut) {
     CTempDir dir;
-    const std::string updater = ReadFile(TestProgram("tessara-updater.exe"));
+    const std::string updater = ReadFile(BuiltProgram("tessara-updater"));
     WriteFile(dir.File("signed.exe"), Signed(updater, Table()));
     WriteFile(dir.File("238.rar"), std::string("Rar!\x1A\x07\x00 package 238", 20));
     const ProgramRun packed =
-        RunProgram(TestProgram("tessara-pack.exe"),
+        RunProgram(BuiltProgram("tessara-pack"),
                    "--updater \"" + dir.File("signed.exe") + "\" --out \"" +
                        dir.File("packed.exe") + "\" 238=\"" + dir.File("238.rar") + "\"",
                    dir.Path());
@@ -123,7 +123,7 @@ TEST(CertificateTable, PackingASignedUpdaterLeavesTheSignatureOut) {
     // Damaged signing data stops the packer before it writes anything.
     WriteFile(dir.File("appended.exe"), Signed(updater, Table(), "appended after signing"));
     const ProgramRun refused =
-        RunProgram(TestProgram("tessara-pack.exe"),
+        RunProgram(BuiltProgram("tessara-pack"),
                    "--updater \"" + dir.File("appended.exe") + "\" --out \"" +
                        dir.File("refused.exe") + "\" 238=\"" + dir.File("238.rar") + "\"",
                    dir.Path());
