@@ -21,7 +21,7 @@ CDbError ToDbError(IStatus* status) {
 
     // The vector is a list of (kind, value) items ended by isc_arg_end; a counted string takes
     // two values (length and pointer). The error codes are the values of the isc_arg_gds items.
-    std::vector<ISC_STATUS> codes;
+    std::vector<DbErrorCode> codes;
     for (const intptr_t* item = status->getErrors(); item && *item != isc_arg_end;
          item += item[0] == isc_arg_cstring ? 3 : 2) {
         if (item[0] == isc_arg_gds) {

@@ -1,9 +1,10 @@
 #pragma once
 // The plumbing between db/ and Firebird's C++ interface (firebird/Interface.h): the master
 // interface, the throwing status object, the owner of reference-counted interfaces and the
-// conversion of the library's exceptions into CDbError. Included by db/ sources (and by the
-// benchmark that measures the installers against the bare interface); the headers the other
-// layers include name no Firebird interface.
+// conversion of the library's exceptions into CDbError. A private header of db/: included by its
+// sources (and by the benchmark that measures the installers against the bare interface, and
+// the test of the client's texts); the headers the other layers include bring in none of
+// Firebird's.
 
 #include <firebird/Interface.h>
 

@@ -1,5 +1,7 @@
 #include "db/Uglobdb.h"
 
+#include <ibase.h>
+
 #include <cmath>
 #include <limits>
 #include <optional>

@@ -52,9 +52,8 @@ BlobStatement BuildBlobStatement(const std::string& fileName) {
     return {"update " + table + " set " + column + " = :" + column + " where " + key, column};
 }
 
-void LoadBlobFile(IOwner& owner, const std::string& path) {
+void LoadBlobFile(CDatabase& database, IOwner& owner, const std::string& path) {
     const BlobStatement blob = BuildBlobStatement(ExtractFileName(path));
-    CDatabase& database = GlobDB()->GetDatabase();
     CSqlStatement statement(database);
     statement.SetParamCheck(true);
     try {
@@ -78,4 +77,8 @@ void LoadBlobFile(IOwner& owner, const std::string& path) {
     } catch (const std::exception& error) {
         AppendFailure(owner, statement.Text() + "\n", error.what());
     }
+}
+
+void LoadBlobFile(IOwner& owner, const std::string& path) {
+    LoadBlobFile(GlobDB()->GetDatabase(), owner, path);
 }

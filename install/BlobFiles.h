@@ -6,6 +6,8 @@
 
 #include "install/Status.h"
 
+class CDatabase;
+
 // The UPDATE statement that a blob file name stands for, with ":COLUMN" as its one parameter,
 // and that column's name.
 struct BlobStatement {
@@ -14,6 +16,8 @@ struct BlobStatement {
 };
 BlobStatement BuildBlobStatement(const std::string& fileName);
 
-// Loads one ".blo" file through GlobDB() in its own transaction. A failure is logged and rolled
+// Loads one ".blo" file into `database` in its own transaction. A failure is logged and rolled
 // back; only an error that leaves the database unusable (IsLostDatabase) leaves the call.
+void LoadBlobFile(CDatabase& database, IOwner& owner, const std::string& path);
+// The same into the session's database, GlobDB().
 void LoadBlobFile(IOwner& owner, const std::string& path);

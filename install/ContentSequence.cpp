@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "db/Uglobdb.h"
 #include "install/BlobFiles.h"
 #include "install/Documents.h"
 #include "install/ScriptFile.h"
@@ -41,9 +42,9 @@ void ListKind(const std::string& workDir, const FileKind& kind, std::vector<std:
     ListFiles(workDir, kind.mask, files);
 }
 
-void RunScriptPass(IOwner& owner, const std::vector<std::string>& files, IProgressBar* overallBar,
-                   IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel,
-                   CPackageLedger* ledger) {
+void RunScriptPass(CDatabase& database, IOwner& owner, const std::vector<std::string>& files,
+                   IProgressBar* overallBar, IProgressBar* scriptBar, ILabel* fileLabel,
+                   ILabel* timeLabel, CPackageLedger* ledger) {
     // The bar spans the lines of all scripts, so the time estimate covers the whole pass. A
     // script that cannot be read ends the sequence here, before any script has run.
     if (overallBar != nullptr) {
@@ -63,7 +64,8 @@ void RunScriptPass(IOwner& owner, const std::vector<std::string>& files, IProgre
         const std::string name = ExtractFileName(path);
         owner.AppendLine(name);
         ShowItem(fileLabel, name, i + 1, count);
-        RunScript(owner, path, overallBar, scriptBar, fileLabel, startTime, timeLabel, ledger);
+        RunScript(database, owner, path, overallBar, scriptBar, fileLabel, startTime, timeLabel,
+                  ledger);
         RenameHandled(path, kScripts);
         StepBar(overallBar);
         owner.PumpMessages();
@@ -79,7 +81,7 @@ void RunFilePass(IOwner& owner, const std::vector<std::string>& files, const Fil
     for (int i = 0; i < count; ++i) {
         const std::string& path = files[static_cast<size_t>(i)];
         ShowItem(fileLabel, ExtractFileName(path), i + 1, count);
-        install(owner, path);
+        install(path);
         RenameHandled(path, kind);
         StepBar(overallBar);
         owner.PumpMessages();
@@ -94,27 +96,36 @@ std::string HandledName(const std::string& path, int cut, const std::string& end
     return path.substr(0, keep) + ending;
 }
 
-int InstallDatabaseContents(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
-                            IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel,
-                            CPackageLedger* ledger) {
+int InstallDatabaseContents(CDatabase& database, IOwner& owner, const std::string& workDir,
+                            IProgressBar* overallBar, IProgressBar* scriptBar, ILabel* fileLabel,
+                            ILabel* timeLabel, CPackageLedger* ledger) {
     std::vector<std::string> files;  // one list, emptied before every pass
     int total = 0;
 
     ListKind(workDir, kScripts, files);
     total += static_cast<int>(files.size());
-    RunScriptPass(owner, files, overallBar, scriptBar, fileLabel, timeLabel, ledger);
+    RunScriptPass(database, owner, files, overallBar, scriptBar, fileLabel, timeLabel, ledger);
 
     for (const FileKind* kind : {&kPlainDocuments, &kUDocuments}) {
         ListKind(workDir, *kind, files);
         total += static_cast<int>(files.size());
         StartPhase(overallBar, static_cast<int>(files.size()));
-        RunFilePass(owner, files, *kind, overallBar, fileLabel, StoreDocumentFile);
+        RunFilePass(owner, files, *kind, overallBar, fileLabel,
+                    [&](const std::string& path) { StoreDocumentFile(database, owner, path); });
     }
 
     // The bar keeps the range and position the document passes left.
     ListKind(workDir, kBlobFiles, files);
     total += static_cast<int>(files.size());
-    RunFilePass(owner, files, kBlobFiles, overallBar, fileLabel, LoadBlobFile);
+    RunFilePass(owner, files, kBlobFiles, overallBar, fileLabel,
+                [&](const std::string& path) { LoadBlobFile(database, owner, path); });
 
     return total;
+}
+
+int InstallDatabaseContents(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
+                            IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel,
+                            CPackageLedger* ledger) {
+    return InstallDatabaseContents(GlobDB()->GetDatabase(), owner, workDir, overallBar, scriptBar,
+                                   fileLabel, timeLabel, ledger);
 }

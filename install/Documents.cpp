@@ -10,7 +10,7 @@
 #include "platform/Paths.h"
 #include "platform/Text.h"
 
-void StoreDocumentFile(IOwner& owner, const std::string& path) {
+void StoreDocumentFile(CDatabase& database, IOwner& owner, const std::string& path) {
     const std::string name = ExtractFileName(path);
     const size_t dot = name.rfind('.');
     const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
@@ -28,7 +28,6 @@ void StoreDocumentFile(IOwner& owner, const std::string& path) {
     }
 
     const char* column = extension == ".u" ? "note_u" : "note";
-    CDatabase& database = GlobDB()->GetDatabase();
     CSqlStatement statement(database);
     statement.SetParamCheck(true);
     statement.SetText(std::string("update ARTICLE set\n") + column + "=:note \nwhere id=:id");
@@ -42,4 +41,8 @@ void StoreDocumentFile(IOwner& owner, const std::string& path) {
             statement.Execute();
         });
     });
+}
+
+void StoreDocumentFile(IOwner& owner, const std::string& path) {
+    StoreDocumentFile(GlobDB()->GetDatabase(), owner, path);
 }

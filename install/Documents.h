@@ -6,7 +6,11 @@
 
 #include "install/Status.h"
 
-// Stores one document file through GlobDB(), pumping the owner's messages while a large file is
-// written. A name that is not an integer is logged and skipped; any other failure (an unreadable
-// file, a database error) propagates.
+class CDatabase;
+
+// Stores one document file into `database` in its own transaction, pumping the owner's messages
+// while a large file is written. A name that is not an integer is logged and skipped; any other
+// failure (an unreadable file, a database error) propagates.
+void StoreDocumentFile(CDatabase& database, IOwner& owner, const std::string& path);
+// The same into the session's database, GlobDB().
 void StoreDocumentFile(IOwner& owner, const std::string& path);

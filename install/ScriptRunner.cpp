@@ -25,11 +25,12 @@ const char* const kNoTerminatorMessage = "Statement has no terminator and was no
 // ledger (when there is one) within that transaction.
 class CStatementExecutor {
   public:
-    CStatementExecutor(IOwner& owner, const std::string& script, CPackageLedger* ledger)
+    CStatementExecutor(CDatabase& database, IOwner& owner, const std::string& script,
+                       CPackageLedger* ledger)
         : m_owner(owner),
           m_script(script),
           m_ledger(ledger),
-          m_database(GlobDB()->GetDatabase()),
+          m_database(database),
           m_statement(m_database) {
         m_statement.SetParamCheck(false);  // ":NEW.ID" and the like reach the server unchanged
     }
@@ -132,9 +133,9 @@ class CScriptProgress {
 
 }  // namespace
 
-int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overallBar,
-              IProgressBar* scriptBar, ILabel* /*fileLabel*/, double startTime, ILabel* timeLabel,
-              CPackageLedger* ledger) {
+int RunScript(CDatabase& database, IOwner& owner, const std::string& scriptPath,
+              IProgressBar* overallBar, IProgressBar* scriptBar, ILabel* /*fileLabel*/,
+              double startTime, ILabel* timeLabel, CPackageLedger* ledger) {
     if (scriptBar != nullptr) {
         StartPhase(scriptBar, static_cast<int>(CountScriptLines(scriptPath)));
     }
@@ -164,7 +165,7 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
     if (applied > 0) {
         owner.AppendLine("Продовження з інструкції " + std::to_string(applied + 1));
     }
-    CStatementExecutor executor(owner, script, ledger);
+    CStatementExecutor executor(database, owner, script, ledger);
     CStatementSplitter splitter;
     CScriptProgress progress(scriptBar, overallBar, startTime, timeLabel);
     CPumpThrottle throttle(owner);
@@ -194,4 +195,11 @@ int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overal
         AppendFailure(owner, tail, kNoTerminatorMessage);
     }
     return 0;
+}
+
+int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overallBar,
+              IProgressBar* scriptBar, ILabel* fileLabel, double startTime, ILabel* timeLabel,
+              CPackageLedger* ledger) {
+    return RunScript(GlobDB()->GetDatabase(), owner, scriptPath, overallBar, scriptBar, fileLabel,
+                     startTime, timeLabel, ledger);
 }

@@ -2,6 +2,7 @@
 // callers tell a lost connection or a refused statement apart without reading the text.
 
 #include <gtest/gtest.h>
+#include <ibase.h>
 
 #include "db/DbError.h"
 #include "tests/db/ScratchDatabase.h"
@@ -45,8 +46,8 @@ TEST_F(DbErrorTest, StatementErrorsCarryEveryCodeOfTheirVector) {
     const CDbError unknownTable = ErrorOf("insert into nowhere values (1)");
     EXPECT_EQ(unknownTable.Code(), isc_dsql_error);
     EXPECT_EQ(unknownTable.Codes(),
-              (std::vector<ISC_STATUS>{isc_dsql_error, isc_sqlerr, isc_dsql_relation_err,
-                                       isc_random, isc_dsql_line_col_error}));
+              (std::vector<DbErrorCode>{isc_dsql_error, isc_sqlerr, isc_dsql_relation_err,
+                                        isc_random, isc_dsql_line_col_error}));
     EXPECT_FALSE(unknownTable.Has(isc_no_dup));
 
     Run("create unique index t_id on t (id)");
@@ -54,6 +55,9 @@ TEST_F(DbErrorTest, StatementErrorsCarryEveryCodeOfTheirVector) {
     const CDbError duplicate = ErrorOf("insert into t (id) values (1)");
     EXPECT_EQ(duplicate.Code(), isc_no_dup);
     EXPECT_TRUE(duplicate.Has(isc_idx_key_value));
+    // Refusals of one statement leave the database usable.
+    EXPECT_FALSE(IsLostDatabase(unknownTable));
+    EXPECT_FALSE(IsLostDatabase(duplicate));
 
     // A marker that scanning left alone: the refusal that made the statement try a cursor is
     // the error that comes back, with its codes.
@@ -69,6 +73,7 @@ TEST_F(DbErrorTest, LostConnectionIsTheShutdownCode) {
     const CDbError lost = ErrorOf("insert into t (id) values (2)");
     EXPECT_STREQ(lost.what(), "connection shutdown");
     EXPECT_EQ(lost.Code(), isc_att_shutdown);
+    EXPECT_TRUE(IsLostDatabase(lost));
 }
 
 TEST_F(DbErrorTest, ErrorsOfTheWrapperItselfHaveNoCode) {

@@ -2,6 +2,7 @@
 // own COMMIT or ROLLBACK ends, and RunInOwnTransaction.
 
 #include <gtest/gtest.h>
+#include <ibase.h>
 
 #include <chrono>
 #include <stdexcept>

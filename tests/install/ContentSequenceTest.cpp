@@ -50,19 +50,21 @@ TEST(HandledNameTest, KeepsTheScriptsLetterAndTheOtherKindsDot) {
     EXPECT_EQ(HandledName("/w/T.F.ID 1.BLO", 3, "~blo"), "/w/T.F.ID 1.~blo");
 }
 
+const std::vector<std::string> kSuiteTables = {
+    "create table ARTICLE (id integer primary key, name varchar(255) character set win1251, "
+    "name_u varchar(255) character set win1251, ext varchar(10), ext_u varchar(10), note blob, "
+    "note_u blob)",
+    "create table INFO_DOC (ID integer, NOTE blob, NOTE_U blob)",
+    "create table versions (data integer, update_date timestamp)",
+    "insert into ARTICLE (id, name) values (1, 'one')",
+    "insert into ARTICLE (id, name) values (2, 'two')",
+    "insert into ARTICLE (id, name) values (3, 'three')",
+    "insert into INFO_DOC (ID) values (10)"};
+
 class ContentSequenceTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        CreateDatabase(m_database, {"create table ARTICLE (id integer primary key, "
-                                    "name varchar(255) character set win1251, "
-                                    "name_u varchar(255) character set win1251, ext varchar(10), "
-                                    "ext_u varchar(10), note blob, note_u blob)",
-                                    "create table INFO_DOC (ID integer, NOTE blob, NOTE_U blob)",
-                                    "create table versions (data integer, update_date timestamp)",
-                                    "insert into ARTICLE (id, name) values (1, 'one')",
-                                    "insert into ARTICLE (id, name) values (2, 'two')",
-                                    "insert into ARTICLE (id, name) values (3, 'three')",
-                                    "insert into INFO_DOC (ID) values (10)"});
+        CreateDatabase(m_database, kSuiteTables);
         std::filesystem::create_directories(m_work);
         m_session.Connect("", m_database, "", "");
         SetGlobDB(&m_session);
@@ -160,6 +162,31 @@ TEST_F(ContentSequenceTest, WorksWithoutAnyControls) {
     EXPECT_EQ(owner.journal, std::vector<std::string>{"a.lsql"});
     EXPECT_EQ(Article(1, "note_u"), "u");
     EXPECT_EQ(DirectoryEntries(m_work), (std::vector<std::string>{"1.~u", "a.l~lsql"}));
+}
+
+TEST_F(ContentSequenceTest, EveryPassWorksInTheDatabaseItIsGivenNotTheSessions) {
+    // The session names the fixture's database; the sequence is handed another one, and every
+    // installer below it must take that one.
+    const std::string other = m_dir.File("other.fdb");
+    CreateDatabase(other, kSuiteTables);
+    CGlobDB otherSession(m_dir.Path());
+    otherSession.Connect("", other, "", "");
+    Put("a.lsql", "insert into versions values (238, current_timestamp);\r\n");
+    Put("1.r", "document");
+    Put("INFO_DOC.NOTE.ID 10.blo", "blob value");
+    CRecordingOwner owner;
+
+    EXPECT_EQ(InstallDatabaseContents(otherSession.GetDatabase(), owner, m_work, nullptr, nullptr,
+                                      nullptr, nullptr),
+              3);
+
+    EXPECT_EQ(QueryColumn(other, "select data from versions"), std::vector<std::string>{"238"});
+    EXPECT_EQ(QueryBlob(other, "select note from ARTICLE where id = 1"), "document");
+    EXPECT_EQ(QueryBlob(other, "select NOTE from INFO_DOC where ID = 10"), "blob value");
+    EXPECT_TRUE(QueryColumn(m_database, "select data from versions").empty());
+    EXPECT_EQ(Article(1, "note"), std::nullopt);
+    EXPECT_EQ(QueryBlob(m_database, "select NOTE from INFO_DOC where ID = 10"), std::nullopt);
+    EXPECT_FALSE(FileExists(Work("a.lsql.log")));  // nothing failed on the way
 }
 
 TEST_F(ContentSequenceTest, SecondPackagesFileReplacesTheFirstOnesRenamedFile) {

@@ -248,12 +248,11 @@ TEST_F(DocumentsTest, StatementIsThreeLinesWithTheColumnOnTheSecond) {
     CreateDatabase(other, {"create table ARTICLE (ident integer, note blob)"});
     CGlobDB session(m_dir.Path());
     session.Connect("", other, "", "");
-    SetGlobDB(&session);
     WriteFile(m_dir.File("1.u"), "x");
     WriteFile(m_dir.File("1.r"), "x");
     auto error = [&](const std::string& name) {
         try {
-            StoreDocumentFile(m_owner, m_dir.File(name));
+            StoreDocumentFile(session.GetDatabase(), m_owner, m_dir.File(name));
         } catch (const CDbError& e) {
             return std::string(e.what());
         }
@@ -266,22 +265,20 @@ TEST_F(DocumentsTest, StatementIsThreeLinesWithTheColumnOnTheSecond) {
     EXPECT_EQ(error("1.r"),
               "Dynamic SQL Error\n-SQL error code = -206\n-Column unknown\n-ID\n"
               "-At line 3, column 7");
-    SetGlobDB(&m_session);
 }
 
 TEST_F(DocumentsTest, DatabaseErrorPropagates) {
-    // A session attached to a database without ARTICLE refuses the statement.
+    // A database without ARTICLE refuses the statement.
     const std::string other = m_dir.File("other.fdb");
     CreateDatabase(other, {"create table T (A integer)"});
     CGlobDB session(m_dir.Path());
     session.Connect("", other, "", "");
-    SetGlobDB(&session);
     WriteFile(m_dir.File("18612.r"), "x");
 
-    EXPECT_THROW(StoreDocumentFile(m_owner, m_dir.File("18612.r")), CDbError);
+    EXPECT_THROW(StoreDocumentFile(session.GetDatabase(), m_owner, m_dir.File("18612.r")),
+                 CDbError);
     EXPECT_FALSE(FileExists(m_log));
     EXPECT_FALSE(session.GetDatabase().DefaultTransaction().IsActive());
-    SetGlobDB(&m_session);
 }
 
 }  // namespace
