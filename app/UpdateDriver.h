@@ -1,7 +1,7 @@
 #pragma once
 // The update driver: the state of the main window besides its controls, the pre-flight checks
 // run when the window is first shown (FormShow) and the update run of the update button
-// (btOKClick). It reports through IUpdaterWindow, so the Qt window, console mode and tests
+// (btOKClick). It reports through IUpdaterWindow, so both windows, console mode and tests
 // share it. It is also the owner that the installers report to.
 //
 // It reads as the sequence of steps; each job has a home of its own: the checks (CPreflight),

@@ -1,12 +1,14 @@
 #pragma once
 // The main window as the update driver sees it: its controls by their names, message boxes and
-// message pumping. The Qt form TForm1 implements it with widgets; console mode and the tests'
-// recording window derive from CPlainUpdaterWindow, which keeps the controls' states only.
+// message pumping. Both windows implement it through CFormState (FormState.h), which keeps the
+// controls' states and has the toolkit draw them; console mode and the tests' recording window
+// derive from CPlainUpdaterWindow, which keeps the controls' states only.
 
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/FormLayout.h"
 #include "install/Status.h"
 #include "platform/CallThread.h"
 
@@ -127,6 +129,17 @@ class IUpdaterWindow : public IJournal {
                                  const std::vector<FailedCopy>& copies) = 0;
 };
 
+// A button or label without a window, in the state its control is designed to start in.
+inline CPlainButton DesignedButton(FormControl control) {
+    const ControlDesign& design = DesignOf(control);
+    CPlainButton button(design.caption, design.enabled);
+    button.SetVisible(design.visible);
+    return button;
+}
+inline CPlainLabel DesignedLabel(FormControl control) {
+    return CPlainLabel(DesignOf(control).caption, DesignOf(control).visible);
+}
+
 // The controls of a window that is never drawn, in the states the designed window starts in:
 // btOK disabled, the version labels showing "-", the run's labels hidden. What the journal and
 // the boxes do is left to the window that derives from it.
@@ -144,14 +157,14 @@ class CPlainUpdaterWindow : public IUpdaterWindow {
     ILabel& lUpdateTime() override { return m_lUpdateTime; }
 
   private:
-    CPlainButton m_btOK{"Оновить", false};
-    CPlainButton m_btCancel{"Зачинити", true};
-    CPlainLabel m_lCurVer{"-"};
-    CPlainLabel m_lActVer{"-"};
-    CPlainControl m_plUp;
-    CPlainLabel m_lUpdate{"Встановлення оновлення", false};
+    CPlainButton m_btOK = DesignedButton(FormControl::btOK);
+    CPlainButton m_btCancel = DesignedButton(FormControl::btCancel);
+    CPlainLabel m_lCurVer = DesignedLabel(FormControl::lCurVer);
+    CPlainLabel m_lActVer = DesignedLabel(FormControl::lActVer);
+    CPlainControl m_plUp{DesignOf(FormControl::plUp).visible};
+    CPlainLabel m_lUpdate = DesignedLabel(FormControl::lUpdate);
     CPlainProgressBar m_ProgressBar2;
-    CPlainLabel m_lTextFile{"Обробока файла:", false};
-    CPlainLabel m_lFile{"lFile", false};
-    CPlainLabel m_lUpdateTime{"--:--", false};
+    CPlainLabel m_lTextFile = DesignedLabel(FormControl::lTextFile);
+    CPlainLabel m_lFile = DesignedLabel(FormControl::lFile);
+    CPlainLabel m_lUpdateTime = DesignedLabel(FormControl::lUpdateTime);
 };

@@ -1,7 +1,8 @@
 #pragma once
 // The narrow window interface that the installers and the update run report through: the status
-// journal, progress bars and labels, message pumping and the owner's current log path. The Qt
-// window implements it with its widgets; console mode and tests implement it without a GUI.
+// journal, progress bars and labels, message pumping and the owner's current log path. Both
+// windows (Qt's and Windows') implement it with their controls; console mode and tests implement
+// it without a GUI.
 // All texts are UTF-8.
 
 #include <functional>

@@ -4,12 +4,12 @@
 #include <exception>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/CommandLine.h"
 #include "app/ConsoleMode.h"
 #include "app/ErrorText.h"
+#include "app/FormDriver.h"
 #include "app/UpdateDriver.h"
 #include "app/win32/Win32Console.h"
 #include "app/win32/Win32Form.h"
@@ -19,25 +19,10 @@
 
 namespace {
 
-// The update driver behind the window.
-class CFormDriver : public IFormDriver {
-  public:
-    CFormDriver(IUpdaterWindow& window, StartupPaths paths) : m_driver(window, std::move(paths)) {}
-
-    void FormShow() override { m_driver.FormShow(); }
-    void btOKClick() override { m_driver.btOKClick(); }
-    bool IsRunning() const override { return m_driver.IsRunning(); }
-
-  private:
-    CUpdateDriver m_driver;
-};
-
 int RunWindow() {
     std::unique_ptr<TWin32Form> form;
     try {
-        form = std::make_unique<TWin32Form>([](IUpdaterWindow& window) {
-            return std::make_unique<CFormDriver>(window, StartupPaths::FromProcess());
-        });
+        form = std::make_unique<TWin32Form>(UpdateDriverFactory(StartupPaths::FromProcess()));
     } catch (const std::exception& error) {
         ShowMessageBox(nullptr, MessageKind::Error, kApplicationTitle, WithFullStop(error.what()));
         return kExitNotStarted;

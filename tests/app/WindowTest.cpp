@@ -17,8 +17,9 @@
 #include <utility>
 
 #include "app/ConsoleMode.h"
-#include "app/Main.h"
-#include "app/MessageBoxes.h"
+#include "app/FormDriver.h"
+#include "app/qt/QtForm.h"
+#include "app/qt/QtMessageBoxes.h"
 #include "platform/Clock.h"
 #include "tests/app/RecordingWindow.h"
 #include "tests/app/Suite.h"
@@ -102,7 +103,7 @@ class CPaintWatcher : public QObject {
 
 TEST(Window, ControlsAsDesigned) {
     CSuite suite;
-    TForm1 form(suite.Paths());
+    TForm1 form(UpdateDriverFactory(suite.Paths()));
     EXPECT_EQ(form.windowTitle().toStdString(), "Оновлення");
     EXPECT_EQ(form.size(), QSize(635, 456));
     EXPECT_EQ(form.font().family().toStdString(), "Tahoma");
@@ -182,7 +183,7 @@ TEST(Window, ControlsAsDesigned) {
 // Console mode and the tests drive window-less controls: they start as the form's do.
 TEST(Window, PlainControlsStartAsTheFormsDo) {
     CSuite suite;
-    TForm1 form(suite.Paths());
+    TForm1 form(UpdateDriverFactory(suite.Paths()));
     const std::vector<std::string> designed = DriverView(form);
     EXPECT_EQ(designed[0], "btOK \"Оновить\" visible disabled");
     EXPECT_EQ(designed[6], "ProgressBar2 0/100 visible");
@@ -197,7 +198,7 @@ TEST(Window, PlainControlsStartAsTheFormsDo) {
 TEST(Window, AnchoredControlsFollowTheWindowSize) {
     CSuite suite;
     CMessageBoxRecorder boxes;  // no database here: the pre-flight ends in an error box
-    TForm1 form(suite.Paths());
+    TForm1 form(UpdateDriverFactory(suite.Paths()));
     form.show();
     const QLabel* time = Control<QLabel>(form, "lUpdateTime");
     const int timeRight = time->geometry().right();
@@ -218,7 +219,7 @@ TEST(Window, AnchoredControlsFollowTheWindowSize) {
 
 TEST(Window, JournalLinesAndMarks) {
     CSuite suite;
-    TForm1 form(suite.Paths());
+    TForm1 form(UpdateDriverFactory(suite.Paths()));
     form.AppendLine("A");
     form.MarkLastLine("[OK]");
     form.AppendLine("B");
@@ -228,7 +229,7 @@ TEST(Window, JournalLinesAndMarks) {
 
 TEST(Window, ProgressBarKeepsItsRange) {
     CSuite suite;
-    TForm1 form(suite.Paths());
+    TForm1 form(UpdateDriverFactory(suite.Paths()));
     IProgressBar& bar = form.ProgressBar2();
     const QProgressBar* widget = Control<QProgressBar>(form, "ProgressBar2");
     bar.SetMaximum(4);
@@ -246,7 +247,7 @@ TEST(Window, ProgressBarKeepsItsRange) {
 TEST(Window, EscPressesTheCancelButton) {
     CSuite suite;
     CMessageBoxRecorder boxes;  // no database here: the pre-flight ends in an error box
-    TForm1 form(suite.Paths());
+    TForm1 form(UpdateDriverFactory(suite.Paths()));
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     ASSERT_EQ(boxes.Boxes().size(), 1u);
@@ -266,7 +267,7 @@ TEST(Window, PreflightRunsOnceOnFirstShow) {
     const std::string missing = suite.File("missing.gdb");
     suite.WriteIni("[Common]\r\nPathBaseGDB=" + missing + "\r\n");
     CMessageBoxRecorder boxes;
-    TForm1 form(suite.Paths());
+    TForm1 form(UpdateDriverFactory(suite.Paths()));
     EXPECT_TRUE(form.JournalLines().empty());
     form.show();
     EXPECT_EQ(form.JournalLines(),
@@ -294,7 +295,7 @@ TEST(Window, UpdateThroughTheButtons) {
     suite.Pack({{238, suite.MakePackageDir("238", files)}});
 
     CMessageBoxRecorder boxes;
-    TForm1 form(suite.Paths());
+    TForm1 form(UpdateDriverFactory(suite.Paths()));
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     QPushButton* ok = Control<QPushButton>(form, "btOK");
@@ -347,7 +348,7 @@ TEST(Window, ClickIsPaintedBeforeThePackageIsWritten) {
     suite.InstallArchiver();
     suite.Pack({{238, suite.MakePackageDir("238", ContentPackage(238))}});
     CMessageBoxRecorder boxes;
-    TForm1 form(suite.Paths());
+    TForm1 form(UpdateDriverFactory(suite.Paths()));
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     QPushButton* ok = Control<QPushButton>(form, "btOK");
@@ -382,7 +383,7 @@ TEST(Window, AnswersWhileAStatementKeepsTheDatabaseBusy) {
         "SET TERM ; ^\r\n";
     suite.Pack({{238, suite.MakePackageDir("238", files)}});
     CMessageBoxRecorder boxes;
-    TForm1 form(suite.Paths());
+    TForm1 form(UpdateDriverFactory(suite.Paths()));
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     QPushButton* ok = Control<QPushButton>(form, "btOK");

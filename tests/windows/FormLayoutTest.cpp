@@ -1,4 +1,4 @@
-// The main window's layout as arithmetic (app/win32/FormLayout.h): the design at 96 DPI, the
+// The main window's layout as arithmetic (app/FormLayout.h): the design at 96 DPI, the
 // same design scaled at other DPIs, and a window larger or smaller than the design.
 
 #include <windows.h>
@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/win32/FormLayout.h"
+#include "app/FormLayout.h"
 
 namespace {
 

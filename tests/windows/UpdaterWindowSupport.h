@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/win32/Win32Form.h"
+#include "app/FormLayout.h"
 
 // The full path of the program that owns `window`.
 std::string ProgramOf(HWND window);

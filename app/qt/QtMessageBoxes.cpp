@@ -1,4 +1,4 @@
-#include "app/MessageBoxes.h"
+#include "app/qt/QtMessageBoxes.h"
 
 #include <QMessageBox>
 #include <QString>

@@ -6,11 +6,16 @@
 // multiplied by dpi / 96 (rounded as Windows' MulDiv rounds); when the window is larger than the
 // design, controls anchored to the right or the bottom move or stretch by the difference, and
 // plInfo takes the height the bottom panels leave. Labels size themselves to their captions,
-// which the caller measures in their fonts at that DPI. No window system here: the Win32 window
-// applies the places, and a Qt window could apply the same.
+// which the caller measures in their fonts at that DPI. No window toolkit here: both windows
+// create their controls from this design and apply these places, the Qt window at 96 DPI (Qt
+// scales its logical pixels to the screen itself).
 
-// The child windows of the main window, by the names of the controls (their identifiers on
-// Windows).
+#include <cstddef>
+#include <optional>
+#include <span>
+
+// The controls of the main window by their names (their identifiers on Windows), in the order
+// they are created: parents before their children.
 enum class FormControl : int {
     plInfo = 100,
     Memo2,
@@ -34,6 +39,13 @@ enum class FormControl : int {
     btCancel,
 };
 
+inline constexpr size_t kControlCount =
+    static_cast<size_t>(FormControl::btCancel) - static_cast<size_t>(FormControl::plInfo) + 1;
+// A control's place among all of them, as in FormDesign().
+constexpr size_t ControlIndex(FormControl control) {
+    return static_cast<size_t>(control) - static_cast<size_t>(FormControl::plInfo);
+}
+
 struct LayoutSize {
     int width = 0;
     int height = 0;
@@ -49,6 +61,34 @@ struct LayoutRect {
 };
 
 inline constexpr int kDesignDpi = 96;
+
+enum class ControlKind { Panel, Memo, Label, Button, ProgressBar };
+
+// A control as designed: its parent (none: the window's client area), its caption and font, and
+// the state it starts in.
+struct ControlDesign {
+    FormControl control;
+    const char* name;
+    ControlKind kind;
+    std::optional<FormControl> parent;
+    const char* caption;
+    bool bold;
+    bool visible;
+    bool enabled;
+    bool alignRight;  // a label whose caption keeps to its right edge
+};
+
+// Every control, in the order of FormControl.
+std::span<const ControlDesign> FormDesign();
+const ControlDesign& DesignOf(FormControl control);
+
+// The view of the update logs that btLog opens, at 96 DPI: its size, how far from the main
+// window's top left corner it opens, its close button and the margin around that.
+inline constexpr LayoutSize kLogViewSize{600, 400};
+inline constexpr int kLogViewOffset = 30;
+inline constexpr int kLogButtonWidth = 90;
+inline constexpr int kLogButtonHeight = 25;
+inline constexpr int kLogMargin = 8;
 
 // A length designed at 96 DPI, in pixels at `dpi`.
 int ScaleToDpi(int length, int dpi);

@@ -1,4 +1,4 @@
-// The updater's entry: the window, or console mode without any window system.
+// The entry of the Linux updater: the Qt window, or console mode without any window system.
 
 #include <malloc.h>
 #include <QApplication>
@@ -13,8 +13,9 @@
 #include "app/CommandLine.h"
 #include "app/ConsoleMode.h"
 #include "app/ErrorText.h"
-#include "app/Main.h"
-#include "app/MessageBoxes.h"
+#include "app/FormDriver.h"
+#include "app/qt/QtForm.h"
+#include "app/qt/QtMessageBoxes.h"
 #include "platform/Interrupt.h"
 
 int main(int argc, char** argv) {
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     std::unique_ptr<TForm1> form;
     try {
-        form = std::make_unique<TForm1>(StartupPaths::FromProcess());
+        form = std::make_unique<TForm1>(UpdateDriverFactory(StartupPaths::FromProcess()));
     } catch (const std::exception& error) {
         ShowMessageBox(nullptr, MessageKind::Error, kApplicationTitle, WithFullStop(error.what()));
         return kExitNotStarted;

@@ -1,4 +1,4 @@
-#include "app/win32/FormLayout.h"
+#include "app/FormLayout.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,6 +6,36 @@
 #include <string>
 
 namespace {
+
+using enum FormControl;
+using enum ControlKind;
+
+// Kept in the order of FormControl, so that a control's design is at its index.
+constexpr ControlDesign kControls[] = {
+    // name, kind, parent, caption, bold, visible, enabled, right-aligned
+    {plInfo, "plInfo", Panel, {}, "", false, true, true, false},
+    {Memo2, "Memo2", Memo, plInfo, "", false, true, true, false},
+    // Shown after a run whose update logs record failed items (the journal does not list them).
+    {lFailures, "lFailures", Label, plInfo, "", true, false, true, false},
+    {btLog, "btLog", Button, plInfo, "Журнал помилок", false, false, true, false},
+    {Panel3, "Panel3", Panel, {}, "", false, true, true, false},
+    {Panel4, "Panel4", Panel, Panel3, "", false, true, true, false},
+    {Label1, "Label1", Label, Panel4, "Поточна версія", true, true, true, false},
+    {lCurVer, "lCurVer", Label, Panel4, "-", true, true, true, true},
+    {Panel5, "Panel5", Panel, Panel3, "", false, true, true, false},
+    {Label2, "Label2", Label, Panel5, "Доступна версія", true, true, true, false},
+    {lActVer, "lActVer", Label, Panel5, "-", true, true, true, true},
+    {plUp, "plUp", Panel, {}, "", false, true, true, false},
+    {lUpdate, "lUpdate", Label, plUp, "Встановлення оновлення", true, false, true, false},
+    {ProgressBar2, "ProgressBar2", ProgressBar, plUp, "", false, true, true, false},
+    {lTextFile, "lTextFile", Label, plUp, "Обробока файла:", false, false, true, false},
+    {lFile, "lFile", Label, plUp, "lFile", false, false, true, false},
+    {lUpdateTime, "lUpdateTime", Label, plUp, "--:--", false, false, true, true},
+    {Panel2, "Panel2", Panel, {}, "", false, true, true, false},
+    {btOK, "btOK", Button, Panel2, "Оновить", false, true, false, false},
+    {btCancel, "btCancel", Button, Panel2, "Зачинити", false, true, true, false},
+};
+static_assert(std::size(kControls) == kControlCount);
 
 // The design at 96 DPI: the client area and the heights of the panels stacked at the bottom.
 constexpr LayoutSize kDesignClient{635, 456};
@@ -35,6 +65,17 @@ constexpr LabelDesign kLabels[] = {
 }
 
 }  // namespace
+
+std::span<const ControlDesign> FormDesign() {
+    return kControls;
+}
+
+const ControlDesign& DesignOf(FormControl control) {
+    if (ControlIndex(control) >= kControlCount) {
+        ThrowWrongKind(control, "no control of the window");
+    }
+    return kControls[ControlIndex(control)];
+}
 
 int ScaleToDpi(int length, int dpi) {
     // Halves away from zero, as MulDiv(length, dpi, 96) does.

@@ -1,0 +1,62 @@
+#pragma once
+// The main window TForm1 in Qt: the controls of the updater's one window as designed
+// (FormLayout.h), widgets named as the controls, drawing the portable state of CFormState with
+// the driver behind it.
+
+#include <QSize>
+#include <QWidget>
+#include <array>
+#include <string>
+
+#include "app/FormState.h"
+
+class TForm1 : public QWidget, public CFormState {
+    Q_OBJECT
+
+  public:
+    // Creates the controls and then the driver (the update driver reads lib.ini); nothing is
+    // checked until the window is first shown.
+    explicit TForm1(const FormDriverFactory& makeDriver, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // IUpdaterWindow: what is the toolkit's own.
+    void ShowMessageBox(MessageKind kind, const std::string& title,
+                        const std::string& text) override;
+    void PumpMessages() override;
+    void PumpUntil(CCompletion& done, double seconds) override;
+
+  public slots:
+    void btOKClick();
+    void btCancelClick();
+    // Opens a view of the update logs that hold failed items and of the failed copies.
+    void btLogClick();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+    // CFormState
+    void DrawVisible(FormControl control, bool visible) override;
+    void DrawEnabled(FormControl control, bool enabled) override;
+    void DrawCaption(FormControl control, const std::string& caption) override;
+    void DrawProgress(int maximum, int position) override;
+    void DrawAppendedLine(const std::string& line) override;
+    void DrawMark(const std::string& suffix, bool firstLine) override;
+
+  private:
+    QWidget*& At(FormControl control);
+    QWidget* At(FormControl control) const;
+    template <typename Widget>
+    Widget* As(FormControl control) const {
+        return static_cast<Widget*>(At(control));
+    }
+    void CreateControls();
+    // Places every control for the current client size (FormLayout.h, at 96 DPI: Qt scales its
+    // logical pixels to the screen itself).
+    void LayoutControls();
+    void PlaceLabel(FormControl label);
+
+    std::array<QWidget*, kControlCount> m_controls{};
+    QSize m_designTimeText;  // lUpdateTime's designed caption, whose right edge the label keeps
+};
