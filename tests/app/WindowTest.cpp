@@ -379,7 +379,7 @@ TEST(Window, AnswersWhileAStatementKeepsTheDatabaseBusy) {
     files["up.2026.05.03.lsql"] +=
         "SET TERM ^ ;\r\n"
         "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN "
-        "WHILE (I < 6000000) DO I = I + 1; END^\r\n"
+        "WHILE (I < 15000000) DO I = I + 1; END^\r\n"
         "SET TERM ; ^\r\n";
     suite.Pack({{238, suite.MakePackageDir("238", files)}});
     CMessageBoxRecorder boxes;
