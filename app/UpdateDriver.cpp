@@ -36,8 +36,10 @@ CUpdateDriver::CUpdateDriver(IUpdaterWindow& window, StartupPaths paths, RunMode
       m_checks(*this, m_journal, window, *m_session, *m_ledger, m_paths, m_config),
       m_unpacker(*this, PathJoin(m_paths.tempPath, kWorkDirectoryName), m_paths.programDirectory,
                  m_paths.executablePath) {
-    SetGlobDB(m_session.get());
+    // The configuration first: when it cannot be read the constructor throws, the destructor does
+    // not run, and the process-wide session must not be left pointing at the freed one.
     m_config = ReadConfig(m_configPath, m_paths.programDirectory);
+    SetGlobDB(m_session.get());
 }
 
 CUpdateDriver::~CUpdateDriver() {

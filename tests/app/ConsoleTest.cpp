@@ -16,6 +16,7 @@
 #include "app/CommandLine.h"
 #include "app/ConsoleMode.h"
 #include "app/UpdateDriver.h"
+#include "db/Uglobdb.h"
 #include "platform/ChildProcess.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
@@ -410,6 +411,17 @@ TEST(Console, DamagedUpdaterOrSettingsStopBeforeAnyChange) {
     EXPECT_EQ(large.err, (std::vector<std::string>{tooLarge, ExitLine(2, tooLarge)}));
     EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
               (std::vector<std::string>{"237"}));
+}
+
+// A settings file that cannot be read stops the driver in its constructor; the process-wide
+// session it was about to publish must not be left pointing at the freed one.
+TEST(Console, AnUnreadableSettingsFileLeavesNoSessionBehind) {
+    CSuite suite;
+    suite.WriteIni("[Common]\r\n");
+    fs::resize_file(suite.File("lib.ini"), 16 * 1024 * 1024 + 1);
+    CRecordingWindow window;
+    EXPECT_ANY_THROW(CUpdateDriver(window, suite.Paths(), RunMode::Console));
+    EXPECT_EQ(GlobDB(), nullptr);
 }
 
 TEST(Console, SecondUpdaterOfTheSameSuiteRefusesAndTouchesNothing) {
