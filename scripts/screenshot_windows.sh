@@ -80,8 +80,10 @@ wine "$build/bin/tessara-pack.exe" --updater "$(winepath -w "$build/bin/tessara-
 (cd "$suite" && exec wine explorer /desktop=Tessara,800x600 'C:\Tessara\tessara-updater.exe' \
     </dev/null >"$scratch/updater.log" 2>&1) &
 updater_pid=$!
-wine "$build/bin/test_window_driver.exe" --leave-open 'C:\Tessara\tessara-updater.exe' \
-    >"$scratch/journal" 2>&1 || { cat "$scratch/journal" >&2; exit 1; }
+disown "$updater_pid"  # killed by the cleanup, without a word from the shell
+wine "$build/bin/test_window_driver.exe" --leave-open --desktop Tessara \
+    'C:\Tessara\tessara-updater.exe' >"$scratch/journal" 2>&1 ||
+    { cat "$scratch/journal" "$scratch/updater.log" >&2; exit 1; }
 grep -qx 'Оновлення завершене успішно' "$scratch/journal" ||
     { echo "the update did not succeed:" >&2; cat "$scratch/journal" >&2; exit 1; }
 sleep 2  # the last line painted

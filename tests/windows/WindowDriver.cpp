@@ -6,8 +6,10 @@
 // for each box (its lines joined by blanks) and "[failures] TEXT" when the window shows failed
 // items, and closes the window (with --leave-open it stays, for a picture of it).
 //
-//   test_window_driver [--leave-open] PROGRAM [SECONDS]   (at most SECONDS for the run, 300
-//                                                         by default)
+//   test_window_driver [--leave-open] [--desktop NAME] PROGRAM [SECONDS]
+//
+// SECONDS bounds the run (300 by default). --desktop looks for the window on the named desktop
+// (a Wine virtual desktop started with `explorer /desktop=NAME`) instead of the driver's own.
 //
 // Exit status 0 when the run or the checks ended, 1 when the window, the button or the end did
 // not come in time (what was seen by then is written all the same).
@@ -143,11 +145,39 @@ class CDriver {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const bool leaveOpen = argc > 1 && std::wstring_view(argv[1]) == L"--leave-open";
-    const int first = leaveOpen ? 2 : 1;
+    bool leaveOpen = false;
+    const wchar_t* desktop = nullptr;
+    int first = 1;
+    for (; first < argc; ++first) {
+        const std::wstring_view option = argv[first];
+        if (option == L"--leave-open") {
+            leaveOpen = true;
+        } else if (option == L"--desktop" && first + 1 < argc) {
+            desktop = argv[++first];
+        } else {
+            break;
+        }
+    }
     if (argc < first + 1 || argc > first + 2) {
-        Write(STD_ERROR_HANDLE, "usage: test_window_driver [--leave-open] PROGRAM [SECONDS]\n");
+        Write(STD_ERROR_HANDLE,
+              "usage: test_window_driver [--leave-open] [--desktop NAME] PROGRAM [SECONDS]\n");
         return 2;
+    }
+    // Windows are found on the calling thread's desktop; this thread has none of its own yet,
+    // so it may still be moved.
+    if (desktop != nullptr) {
+        // The desktop comes with the program started on it, which may still be starting.
+        HDESK handle = nullptr;
+        for (int tries = 0; handle == nullptr && tries < 300; ++tries) {
+            handle = OpenDesktopW(desktop, 0, FALSE, GENERIC_ALL);
+            if (handle == nullptr) {
+                Sleep(100);
+            }
+        }
+        if (handle == nullptr || SetThreadDesktop(handle) == FALSE) {
+            Write(STD_ERROR_HANDLE, "test_window_driver: no desktop " + ToUtf8(desktop) + "\n");
+            return 1;
+        }
     }
     const unsigned seconds =
         argc == first + 2 ? static_cast<unsigned>(std::wcstoul(argv[first + 1], nullptr, 10)) : 300;
