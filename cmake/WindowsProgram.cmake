@@ -4,7 +4,7 @@
 #   version (resources/windows/program.rc.in);
 # - its debug data split off: the program is linked with it and then stripped of it and of its
 #   symbol table, which go to <program>.debug beside it (gdb and addr2line find that file through
-#   the program's debug link), so the shipped file is about a twelfth of the linked one while a
+#   the program's debug link), so the shipped updater is about a fifteenth of the linked one while a
 #   crash address can still be read.
 
 set(TESSARA_PRODUCT_NAME "Оновлення ПК Тессара")
