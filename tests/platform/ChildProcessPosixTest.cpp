@@ -41,17 +41,6 @@ void WriteScript(const std::string& path, const std::string& body) {
     ASSERT_EQ(chmod(path.c_str(), 0755), 0);
 }
 
-// The system error that `start` throws; nullopt when it throws none.
-template <typename Start>
-std::optional<CSystemError> StartError(Start start) {
-    try {
-        start();
-    } catch (const CSystemError& error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 TEST(PosixChildProcess, StandardInputIsEmptyAndASignalGivesItsExitStatus) {

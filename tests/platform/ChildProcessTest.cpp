@@ -31,17 +31,6 @@ void CopyHelper(const std::string& path) {
     ASSERT_TRUE(copy.Ok()) << path << ": " << copy.message;
 }
 
-// The system error that `start` throws; nullopt when it throws none.
-template <typename Start>
-std::optional<CSystemError> StartError(Start start) {
-    try {
-        start();
-    } catch (const CSystemError& error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
 std::filesystem::path FsPath(const std::string& path) {
     return std::filesystem::path(std::u8string(path.begin(), path.end()));
 }

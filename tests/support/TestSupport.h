@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/SystemError.h"
+
 // A fresh private directory under the temp path, removed with everything in it on destruction.
 class CTempDir {
   public:
@@ -36,6 +38,17 @@ std::vector<std::string> DirectoryEntries(const std::string& dir);
 // The start of the scratch directories' names. On Windows it carries Cyrillic letters, so that
 // every path a test touches needs the W functions.
 extern const char kScratchPrefix[];
+
+// The system error that `start` throws; nullopt when it throws none.
+template <typename Start>
+std::optional<CSystemError> StartError(Start start) {
+    try {
+        start();
+    } catch (const CSystemError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
 
 // The path of a program built beside the test programs (bin/<name>, on Windows bin\<name>.exe).
 std::string BuiltProgram(const std::string& name);

@@ -252,16 +252,7 @@ void ExpectProgramResources(const std::string& path, const ExpectedProgram& expe
     }
 }
 
-class ProgramResources : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() { s_packed = new CPackedUpdater(); }
-    static void TearDownTestSuite() {
-        delete s_packed;
-        s_packed = nullptr;
-    }
-    static CPackedUpdater* s_packed;
-};
-CPackedUpdater* ProgramResources::s_packed = nullptr;
+class ProgramResources : public CPackedUpdaterTest {};
 
 }  // namespace
 

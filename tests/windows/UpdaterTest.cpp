@@ -26,16 +26,7 @@ namespace {
 
 // Packed once per test process (ctest starts one for each test): package 238 from a directory
 // (archived by tessara-pack itself) and package 239 from an archive file given as it is.
-class UpdaterPacking : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() { s_packed = new CPackedUpdater(); }
-    static void TearDownTestSuite() {
-        delete s_packed;
-        s_packed = nullptr;
-    }
-    static CPackedUpdater* s_packed;
-};
-CPackedUpdater* UpdaterPacking::s_packed = nullptr;
+class UpdaterPacking : public CPackedUpdaterTest {};
 
 class CJournalLines : public IJournal {
   public:

@@ -17,6 +17,8 @@ ProgramRun RunProgram(const std::string& program, const std::string& arguments,
     return {child.ExitCode(), child.CapturedOutput(), child.CapturedErrors()};
 }
 
+CPackedUpdater* CPackedUpdaterTest::s_packed = nullptr;
+
 CPackedUpdater::CPackedUpdater() {
     const std::string package238 = dir.File("пакет 238");
     for (const std::string& subdirectory : {package238, package238 + "\\Reports"}) {

@@ -3,6 +3,8 @@
 // updater, a suite directory around a copy of it, and programs run to their end with their
 // output captured.
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -28,6 +30,18 @@ struct CPackedUpdater {
     std::string path;        // the packed updater
     std::string package239;  // the archive file embedded as 239_RAR
     std::string error;       // why packing failed; empty when it worked
+};
+
+// A fixture whose tests share one packed updater, packed once per test process (ctest starts
+// one for each test).
+class CPackedUpdaterTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { s_packed = new CPackedUpdater(); }
+    static void TearDownTestSuite() {
+        delete s_packed;
+        s_packed = nullptr;
+    }
+    static CPackedUpdater* s_packed;
 };
 
 // A suite's installation directory holding a copy of an updater as tessara-updater.exe.
