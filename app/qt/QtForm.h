@@ -36,7 +36,8 @@ class TForm1 : public QWidget, public CFormState {
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-    // CFormState
+    // CFormState: drawing what the portable state decided. The other toolkit's window
+    // (app/win32/Win32Form.h) overrides the same list with its own calls.
     void DrawVisible(FormControl control, bool visible) override;
     void DrawEnabled(FormControl control, bool enabled) override;
     void DrawCaption(FormControl control, const std::string& caption) override;

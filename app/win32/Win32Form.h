@@ -35,7 +35,8 @@ class TWin32Form : public CFormState {
     void PumpUntil(CCompletion& done, double seconds) override;
 
   protected:
-    // CFormState
+    // CFormState: drawing what the portable state decided. The other toolkit's window
+    // (app/qt/QtForm.h) overrides the same list with its own calls.
     void DrawVisible(FormControl control, bool visible) override;
     void DrawEnabled(FormControl control, bool enabled) override;
     void DrawCaption(FormControl control, const std::string& caption) override;
