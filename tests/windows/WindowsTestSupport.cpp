@@ -90,9 +90,13 @@ bool MakeUnixLink(const std::string& link, const std::string& target) {
     return false;
 }
 
+std::string ProbePath(const std::string& dir) {
+    return dir + "\\immutable-probe";
+}
+
 bool CanCreateFileIn(const std::string& dir) {
-    HANDLE probe = CreateFileW(ToUtf16(dir + "\\immutable-probe").c_str(), GENERIC_WRITE, 0,
-                               nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    HANDLE probe = CreateFileW(ToUtf16(ProbePath(dir)).c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -118,10 +122,29 @@ bool ChangeImmutable(const std::string& dir, bool immutable) {
     return false;
 }
 
+// Sets the attribute with the directory's entries as they were. chattr may take effect between
+// creating a probe and its removal on close, which strands the probe in the frozen directory:
+// then the attribute is taken off again, the probe removed and the freeze tried anew.
+bool Freeze(const std::string& dir) {
+    const std::wstring probe = ToUtf16(ProbePath(dir));
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!ChangeImmutable(dir, true)) {
+            return false;
+        }
+        if (GetFileAttributesW(probe.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            return true;
+        }
+        CStartedProgram chattr("Z:\\usr\\bin\\chattr", "-i \"" + UnixName(dir) + "\"");
+        for (int waited = 0; waited < 5000 && !DeleteFileW(probe.c_str()); waited += 20) {
+            Sleep(20);
+        }
+    }
+    return false;
+}
 }  // namespace
 
 CImmutableDirectory::CImmutableDirectory(std::string dir)
-    : m_dir(std::move(dir)), m_set(ChangeImmutable(m_dir, true)) {}
+    : m_dir(std::move(dir)), m_set(Freeze(m_dir)) {}
 
 CImmutableDirectory::~CImmutableDirectory() {
     if (m_set) {
