@@ -37,6 +37,18 @@ start_wine_session() {
     # Made once (about 10 s), then only started: its services and desktop begin here, with
     # their output going nowhere; begun by a test program, they would keep ctest's pipes open.
     timeout 300 wineboot -i >/dev/null 2>&1
+    # Wine ends the desktop's explorer when the last window program ends, and the next one
+    # starts it again with its own standard error inherited: a test reading that program's output
+    # would wait for a stream the desktop holds open. One holder keeps the desktop in use for
+    # the whole session (wineserver -k ends it), while wineboot's explorer still runs.
+    local holder=$build/bin/test_window_driver.exe
+    if [ -f "$holder" ]; then
+        wine "$holder" --hold-desktop </dev/null >/dev/null 2>&1 &
+        for _ in $(seq 1 100); do
+            pgrep -f "test_window_driver.exe --hold-desktop" >/dev/null && break
+            sleep 0.1
+        done
+    fi
 }
 
 stop_wine_session() {

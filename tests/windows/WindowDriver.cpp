@@ -7,9 +7,16 @@
 // items, and closes the window (with --leave-open it stays, for a picture of it).
 //
 //   test_window_driver [--leave-open] [--desktop NAME] PROGRAM [SECONDS]
+//   test_window_driver --hold-desktop
 //
 // SECONDS bounds the run (300 by default). --desktop looks for the window on the named desktop
 // (a Wine virtual desktop started with `explorer /desktop=NAME`) instead of the driver's own.
+//
+// --hold-desktop only keeps Wine's default desktop in use until it is killed. Wine ends the
+// desktop's explorer when the last program on the desktop ends, and the next window program
+// starts it again with its own standard error inherited: started by a test that reads that
+// program's output, the test would wait for the end of a stream the desktop holds open. The Wine
+// session starts one holder, with its output going nowhere, for as long as it runs.
 //
 // Exit status 0 when the run or the checks ended, 1 when the window, the button or the end did
 // not come in time (what was seen by then is written all the same).
@@ -145,6 +152,10 @@ class CDriver {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && std::wstring_view(argv[1]) == L"--hold-desktop") {
+        GetDesktopWindow();  // starts the desktop's explorer if none runs, and uses the desktop
+        Sleep(INFINITE);
+    }
     bool leaveOpen = false;
     const wchar_t* desktop = nullptr;
     int first = 1;
@@ -160,7 +171,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc < first + 1 || argc > first + 2) {
         Write(STD_ERROR_HANDLE,
-              "usage: test_window_driver [--leave-open] [--desktop NAME] PROGRAM [SECONDS]\n");
+              "usage: test_window_driver [--leave-open] [--desktop NAME] PROGRAM [SECONDS]\n"
+              "       test_window_driver --hold-desktop\n");
         return 2;
     }
     // Windows are found on the calling thread's desktop; this thread has none of its own yet,
