@@ -134,6 +134,7 @@ bool Freeze(const std::string& dir) {
         if (GetFileAttributesW(probe.c_str()) == INVALID_FILE_ATTRIBUTES) {
             return true;
         }
+        // Kept until the probe is gone: a started program ends with its owner.
         CStartedProgram chattr("Z:\\usr\\bin\\chattr", "-i \"" + UnixName(dir) + "\"");
         for (int waited = 0; waited < 5000 && !DeleteFileW(probe.c_str()); waited += 20) {
             Sleep(20);
@@ -141,6 +142,7 @@ bool Freeze(const std::string& dir) {
     }
     return false;
 }
+
 }  // namespace
 
 CImmutableDirectory::CImmutableDirectory(std::string dir)
