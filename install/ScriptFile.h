@@ -9,10 +9,15 @@
 
 #include "platform/FileSystem.h"
 
+// Large enough that a script is read in a few calls, small enough to stay out of the way of
+// memory: the reader never holds more than a block and the line that spans two blocks.
+inline constexpr size_t kScriptBlockSize = 64 * 1024;
+
 class CScriptReader {
   public:
-    // Opens the script; throws CSystemError when it cannot be read.
-    explicit CScriptReader(const std::string& path);
+    // Opens the script; throws CSystemError when it cannot be read. `blockSize`: how much is read
+    // at a time (tests move the block boundary with it).
+    explicit CScriptReader(const std::string& path, size_t blockSize = kScriptBlockSize);
 
     // The next line without its line end, valid until the next call; false after the last
     // line. A last line without a line end counts; the line end after it adds no empty line.
