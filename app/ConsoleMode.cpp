@@ -81,12 +81,13 @@ int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err) 
     }
     const int status = driver->ExitStatus();
     window.Finish();
-    if (status == kExitInterrupted) {
-        AcknowledgeInterrupt();  // a closing console waits for the last lines
-    }
     if (status != kExitUpdated) {
         // Whatever was said before, the last line on standard error names the outcome.
         err << ExitLine(status, driver->ExitReason()) << std::endl;
+    }
+    if (status == kExitInterrupted) {
+        // A closing console waits for this: only now is every line written.
+        AcknowledgeInterrupt();
     }
     return status;
 }

@@ -127,8 +127,15 @@ int CPackageUnpacker::Unpack(const std::string& packageFile, std::string& failur
     m_owner.MarkLastLine("[OK]");
     // Waiting in slices keeps the window painted; btCancel is disabled, so pumping cannot
     // start or end anything.
-    while (!archiver.Wait(kArchiverPollInterval)) {
-        m_owner.PumpMessages();
+    try {
+        while (!archiver.Wait(kArchiverPollInterval)) {
+            m_owner.PumpMessages();
+        }
+    } catch (...) {
+        // The run ends here (the program was asked to end): the archiver is ended rather than
+        // waited for. The next run empties the work directory and unpacks the package again.
+        archiver.Terminate();
+        throw;
     }
     // An archiver that failed left a damaged or partial package behind: install nothing of it.
     if (archiver.ExitCode() != 0) {

@@ -4,7 +4,18 @@
 #include <string>
 #include <utility>
 
+#include "db/Database.h"
+#include "platform/SystemError.h"
+
 using namespace Firebird;
+
+void InitDatabaseClient() {
+    try {
+        FbMaster();
+    } catch (const CSystemError&) {
+        // The next call tries again and throws the same error where it can be shown.
+    }
+}
 
 IUtil* FbUtil() {
     return FbMaster()->getUtilInterface();

@@ -16,5 +16,3 @@ std::string InterruptName();
 // The run has ended after a request: on Windows, closing the console waits for this (a few
 // seconds at most) before the system ends the process.
 void AcknowledgeInterrupt();
-// Notes a request as the handler would (for tests), or forgets one (`name` empty).
-void SetInterruptForTest(const std::string& name);

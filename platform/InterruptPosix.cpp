@@ -10,7 +10,6 @@
 namespace {
 
 std::atomic<int> g_signal{0};
-std::string g_testRequest;  // tests only, on their own thread
 
 sigset_t InterruptSignals() {
     sigset_t signals;
@@ -50,7 +49,7 @@ void InstallInterruptHandlers() {
 }
 
 bool InterruptRequested() {
-    return g_signal.load() != 0 || !g_testRequest.empty();
+    return g_signal.load() != 0;
 }
 
 std::string InterruptName() {
@@ -62,15 +61,10 @@ std::string InterruptName() {
         case SIGHUP:
             return "SIGHUP";
         case 0:
-            return g_testRequest;
+            return {};
         default:
             return "signal " + std::to_string(g_signal.load());
     }
 }
 
 void AcknowledgeInterrupt() {}
-
-void SetInterruptForTest(const std::string& name) {
-    g_signal.store(0);
-    g_testRequest = name;
-}

@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 
 namespace {
 
 std::atomic<DWORD> g_event{0};
 std::atomic<bool> g_requested{false};
-std::string g_testRequest;  // tests only, on their own thread
 // Set once the run has ended after a request.
 HANDLE g_acknowledged = nullptr;
 
@@ -41,12 +41,12 @@ void InstallInterruptHandlers() {
 }
 
 bool InterruptRequested() {
-    return g_requested.load() || !g_testRequest.empty();
+    return g_requested.load();
 }
 
 std::string InterruptName() {
     if (!g_requested.load()) {
-        return g_testRequest;
+        return {};
     }
     switch (g_event.load()) {
         case CTRL_C_EVENT:
@@ -66,9 +66,4 @@ void AcknowledgeInterrupt() {
     if (g_acknowledged != nullptr) {
         SetEvent(g_acknowledged);
     }
-}
-
-void SetInterruptForTest(const std::string& name) {
-    g_requested.store(false);
-    g_testRequest = name;
 }

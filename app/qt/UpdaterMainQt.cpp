@@ -16,6 +16,7 @@
 #include "app/FormDriver.h"
 #include "app/qt/QtForm.h"
 #include "app/qt/QtMessageBoxes.h"
+#include "db/Database.h"
 #include "platform/Interrupt.h"
 
 int main(int argc, char** argv) {
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
             // package: the journal lines are then lost, the update goes on.
             std::signal(SIGPIPE, SIG_IGN);
             InstallInterruptHandlers();  // before any thread starts
+            InitDatabaseClient();
             // No QApplication: console mode must work without a display.
             return RunConsole(StartupPaths::FromProcess(), std::cout, std::cerr);
         case LaunchMode::Window:
@@ -48,6 +50,7 @@ int main(int argc, char** argv) {
 
     InstallInterruptHandlers();  // before Qt and the database client start threads
     QApplication application(argc, argv);
+    InitDatabaseClient();  // after Qt has set the locale, before the run's threads
     std::unique_ptr<TForm1> form;
     try {
         form = std::make_unique<TForm1>(UpdateDriverFactory(StartupPaths::FromProcess()));

@@ -14,12 +14,14 @@
 #include "app/win32/Win32Console.h"
 #include "app/win32/Win32Form.h"
 #include "app/win32/Win32MessageBoxes.h"
+#include "db/Database.h"
 #include "platform/Interrupt.h"
 #include "platform/Utf16.h"
 
 namespace {
 
 int RunWindow() {
+    InitDatabaseClient();  // before the run's threads
     std::unique_ptr<TWin32Form> form;
     try {
         form = std::make_unique<TWin32Form>(UpdateDriverFactory(StartupPaths::FromProcess()));
@@ -55,5 +57,6 @@ int wmain(int argc, wchar_t** argv) {
             break;
     }
     InstallInterruptHandlers();
+    InitDatabaseClient();  // before the run's threads
     return RunConsole(StartupPaths::FromProcess(), console.Out(), console.Err());
 }

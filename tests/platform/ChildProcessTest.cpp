@@ -298,3 +298,23 @@ TEST(ChildProcess, AnOwnerThatGoesOrIsReplacedWaitsForItsProcess) {
     EXPECT_TRUE(child.Wait(0));
     EXPECT_EQ(child.ExitCode(), -1);
 }
+
+// A run that is asked to end does not wait for the archiver: it ends it.
+TEST(ChildProcess, TerminateEndsAProcessThatWouldRunOnForEver) {
+    CTempDir dir;
+    const std::string program = BuiltProgram("test_helper");
+    CChildProcess child;
+    child.Start(program, BuildCommandLine({program, "until", dir.File("never")}), "",
+                CChildProcess::Output::Capture);
+    EXPECT_FALSE(child.Wait(0));
+    child.Terminate();
+    // Half the helper's own minute: a process left running would not end in it.
+    ASSERT_TRUE(child.Wait(30000));
+#ifdef _WIN32
+    EXPECT_EQ(child.ExitCode(), 1);  // the job's exit code
+#else
+    EXPECT_EQ(child.ExitCode(), 128 + 9);  // SIGKILL
+#endif
+    child.Terminate();  // ended and collected: nothing to do
+    EXPECT_TRUE(child.Wait(0));
+}
