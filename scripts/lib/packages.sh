@@ -1,6 +1,6 @@
 # The Debian packages the project builds, tests and runs with; sourced by the scripts.
 REQUIRED_PACKAGES=(
-    cmake g++ make pkg-config clang-format
+    cmake g++ make pkg-config clang-format ccache
     qt6-base-dev
     firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils firebird3.0-server
     libgtest-dev libgmock-dev libbenchmark-dev
