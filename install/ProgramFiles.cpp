@@ -28,8 +28,7 @@ std::string TrimMessage(std::string message) {
 
 }  // namespace
 
-int InstallProgramFiles(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
-                        ILabel* fileLabel, ILabel* timeLabel) {
+int InstallProgramFiles(IOwner& owner, const std::string& workDir, const ProgressView& view) {
     // Executables and templates in one list; ListFiles sorts the whole list, so they interleave
     // by path.
     std::vector<std::string> files;
@@ -38,8 +37,8 @@ int InstallProgramFiles(IOwner& owner, const std::string& workDir, IProgressBar*
     ListFiles(workReports, "*.fr3", files);
 
     const int count = static_cast<int>(files.size());
-    StartPhase(overallBar, count);
-    SetVisible(timeLabel, true);
+    StartPhase(view.overall, count);
+    SetVisible(view.timeLeft, true);
 
     const std::string programDirectory = owner.ProgramDirectory();
     // A suite without its "Reports" directory gets one rather than losing the templates for
@@ -69,7 +68,7 @@ int InstallProgramFiles(IOwner& owner, const std::string& workDir, IProgressBar*
         const std::string name = ExtractFileName(source);
 
         owner.AppendLine(name + "...");
-        ShowItem(fileLabel, name, k + 1, count);
+        ShowItem(view.file, name, k + 1, count);
         // An executable may be large: the window is pumped between the blocks of its copy.
         CPumpThrottle throttle(owner);
         const bool isTemplate = ExtractFileDir(source) == workReports;
@@ -85,10 +84,10 @@ int InstallProgramFiles(IOwner& owner, const std::string& workDir, IProgressBar*
             owner.AppendLine(errorLine);
             owner.ReportFailedCopy(destination, errorLine);
         }
-        StepBar(overallBar);
+        StepBar(view.overall);
         owner.PumpMessages();
     }
 
-    SetVisible(timeLabel, false);
+    SetVisible(view.timeLeft, false);
     return count;
 }

@@ -8,5 +8,5 @@
 
 // Returns the number of files found. A failed copy gets its error line in the journal and is
 // reported to the owner as a failed item.
-int InstallProgramFiles(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
-                        ILabel* fileLabel, ILabel* timeLabel);
+// Progress: `view.overall` counts the files, `view.file` names the one in hand.
+int InstallProgramFiles(IOwner& owner, const std::string& workDir, const ProgressView& view);

@@ -684,6 +684,55 @@ TEST_F(UpdateRun, RowLockedByAnotherConnectionFailsItsStatementAfterTheTimeout) 
               (std::vector<std::string>{"0"}));
 }
 
+// Anything that leaves the wait for a statement (here an allocation that fails in the window's
+// loop) ends the run after the statement has been ended and waited for: it is neither counted as
+// a failed item nor applied, and no later call takes its end for its own. The next run applies
+// it once.
+TEST_F(UpdateRun, AnErrorWhileAStatementRunsEndsTheRunAfterTheStatement) {
+    PackageFiles files = ContentPackage(238);
+    files["up.2026.05.03.lsql"] += "update SETTINGS set V = 1 where ID = 1;\r\n";
+    Prepare(237, {{238, files}});
+    ExecuteStatements(suite.Database(), {"create table SETTINGS (ID integer not null primary key, "
+                                         "V integer)",
+                                         "insert into SETTINGS values (1, 0)"});
+    CDatabase holder;  // keeps the row locked: the statement waits for it
+    holder.Attachment().Attach(suite.Database(), "SYSDBA", "masterkey");
+    holder.DefaultTransaction().Start();
+    CSqlStatement hold(holder);
+    hold.SetText("update SETTINGS set V = 2 where ID = 1");
+    hold.Execute();
+    bool injected = false;
+    window.whilePumping = [&] {
+        // Thrown once the server shows the statement waiting for the row.
+        if (!injected && QueryColumn(suite.Database(),
+                                     "select count(*) from MON$STATEMENTS where MON$STATE = 1 "
+                                     "and MON$SQL_TEXT starting with 'update SETTINGS set V = 1'")
+                                 .at(0) == "1") {
+            injected = true;
+            throw std::bad_alloc();
+        }
+    };
+    Run();
+    window.whilePumping = nullptr;
+    ASSERT_TRUE(injected) << Journal();
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Aborted);
+    ASSERT_EQ(window.boxes.size(), 1u) << Journal();
+    EXPECT_EQ(driver->FailedItemCount(), 0);
+    EXPECT_FALSE(FileExists(Work("up.2026.05.03.lsql.log")));
+    Close();
+    holder.DefaultTransaction().Rollback();
+
+    // The rerun continues the package and applies the statement once.
+    const std::vector<std::string> rerun = Run();
+    EXPECT_EQ(rerun.back(), kSucceeded) << Journal();
+    EXPECT_EQ(driver->FailedItemCount(), 0);
+    Close();
+    EXPECT_EQ(Version(), "238");
+    EXPECT_EQ(QueryColumn(suite.Database(), "select V from SETTINGS"),
+              (std::vector<std::string>{"1"}));
+    holder.Attachment().Detach();
+}
+
 // The date and time at the start of a record line.
 const std::regex kStamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
 

@@ -73,7 +73,7 @@ class PackageLedgerTest : public ::testing::Test {
     // Runs `script` with the ledger and returns the rows of LOG_ROWS afterwards.
     Rows RunWithLedger(IOwner& owner, const std::string& script) {
         WriteFile(m_dir.File("up.01.lsql"), script);
-        RunScript(owner, m_dir.File("up.01.lsql"), nullptr, nullptr, nullptr, TimeOfDay(), nullptr,
+        RunScript(m_session->GetDatabase(), owner, m_dir.File("up.01.lsql"), {}, TimeOfDay(),
                   m_ledger.get());
         return LoggedRows();
     }

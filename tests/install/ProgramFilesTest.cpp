@@ -62,7 +62,7 @@ class ProgramFilesTest : public ::testing::Test {
     }
 
     int Install() {
-        return InstallProgramFiles(m_owner, m_work, &m_bar, &m_fileLabel, &m_timeLabel);
+        return InstallProgramFiles(m_owner, m_work, {&m_bar, nullptr, &m_fileLabel, &m_timeLabel});
     }
 
     CTempDir m_dir;
@@ -241,7 +241,7 @@ TEST_F(ProgramFilesTest, EmptyPackageWritesNoLineButShowsAndHidesTheTimeLabel) {
 
 TEST_F(ProgramFilesTest, MissingWorkDirectoryAndNoControlsFindNothing) {
     CRecordingOwner owner(m_program);
-    EXPECT_EQ(InstallProgramFiles(owner, m_dir.File("absent"), nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(InstallProgramFiles(owner, m_dir.File("absent"), {}), 0);
     EXPECT_TRUE(owner.journal.empty());
 }
 

@@ -40,11 +40,14 @@ void CRecordingOwner::PumpMessages() {
 
 void CRecordingOwner::RunBlocking(const std::function<void()>& call) {
     ++blockingCalls;
-    m_calls.Start(call);
-    while (!m_calls.Done().WaitFor(CPumpThrottle::kInterval)) {
-        PumpMessages();
-    }
-    m_calls.Finish();
+    m_calls.RunAndWait(
+        call,
+        [this](CCompletion& done) {
+            if (!done.WaitFor(CPumpThrottle::kInterval)) {
+                PumpMessages();
+            }
+        },
+        [] {});
 }
 
 void CRecordingOwner::StopIfRequested() {

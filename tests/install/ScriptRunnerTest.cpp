@@ -78,9 +78,8 @@ class ScriptRunnerTest : public ::testing::Test {
 
     void Run(const std::string& scriptBytes) {
         WriteFile(m_script, scriptBytes);
-        EXPECT_EQ(RunScript(m_owner, m_script, &m_overall, &m_scriptBar, nullptr, TimeOfDay(),
-                            &m_timeLabel),
-                  0);
+        RunScript(m_session->GetDatabase(), m_owner, m_script,
+                  {&m_overall, &m_scriptBar, nullptr, &m_timeLabel}, TimeOfDay());
     }
 
     // Rows written through a second attachment; the session's transaction, open since the
@@ -217,7 +216,7 @@ TEST_F(ScriptRunnerTest, ScriptWithoutFailuresLeavesNoLog) {
 
 TEST_F(ScriptRunnerTest, RunsWithoutBarsOrLabel) {
     WriteFile(m_script, Crlf({"SET NAMES WIN1251;", "INSERT INTO ITEMS (ID) VALUES (1);"}));
-    RunScript(m_owner, m_script, nullptr, nullptr, nullptr, TimeOfDay(), nullptr);
+    RunScript(m_session->GetDatabase(), m_owner, m_script, {}, TimeOfDay());
     EXPECT_EQ(Ids(), Rows{"1"});
 }
 
@@ -303,7 +302,7 @@ TEST_F(ScriptRunnerTest, LostConnectionStopsTheScriptWithoutLoggingIt) {
                  {"INSERT INTO ITEMS (ID)", "VALUES (2);", "INSERT INTO ITEMS (ID) VALUES (3);"});
     WriteFile(m_script, Crlf(lines));
     try {
-        RunScript(owner, m_script, &m_overall, nullptr, nullptr, TimeOfDay(), nullptr);
+        RunScript(m_session->GetDatabase(), owner, m_script, {&m_overall}, TimeOfDay());
         ADD_FAILURE() << "a lost connection must end the script";
     } catch (const CDbError& error) {
         EXPECT_TRUE(IsLostDatabase(error)) << error.what();

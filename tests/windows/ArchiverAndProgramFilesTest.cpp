@@ -94,7 +94,7 @@ TEST_F(ArchiverAndProgramFiles, UnpackedPackageReplacesTheSuitesFiles) {
     EXPECT_EQ(ReadFile(m_work + "\\up.99.238.lsql"), "update versions set data = 238;\r\n");
 
     CRecordingOwner owner(m_suite);
-    EXPECT_EQ(InstallProgramFiles(owner, m_work, nullptr, nullptr, nullptr), 2);
+    EXPECT_EQ(InstallProgramFiles(owner, m_work, {}), 2);
     EXPECT_EQ(owner.lines, (std::vector<std::string>{"list.fr3...[OK]", "tessara.exe...[OK]"}));
     EXPECT_TRUE(owner.failedCopies.empty());
     EXPECT_EQ(ReadFile(m_suite + "\\tessara.exe"), "program of 238");
@@ -107,7 +107,7 @@ TEST_F(ArchiverAndProgramFiles, MissingReportsDirectoryIsMadeButAFileInItsPlaceF
     ASSERT_EQ(Unpack(m_archiver, m_packageFile, m_work).exitCode, 0);
     WriteFile(m_suite + "\\Reports", "a file where the directory should be");
     CRecordingOwner blocked(m_suite);
-    EXPECT_EQ(InstallProgramFiles(blocked, m_work, nullptr, nullptr, nullptr), 2);
+    EXPECT_EQ(InstallProgramFiles(blocked, m_work, {}), 2);
     ASSERT_EQ(blocked.lines.size(), 3u);
     EXPECT_EQ(blocked.lines[0], "list.fr3...");
     EXPECT_EQ(blocked.lines[1].rfind("error (", 0), 0u) << blocked.lines[1];
@@ -117,7 +117,7 @@ TEST_F(ArchiverAndProgramFiles, MissingReportsDirectoryIsMadeButAFileInItsPlaceF
 
     ASSERT_TRUE(DeleteFileW(ToUtf16(m_suite + "\\Reports").c_str()));
     CRecordingOwner owner(m_suite);
-    EXPECT_EQ(InstallProgramFiles(owner, m_work, nullptr, nullptr, nullptr), 2);
+    EXPECT_EQ(InstallProgramFiles(owner, m_work, {}), 2);
     EXPECT_EQ(owner.lines, (std::vector<std::string>{"list.fr3...[OK]", "tessara.exe...[OK]"}));
     EXPECT_TRUE(owner.failedCopies.empty());
     EXPECT_EQ(ReadFile(m_suite + "\\Reports\\list.fr3"), "template of 238");
