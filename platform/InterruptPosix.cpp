@@ -6,11 +6,26 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
 std::atomic<int> g_signal{0};
 std::string g_testRequest;  // tests only, on their own thread
+std::function<void(const std::string&, int)> g_secondNote;
+
+std::string SignalName(int number) {
+    switch (number) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "signal " + std::to_string(number);
+    }
+}
 
 sigset_t InterruptSignals() {
     sigset_t signals;
@@ -31,7 +46,11 @@ void WaitForSignals(sigset_t signals) {
             continue;
         }
         if (g_signal.exchange(number) != 0) {
-            // The second request ends the program at once, as it would have without us.
+            // The second request ends the program at once, as it would have without us, once
+            // it has said why.
+            if (g_secondNote) {
+                g_secondNote(SignalName(number), 128 + number);
+            }
             signal(number, SIG_DFL);
             pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
             raise(number);
@@ -54,18 +73,12 @@ bool InterruptRequested() {
 }
 
 std::string InterruptName() {
-    switch (g_signal.load()) {
-        case SIGINT:
-            return "SIGINT";
-        case SIGTERM:
-            return "SIGTERM";
-        case SIGHUP:
-            return "SIGHUP";
-        case 0:
-            return g_testRequest;
-        default:
-            return "signal " + std::to_string(g_signal.load());
-    }
+    const int number = g_signal.load();
+    return number == 0 ? g_testRequest : SignalName(number);
+}
+
+void SetSecondInterruptNote(std::function<void(const std::string& name, int status)> note) {
+    g_secondNote = std::move(note);
 }
 
 void AcknowledgeInterrupt() {}

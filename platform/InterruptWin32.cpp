@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <utility>
 
 namespace {
 
 std::atomic<DWORD> g_event{0};
 std::atomic<bool> g_requested{false};
 std::string g_testRequest;  // tests only, on their own thread
+std::function<void(const std::string&, int)> g_secondNote;
 // Set once the run has ended after a request.
 HANDLE g_acknowledged = nullptr;
 
@@ -23,7 +25,12 @@ BOOL WINAPI NoteConsoleEvent(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-            // A second Ctrl+C goes to the default handler, which ends the program.
+            // A second Ctrl+C goes to the default handler, which ends the program, once it has
+            // said why.
+            if (second && g_secondNote) {
+                g_secondNote(event == CTRL_C_EVENT ? "Ctrl+C" : "Ctrl+Break",
+                             static_cast<int>(STATUS_CONTROL_C_EXIT));
+            }
             return second ? FALSE : TRUE;
         default:
             // The console is closing, or the user logs off or shuts down: the process ends once
@@ -60,6 +67,10 @@ std::string InterruptName() {
         default:
             return "завершення роботи Windows";
     }
+}
+
+void SetSecondInterruptNote(std::function<void(const std::string& name, int status)> note) {
+    g_secondNote = std::move(note);
 }
 
 void AcknowledgeInterrupt() {
