@@ -47,6 +47,7 @@ std::string ExitReason(const UpdateOutcome& outcome, const CFailedItems& failed,
             return "Версія БД більша за номер пакета оновлень: встановлювати нічого";
         case PreflightOutcome::Locked:
         case PreflightOutcome::SuiteRunning:
+        case PreflightOutcome::UpdaterAttached:
         case PreflightOutcome::Failed:
         case PreflightOutcome::UnfinishedElsewhere:
             return OneLine(lastMessage);
@@ -82,6 +83,8 @@ std::string OutcomeText(const UpdateOutcome& outcome, int failedItems) {
             return "refused: another updater is running";
         case PreflightOutcome::SuiteRunning:
             return "refused: the suite is running";
+        case PreflightOutcome::UpdaterAttached:
+            return "refused: another updater's connection is open on the server";
         case PreflightOutcome::Failed:
             return "refused: the checks failed";
         case PreflightOutcome::DatabaseTooOld:
