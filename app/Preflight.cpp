@@ -64,8 +64,21 @@ PreflightOutcome CPreflight::Run(const std::function<void()>& connect) {
     m_owner.RunBlocking([&] { m_databaseVersion = m_session.GetVersion(); });
     m_window.lCurVer().SetCaption(std::to_string(m_databaseVersion));
     m_owner.AppendLine("Версія бази даних: " + std::to_string(m_databaseVersion));
-    // Before the packages' lines, the last of which takes the version gate's mark.
-    ClearLeftoverLedger();
+    // A package that a run began and did not finish comes first, whatever the version says:
+    // its version script may have run already. A ledger that a completed package left behind
+    // is dropped, and said so before the packages' lines (the last of them takes the version
+    // gate's mark).
+    std::optional<LedgerPackage> unfinished;
+    std::optional<CPackageLedger::Leftover> leftover;
+    m_owner.RunBlocking([&] {
+        unfinished = m_ledger.Unfinished();
+        if (!unfinished) {
+            leftover = m_ledger.ClearLeftover();
+        }
+    });
+    if (leftover) {
+        SayLeftoverCleared(*leftover);
+    }
 
     m_owner.AppendLine("Наявні пакети оновлення:");
     const std::string damaged = "Програма оновлення " + m_paths.executablePath + " пошкоджена: ";
@@ -84,10 +97,6 @@ PreflightOutcome CPreflight::Run(const std::function<void()>& connect) {
     }
     m_packages = DiscoverPackages(packageNames, m_owner, m_window.lActVer());
 
-    // A package that a run began and did not finish comes first, whatever the version says:
-    // its version script may have run already.
-    std::optional<LedgerPackage> unfinished;
-    m_owner.RunBlocking([&] { unfinished = m_ledger.Unfinished(); });
     if (unfinished) {
         return ResumeGate(*unfinished, items);
     }
@@ -139,21 +148,16 @@ PreflightOutcome CPreflight::ResumeGate(const LedgerPackage& unfinished,
     return PreflightOutcome::Admitted;
 }
 
-void CPreflight::ClearLeftoverLedger() {
+void CPreflight::SayLeftoverCleared(const CPackageLedger::Leftover& leftover) {
     // A run whose last package completed while another connection had the ledger in use (or
     // that was ended while it waited for it) left the table behind: the package is complete,
     // and nothing of it is to be continued.
-    std::optional<CPackageLedger::Leftover> leftover;
-    m_owner.RunBlocking([&] { leftover = m_ledger.ClearLeftover(); });
-    if (!leftover) {
-        return;
-    }
     const std::string table =
         "Таблицю UPD$LEDGER завершеного пакета" +
-        (leftover->package != 0 ? " " + std::to_string(leftover->package) : std::string());
-    m_owner.AppendLine(leftover->notDropped.empty()
+        (leftover.package != 0 ? " " + std::to_string(leftover.package) : std::string());
+    m_owner.AppendLine(leftover.notDropped.empty()
                            ? table + " видалено"
-                           : table + " не видалено (" + OneLine(leftover->notDropped) + ")");
+                           : table + " не видалено (" + OneLine(leftover.notDropped) + ")");
 }
 
 void CPreflight::RefuseLocked(const std::string& reason) {

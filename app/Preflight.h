@@ -15,6 +15,7 @@
 #include "app/RunJournal.h"
 #include "app/StartupPaths.h"
 #include "app/UpdaterWindow.h"
+#include "install/PackageLedger.h"
 #include "install/Status.h"
 
 class CEmbeddedItems;
@@ -66,8 +67,8 @@ class CPreflight {
     // database, the journal lines ("host (program), ...") and the warning box, and the outcome
     // that says which; Admitted when neither is.
     PreflightOutcome RefuseIfAttachedElsewhere();
-    // Drops a ledger that a completed package left behind, and says so in the journal.
-    void ClearLeftoverLedger();
+    // The journal line of a ledger that a completed package left behind (dropped, or why not).
+    void SayLeftoverCleared(const CPackageLedger::Leftover& leftover);
     // The version gate when the database's ledger holds a package that was not finished.
     PreflightOutcome ResumeGate(const LedgerPackage& unfinished, const CEmbeddedItems& items);
 

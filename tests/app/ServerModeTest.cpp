@@ -171,8 +171,23 @@ TEST(EarlierUpdater, OneFromAnotherMachineMayBeAtWork) {
                          0),
               0u)
         << text;
-    // The same from this machine, its process gone: dead.
+    // The same from this machine, its process gone: dead, since this run holds the suite's
+    // lock; its process still there: it may be at work.
+    EXPECT_EQ(EarlierUpdaterText({elsewhere}, "ws-7", [](int) { return false; })
+                  .rfind("До бази даних досі підключена попередня програма оновлення: з'єднання "
+                         "з комп'ютера WS-7, процес 512",
+                         0),
+              0u);
     EXPECT_NE(EarlierUpdaterText({elsewhere}, "ws-7", [](int) { return false; })
+                  .find("може бути лише мертвим"),
+              std::string::npos);
+    EXPECT_EQ(EarlierUpdaterText({elsewhere}, "ws-7", [](int id) { return id == 512; })
+                  .find("може бути лише мертвим"),
+              std::string::npos);
+    // One of two that may be at work: no verdict of death for both.
+    CAttachmentInfo dead = elsewhere;
+    dead.processId = 513;
+    EXPECT_EQ(EarlierUpdaterText({dead, elsewhere}, "ws-7", [](int id) { return id == 512; })
                   .find("може бути лише мертвим"),
               std::string::npos);
 }
