@@ -63,6 +63,17 @@ std::string ExitLine(int status, const std::string& reason) {
     return "Код завершення " + std::to_string(status) + ": " + reason;
 }
 
+std::string SecondInterruptLine(const std::string& name, int status) {
+    return ExitLine(status, "програму завершено одразу другим запитом (" + name +
+                                "), не дочекавшись кінця кроку. Запустіть програму оновлення ще "
+                                "раз: вона продовжить оновлення");
+}
+
+std::string InvalidArgumentsText(const std::vector<std::string>& arguments) {
+    const std::string error = ArgumentError(arguments);
+    return error + "\n\n" + UsageText() + ExitLine(kExitNotStarted, error) + "\n";
+}
+
 int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err) {
     CConsoleWindow window(out, err);
     std::unique_ptr<CUpdateDriver> driver;

@@ -39,6 +39,12 @@ class CConsoleWindow : public CPlainUpdaterWindow {
 
 // The last line on standard error of a run whose exit status is not 0.
 std::string ExitLine(int status, const std::string& reason);
+// The reason line of a program ended at once by a second request to end it
+// (SetSecondInterruptNote).
+std::string SecondInterruptLine(const std::string& name, int status);
+// What standard error gets for options that are not understood: the error, the usage, and the
+// exit line (kExitNotStarted) with the error as its reason.
+std::string InvalidArgumentsText(const std::vector<std::string>& arguments);
 
 // Runs console mode for the updater at `paths` and returns its exit status (ConsoleExit). Every
 // status but 0 ends standard error with ExitLine.

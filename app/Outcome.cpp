@@ -40,6 +40,9 @@ Ending PreflightEnding(PreflightOutcome outcome) {
             return {kExitNotStarted, R::LastMessage, "", "refused: another updater is running"};
         case PreflightOutcome::SuiteRunning:
             return {kExitNotStarted, R::LastMessage, "", "refused: the suite is running"};
+        case PreflightOutcome::UpdaterAttached:
+            return {kExitNotStarted, R::LastMessage, "",
+                    "refused: another updater's connection is open on the server"};
         case PreflightOutcome::Failed:
             return {kExitNotStarted, R::LastMessage, "", "refused: the checks failed"};
         case PreflightOutcome::DatabaseTooOld:

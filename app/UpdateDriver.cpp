@@ -153,8 +153,13 @@ void CUpdateDriver::Connect() {
         const std::string silent = "сервер бази даних не відповідає понад " +
                                    std::to_string(m_session->ConnectTimeout()) + " с";
         AppendLine("error: " + silent);
+        // The client's own words for its timer ("connection rejected by remote interface")
+        // would say the opposite of what happened: nothing answered, neither a server that
+        // accepted the connection nor a host that the address should reach.
         throw CDbError("Не вдалося підключитися до бази даних " + m_session->ConnectionString() +
-                       ": " + silent + " (" + OneLine(error.what()) + ")");
+                       ": " + silent +
+                       ": немає відповіді; сервер не працює, перевантажений або недосяжний через "
+                       "мережу");
     }
 }
 
@@ -340,17 +345,21 @@ int CUpdateDriver::InstallPackage(int64_t number) {
     if (const size_t failed = m_failed.CopyCount() - copiesBefore; failed > 0) {
         // The package is not complete while the suite lacks its programs: the ledger stays, so
         // the next run passes over its statements and copies its files again. A later package
-        // builds on this one and waits for it.
+        // builds on this one and waits for it. The last package is no different: an unfinished
+        // package is a failed run whether or not another one follows it.
         AppendLine("Пакет " + std::to_string(number) +
                    " не завершено: не скопійовано файлів: " + std::to_string(failed) +
                    ". Запустіть оновлення ще раз, коли причину буде усунено");
-        if (number < m_checks.Packages().highest) {
-            m_outcome.failureReason = m_journal.LastLine();
-            return kFilesNotCopied;
-        }
-        return 0;
+        m_outcome.failureReason = m_journal.LastLine();
+        return kFilesNotCopied;
     }
-    RunBlocking([&] { m_ledger->Finish(); });
+    std::string notDropped;
+    RunBlocking([&] { notDropped = m_ledger->Finish(); });
+    if (!notDropped.empty()) {
+        AppendLine("Пакет " + std::to_string(number) +
+                   " встановлено, але таблицю UPD$LEDGER не видалено (" + OneLine(notDropped) +
+                   "): її видалить наступний запуск програми оновлення");
+    }
     return 0;
 }
 

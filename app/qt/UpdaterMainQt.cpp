@@ -19,6 +19,14 @@
 #include "db/Database.h"
 #include "platform/Interrupt.h"
 
+namespace {
+
+void NoteSecondInterrupt(const std::string& name, int status) {
+    std::cerr << SecondInterruptLine(name, status) << std::endl;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     // Buffers of megabytes (a statement of one long line, blocks of a package) go back to the
     // system when freed. glibc would otherwise raise its threshold for that after the first one
@@ -30,12 +38,13 @@ int main(int argc, char** argv) {
             std::cout << UsageText();
             return 0;
         case LaunchMode::Invalid:
-            std::cerr << ArgumentError(arguments) << "\n\n" << UsageText();
+            std::cerr << InvalidArgumentsText(arguments);
             return kExitNotStarted;
         case LaunchMode::Console:
             // A reader that goes away (| head) must not kill the run half-way through a
             // package: the journal lines are then lost, the update goes on.
             std::signal(SIGPIPE, SIG_IGN);
+            SetSecondInterruptNote(NoteSecondInterrupt);
             InstallInterruptHandlers();  // before any thread starts
             InitDatabaseClient();
             // No QApplication: console mode must work without a display.
@@ -48,6 +57,7 @@ int main(int argc, char** argv) {
         return kExitNotStarted;
     }
 
+    SetSecondInterruptNote(NoteSecondInterrupt);
     InstallInterruptHandlers();  // before Qt and the database client start threads
     QApplication application(argc, argv);
     InitDatabaseClient();  // after Qt has set the locale, before the run's threads

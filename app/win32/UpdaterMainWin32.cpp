@@ -50,12 +50,15 @@ int wmain(int argc, wchar_t** argv) {
             console.Out() << UsageText();
             return 0;
         case LaunchMode::Invalid:
-            console.Err() << ArgumentError(arguments) << "\n\n" << UsageText();
+            console.Err() << InvalidArgumentsText(arguments);
             return kExitNotStarted;
         case LaunchMode::Console:
         case LaunchMode::Window:
             break;
     }
+    SetSecondInterruptNote([&console](const std::string& name, int status) {
+        console.Err() << SecondInterruptLine(name, status) << std::endl;
+    });
     InstallInterruptHandlers();
     InitDatabaseClient();  // before the run's threads
     return RunConsole(StartupPaths::FromProcess(), console.Out(), console.Err());

@@ -333,20 +333,29 @@ TEST(Console, FailedItemsGoToStandardError) {
     EXPECT_EQ(result.status, 4);
 }
 
-TEST(Console, TemplateThatCannotBeCopiedIsAFailedItem) {
+TEST(Console, FileThatCannotBeCopiedLeavesTheLastPackageUnfinishedAndTheRunFailed) {
+    // The only package, so no later one waits for it: the run fails all the same, as it does
+    // when one does (UpdateRun.FailedCopyStopsTheRunBeforeTheLaterPackages).
     CSuite suite;
     PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
     fs::remove(suite.File("Reports"));
     WriteFile(suite.File("Reports"), "a file where the directory should be");
     const ConsoleResult result = RunUpdater(suite);
-    ASSERT_GE(result.out.size(), 4u);
-    EXPECT_EQ(result.out[result.out.size() - 4], "error (20) Not a directory");
-    EXPECT_EQ(result.out.back(), "Оновлення завершене успішно");
-    EXPECT_EQ(result.err, (std::vector<std::string>{
-                              "Не скопійовано: " + suite.File("Reports/list.fr3") +
-                                  ": error (20) Not a directory",
-                              ExitLine(4, "Не скопійовано файлів: 1 (оновлення завершене)")}));
-    EXPECT_EQ(result.status, 4);
+    ASSERT_GE(result.out.size(), 5u);
+    EXPECT_EQ(result.out[result.out.size() - 5], "error (20) Not a directory");
+    const std::string unfinished =
+        "Пакет 238 не завершено: не скопійовано файлів: 1. Запустіть оновлення ще раз, коли "
+        "причину буде усунено";
+    EXPECT_EQ(result.out[result.out.size() - 2], unfinished);
+    EXPECT_EQ(result.out.back(), "Помилка при оновлені: -3");
+    EXPECT_EQ(result.err,
+              (std::vector<std::string>{"Не скопійовано: " + suite.File("Reports/list.fr3") +
+                                            ": error (20) Not a directory",
+                                        ExitLine(1, unfinished + "; Помилка при оновлені: -3")}));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(ReadFile(suite.File("tessara-updater.log"))
+                  .find("[outcome] failed with code -3, exit status 1"),
+              std::string::npos);
 }
 
 TEST(Console, PackageThatDoesNotReachItsVersionFailsAndTheRecordSaysSo) {
@@ -546,11 +555,14 @@ TEST(Console, HelpAndBadOptions) {
     ASSERT_GE(bad.err.size(), 3u);
     EXPECT_EQ(bad.err[0], "tessara-updater: unknown option '--bogus'");
     EXPECT_EQ(bad.err[2], "Usage: tessara-updater [--console | --help]");
+    // The reason line that every status but 0 ends with, as --help promises.
+    EXPECT_EQ(bad.err.back(), ExitLine(2, "tessara-updater: unknown option '--bogus'"));
 
     const ConsoleResult twice = RunUpdater(suite, "--console --console");
     EXPECT_EQ(twice.status, 2);
     ASSERT_FALSE(twice.err.empty());
     EXPECT_EQ(twice.err[0], "tessara-updater: give one option at most");
+    EXPECT_EQ(twice.err.back(), ExitLine(2, "tessara-updater: give one option at most"));
 
     // The window without a display: a hint instead of Qt aborting the program.
     const ConsoleResult window = RunUpdater(suite, "");

@@ -24,10 +24,13 @@
 #include <memory>
 #include <thread>
 
+#include "app/RunLocks.h"
+#include "platform/FileLock.h"
 #include "platform/FileSystem.h"
 #include "platform/Sha256.h"
 #include "platform/Text.h"
 #include "tests/app/Suite.h"
+#include "tests/support/SilentServer.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -438,4 +441,89 @@ TEST(InterruptedWindow, ASignalClosesTheWaitingWindowWithStatusFive) {
     EXPECT_NE(text.find("238_RAR [OK]"), std::string::npos) << text;
     EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
               (std::vector<std::string>{"237"}));
+}
+
+namespace {
+
+// Waits up to `seconds` for the process to end; its exit status (128 + the signal when one
+// ended it), or -1 when it is still running then.
+int WaitForExit(pid_t pid, int seconds) {
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < deadline) {
+        int status = 0;
+        const pid_t ended = waitpid(pid, &status, WNOHANG);
+        if (ended == pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return -1;
+}
+
+}  // namespace
+
+// A message box that the window shows while its checks run (here: another updater holds the
+// shared work directory) is closed by a signal, and the window ends with status 5, its record
+// finished.
+TEST(InterruptedWindow, ASignalClosesAMessageBoxAndTheWindowWithStatusFive) {
+    CSuite suite;
+    PrepareConsoleSuiteForWindow(suite);
+    CFileLock workLock;
+    ASSERT_TRUE(workLock.TryAcquire(suite.WorkDir() + kLockFileEnding));
+    const std::string record = suite.File("tessara-updater.log");
+    const std::string updater = suite.File("updater");
+    const std::string tmp = suite.Tmp();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("TMPDIR", tmp.c_str(), 1);
+        if (chdir("/") == 0) {
+            execl(updater.c_str(), updater.c_str(), static_cast<char*>(nullptr));
+        }
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    // The box is up once the record has it: the record is written before a box shows.
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (ReadFile(record).find("[message] Інша програма оновлення вже працює у спільному") ==
+               std::string::npos &&
+           Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(pid, SIGTERM);
+    int status = WaitForExit(pid, 30);
+    if (status == -1) {
+        kill(pid, SIGKILL);
+        WaitForExit(pid, 30);
+    }
+    EXPECT_EQ(status, 5) << "the box was still open 30 s after SIGTERM";
+    const std::string text = ReadFile(record);
+    EXPECT_NE(text.find("[outcome] refused: another updater is running (exit status 2 in "
+                        "console mode)\n"),
+              std::string::npos)
+        << text;
+}
+
+// A second request to end the program ends it at once, and standard error says why first. The
+// first request cannot end it: the checks wait for a server that never answers its connection.
+TEST(InterruptedConsole, ASecondSignalEndsAtOnceWithItsReasonLine) {
+    CSuite suite;
+    suite.PackDirectories({{kPackage, ContentPackage(kPackage)}}, BuiltProgram("tessara-updater"));
+    CSilentServer server;
+    suite.WriteIni("[Common]\r\nPathBaseGDB=/srv/lib.gdb\r\nNameServer=127.0.0.1/" +
+                   std::to_string(server.Port()) + "\r\nTypeServer=1\r\n");
+    CUpdaterProcess run(suite);
+    ASSERT_TRUE(run.WaitForLine("/srv/lib.gdb")) << ::testing::PrintToString(run.Journal());
+    run.Signal(SIGTERM);
+    run.Signal(SIGINT);
+    const int status = run.Finish();
+    // Taken in either order: the second one taken ends the program.
+    ASSERT_TRUE(status == 128 + SIGTERM || status == 128 + SIGINT) << status;
+    const std::string second = status == 128 + SIGTERM ? "SIGTERM" : "SIGINT";
+    const Lines errors = SplitLines(ReadFile(suite.Scratch("stderr.txt")));
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back(), "Код завершення " + std::to_string(status) +
+                                 ": програму завершено одразу другим запитом (" + second +
+                                 "), не дочекавшись кінця кроку. Запустіть програму оновлення "
+                                 "ще раз: вона продовжить оновлення");
 }

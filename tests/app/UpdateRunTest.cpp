@@ -17,10 +17,12 @@
 
 #include "app/UpdateDriver.h"
 #include "db/Database.h"
+#include "db/FetchRows.h"
 #include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "install/Status.h"
 #include "platform/EmbeddedItems.h"
+#include "platform/Interrupt.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
 #include "tests/app/RecordingWindow.h"
@@ -465,7 +467,7 @@ TEST_F(UpdateRun, FailedCopyKeepsThePackageOpenUntilTheNextRunCopiesIt) {
     EXPECT_EQ(tail[3],
               "Пакет 238 не завершено: не скопійовано файлів: 1. Запустіть оновлення ще "
               "раз, коли причину буде усунено");
-    EXPECT_EQ(tail[4], kSucceeded);
+    EXPECT_EQ(tail[4], kFailedPrefix + "-3");
     EXPECT_EQ(ReadFile(suite.File("Reports")), "keep me");
     EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
     // The journal line stays as it is; the copy is a failed item of the run besides.
@@ -475,7 +477,9 @@ TEST_F(UpdateRun, FailedCopyKeepsThePackageOpenUntilTheNextRunCopiesIt) {
     EXPECT_EQ(window.failedCopies[0][0].error, tail[1]);
     EXPECT_TRUE(window.failedItems[0].empty());
     EXPECT_EQ(driver->FailedItemCount(), 1);
-    EXPECT_EQ(driver->ExitStatus(), 4);
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Failed);
+    EXPECT_EQ(driver->FailureCode(), kFilesNotCopied);
+    EXPECT_EQ(driver->ExitStatus(), 1);
     Close();
     EXPECT_EQ(Version(), "238");
 
@@ -539,7 +543,7 @@ TEST_F(UpdateRun, ReportsLinkedElsewhereGetsNoTemplate) {
     fs::remove_all(suite.File("Reports"));
     fs::create_directory_symlink(elsewhere, suite.File("Reports"));
     Run();
-    EXPECT_EQ(driver->ExitStatus(), 4) << Journal();
+    EXPECT_EQ(driver->ExitStatus(), 1) << Journal();
     ASSERT_EQ(window.failedCopies.size(), 1u);
     ASSERT_EQ(window.failedCopies[0].size(), 1u);
     EXPECT_EQ(window.failedCopies[0][0].error, "error (40) Too many levels of symbolic links");
@@ -741,7 +745,7 @@ TEST_F(UpdateRun, EveryRunIsRecordedInTheSuitesDirectory) {
     fs::remove(suite.File("Reports"));
     WriteFile(suite.File("Reports"), "a file: the template's copy fails");
     const std::vector<std::string> lines = Run();
-    ASSERT_EQ(lines.back(), kSucceeded) << Journal();
+    ASSERT_EQ(lines.back(), kFailedPrefix + "-3") << Journal();
     Close();
 
     const std::vector<std::string> record = SplitLines(ReadFile(suite.File("tessara-updater.log")));
@@ -760,8 +764,7 @@ TEST_F(UpdateRun, EveryRunIsRecordedInTheSuitesDirectory) {
     }
     const std::vector<std::string> tail(record.end() - 3, record.end());
     EXPECT_EQ(tail[0].substr(20), "[packages] 238");
-    EXPECT_EQ(tail[1].substr(20),
-              "[outcome] succeeded with failed items (exit status 4 in console mode)");
+    EXPECT_EQ(tail[1].substr(20), "[outcome] failed with code -3 (exit status 1 in console mode)");
     EXPECT_EQ(tail[2].substr(20),
               "[failed] copy " + suite.File("Reports/list.fr3") + ": error (20) Not a directory");
 }
@@ -809,4 +812,109 @@ TEST_F(UpdateRun, RecordThatCannotBeWrittenDoesNotStopTheUpdate) {
     fs::create_directory(suite.File("tessara-updater.log"));
     EXPECT_EQ(Run().back(), kSucceeded) << Journal();
     EXPECT_EQ(driver->ExitStatus(), 0);
+}
+
+namespace {
+
+// Another connection that has a statement on the package ledger UPD$LEDGER prepared, as a
+// monitoring tool or a curious administrator may: the table cannot be dropped meanwhile.
+class CLedgerReader {
+  public:
+    explicit CLedgerReader(const std::string& database) {
+        m_database.Attachment().Attach(database, "SYSDBA", "masterkey");
+        m_database.DefaultTransaction().Start();
+        m_reader = std::make_unique<CSqlStatement>(m_database);
+        m_reader->SetText("select count(*) from UPD$LEDGER where SCRIPT is null");
+        m_reader->Prepare();
+    }
+    // Whether the ledger's package row is gone (the package is complete), as committed now.
+    bool PackageRowGone() {
+        CTransaction transaction(m_database.Attachment());
+        std::vector<CDbRow> rows;
+        RunInOwnTransaction(transaction, [&] {
+            rows = FetchRows(transaction, "select count(*) from UPD$LEDGER where SCRIPT is null");
+        });
+        return rows.at(0).at(0).value.integer == 0;
+    }
+
+  private:
+    CDatabase m_database;
+    std::unique_ptr<CSqlStatement> m_reader;
+};
+
+const std::string kLedgerLeftFor238 = "Пакет 238 встановлено, але таблицю UPD$LEDGER не видалено (";
+const std::string kLedgerCleared = "Таблицю UPD$LEDGER завершеного пакета 238 видалено";
+
+}  // namespace
+
+TEST_F(UpdateRun, LedgerInUseAsThePackageCompletesIsSaidAndTheNextRunClearsIt) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    std::unique_ptr<CLedgerReader> reader;
+    window.whilePumping = [&] {
+        if (!reader && !window.journal.empty() && window.journal.back() == "up.2026.05.03.lsql") {
+            reader = std::make_unique<CLedgerReader>(suite.Database());
+        }
+    };
+    const std::vector<std::string> lines = Run();
+    ASSERT_NE(reader, nullptr);
+    ASSERT_GE(lines.size(), 2u);
+    const std::string& left = lines[lines.size() - 2];
+    EXPECT_EQ(left.rfind(kLedgerLeftFor238, 0), 0u) << Journal();
+    EXPECT_NE(left.find("in use"), std::string::npos) << left;
+    EXPECT_TRUE(left.ends_with("): її видалить наступний запуск програми оновлення")) << left;
+    EXPECT_EQ(lines.back(), kSucceeded);
+    EXPECT_EQ(driver->ExitStatus(), 0);
+    Close();
+    reader.reset();
+    window = CRecordingWindow();
+
+    // The next run finds the package complete, says so and drops what it left.
+    driver = std::make_unique<CUpdateDriver>(window, suite.Paths());
+    driver->FormShow();
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::NothingToInstall);
+    EXPECT_NE(std::find(window.journal.begin(), window.journal.end(), kLedgerCleared),
+              window.journal.end())
+        << Journal();
+    Close();
+    EXPECT_TRUE(QueryColumn(suite.Database(),
+                            "select 1 from RDB$RELATIONS where "
+                            "RDB$RELATION_NAME = 'UPD$LEDGER'")
+                    .empty());
+}
+
+TEST_F(UpdateRun, SignalWhileTheLedgerWaitsForAnotherConnectionLosesNothing) {
+    Prepare(237, {{238, ContentPackage(238)}, {239, ContentPackage(239)}});
+    std::unique_ptr<CLedgerReader> reader;
+    bool signalled = false;
+    window.whilePumping = [&] {
+        if (!reader && !window.journal.empty() && window.journal.back() == "up.2026.05.03.lsql") {
+            reader = std::make_unique<CLedgerReader>(suite.Database());
+        } else if (reader && !signalled && reader->PackageRowGone()) {
+            // 238 is complete, and its ledger waits to be dropped.
+            SetInterruptForTest("SIGTERM");
+            signalled = true;
+        }
+    };
+    Run();
+    SetInterruptForTest("");
+    ASSERT_TRUE(signalled) << Journal();
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Interrupted) << Journal();
+    EXPECT_EQ(driver->ExitStatus(), 5);
+    Close();
+    reader.reset();
+    EXPECT_EQ(Version(), "238");
+
+    window = CRecordingWindow();
+    const std::vector<std::string> lines = Run();
+    const auto cleared = std::find(window.journal.begin(), window.journal.end(), kLedgerCleared);
+    ASSERT_NE(cleared, window.journal.end()) << Journal();
+    EXPECT_EQ(*(cleared - 1), "Версія бази даних: 238");
+    EXPECT_NE(std::find(window.journal.begin(), window.journal.end(), "239_RAR [OK]"),
+              window.journal.end())
+        << Journal();
+    EXPECT_EQ(lines.back(), kSucceeded) << Journal();
+    Close();
+    EXPECT_EQ(Version(), "239");
+    EXPECT_EQ(QueryColumn(suite.Database(), "select id from ARTICLE order by id"),
+              (std::vector<std::string>{"23801", "23802", "23901", "23902"}));
 }

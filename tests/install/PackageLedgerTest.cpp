@@ -9,7 +9,9 @@
 #include <optional>
 #include <set>
 
+#include "db/Database.h"
 #include "db/DbError.h"
+#include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "install/ScriptRunner.h"
 #include "platform/Clock.h"
@@ -243,4 +245,43 @@ TEST_F(PackageLedgerTest, AScriptsOwnCommitAndRollbackTakeTheMarkWithThem) {
               (Rows{"1", "2"}));
     EXPECT_EQ(Marked("up.01.lsql"), 3);
     EXPECT_FALSE(FileExists(m_dir.File("up.01.lsql.log")));
+}
+
+TEST_F(PackageLedgerTest, LedgerInUseElsewhereIsLeftCompleteAndClearedByTheNextRun) {
+    m_ledger->Begin({238, kSha});
+    RunInOwnTransaction(Transaction(), [&] { m_ledger->Mark("up.01.lsql", 5); });
+    {
+        // Another connection has a statement on the table as the package completes.
+        CDatabase other;
+        other.Attachment().Attach(m_db, "SYSDBA", "masterkey");
+        other.DefaultTransaction().Start();
+        CSqlStatement reader(other);
+        reader.SetText("select count(*) from UPD$LEDGER");
+        reader.Prepare();
+        const std::string notDropped = m_ledger->Finish();
+        EXPECT_NE(notDropped.find("UPD$LEDGER"), std::string::npos) << notDropped;
+        EXPECT_NE(notDropped.find("in use"), std::string::npos) << notDropped;
+        EXPECT_EQ(m_ledger->Unfinished(), std::nullopt);  // complete all the same
+        // While it is still in use, the next run says so and leaves it.
+        Connect();
+        const std::optional<CPackageLedger::Leftover> stillInUse = m_ledger->ClearLeftover();
+        ASSERT_TRUE(stillInUse);
+        EXPECT_EQ(stillInUse->package, 238);
+        EXPECT_NE(stillInUse->notDropped.find("in use"), std::string::npos);
+    }
+    Connect();
+    const std::optional<CPackageLedger::Leftover> leftover = m_ledger->ClearLeftover();
+    ASSERT_TRUE(leftover);
+    EXPECT_EQ(leftover->package, 238);
+    EXPECT_EQ(leftover->notDropped, "");
+    EXPECT_EQ(m_ledger->ClearLeftover(), std::nullopt);
+    m_session.reset();
+    EXPECT_FALSE(TableExists());
+
+    // An unfinished package's ledger is no leftover.
+    Connect();
+    m_ledger->Begin({239, kSha});
+    Connect();
+    EXPECT_EQ(m_ledger->ClearLeftover(), std::nullopt);
+    EXPECT_TRUE(m_ledger->Unfinished());
 }

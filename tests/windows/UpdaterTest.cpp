@@ -224,6 +224,9 @@ TEST_F(UpdaterConsole, OptionsItDoesNotKnowAreRefused) {
     EXPECT_EQ(run.output, "");
     EXPECT_EQ(run.errors.rfind("tessara-updater: unknown option '--консоль'\n\nUsage:", 0), 0u)
         << run.errors;
+    EXPECT_TRUE(
+        run.errors.ends_with("\nКод завершення 2: tessara-updater: unknown option '--консоль'\n"))
+        << run.errors;
     // Nothing was checked, so nothing was recorded.
     EXPECT_FALSE(PathExists(m_suite.File("tessara-updater.log")));
 }
