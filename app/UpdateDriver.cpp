@@ -227,6 +227,9 @@ bool CUpdateDriver::TakeLocks() {
     m_failed.KeepLogsIn(m_paths.programDirectory, RunStamp(LocalDateTimeText()));
     m_journal.BeginRecord(PathJoin(m_paths.programDirectory, kRunRecordName),
                           m_paths.executablePath);
+    // What an earlier run replaced while it was in use goes now, since its programs have ended;
+    // under the suite lock, so that no other updater is replacing files meanwhile.
+    CleanUpReplacedFiles(*this, m_unpacker.ArchiverPath());
     // A second updater refuses at once rather than waiting for the work directory.
     if (!m_locks.TakeWorkLock(m_unpacker.WorkDirectory())) {
         m_checks.RefuseLocked(m_locks.Refusal());
@@ -335,7 +338,7 @@ int CUpdateDriver::InstallPackage(int64_t number) {
     RunBlocking([&] { m_ledger->Begin({static_cast<int32_t>(number), sha256}); });
     m_failed.BeginPackage(number);
     const size_t copiesBefore = m_failed.CopyCount();
-    InstallUnpackedPackage();
+    InstallUnpackedPackage(number);
     ShowControls(RunStage::Installed);
     if (const int code = CheckInstalledVersion(number); code != 0) {
         // The ledger stays: run again, this package passes over the statements it applied
@@ -363,7 +366,7 @@ int CUpdateDriver::InstallPackage(int64_t number) {
     return 0;
 }
 
-void CUpdateDriver::InstallUnpackedPackage() {
+void CUpdateDriver::InstallUnpackedPackage(int64_t number) {
     AppendLine("Встановлення оновлення");
     ShowControls(RunStage::Installing);
     const std::string& workDirectory = m_unpacker.WorkDirectory();
@@ -371,7 +374,8 @@ void CUpdateDriver::InstallUnpackedPackage() {
     const ProgressView view{&m_window.ProgressBar2(), nullptr, &m_window.lFile(),
                             &m_window.lUpdateTime()};
     InstallDatabaseContents(m_session->GetDatabase(), *this, workDirectory, view, m_ledger.get());
-    InstallProgramFiles(*this, workDirectory, view);
+    InstallProgramFiles(*this, workDirectory, view,
+                        {m_unpacker.ArchiverPath(), number < m_checks.Packages().highest});
     PumpMessages();
 }
 

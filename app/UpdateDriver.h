@@ -141,7 +141,7 @@ class CUpdateDriver : public IOwner {
     int InstallPackage(int64_t number);
     // Installs the unpacked package from the work directory into the database and the program
     // directory, with the installation controls shown.
-    void InstallUnpackedPackage();
+    void InstallUnpackedPackage(int64_t number);
     // Reads the version the package left (a fresh transaction) into lCurVer; 0 when it reached
     // `number`, otherwise kVersionNotReached after an "error" line.
     int CheckInstalledVersion(int64_t number);
