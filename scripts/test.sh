@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing (when run as root), checks the formatting, builds everything in build/
 # (a warning fails the build) and runs every test; then builds the test Firebird client for
-# Windows (once per machine, cached outside the clone), cross-builds the Windows programs into
-# build-windows/ and runs their tests under Wine, the whole update against a private server
-# included (scripts/test_windows.sh).
+# Windows and its embedded engine (once per machine, cached outside the clone), cross-builds the
+# Windows programs into build-windows/ and runs their tests under Wine, the whole update against
+# a private server and with the embedded engine included (scripts/test_windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
