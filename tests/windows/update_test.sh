@@ -139,7 +139,7 @@ EOF
 head -c 20000 /dev/urandom >"$package/18573.u"
 
 # --- The server and the databases (made embedded, before the server holds them)
-mkdir -p "$work/linux-data" "$work/wine-data" "$work/window-data"
+mkdir -p "$work/linux-data" "$work/wine-data" "$work/window-data" "$work/hold-data"
 database_of() { echo "$work/$1-data/бібліотека.gdb"; }
 make_databases() {
     local kind
