@@ -45,5 +45,5 @@ started=$SECONDS
 start_wine_session "$build"
 
 cd "$build"
-timeout 900 ctest --output-on-failure -j2 "$@"
+timeout 1500 ctest --output-on-failure -j2 "$@"
 echo "tests under Wine: $((SECONDS - started)) s"

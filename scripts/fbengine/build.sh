@@ -226,6 +226,7 @@ objects() { sed -e "s#^#$work/obj/#" -e 's/\.cpp$/.o/' "$@"; }
 say "Firebird's files compiled in $((SECONDS - started)) s"
 
 mkdir -p "$work/out/plugins" "$work/out/intl"
+# shellcheck disable=SC2054
 libs=(-static -static-libgcc -static-libstdc++ -mthreads -Wl,--enable-stdcall-fixup -s)
 winlibs=(-lws2_32 -lmpr -ladvapi32 -luser32 -lshell32 -lole32 -lpsapi -lversion -lcomctl32)
 
