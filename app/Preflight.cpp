@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "app/EngineFiles.h"
 #include "app/ErrorText.h"
 #include "db/Uglobdb.h"
 #include "install/PackageLedger.h"
@@ -54,7 +55,7 @@ PreflightOutcome CPreflight::Run(const std::function<void()>& connect) {
 
     m_owner.AppendLine("Підключення до бази даних");
     m_owner.AppendLine(m_config.databasePath);
-    connect();
+    ConnectSuiteDatabase(m_config, m_paths.programDirectory, connect);
     if (m_config.serverType != 0) {
         if (const PreflightOutcome attached = RefuseIfAttachedElsewhere();
             attached != PreflightOutcome::Admitted) {

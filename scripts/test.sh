@@ -3,9 +3,10 @@
 # (a warning fails the build) and runs every test; then builds the Linux tests with the
 # sanitizers and runs them again under AddressSanitizer with UndefinedBehaviorSanitizer and under
 # ThreadSanitizer (scripts/test_sanitizers.sh); then builds the test Firebird client for Windows
-# (once per machine, cached outside the clone), cross-builds the Windows programs into
-# build-windows/ and runs their tests under Wine, the whole update against a private server
-# included (scripts/test_windows.sh). Compiles through ccache, one cache per machine.
+# and its embedded engine (once per machine, cached outside the clone), cross-builds the Windows
+# programs into build-windows/ and runs their tests under Wine, the whole update against a
+# private server and with the embedded engine included (scripts/test_windows.sh). Compiles
+# through ccache, one cache per machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh

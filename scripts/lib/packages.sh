@@ -8,13 +8,15 @@ REQUIRED_PACKAGES=(
     unar
 )
 # What the Windows cross-build and its tests under Wine need besides (scripts/test_windows.sh):
-# the test Firebird client is built from Debian's sources (scripts/fbclient/build.sh: apt-get
-# source, the ICU headers, patch), and the tests give Wine a Ukrainian locale (locales).
+# the test Firebird client and embedded engine are built from Debian's sources
+# (scripts/fbclient/build.sh, scripts/fbengine/build.sh: apt-get source, the ICU headers and
+# data, patch, m4 for the engine's generated header, binutils for ICU's data), and the tests give
+# Wine a Ukrainian locale (locales).
 WINDOWS_PACKAGES=(
     mingw-w64 wine wine64 googletest
     xvfb
     osslsigncode openssl
-    dpkg-dev libicu-dev patch xz-utils
+    dpkg-dev libicu-dev libicu72 patch xz-utils m4 binutils
     locales
 )
 
