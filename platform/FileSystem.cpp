@@ -49,6 +49,10 @@ std::string TemporaryNameBeside(const std::string& targetPath) {
 
 void CReplacingFile::WriteAll(const void* data, size_t size) {
     m_file.WriteAll(data, size);
+    NoteAppended(size);
+}
+
+void CReplacingFile::NoteAppended(uint64_t size) {
     m_unflushed += size;
     if (m_unflushed >= kFlushStep) {
         m_file.FlushToDisk();
