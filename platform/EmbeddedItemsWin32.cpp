@@ -261,8 +261,10 @@ void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outpu
     // Straight from the mapped image to the file: no copy of the package in memory.
     WriteCheckedItem(
         item, outputPath,
-        [&](uint64_t offset, size_t size) {
-            return bytes->substr(static_cast<size_t>(offset), size);
+        [&](CReplacingFile& output, uint64_t offset, size_t size) {
+            const std::string_view block = bytes->substr(static_cast<size_t>(offset), size);
+            output.WriteAll(block.data(), block.size());
+            return block;
         },
         afterBlock);
 }

@@ -124,6 +124,10 @@ std::vector<MovedAsideFile> CleanUpMovedAside(const std::string& directory) {
 
 void CReplacingFile::WriteAll(const void* data, size_t size) {
     m_file.WriteAll(data, size);
+    NoteAppended(size);
+}
+
+void CReplacingFile::NoteAppended(uint64_t size) {
     m_unflushed += size;
     if (m_unflushed >= kFlushStep) {
         m_file.FlushToDisk();

@@ -130,6 +130,14 @@ class CReplacingFile {
     CReplacingFile& operator=(const CReplacingFile&) = delete;
 
     void WriteAll(const void* data, size_t size);
+    // Appends `size` bytes of `source` from `offset` and gives the bytes that landed in `landed`
+    // (room for `size`), so that a caller checks what the file holds. On Linux the bytes are
+    // copied inside the kernel (copy_file_range; a file system may share the blocks instead) and
+    // read back; where that cannot be done (another file system, a source that is no regular
+    // file, Windows) they are read and written through `landed`, and later calls do so at once.
+    // Returns how many bytes the kernel copied. Throws CSystemError as WriteAll and
+    // CFile::ReadAt do.
+    uint64_t AppendFrom(const CFile& source, uint64_t offset, size_t size, char* landed);
     void TakePermissionsOf(const CFile& source);
     void TakeTimesOf(const CFile& source);  // access and modification times; best effort
     // Closes the temporary file and gives its path, for a system function that can only rewrite
@@ -151,8 +159,12 @@ class CReplacingFile {
 
     std::string m_targetPath;
     std::string m_tempPath;
+    // Counts bytes appended by either way and flushes the file every few megabytes.
+    void NoteAppended(uint64_t size);
+
     CFile m_file;
     uint64_t m_unflushed = 0;  // bytes written since the last flush
+    bool m_kernelCopy = true;  // AppendFrom may still try the in-kernel copy
     bool m_committed = false;
     // Windows: the attributes from TakePermissionsOf, given to the target after the rename.
     uint32_t m_attributes = 0;

@@ -593,6 +593,15 @@ CReplacingFile::CReplacingFile(const std::string& targetPath) : m_targetPath(tar
     m_file = CFile::Adopt(handle, targetPath);
 }
 
+uint64_t CReplacingFile::AppendFrom(const CFile& source, uint64_t offset, size_t size,
+                                    char* landed) {
+    // Windows has no in-kernel copy of a range between open files: the bytes go through here.
+    m_kernelCopy = false;
+    source.ReadAt(offset, landed, size);
+    WriteAll(landed, size);
+    return 0;
+}
+
 void CReplacingFile::TakePermissionsOf(const CFile& source) {
     // Given to the target after the rename: a read-only file could not be removed on failure.
     m_attributes =

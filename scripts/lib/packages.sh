@@ -7,6 +7,9 @@ REQUIRED_PACKAGES=(
     libssl-dev
     unar
 )
+# What bench/run.sh needs besides: time for the processes' context switches, CPU time and peak
+# memory, strace for their page writes and syncs.
+BENCH_PACKAGES=(time strace)
 # What the Windows cross-build and its tests under Wine need besides (scripts/test_windows.sh):
 # the test Firebird client and embedded engine are built from Debian's sources
 # (scripts/fbclient/build.sh, scripts/fbengine/build.sh: apt-get source, the ICU headers and
