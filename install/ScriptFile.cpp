@@ -1,5 +1,7 @@
 #include "install/ScriptFile.h"
 
+#include "install/StatementSplitter.h"
+
 namespace {
 
 // Large enough that a script is read in a few calls, small enough to stay out of the way of
@@ -81,4 +83,15 @@ size_t CountScriptLines(const std::string& path) {
         ++count;
     }
     return count;
+}
+
+size_t CountScriptStatements(const std::string& path) {
+    CScriptReader reader(path);
+    CStatementSplitter splitter;
+    std::string_view line;
+    while (reader.NextLine(line)) {
+        splitter.Feed(line, reader.LongLine());
+        reader.ReleaseLine();
+    }
+    return splitter.CompletedCount();
 }
