@@ -268,12 +268,6 @@ void CUpdateDriver::btOKClick() {
         m_outcome.run = RunOutcome::Aborted;
         error = exception.what();
     }
-    // A run refused at the button (the suite started meanwhile, no archiver) or cut short by an
-    // error did not reach its end's controls: btCancel would still read "Відмінити", perhaps
-    // disabled, with nothing left to cancel.
-    if (m_outcome.run == RunOutcome::NotStarted || m_outcome.run == RunOutcome::Aborted) {
-        ShowControls(RunStage::Ended);
-    }
     // The run is over before its error box comes up, so the window may be closed meanwhile.
     m_running = false;
     if (m_outcome.run == RunOutcome::Aborted) {
