@@ -274,6 +274,9 @@ void CUpdateDriver::btOKClick() {
 RunOutcome CUpdateDriver::RunUpdate() {
     ShowControls(RunStage::Starting);
     if (m_checks.RefuseIfSuiteRunning()) {
+        // Refused before anything began: nothing is left to cancel, and the warning asks to
+        // close the updater and start it again.
+        ShowControls(RunStage::Ended);
         return RunOutcome::NotStarted;
     }
 

@@ -1,5 +1,7 @@
 #include "install/ScriptFile.h"
 
+#include "install/StatementSplitter.h"
+
 namespace {
 
 constexpr std::string_view kLineEndsAndNul("\r\n\0", 3);
@@ -77,4 +79,15 @@ size_t CountScriptLines(const std::string& path) {
         ++count;
     }
     return count;
+}
+
+size_t CountScriptStatements(const std::string& path) {
+    CScriptReader reader(path);
+    CStatementSplitter splitter;
+    std::string_view line;
+    while (reader.NextLine(line)) {
+        splitter.Feed(line, reader.LongLine());
+        reader.ReleaseLine();
+    }
+    return splitter.CompletedCount();
 }

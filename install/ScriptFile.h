@@ -46,3 +46,8 @@ class CScriptReader {
 // The number of lines a CScriptReader yields for the file, counted in one pass without keeping
 // any of them. Throws CSystemError when the file cannot be read.
 size_t CountScriptLines(const std::string& path);
+
+// The number of statements the script holds, as CStatementSplitter ends them (a last statement
+// without its terminator is not counted), in one pass. Throws CSystemError when the file cannot
+// be read.
+size_t CountScriptStatements(const std::string& path);

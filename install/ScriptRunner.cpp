@@ -224,7 +224,12 @@ void RunScript(CDatabase& database, IOwner& owner, const std::string& scriptPath
         });
     }
     if (applied > 0) {
-        owner.AppendLine("Продовження з інструкції " + std::to_string(applied + 1));
+        owner.AppendLine(applied < static_cast<int32_t>(CountScriptStatements(scriptPath))
+                             ? "Продовження з інструкції " + std::to_string(applied + 1)
+                             : std::string("Усі інструкції сценарію вже виконано") +
+                                   (failed.empty()
+                                        ? ""
+                                        : "; повтор відхилених: " + std::to_string(failed.size())));
     }
     CStatementExecutor executor(database, owner, script, ledger);
     CStatementSplitter splitter;

@@ -206,7 +206,10 @@ TEST(SuiteRunningCheck, ASuiteStartedAfterTheChecksStopsTheRunBeforeAnyChange) {
               (std::vector<std::string>{"Программа запущена", "Оновлення не можливо!!!"}));
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].text, kWarning);
-    EXPECT_FALSE(window.btOK().IsEnabled());
+    EXPECT_FALSE(window.btOK().IsEnabled() && window.btOK().IsVisible());
+    // Nothing is left to cancel: the window offers to close.
+    EXPECT_EQ(window.btCancel().Caption(), "Зачинити");
+    EXPECT_TRUE(window.btCancel().IsEnabled());
     EXPECT_EQ(driver.ExitStatus(), 2);
     EXPECT_FALSE(fs::exists(suite.WorkDir() + "/238.rar"));
     EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),

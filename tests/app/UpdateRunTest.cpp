@@ -2,6 +2,7 @@
 // generated package directories, the shipped rar in the program directory, a private temp path.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -754,7 +755,13 @@ TEST_F(UpdateRun, EveryRunIsRecordedInTheSuitesDirectory) {
     const std::string header = "=== ";
     EXPECT_EQ(record[0].rfind(header, 0), 0u) << record[0];
     EXPECT_TRUE(std::regex_match(record[0].substr(4, 19), kStamp)) << record[0];
-    EXPECT_EQ(record[0].substr(23), " window " + suite.File("updater"));
+    // Who ran it: the user and the machine, as the system names them.
+    char host[256] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    const passwd* user = getpwuid(geteuid());
+    ASSERT_NE(user, nullptr);
+    EXPECT_EQ(record[0].substr(23),
+              " window " + std::string(user->pw_name) + "@" + host + " " + suite.File("updater"));
     // Every journal line, final (marks included), each after its time stamp.
     for (size_t i = 0; i < window.journal.size(); ++i) {
         const std::string& line = record[1 + i];

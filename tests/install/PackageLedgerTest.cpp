@@ -197,12 +197,13 @@ TEST_F(PackageLedgerTest, AnInterruptedScriptIsContinuedWithEveryStatementOnce) 
     EXPECT_EQ(second.journal, Rows{"Продовження з інструкції " + std::to_string(applied + 1)});
     EXPECT_EQ(Marked("up.01.lsql"), 11);
 
-    // A third run of the whole script applies nothing more.
+    // A third run of the whole script applies nothing more, and says so: no statement 12 of
+    // 11 is still to come, only the refused one is tried again.
     Connect();
     m_ledger->Begin({238, kSha});
     CRecordingOwner third;
     EXPECT_EQ(RunWithLedger(third, script), kNineRows);
-    EXPECT_EQ(third.journal, Rows{"Продовження з інструкції 12"});
+    EXPECT_EQ(third.journal, Rows{"Усі інструкції сценарію вже виконано; повтор відхилених: 1"});
 }
 
 TEST_F(PackageLedgerTest, ARefusedStatementIsTriedAgainByAContinuedRunUntilItIsApplied) {
@@ -218,6 +219,7 @@ TEST_F(PackageLedgerTest, ARefusedStatementIsTriedAgainByAContinuedRunUntilItIsA
     EXPECT_EQ(m_ledger->Failed("up.01.lsql"), std::set<int32_t>{4});
     CRecordingOwner again;
     EXPECT_EQ(RunWithLedger(again, TenInserts()), kNineRows);
+    EXPECT_EQ(again.journal, Rows{"Усі інструкції сценарію вже виконано; повтор відхилених: 1"});
     EXPECT_NE(ReadFile(m_dir.File("up.01.lsql.log")).find("NO_SUCH_TABLE"), std::string::npos);
 
     // Continued once the cause is gone: applied once, and never again after that.
@@ -227,6 +229,9 @@ TEST_F(PackageLedgerTest, ARefusedStatementIsTriedAgainByAContinuedRunUntilItIsA
         m_ledger->Begin({238, kSha});
         CRecordingOwner retry;
         EXPECT_EQ(RunWithLedger(retry, TenInserts()), kNineRows);
+        EXPECT_EQ(retry.journal, Rows{run == 0 ? "Усі інструкції сценарію вже виконано; "
+                                                 "повтор відхилених: 1"
+                                               : "Усі інструкції сценарію вже виконано"});
         EXPECT_EQ(QueryColumn(m_db, "SELECT N FROM NO_SUCH_TABLE"), Rows{"4"});
         EXPECT_FALSE(FileExists(m_dir.File("up.01.lsql.log")));
     }

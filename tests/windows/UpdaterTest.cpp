@@ -133,7 +133,22 @@ TEST_F(UpdaterConsole, NoClientLibraryStopsAtTheConnection) {
         RefusedWith("The Firebird client library fbclient.dll is neither in " + m_suite.Path() +
                     " nor on the system's search path: " + SystemMessage(126) + "."));
     const std::string record = ReadFile(m_suite.File("tessara-updater.log"));
-    EXPECT_NE(record.find("console " + m_suite.Updater()), std::string::npos) << record;
+    // The header names the user and the machine; every line ends with CR LF, as Notepad of
+    // Windows 7 and 8.1 needs to show lines at all.
+    wchar_t user[256] = {};
+    DWORD userLength = 256;
+    ASSERT_TRUE(GetUserNameW(user, &userLength));
+    wchar_t host[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD hostLength = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(host, &hostLength));
+    EXPECT_NE(record.find(" console " + ToUtf8(user) + "@" + ToUtf8(host) + " " +
+                          m_suite.Updater() + "\r\n"),
+              std::string::npos)
+        << record;
+    ASSERT_NE(record.find('\n'), std::string::npos);
+    for (size_t at = record.find('\n'); at != std::string::npos; at = record.find('\n', at + 1)) {
+        EXPECT_TRUE(at > 0 && record[at - 1] == '\r') << "a line of LF alone at " << at;
+    }
     EXPECT_NE(record.find("[message] The Firebird client library fbclient.dll is neither in"),
               std::string::npos)
         << record;

@@ -246,7 +246,9 @@ run_wine() {
 # --- Normalising for the comparison: only the places where the two runs' paths differ.
 # The database, the work directory and the suite become <database>, <work> and <suite>;
 # Windows separators in those places become "/", the updater's ".exe" goes; the run's times (in
-# the run record and in the names of the logs kept beside it) go.
+# the run record and in the names of the logs kept beside it) go, and so do the user and the
+# machine in the run record's header (Windows names the machine in capitals) and the CR of its
+# Windows line ends.
 normalise() {
     local file=$1 suite=$2 database=$3 workdir=$4 rules=()
     [ -n "$database" ] && rules+=(-e "s|$(sed_literal "$database")|<database>|g")
@@ -259,6 +261,8 @@ normalise() {
         -e 's#\(tessara-updater-logs/\)[0-9-]\{10\}_[0-9]\{6\}_#\1<time>_#g' \
         -e 's|^[0-9]\{4\}-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] ||' \
         -e 's|^=== [0-9-]* [0-9:]* |=== |' \
+        -e 's|^\(=== [a-z]* \)[^ ]*@[^ ]* |\1<user>@<host> |' \
+        -e 's|\r$||' \
         "$file"
 }
 sed_literal() { printf '%s' "$1" | sed -e 's/[][\.*^$|/]/\\&/g'; }
@@ -463,7 +467,7 @@ compare | embedded-compare)
     expect_line "failed items in the record" \
         "[failed] 1 in <suite>/tessara-updater-logs/<time>_238_up.2026.05.04.lsql.log" \
         "$work/wine.record"
-    grep -q '^=== window <suite>/tessara-updater$' \
+    grep -q '^=== window <user>@<host> <suite>/tessara-updater$' \
         <(normalise "$window_suite/tessara-updater.log" "$window_suite" "" "") ||
         fail "the window's run record has no header"
     grep -qF '[outcome] succeeded with failed items (exit status 4 in console mode)' \
