@@ -5,7 +5,7 @@
 
 #include "db/Uglobdb.h"
 
-CSilenceWatch::CSilenceWatch(const CGlobDB& session, double silenceSeconds, double startedAt)
+CSilenceWatch::CSilenceWatch(CGlobDB& session, double silenceSeconds, double startedAt)
     : m_session(session),
       m_silenceSeconds(silenceSeconds),
       m_startedAt(startedAt),

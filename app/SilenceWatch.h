@@ -14,7 +14,7 @@ class CGlobDB;
 class CSilenceWatch {
   public:
     // Starts watching a call begun at `startedAt` (MonotonicSeconds()).
-    CSilenceWatch(const CGlobDB& session, double silenceSeconds, double startedAt);
+    CSilenceWatch(CGlobDB& session, double silenceSeconds, double startedAt);
     // A probe still on its way is waited for by the future's destructor (its connect timeout
     // bounds it).
     ~CSilenceWatch() = default;
@@ -28,7 +28,7 @@ class CSilenceWatch {
     bool ProbeRunning(double seconds);
 
   private:
-    const CGlobDB& m_session;
+    CGlobDB& m_session;
     double m_silenceSeconds;
     double m_startedAt;
     double m_answeredAt;  // the server was last known to answer
