@@ -69,6 +69,7 @@ int InstallProgramFiles(IOwner& owner, const std::string& workDir, IProgressBar*
         const std::string name = ExtractFileName(source);
 
         owner.AppendLine(name + "...");
+        owner.ShowOpenLine();  // a large file, a slow disk: the copy in hand is shown
         ShowItem(fileLabel, name, k + 1, count);
         // An executable may be large: the window is pumped between the blocks of its copy.
         CPumpThrottle throttle(owner);
