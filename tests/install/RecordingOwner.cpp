@@ -32,6 +32,9 @@ void CRecordingOwner::MarkLastLine(const std::string& suffix) {
 void CRecordingOwner::PumpMessages() {
     ++pumps;
     const double begin = MonotonicSeconds();
+    if (whilePumping) {
+        whilePumping();
+    }
     if (pumpSeconds > 0) {
         std::this_thread::sleep_for(std::chrono::duration<double>(pumpSeconds));
     }
@@ -68,14 +71,14 @@ double CRecordingOwner::LongestWorkWithoutPump(double start, double end) const {
 
 void CDisconnectingOwner::PumpMessages() {
     CRecordingOwner::PumpMessages();
-    if (pumps == 1) {
+    if (!disconnected && StatementRuns(m_database, kHeldRowText)) {
         ExecuteStatements(m_database, {"DELETE FROM MON$ATTACHMENTS "
                                        "WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION"});
+        disconnected = true;
     }
 }
 
-std::vector<std::string> PauseStatementLines() {
-    return {"SET TERM ^ ;",
-            "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 1000000) DO I = I + 1; END^",
-            "SET TERM ; ^"};
+std::vector<std::string> HeldRowTable() {
+    return {"CREATE TABLE HELD_ROW (ID INTEGER NOT NULL PRIMARY KEY, N INTEGER)",
+            "INSERT INTO HELD_ROW VALUES (1, 0)"};
 }

@@ -111,4 +111,4 @@ class CHeldRow {
 // Another connection runs a statement whose text contains `text` right now (MON$STATEMENTS).
 bool StatementRuns(const std::string& database, const std::string& text);
 // Looks for that statement until it runs or `seconds` pass; false then.
-bool WaitForStatement(const std::string& database, const std::string& text, double seconds = 60);
+bool WaitForStatement(const std::string& database, const std::string& text, double seconds = 300);
