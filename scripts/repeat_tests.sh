@@ -57,7 +57,7 @@ tests=(
     'PackageLedgerTest.AnInterruptedScriptIsContinuedWithEveryStatementOnce'
     'ProgramFilesTest.SlowCopyPumpsTheWindowBetweenItsBlocks'
     'ChildProcess.*'
-    'ChildProcessPosix.*'
+    'PosixChildProcess.*'
 )
 if [ -n "$filter" ]; then
     selected=()

@@ -72,8 +72,13 @@ double CRecordingOwner::LongestWorkWithoutPump(double start, double end) const {
 void CDisconnectingOwner::PumpMessages() {
     CRecordingOwner::PumpMessages();
     if (!disconnected && StatementRuns(m_database, kHeldRowText)) {
-        ExecuteStatements(m_database, {"DELETE FROM MON$ATTACHMENTS "
-                                       "WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION"});
+        // The session's attachment only: ended with the holder's, the row would be free and
+        // the statement could commit before its own attachment goes.
+        ExecuteStatements(m_database, {std::string("DELETE FROM MON$ATTACHMENTS WHERE "
+                                                   "MON$ATTACHMENT_ID IN (SELECT MON$ATTACHMENT_ID "
+                                                   "FROM MON$STATEMENTS WHERE MON$STATE = 1 AND "
+                                                   "MON$SQL_TEXT CONTAINING '") +
+                                       kHeldRowText + "')"});
         disconnected = true;
     }
 }

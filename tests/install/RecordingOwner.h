@@ -81,8 +81,8 @@ inline constexpr char kHoldRow[] = "update HELD_ROW set N = 0 where ID = 1";
 inline constexpr char kHeldRowText[] = "HELD_ROW SET N = N + 1";
 
 // An owner that, at the first message pump while the session's statement waits for the held
-// row, ends the session's attachment to `database` (and every other) from a second
-// attachment, as a stopped server or a broken network would.
+// row, ends the session's attachment to `database` from a second attachment, as a stopped
+// server or a broken network would.
 class CDisconnectingOwner : public CRecordingOwner {
   public:
     explicit CDisconnectingOwner(std::string database) : m_database(std::move(database)) {}
