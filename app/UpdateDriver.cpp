@@ -65,6 +65,7 @@ void CUpdateDriver::PumpMessages() {
 }
 
 void CUpdateDriver::RunBlocking(const std::function<void()>& call) {
+    ShowOpenLine();  // the step in hand is shown while the call waits (a locked row: 10 s)
     RunCall(call, true);
 }
 
@@ -145,6 +146,7 @@ void CUpdateDriver::Connect() {
     try {
         // Not cancellable: the attachment is made on the helper thread. The connect timeout
         // bounds it.
+        ShowOpenLine();
         RunCall([&] { m_session->Connect(server, m_config.databasePath, "", ""); }, false);
     } catch (const CDbError& error) {
         if (!m_session->IsConnectTimeout(error, MonotonicSeconds() - started)) {

@@ -89,6 +89,7 @@ class CUpdateDriver : public IOwner {
     // Also where a request to end the program is taken up: throws CRunStopped then.
     void PumpMessages() override;
     void RunBlocking(const std::function<void()>& call) override;
+    void ShowOpenLine() override { m_window.ShowOpenLine(); }
     void StopIfRequested() override;
     std::string CurrentLogPath() const override { return m_currentLogPath; }
     void SetCurrentLogPath(const std::string& path) override;

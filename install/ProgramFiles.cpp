@@ -114,6 +114,7 @@ int InstallProgramFiles(IOwner& owner, const std::string& workDir, const Progres
         const std::string name = ExtractFileName(source);
 
         owner.AppendLine(name + "...");
+        owner.ShowOpenLine();  // a large file, a slow disk: the copy in hand is shown
         ShowItem(view.file, name, k + 1, count);
         // An executable may be large: the window is pumped between the blocks of its copy.
         CPumpThrottle throttle(owner);

@@ -121,6 +121,9 @@ class IOwner : public IJournal {
     virtual void StopIfRequested() {}
     // Processes the window messages that are waiting (repaint, input) and returns.
     virtual void PumpMessages() = 0;
+    // A step that may block for long starts (a copy, the archiver): the journal's last line is
+    // shown now, wherever it goes, though a mark may still end it.
+    virtual void ShowOpenLine() {}
     // The update log that failures are appended to; empty until the first script runs.
     virtual std::string CurrentLogPath() const = 0;
     virtual void SetCurrentLogPath(const std::string& path) = 0;

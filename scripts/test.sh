@@ -20,3 +20,9 @@ cmake --build build -j"$(nproc)"
 
 scripts/test_sanitizers.sh both
 scripts/test_windows.sh
+
+# CI: the tests that wait, signal, kill or measure time once more, under load (two busy
+# processes and a synchronous disk writer), so that one that depends on the machine shows.
+if [ "${CI:-}" = true ]; then
+    scripts/repeat_tests.sh -n 1 -c load
+fi

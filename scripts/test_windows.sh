@@ -15,6 +15,7 @@ cd "$(dirname "$0")/.."
 checkout=$(pwd)
 source scripts/lib/packages.sh
 install_missing_packages "${WINDOWS_PACKAGES[@]}"
+source scripts/lib/compiler_cache.sh
 
 started=$SECONDS
 fbclient=$(scripts/fbclient/build.sh)

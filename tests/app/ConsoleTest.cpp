@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -508,7 +509,7 @@ TEST(Console, UpdaterOfAnotherSuiteSharingTheTempDirectoryRefuses) {
 }
 
 // Standard output and standard error into one stream, as `2>&1` gives them to a log file.
-TEST(ConsoleWindow, LinesGoOutOnceInOrderWhenTheyCanNoLongerChange) {
+TEST(ConsoleWindow, TheLineInHandGoesOutAtOnceAndItsMarkEndsIt) {
     std::ostringstream both;
     CConsoleWindow window(both, both);
     window.AppendLine("Наявність архиватора RAR...");
@@ -517,18 +518,94 @@ TEST(ConsoleWindow, LinesGoOutOnceInOrderWhenTheyCanNoLongerChange) {
     window.AppendLine("Розпаковка пакету...");
     window.MarkLastLine("[OK]");
     EXPECT_EQ(both.str(), "Наявність архиватора RAR...[OK]\n");
-    // A long step pumps messages: what is in hand goes out before the step ends.
+    // A long step pumps messages: what is in hand goes out before the step ends, its line end
+    // with the next line.
     window.PumpMessages();
-    EXPECT_EQ(both.str(), "Наявність архиватора RAR...[OK]\nРозпаковка пакету...[OK]\n");
+    EXPECT_EQ(both.str(), "Наявність архиватора RAR...[OK]\nРозпаковка пакету...[OK]");
+    window.PumpMessages();
+    // A blocking step shows its line before it starts; the mark it earns ends the same line.
+    window.AppendLine("tessara.exe...");
+    window.ShowOpenLine();
+    EXPECT_EQ(both.str(),
+              "Наявність архиватора RAR...[OK]\nРозпаковка пакету...[OK]\ntessara.exe...");
+    window.ShowOpenLine();
+    window.MarkLastLine("[OK]");
     window.PumpMessages();
     window.AppendLine("Копіювання пакету");
     // The box's text follows the line before it, on one line however many lines it had.
     window.ShowMessageBox(MessageKind::Error, kApplicationTitle,
                           "I/O error\r\n-No such file\nor directory.");
+    // A mark after the box cannot reach its line any more: it goes out on its own.
+    window.MarkLastLine("[OK]");
     window.Finish();
     EXPECT_EQ(both.str(),
-              "Наявність архиватора RAR...[OK]\nРозпаковка пакету...[OK]\nКопіювання пакету\n"
-              "I/O error -No such file or directory.\n");
+              "Наявність архиватора RAR...[OK]\nРозпаковка пакету...[OK]\ntessara.exe...[OK]\n"
+              "Копіювання пакету\nI/O error -No such file or directory.\n[OK]\n");
+}
+
+// Text written by one thread and read by another while it is written.
+class CSharedText : public std::streambuf {
+  public:
+    std::string Text() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_text;
+    }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_text.push_back(traits_type::to_char_type(c));
+        }
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_text.append(text, static_cast<size_t>(count));
+        return count;
+    }
+
+  private:
+    mutable std::mutex m_mutex;
+    std::string m_text;
+};
+
+// A statement that waits for a row, which the test's own connection holds: while it waits,
+// standard output already ends with the name of its script (the previous script's line and its
+// line end were all it showed before), and the statement runs once the row is free.
+TEST(ConsoleWindow, TheScriptInHandIsShownWhileItsStatementWaits) {
+    CSuite suite;
+    suite.CreateDatabase(237);
+    ExecuteStatements(suite.Database(),
+                      {"create table SETTINGS (ID integer not null primary key, V integer)",
+                       "insert into SETTINGS values (1, 0)"});
+    fs::create_directories(suite.File("Reports"));
+    suite.InstallArchiver();
+    PackageFiles files = ContentPackage(238);
+    files["up.2026.05.04.lsql"] = "update SETTINGS set V = 1 where ID = 1;\r\n";
+    suite.Pack({{238, suite.MakePackageDir("238", files)}});
+
+    CHeldRow row(suite.Database(), "update SETTINGS set V = 2 where ID = 1");
+    CSharedText outText;
+    std::ostream out(&outText);
+    std::ostringstream err;
+    int status = -1;
+    std::thread run([&] { status = RunConsole(suite.Paths(), out, err); });
+    const bool waited = WaitForStatement(suite.Database(), "update SETTINGS");
+    const std::string shown = outText.Text();
+    row.Release();
+    run.join();
+
+    ASSERT_TRUE(waited) << outText.Text();
+    EXPECT_TRUE(shown.ends_with("\nup.2026.05.03.lsql\nup.2026.05.04.lsql")) << shown;
+    EXPECT_EQ(status, 0) << err.str() << outText.Text();
+    const std::vector<std::string> lines = SplitLines(outText.Text());
+    const auto script = std::find(lines.begin(), lines.end(), "up.2026.05.04.lsql");
+    ASSERT_NE(script, lines.end()) << outText.Text();
+    ASSERT_NE(script + 1, lines.end());
+    EXPECT_EQ(*(script + 1), "up.99.238.lsql");
+    EXPECT_EQ(QueryColumn(suite.Database(), "select V from SETTINGS"),
+              (std::vector<std::string>{"1"}));
 }
 
 TEST(ConsoleWindow, FailedItemsFollowTheFinalLine) {

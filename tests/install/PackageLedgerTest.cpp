@@ -167,34 +167,31 @@ TEST_F(PackageLedgerTest, AMarkIsCommittedWithItsTransactionOrNotAtAll) {
 }
 
 TEST_F(PackageLedgerTest, AnInterruptedScriptIsContinuedWithEveryStatementOnce) {
-    // The first run loses its connection at its first pump, as when the server stops: the
-    // statement in hand is neither applied nor marked, and the error ends the run. The pump
-    // comes after the long statement at the latest, so the inserts after it never run.
+    // The first run loses its connection while its sixth statement waits for a row that the
+    // test holds, as when the server stops: that statement is neither applied nor marked, and
+    // the error ends the run, so the inserts after it never run.
+    ExecuteStatements(m_db, HeldRowTable());
     std::string script = TenInserts();
-    std::string pause;
-    for (const std::string& line : PauseStatementLines()) {
-        pause += line + "\r\n";
-    }
     const size_t sixth = script.find("INSERT INTO LOG_ROWS VALUES (6)");
-    script.insert(sixth, pause);
+    script.insert(sixth, std::string(kHeldRowStatement) + "\r\n");
     m_ledger->Begin({238, kSha});
-    CDisconnectingOwner first(m_db);
-    EXPECT_THROW(RunWithLedger(first, script), CDbError);
-    const Rows partial = LoggedRows();
-    ASSERT_LE(partial.size(), 4u);
-    EXPECT_EQ(partial, Rows(kNineRows.begin(),
-                            kNineRows.begin() + static_cast<std::ptrdiff_t>(partial.size())));
+    {
+        CHeldRow row(m_db, kHoldRow);
+        CDisconnectingOwner first(m_db);
+        EXPECT_THROW(RunWithLedger(first, script), CDbError);
+        EXPECT_TRUE(first.disconnected);
+    }
+    EXPECT_EQ(LoggedRows(), (Rows{"1", "2", "3", "5"}));
 
-    // The next run continues after the statements the ledger has and applies each of the
-    // others once. The pump comes after a statement, so at least one was applied.
+    // The next run continues after the five statements the ledger has and applies each of the
+    // others once.
     Connect();
     m_ledger->Begin({238, kSha});
-    const int32_t applied = m_ledger->Applied("up.01.lsql");
-    ASSERT_GE(applied, 1);
-    EXPECT_GE(applied, static_cast<int32_t>(partial.size()));
+    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 5);
     CRecordingOwner second;
     EXPECT_EQ(RunWithLedger(second, script), kNineRows);
-    EXPECT_EQ(second.journal, Rows{"Продовження з інструкції " + std::to_string(applied + 1)});
+    EXPECT_EQ(second.journal, Rows{"Продовження з інструкції 6"});
+    EXPECT_EQ(QueryColumn(m_db, "SELECT N FROM HELD_ROW"), Rows{"1"});
     EXPECT_EQ(Marked("up.01.lsql"), 11);
 
     // A third run of the whole script applies nothing more, and says so: no statement 12 of

@@ -8,8 +8,10 @@
 //                                   "to stderr" to standard error
 //   test_helper flood N             writes N bytes to standard output and N to standard error,
 //                                   in turns, then ends with 0
-//   test_helper slices              writes "first", a second later "second", each on a line
-//   test_helper until PATH          ends with 0 once PATH exists (1 after a minute without it)
+//   test_helper slices PATH         writes "first", and "second" once PATH exists, each on a
+//                                   line (ends with 1 after a minute without it)
+//   test_helper until PATH          ends with 0 once PATH exists, after writing PATH.seen (1
+//                                   after a minute without it)
 //   test_helper hold PATH UNTIL     opens PATH letting no one else open, rename or delete it
 //                                   (on Windows), writes "held" to standard output, and ends
 //                                   with 0 once UNTIL exists (1 after a minute without it)
@@ -91,20 +93,31 @@ int Run(const std::vector<std::string>& args) {
         }
         return 0;
     }
-    if (mode == "slices") {
+    // Looks for PATH every 10 ms, for at most a minute.
+    const auto waitFor = [&] {
+        for (int waited = 0; waited < 60000; waited += 10) {
+            if (FileExists(args[2]) || DirectoryExists(args[2])) {
+                return true;
+            }
+            Sleep(10);
+        }
+        return false;
+    };
+    if (mode == "slices" && args.size() == 3) {
         Write(stdout, "first\n");
-        Sleep(1000);
+        if (!waitFor()) {
+            return 1;
+        }
         Write(stdout, "second\n");
         return 0;
     }
     if (mode == "until" && args.size() == 3) {
-        for (int waited = 0; waited < 60000; waited += 10) {
-            if (FileExists(args[2]) || DirectoryExists(args[2])) {
-                return 0;
-            }
-            Sleep(10);
+        if (!waitFor()) {
+            return 1;
         }
-        return 1;
+        // Written last: a test that finds it knows that the process was at its end.
+        CFile seen(args[2] + ".seen", CFile::Mode::WriteTruncate);
+        return 0;
     }
     if (mode == "hold" && args.size() == 4) {
 #ifdef _WIN32
