@@ -6,6 +6,11 @@
 # in tests/sanitizers/, each line with its reason.
 #
 #   scripts/test_sanitizers.sh [asan|tsan|both] [ctest arguments, e.g. -R Name]
+#
+# Without ctest arguments the whole-update scripts (integration.*) and the tests that kill or
+# signal whole updaters (Interruption.*, InterruptedWindow.*) are left out: they run the code
+# that the suites run, through the same installers and driver, and take many minutes each under
+# a sanitizer, which CI's time does not allow; name them (-R) to run them too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 checkout=$(pwd)
@@ -15,10 +20,13 @@ source scripts/lib/compiler_cache.sh
 
 which=${1:-both}
 [ $# -gt 0 ] && shift
+[ $# -gt 0 ] || set -- -E '^(integration\.|Interruption\.|InterruptedWindow\.)'
+
 suppressions=$checkout/tests/sanitizers
 
 run_under() {
     local name=$1 sanitize=$2 build=$checkout/build-$1 started=$SECONDS
+    shift 2
     # -O1: the sanitizers' own advice, and a build that takes less time than -O2.
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" \
         -DTESSARA_WARNINGS_AS_ERRORS=ON -DTESSARA_SANITIZE="$sanitize" >/dev/null
