@@ -27,9 +27,12 @@ suppressions=$checkout/tests/sanitizers
 run_under() {
     local name=$1 sanitize=$2 build=$checkout/build-$1 started=$SECONDS
     shift 2
-    # -O1: the sanitizers' own advice, and a build that takes less time than -O2.
+    # -O1: the sanitizers' own advice, and a build that takes less time than -O2. Warnings are
+    # not errors here: with the sanitizers' instrumentation GCC's flow analysis warns about the
+    # standard library's own code (std::regex's std::function "may be used uninitialized"); the
+    # build of scripts/test.sh keeps every warning an error.
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" \
-        -DTESSARA_WARNINGS_AS_ERRORS=ON -DTESSARA_SANITIZE="$sanitize" >/dev/null
+        -DTESSARA_WARNINGS_AS_ERRORS=OFF -DTESSARA_SANITIZE="$sanitize" >/dev/null
     cmake --build "$build" -j"$(nproc)"
     echo "$name build: $((SECONDS - started)) s"
     started=$SECONDS

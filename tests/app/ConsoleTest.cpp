@@ -16,6 +16,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ConsoleMode.h"
+#include "app/RunRecord.h"
 #include "app/UpdateDriver.h"
 #include "db/Uglobdb.h"
 #include "platform/ChildProcess.h"
@@ -382,7 +383,7 @@ TEST(Console, PackageThatDoesNotReachItsVersionFailsAndTheRecordSaysSo) {
     // The record of the run: its header, the journal as printed, and the summary.
     const std::vector<std::string> record = SplitLines(ReadFile(suite.File("tessara-updater.log")));
     ASSERT_EQ(record.size(), 1 + result.out.size() + 3);
-    EXPECT_EQ(record[0].substr(23), " console " + suite.File("updater"));
+    EXPECT_EQ(record[0].substr(23), " console " + RunBy() + " " + suite.File("updater"));
     for (size_t i = 0; i < result.out.size(); ++i) {
         EXPECT_EQ(record[1 + i].substr(20), result.out[i]);
     }
