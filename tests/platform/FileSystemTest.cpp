@@ -363,7 +363,8 @@ TEST(CReplacingFile, ReplacesARunningProgramWhichRunsOn) {
         EXPECT_EQ(file.fate, MovedAsideFile::Fate::Removed) << file.error;
     }
     EXPECT_EQ(DirectoryEntries(dir.Path()),
-              (std::vector<std::string>{"release", ExtractFileName(program), "нова версія"}));
+              (std::vector<std::string>{"release", "release.seen", ExtractFileName(program),
+                                        "нова версія"}));
 }
 
 TEST(MovedAside, OnlyItsOwnNamesAreCleanedUpAndAnEmptyNameIsFilledAgain) {
