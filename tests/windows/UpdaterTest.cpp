@@ -164,8 +164,11 @@ TEST_F(UpdaterConsole, WithoutConfigurationTheDatabaseIsBesideTheUpdater) {
                                         "Підключення до бази даних", m_suite.File("lib.gdb")}));
 }
 
+// With a server, so that the client library is the first thing the connection needs (a local
+// database's engine files are checked before it, app/EngineFiles).
 TEST_F(UpdaterConsole, TextFileNamedLikeTheClientIsRefused) {
-    m_suite.WriteConfig("[Common]\r\nPathBaseGDB=lib.gdb\r\n");
+    m_suite.WriteConfig(
+        "[Common]\r\nPathBaseGDB=lib.gdb\r\nTypeServer=1\r\nNameServer=localhost\r\n");
     WriteFile(m_suite.File("fbclient.dll"), "not a library\r\n");
     const ProgramRun run = RunConsole();
     EXPECT_EQ(run.exitCode, 2);
@@ -184,7 +187,8 @@ TEST_F(UpdaterConsole, TextFileNamedLikeTheClientIsRefused) {
 }
 
 TEST_F(UpdaterConsole, LibraryWithoutTheMasterInterfaceIsRefused) {
-    m_suite.WriteConfig("[Common]\r\nPathBaseGDB=lib.gdb\r\n");
+    m_suite.WriteConfig(
+        "[Common]\r\nPathBaseGDB=lib.gdb\r\nTypeServer=1\r\nNameServer=localhost\r\n");
     ASSERT_TRUE(CopyFileW(ToUtf16(PathJoin(ProgramDirectory(), "not_a_client.dll")).c_str(),
                           ToUtf16(m_suite.File("fbclient.dll")).c_str(), FALSE));
     const ProgramRun run = RunConsole();
