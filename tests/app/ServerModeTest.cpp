@@ -73,6 +73,25 @@ class ServerMode : public testing::Test {
         return window.journal;
     }
 
+    // A fresh driver past its checks, once the server has let go of the earlier run's
+    // connection (it notices a dead client in its own time: polled, two minutes at most).
+    std::unique_ptr<CUpdateDriver> AdmittedOnceTheEarlierRunIsGone() {
+        const double deadline = MonotonicSeconds() + 120;
+        for (;;) {
+            window = CRecordingWindow();
+            auto driver = std::make_unique<CUpdateDriver>(window, suite.Paths());
+            driver->FormShow();
+            const PreflightOutcome outcome = driver->LastPreflight();
+            if ((outcome != PreflightOutcome::SuiteRunning &&
+                 outcome != PreflightOutcome::UpdaterAttached) ||
+                MonotonicSeconds() > deadline) {
+                return driver;
+            }
+            driver.reset();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    }
+
     CSuite suite;
     CRecordingWindow window;
     int m_port = 0;
@@ -276,17 +295,7 @@ TEST_F(ServerMode, ServerThatStopsAnsweringEndsTheRunAndTheNextRunContinuesIt) {
 
     // Run again once the server answers (and has noticed that the first run went away).
     window.whilePumping = nullptr;
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        window = CRecordingWindow();
-        driver = std::make_unique<CUpdateDriver>(window, suite.Paths());
-        driver->FormShow();
-        if (driver->LastPreflight() != PreflightOutcome::SuiteRunning &&
-            driver->LastPreflight() != PreflightOutcome::UpdaterAttached) {
-            break;
-        }
-        driver.reset();
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
+    driver = AdmittedOnceTheEarlierRunIsGone();
     ASSERT_EQ(driver->LastPreflight(), PreflightOutcome::Admitted)
         << ::testing::PrintToString(window.journal);
     driver->btOKClick();
@@ -360,17 +369,7 @@ TEST_F(ServerMode, ConnectionThatCarriesNothingWhileTheServerAnswersEndsTheRun) 
     // The flow comes back to life closed (as a NAT's does); the next run continues the package.
     proxy.DropFirst();
     window.whilePumping = nullptr;
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        window = CRecordingWindow();
-        driver = std::make_unique<CUpdateDriver>(window, suite.Paths());
-        driver->FormShow();
-        if (driver->LastPreflight() != PreflightOutcome::SuiteRunning &&
-            driver->LastPreflight() != PreflightOutcome::UpdaterAttached) {
-            break;
-        }
-        driver.reset();
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
+    driver = AdmittedOnceTheEarlierRunIsGone();
     ASSERT_EQ(driver->LastPreflight(), PreflightOutcome::Admitted)
         << ::testing::PrintToString(window.journal);
     driver->btOKClick();
