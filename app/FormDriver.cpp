@@ -11,6 +11,9 @@ class CFormDriver : public IFormDriver {
     void FormShow() override { m_driver.FormShow(); }
     void btOKClick() override { m_driver.btOKClick(); }
     bool IsRunning() const override { return m_driver.IsRunning(); }
+    int ExitStatus() const override {
+        return m_driver.LastRun() == RunOutcome::NotRun ? 0 : m_driver.ExitStatus();
+    }
 
   private:
     CUpdateDriver m_driver;

@@ -17,6 +17,10 @@ class IFormDriver {
     virtual void FormShow() = 0;
     virtual void btOKClick() = 0;
     virtual bool IsRunning() const = 0;
+    // The status the window's process ends with once the window is closed: that of console mode
+    // after an update run that did not succeed in full, 0 when no run was made or it succeeded.
+    // The checks alone end with 0: the user only looked, and the window said why it refused.
+    virtual int ExitStatus() const { return 0; }
 };
 
 using FormDriverFactory = std::function<std::unique_ptr<IFormDriver>(IUpdaterWindow& window)>;

@@ -30,7 +30,8 @@ int RunWindow() {
         return kExitNotStarted;
     }
     form->Show();
-    return form->Run();
+    const int loopStatus = form->Run();  // not 0 only when the loop itself failed
+    return loopStatus != 0 ? loopStatus : form->Driver().ExitStatus();
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <regex>
 #include <utility>
 
+#include "app/FormDriver.h"
 #include "app/UpdateDriver.h"
 #include "db/Database.h"
 #include "db/FetchRows.h"
@@ -501,6 +502,27 @@ TEST_F(UpdateRun, FailedCopyKeepsThePackageOpenUntilTheNextRunCopiesIt) {
     driver->FormShow();
     EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::NothingToInstall) << Journal();
     Close();
+}
+
+// The window's process ends with the status of a run that did not succeed in full, whether or
+// not a later package waited; the checks alone end with 0.
+TEST_F(UpdateRun, TheWindowEndsWithTheStatusOfItsRun) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    fs::remove(suite.File("Reports"));
+    WriteFile(suite.File("Reports"), "in the way");
+    const auto windowRun = [&](bool click) {
+        std::unique_ptr<IFormDriver> form = UpdateDriverFactory(suite.Paths())(window);
+        form->FormShow();
+        if (click) {
+            form->btOKClick();
+        }
+        return form->ExitStatus();
+    };
+    EXPECT_EQ(windowRun(false), 0) << Journal();
+    EXPECT_EQ(windowRun(true), 1) << Journal();  // the only package is unfinished
+    fs::remove(suite.File("Reports"));
+    EXPECT_EQ(windowRun(true), 0) << Journal();
+    EXPECT_EQ(windowRun(false), 0) << Journal();  // nothing to install: 3 in console mode
 }
 
 TEST_F(UpdateRun, FailedCopyStopsTheRunBeforeTheLaterPackages) {
