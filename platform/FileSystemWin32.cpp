@@ -7,6 +7,7 @@
 #include <restartmanager.h>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "platform/Paths.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
+#include "platform/Win32Links.h"
 #include "platform/Win32Security.h"
 
 namespace {
@@ -222,47 +224,6 @@ std::vector<FileHolder> HoldersOf(const std::string& path) {
     return holders;
 }
 
-// The name an open handle ended at lies elsewhere than `path` (another directory or another
-// name): a link on the way to it. Wine shows a Unix link to a file as the file itself, attributes
-// and all, and opens what it points to even with FILE_FLAG_OPEN_REPARSE_POINT; only the path the
-// handle ended at tells. The directory is compared by identity, so that a suite reached through
-// a linked folder, a mapped or substituted drive is not taken for one. False when the system
-// cannot tell.
-bool LandedElsewhere(HANDLE handle, const std::string& path) {
-    std::wstring final(MAX_PATH, L'\0');
-    for (int tries = 0; tries < 2; ++tries) {
-        const DWORD length =
-            GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) {
-            return false;
-        }
-        const bool fits = length < final.size();
-        final.resize(length);
-        if (fits) {
-            break;
-        }
-    }
-    const size_t separator = final.find_last_of(L'\\');
-    if (separator == std::wstring::npos) {
-        return false;
-    }
-    const std::wstring wantedName = ToUtf16(ExtractFileName(path));
-    const std::wstring finalName = final.substr(separator + 1);
-    if (CompareStringOrdinal(finalName.c_str(), static_cast<int>(finalName.size()),
-                             wantedName.c_str(), static_cast<int>(wantedName.size()),
-                             TRUE) != CSTR_EQUAL) {
-        return true;
-    }
-    const std::string wantedDir = ExtractFileDir(path);
-    const auto wanted = QueryEntry(wantedDir.empty() ? "." : wantedDir, true);
-    const auto landed = QueryEntry(ToUtf8(final.substr(0, separator)), true);
-    return wanted && landed &&
-           (wanted->dwVolumeSerialNumber != landed->dwVolumeSerialNumber ||
-            wanted->nFileIndexHigh != landed->nFileIndexHigh ||
-            wanted->nFileIndexLow != landed->nFileIndexLow);
-}
-
 bool IsHeldError(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
@@ -311,6 +272,59 @@ bool DeleteContents(const std::string& dir) {
 }
 
 }  // namespace
+
+// Wine opens what a Unix link points to even with FILE_FLAG_OPEN_REPARSE_POINT; only the path
+// the handle ended at tells. The directory is compared by identity, so that a suite reached
+// through a linked folder, a mapped or substituted drive is not taken for one.
+bool LandedElsewhere(HANDLE handle, const std::string& path) {
+    std::wstring final(MAX_PATH, L'\0');
+    for (int tries = 0; tries < 2; ++tries) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            return false;
+        }
+        const bool fits = length < final.size();
+        final.resize(length);
+        if (fits) {
+            break;
+        }
+    }
+    const size_t separator = final.find_last_of(L'\\');
+    if (separator == std::wstring::npos) {
+        return false;
+    }
+    const std::wstring wantedName = ToUtf16(ExtractFileName(path));
+    const std::wstring finalName = final.substr(separator + 1);
+    if (CompareStringOrdinal(finalName.c_str(), static_cast<int>(finalName.size()),
+                             wantedName.c_str(), static_cast<int>(wantedName.size()),
+                             TRUE) != CSTR_EQUAL) {
+        return true;
+    }
+    const std::string wantedDir = ExtractFileDir(path);
+    const auto wanted = QueryEntry(wantedDir.empty() ? "." : wantedDir, true);
+    const auto landed = QueryEntry(ToUtf8(final.substr(0, separator)), true);
+    return wanted && landed &&
+           (wanted->dwVolumeSerialNumber != landed->dwVolumeSerialNumber ||
+            wanted->nFileIndexHigh != landed->nFileIndexHigh ||
+            wanted->nFileIndexLow != landed->nFileIndexLow);
+}
+
+HANDLE OpenOrCreateNew(const std::function<HANDLE(DWORD disposition)>& open) {
+    HANDLE handle = open(OPEN_EXISTING);
+    if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return handle;
+    }
+    handle = open(CREATE_NEW);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+        handle = open(OPEN_EXISTING);  // made by another process meanwhile
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+            SetLastError(ERROR_CANT_ACCESS_FILE);  // neither there nor new: a link to nowhere
+        }
+    }
+    return handle;
+}
 
 bool FileExists(const std::string& path) {
     const auto info = QueryEntry(path, true);
@@ -409,19 +423,11 @@ CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
         return CreateFileW(wide.c_str(), request.access, request.share, nullptr, disposition,
                            request.flags, nullptr);
     };
-    HANDLE handle = open(request.disposition);
-    if (mode == Mode::Append && handle == INVALID_HANDLE_VALUE &&
-        GetLastError() == ERROR_FILE_NOT_FOUND) {
-        // Created only as a new name: OPEN_ALWAYS would create the file that a dangling link
-        // points to (Wine shows such a link as no file at all), CREATE_NEW never follows one.
-        handle = open(CREATE_NEW);
-        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
-            handle = open(OPEN_EXISTING);  // made by another appender meanwhile
-            if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
-                throw CSystemError(ERROR_CANT_ACCESS_FILE,
-                                   "Cannot open \"" + path + "\": it is a link (a reparse point)");
-            }
-        }
+    const bool append = mode == Mode::Append;
+    HANDLE handle = append ? OpenOrCreateNew(open) : open(request.disposition);
+    if (append && handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_CANT_ACCESS_FILE) {
+        throw CSystemError(ERROR_CANT_ACCESS_FILE,
+                           "Cannot open \"" + path + "\": it is a link (a reparse point)");
     }
     if (handle == INVALID_HANDLE_VALUE) {
         ThrowFileError("Cannot open", path);
