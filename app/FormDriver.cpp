@@ -12,7 +12,9 @@ class CFormDriver : public IFormDriver {
     void btOKClick() override { m_driver.btOKClick(); }
     bool IsRunning() const override { return m_driver.IsRunning(); }
     int ExitStatus() const override {
-        return m_driver.LastRun() == RunOutcome::NotRun ? 0 : m_driver.ExitStatus();
+        const RunOutcome run = m_driver.LastRun();
+        return run == RunOutcome::NotRun || run == RunOutcome::Succeeded ? 0
+                                                                         : m_driver.ExitStatus();
     }
 
   private:

@@ -70,7 +70,7 @@ bool TcpAddressAnswers(const std::string& host, const std::string& port, double 
             return true;
         }
         u_long nonBlocking = 1;
-        if (ioctlsocket(socket.Get(), FIONBIO, &nonBlocking) != 0) {
+        if (ioctlsocket(socket.Get(), static_cast<long>(FIONBIO), &nonBlocking) != 0) {
             return true;
         }
         if (connect(socket.Get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0) {

@@ -504,10 +504,12 @@ TEST_F(UpdateRun, FailedCopyKeepsThePackageOpenUntilTheNextRunCopiesIt) {
     Close();
 }
 
-// The window's process ends with the status of a run that did not succeed in full, whether or
-// not a later package waited; the checks alone end with 0.
+// The window's process ends with the status of a run that did not end in success, whether or
+// not a later package waited; the checks alone, and a success with failed items, end with 0.
 TEST_F(UpdateRun, TheWindowEndsWithTheStatusOfItsRun) {
-    Prepare(237, {{238, ContentPackage(238)}});
+    PackageFiles later = ContentPackage(239);
+    later["up.2026.05.03.lsql"] += "insert into NO_SUCH_TABLE values (1);\r\n";
+    Prepare(237, {{238, ContentPackage(238)}, {239, later}});
     fs::remove(suite.File("Reports"));
     WriteFile(suite.File("Reports"), "in the way");
     const auto windowRun = [&](bool click) {
@@ -522,7 +524,9 @@ TEST_F(UpdateRun, TheWindowEndsWithTheStatusOfItsRun) {
     EXPECT_EQ(windowRun(true), 1) << Journal();  // the only package is unfinished
     fs::remove(suite.File("Reports"));
     EXPECT_EQ(windowRun(true), 0) << Journal();
-    EXPECT_EQ(windowRun(false), 0) << Journal();  // nothing to install: 3 in console mode
+    ASSERT_FALSE(window.failedItems.empty());
+    EXPECT_EQ(window.failedItems.back().size(), 1u);  // 239's statement: 4 in console mode
+    EXPECT_EQ(windowRun(false), 0) << Journal();      // nothing to install: 3 in console mode
 }
 
 TEST_F(UpdateRun, FailedCopyStopsTheRunBeforeTheLaterPackages) {
