@@ -353,7 +353,7 @@ TEST_F(ServerMode, ConnectionThatCarriesNothingWhileTheServerAnswersEndsTheRun) 
     window.whilePumping = [&] {
         if (heldAt == 0 && !window.journal.empty() &&
             window.journal.back() == "up.2026.05.03.lsql") {
-            proxy.HoldFirst();  // the updater's own connection was the first one made
+            proxy.HoldFirst();  // the updater's own connection was the first to carry data
             heldAt = MonotonicSeconds();
         } else if (heldAt != 0 && !dropped && MonotonicSeconds() - heldAt > 40) {
             // A run that waits this long would wait for ever: closing the connection ends it,
