@@ -72,6 +72,10 @@ PreflightOutcome CPreflight::Run(const std::function<void()>& connect) {
     std::optional<LedgerPackage> unfinished;
     std::optional<CPackageLedger::Leftover> leftover;
     m_owner.RunBlocking([&] {
+        // Nearly every run finds no ledger: one question then, in the version's transaction.
+        if (!m_ledger.TableExists()) {
+            return;
+        }
         unfinished = m_ledger.Unfinished();
         if (!unfinished) {
             leftover = m_ledger.ClearLeftover();

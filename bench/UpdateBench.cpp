@@ -18,18 +18,19 @@
 // hand.
 //
 // The idle size is the resident size after the pre-flight; the peak is the kernel's high-water
-// mark, reset at that moment through /proc/self/clear_refs, so only the run can raise it.
+// mark, reset at that moment (platform/ProcessMemory.h), so only the run can raise it.
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "app/UpdateDriver.h"
+#include "platform/ProcessMemory.h"
 #include "platform/Text.h"
 
 namespace {
@@ -40,23 +41,9 @@ double Seconds(Clock::duration duration) {
     return std::chrono::duration<double>(duration).count();
 }
 
-// "VmRSS" or "VmHWM" of this process in MB; -1 when it cannot be read.
-double MemoryMb(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(field + ":", 0) == 0) {
-            return std::stod(line.substr(field.size() + 1)) / 1024.0;  // the kernel prints kB
-        }
-    }
-    return -1;
-}
-
-// Resets the high-water mark of the resident size to the present size (Linux 4.0 and later).
-bool ResetPeakMemory() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return static_cast<bool>(clear);
+// A resident size in MB; -1 when the system does not tell.
+double Mb(int64_t bytes) {
+    return bytes < 0 ? -1 : static_cast<double>(bytes) / (1024.0 * 1024.0);
 }
 
 // How long a window's event loop sleeps when no event comes.
@@ -194,15 +181,15 @@ int main(int argc, char** argv) {
             return 1;
         }
 
-        const bool reset = ResetPeakMemory();
-        const double idle = MemoryMb("VmRSS");
-        const double peakBefore = MemoryMb("VmHWM");
+        const bool reset = ResetPeakResident();
+        const double idle = Mb(ResidentBytes());
+        const double peakBefore = Mb(PeakResidentBytes());
         const Clock::time_point start = Clock::now();
         window.StartRun();
         driver.btOKClick();
         window.Pump("end-of-run");
         const double total = Seconds(Clock::now() - start);
-        const double peak = MemoryMb("VmHWM");
+        const double peak = Mb(PeakResidentBytes());
         if (driver.LastRun() != RunOutcome::Succeeded) {
             window.PrintJournal();
             std::fprintf(stderr, "bench_update: the update did not succeed\n");

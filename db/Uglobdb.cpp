@@ -168,17 +168,16 @@ void CGlobDB::Connect(const std::string& serverName, const std::string& database
     // stopping the update for ever.
     transaction.SetLockTimeout(kLockTimeoutSeconds);
     transaction.Start();
-    // The probe of a silent call looks this attachment up from a connection of its own.
+    // The probe of a silent call looks this attachment up from a connection of its own. Asked in
+    // the transaction just started, which the version's question then uses too: a transaction
+    // of its own would cost a synchronous write of the header page at every start.
     m_idleAtLastProbe.reset();
     m_attachmentId = 0;
-    CTransaction reader(attachment);
-    RunInOwnTransaction(reader, [&] {
-        const std::vector<CDbRow> rows = FetchRows(reader, kCurrentConnectionQuery, 1);
-        if (!rows.empty() && !rows.front().empty() &&
-            rows.front().front().value.kind == CDbValue::Kind::Integer) {
-            m_attachmentId = rows.front().front().value.integer;
-        }
-    });
+    const std::vector<CDbRow> rows = FetchRows(transaction, kCurrentConnectionQuery, 1);
+    if (!rows.empty() && !rows.front().empty() &&
+        rows.front().front().value.kind == CDbValue::Kind::Integer) {
+        m_attachmentId = rows.front().front().value.integer;
+    }
 }
 
 bool CGlobDB::ServerAnswers() {

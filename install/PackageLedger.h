@@ -33,6 +33,9 @@ class CPackageLedger {
     CPackageLedger(const CPackageLedger&) = delete;
     CPackageLedger& operator=(const CPackageLedger&) = delete;
 
+    // True when the database holds the ledger's table: a package was begun and not finished,
+    // or a completed one left its table behind (ClearLeftover).
+    bool TableExists();
     // The package a run began and did not finish; nullopt when there is none.
     std::optional<LedgerPackage> Unfinished();
     // Opens the ledger of `package`: a new one, or the unfinished one when it is this package.
@@ -68,7 +71,6 @@ class CPackageLedger {
     std::optional<Leftover> ClearLeftover();
 
   private:
-    bool TableExists();
     // Drops the table; returns the error that prevented it, empty when it went.
     std::string DropTable();
     // Inserts the statement's row: its ordinal, or the negative ordinal of a failed one.
