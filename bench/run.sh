@@ -280,6 +280,21 @@ poll_run() {  # poll_run <package dir>
     done
 }
 
+# A boundary that the poller never saw (its phase came and went between two looks: a small
+# package on a busy machine) is put where the next one is, or at the end of the run: that phase
+# then counts nothing, and the next one takes its time.
+fill_missed_boundaries() {  # fill_missed_boundaries <events file> <end time>
+    local events=$1 next=$2 phase seen
+    for phase in programs blobs documents scripts unpacked unpack writeout; do
+        seen=$(awk -v phase="$phase" '$1 == phase { print $2; exit }' "$events")
+        if [ -z "$seen" ]; then
+            echo "$phase $next - -" >>"$events"
+        else
+            next=$seen
+        fi
+    done
+}
+
 stamp_lines() {
     local line
     while IFS= read -r line; do
@@ -319,6 +334,7 @@ launch_updater() {  # launch_updater <package dir> <round dir> <events file> wra
         poller=''
     fi
     stop_poller
+    fill_missed_boundaries "$events" "$ended"
     if [ "$rc" -ne 0 ]; then
         echo "the updater ended with exit status $rc:" >&2
         cut -f2 "$r/journal.tsv" >&2
