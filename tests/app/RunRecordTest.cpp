@@ -41,6 +41,24 @@ TEST(RunRecord, JournalLinesGoOutWhenFinalAndNothingBeforeTheRunStarts) {
     EXPECT_EQ(lines[3].substr(20), "[message] I/O error -No such file");
 }
 
+// The window's checks and its run are one record's: a line that a pump of the checks wrote in
+// part ends before the run's header, which starts a line of its own.
+TEST(RunRecord, ALineWrittenInPartEndsBeforeTheNextHeader) {
+    CTempDir dir;
+    const std::string path = dir.File("record.log");
+    CRunRecord record;
+    record.Begin(path, "window", "/suite/updater");
+    record.AppendLine("238_RAR ");
+    record.Flush();
+    record.MarkLastLine("[OK]");
+    record.Flush();
+    record.Begin(path, "window", "/suite/updater");
+    const std::vector<std::string> lines = SplitLines(ReadFile(path));
+    ASSERT_EQ(lines.size(), 4u) << ReadFile(path);  // the last: the first run had no outcome
+    EXPECT_EQ(lines[1].substr(20), "238_RAR [OK]");
+    EXPECT_EQ(lines[2].rfind(kRunHeaderMark, 0), 0u) << lines[2];
+}
+
 TEST(RunRecord, CutKeepsTheNewestWholeRunsThatFit) {
     const std::string a = "=== 1 window a\nline a\n";
     const std::string b = "=== 2 console b\nline b\n";
