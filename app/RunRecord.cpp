@@ -25,9 +25,9 @@ std::string ReadAll(CFile& file) {
 
 void CRunRecord::Begin(const std::string& path, const std::string& mode,
                        const std::string& updaterPath, size_t limit) {
-    // A line of the record's last run that a pump wrote in part ends before the new header.
-    EndOpenLine();
     m_started = true;
+    m_hasOpenLine = false;  // one that a pump wrote in part is ended by Open
+    m_written = 0;
     m_problem.clear();
     std::string unfinished;
     try {
