@@ -98,6 +98,7 @@ void CGlobDB::Connect(const std::string& serverName, const std::string& database
     }
     const std::string server(TrimControl(serverName));
     m_connectionString = server.empty() ? path : server + ":" + path;
+    m_serverName = server;
 
     CTransaction& transaction = m_database.DefaultTransaction();
     CAttachment& attachment = m_database.Attachment();
@@ -125,6 +126,23 @@ void CGlobDB::Connect(const std::string& serverName, const std::string& database
     // stopping the update for ever.
     transaction.SetLockTimeout(kLockTimeoutSeconds);
     transaction.Start();
+}
+
+std::string CGlobDB::DatabaseFile() {
+    CTransaction reader(m_database.Attachment());
+    std::vector<CDbRow> rows;
+    RunInOwnTransaction(
+        reader, [&] { rows = FetchRows(reader, "select mon$database_name from mon$database", 1); });
+    if (rows.empty() || rows[0].empty()) {
+        throw CDbError("MON$DATABASE has no row");
+    }
+    return std::string(TrimControl(rows[0][0].value.text));
+}
+
+CServiceManager CGlobDB::AttachServices() const {
+    CServiceManager services;
+    services.Attach(m_serverName, m_userName, m_password, m_connectTimeout);
+    return services;
 }
 
 bool CGlobDB::ServerAnswers() const {

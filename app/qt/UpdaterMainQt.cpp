@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
             std::signal(SIGPIPE, SIG_IGN);
             InstallInterruptHandlers();  // before any thread starts
             // No QApplication: console mode must work without a display.
-            return RunConsole(StartupPaths::FromProcess(), std::cout, std::cerr);
+            return RunConsole(StartupPaths::FromProcess(), std::cout, std::cerr,
+                              ParseConsoleOptions(arguments));
         case LaunchMode::Window:
             break;
     }

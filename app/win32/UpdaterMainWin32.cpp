@@ -55,5 +55,6 @@ int wmain(int argc, wchar_t** argv) {
             break;
     }
     InstallInterruptHandlers();
-    return RunConsole(StartupPaths::FromProcess(), console.Out(), console.Err());
+    return RunConsole(StartupPaths::FromProcess(), console.Out(), console.Err(),
+                      ParseConsoleOptions(arguments));
 }

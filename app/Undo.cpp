@@ -1,0 +1,318 @@
+#include "app/Undo.h"
+
+#include <exception>
+#include <ostream>
+#include <stdexcept>
+
+#include "app/CommandLine.h"
+#include "app/Config.h"
+#include "app/ConsoleMode.h"
+#include "app/ErrorText.h"
+#include "app/FailedItems.h"
+#include "app/Preflight.h"
+#include "app/RunJournal.h"
+#include "app/RunLocks.h"
+#include "db/Uglobdb.h"
+#include "platform/Directory.h"
+#include "platform/FileSystem.h"
+#include "platform/Interrupt.h"
+#include "platform/Paths.h"
+#include "platform/Processes.h"
+#include "platform/SystemError.h"
+
+namespace {
+
+constexpr char kFilesDirectory[] = "files";
+constexpr char kAddedDirectory[] = "added";
+const char kSuiteRunningWarning[] =
+    "ПК Тессара запущена. Будь ласка, закрийте програму та перезапустіть скасування оновлення!";
+
+// Ends the undo with an exit status; what() is the reason for standard error.
+class CUndoStop : public std::runtime_error {
+  public:
+    CUndoStop(int status, const std::string& reason)
+        : std::runtime_error(reason), m_status(status) {}
+    int Status() const { return m_status; }
+
+  private:
+    int m_status;
+};
+
+std::string ToLocalSeparators(std::string relative) {
+    for (char& c : relative) {
+        if (c == '/') {
+            c = kPathSeparator;
+        }
+    }
+    return relative;
+}
+
+class CUndo {
+  public:
+    CUndo(const StartupPaths& paths, CConsoleWindow& window)
+        : m_paths(paths),
+          m_window(window),
+          m_journal(window, RunMode::Console),
+          m_configPath(PathJoin(paths.programDirectory, kConfigFileName)),
+          m_session(paths.programDirectory) {}
+
+    // The undo's steps; throws CUndoStop for every ending but success.
+    void Run();
+    CRunJournal& Journal() { return m_journal; }
+
+  private:
+    void Line(const std::string& text) { m_journal.AppendLine(text); }
+    void Mark(const std::string& text) { m_journal.MarkLastLine(text); }
+    void StopIfInterrupted();
+    void TakeLocksAndCheck();
+    SnapshotManifest NewestSnapshot();
+    // Restores the snapshot into its new file and checks it; false when lib.ini already names
+    // that file (an undo cut short after the switch).
+    void RestoreAndSwitch(SnapshotManifest& manifest);
+    void RestoreProgramFiles(const SnapshotManifest& manifest);
+
+    const StartupPaths& m_paths;
+    CConsoleWindow& m_window;
+    CRunJournal m_journal;
+    std::string m_configPath;
+    CConfig m_config;
+    CRunLocks m_locks;
+    CGlobDB m_session;
+};
+
+void CUndo::StopIfInterrupted() {
+    if (InterruptRequested()) {
+        const std::string text = "Скасування оновлення перервано (" + InterruptName() +
+                                 "). Запустіть tessara-updater --undo ще раз: воно завершить "
+                                 "скасування";
+        Line(text);
+        throw CUndoStop(kExitInterrupted, text);
+    }
+}
+
+void CUndo::TakeLocksAndCheck() {
+    RequireWritableDirectory(m_paths.programDirectory);
+    if (!m_locks.TakeSuiteLock(m_paths.programDirectory)) {
+        m_journal.ShowError(m_locks.Refusal() + ". Дочекайтеся її завершення та повторіть");
+        throw CUndoStop(kExitNotStarted, m_locks.Refusal());
+    }
+    m_journal.BeginRecord(PathJoin(m_paths.programDirectory, kRunRecordName),
+                          m_paths.executablePath);
+    if (!m_locks.TakeWorkLock(PathJoin(m_paths.tempPath, kWorkDirectoryName))) {
+        m_journal.ShowError(m_locks.Refusal() + ". Дочекайтеся її завершення та повторіть");
+        throw CUndoStop(kExitNotStarted, m_locks.Refusal());
+    }
+    m_config = ReadConfig(m_configPath, m_paths.programDirectory);
+    Line("Скасування останнього оновлення");
+    Line("Перевірка запущенної програми...");
+    if (IsProcessRunning(m_paths.suiteImageName)) {
+        Line("Программа запущена");
+        m_journal.ShowBox(MessageKind::Warning, "Warning", kSuiteRunningWarning);
+        throw CUndoStop(kExitNotStarted, kSuiteRunningWarning);
+    }
+    Mark("OK");
+}
+
+SnapshotManifest CUndo::NewestSnapshot() {
+    const std::vector<SnapshotManifest> snapshots = ListSnapshots(m_paths.programDirectory);
+    if (snapshots.empty() || snapshots.back().undone) {
+        const std::string text =
+            snapshots.empty()
+                ? "Немає знімка, до якого можна повернутися: оновлення з "
+                  "знімком ще не було"
+                : "Останнє оновлення вже скасовано (знімок " + snapshots.back().directory + ")";
+        Line(text);
+        throw CUndoStop(kExitNothingToInstall, text);
+    }
+    const SnapshotManifest& newest = snapshots.back();
+    Line("Знімок: " + newest.directory + ", версія бази даних " + std::to_string(newest.version));
+    return newest;
+}
+
+void CUndo::RestoreAndSwitch(SnapshotManifest& manifest) {
+    const std::string server = m_config.serverType != 0 ? m_config.serverName : std::string();
+    Line("Підключення до бази даних");
+    Line(m_config.databasePath);
+    m_session.Connect(server, m_config.databasePath, "", "");
+    if (!server.empty()) {
+        // Whoever works on the database now would go on in the one being undone.
+        std::string where;
+        for (const CAttachmentInfo& other : m_session.OtherAttachments()) {
+            if (!other.process.empty()) {
+                where +=
+                    (where.empty() ? "" : ", ") +
+                    (other.host.empty() ? other.process : other.host + " (" + other.process + ")");
+            }
+        }
+        if (!where.empty()) {
+            Line("Підключені до бази даних: " + where);
+            m_journal.ShowBox(MessageKind::Warning, "Warning", kSuiteRunningWarning);
+            throw CUndoStop(kExitNotStarted, "до бази даних підключені: " + where);
+        }
+    }
+    Line("Версія бази даних: " + std::to_string(m_session.GetVersion()));
+    const std::string current = m_session.DatabaseFile();
+    if (current != manifest.database) {
+        const std::string text = "Знімок зроблено з бази даних " + manifest.database +
+                                 ", а комплекс працює з " + current + ". Скасування неможливе";
+        Line(text);
+        throw CUndoStop(kExitNotStarted, text);
+    }
+    StopIfInterrupted();
+
+    // Noted before the restore: a rerun knows the file, and which database is being undone.
+    if (!manifest.restoredInto.empty()) {
+        Line("Незавершене відновлення попередньої спроби: " + manifest.restoredInto +
+             " (видаліть його)");
+    }
+    if (manifest.restoreAttempt >= 9) {
+        const std::string text = "error: відновлення зі знімка не вдалося 9 разів";
+        Line(text);
+        throw CUndoStop(kExitRunFailed, text);
+    }
+    ++manifest.restoreAttempt;
+    manifest.restoredInto = RestoredDatabasePath(manifest);
+    manifest.undoneDatabase = m_config.databasePath;
+    WriteManifest(manifest);
+    Line("Відновлення бази даних зі знімка " + manifest.backup + " до " + manifest.restoredInto +
+         "...");
+    m_window.PumpMessages();
+    {
+        CServiceManager services = m_session.AttachServices();
+        // A new file: never one that an earlier attempt may still be writing.
+        services.Restore(manifest.backup, manifest.restoredInto, false);
+        services.Detach();
+    }
+    Mark("[OK]");
+
+    // Checked before it takes the current database's place.
+    CGlobDB restored(m_paths.programDirectory);
+    restored.Connect(server, manifest.restoredInto, "", "");
+    const int32_t version = restored.ReadCommittedVersion();
+    if (version != manifest.version) {
+        const std::string text = "error: відновлена база даних " + manifest.restoredInto +
+                                 " має версію " + std::to_string(version) + " замість " +
+                                 std::to_string(manifest.version);
+        Line(text);
+        throw CUndoStop(kExitRunFailed, text);
+    }
+    Line("Відновлену базу даних перевірено: версія " + std::to_string(version));
+    StopIfInterrupted();
+
+    WriteDatabasePath(m_configPath, manifest.restoredInto);
+    Line(std::string(kConfigFileName) + ": PathBaseGDB=" + manifest.restoredInto);
+}
+
+void CUndo::RestoreProgramFiles(const SnapshotManifest& manifest) {
+    const std::string kept = PathJoin(manifest.directory, kFilesDirectory);
+    for (const std::string& file : manifest.files) {
+        const std::string destination = PathJoin(m_paths.programDirectory, ToLocalSeparators(file));
+        Line(file + "...");
+        const CopyResult result =
+            CopyFileReplace(PathJoin(kept, ToLocalSeparators(file)), destination);
+        if (!result.Ok()) {
+            const std::string text = "error (" + std::to_string(result.code) + ") " +
+                                     OneLine(result.message) + ": " + destination;
+            Line(text);
+            throw CUndoStop(kExitRunFailed, text);
+        }
+        Mark("[OK]");
+    }
+    // What the update added is moved into the snapshot, not deleted: nothing is lost.
+    std::vector<std::string> added;
+    for (const std::string& file :
+         SuiteProgramFiles(m_paths.programDirectory, m_paths.executablePath)) {
+        bool known = false;
+        for (const std::string& keptFile : manifest.files) {
+            known = known || keptFile == file;
+        }
+        if (!known) {
+            added.push_back(file);
+        }
+    }
+    for (const std::string& file : added) {
+        const std::string aside =
+            PathJoin(PathJoin(manifest.directory, kAddedDirectory), ToLocalSeparators(file));
+        CDirectory directory(PathJoin(manifest.directory, kAddedDirectory));
+        if (ExtractFileDir(aside) != directory.Path()) {
+            CDirectory reports(ExtractFileDir(aside));
+        }
+        Line("Додано оновленням, перенесено до " + aside);
+        if (!RenameFile(PathJoin(m_paths.programDirectory, ToLocalSeparators(file)), aside)) {
+            const std::string text = "error: не вдалося перенести " + file;
+            Line(text);
+            throw CUndoStop(kExitRunFailed, text);
+        }
+    }
+}
+
+void CUndo::Run() {
+    TakeLocksAndCheck();
+    SnapshotManifest manifest = NewestSnapshot();
+    if (!manifest.restoredInto.empty() && m_config.databasePath == manifest.restoredInto) {
+        Line("Базу даних уже відновлено: " + manifest.restoredInto);
+    } else {
+        RestoreAndSwitch(manifest);
+    }
+    StopIfInterrupted();
+    RestoreProgramFiles(manifest);
+    manifest.undone = true;
+    WriteManifest(manifest);
+
+    // Read back through lib.ini as the suite will.
+    m_config = ReadConfig(m_configPath, m_paths.programDirectory);
+    CGlobDB now(m_paths.programDirectory);
+    now.Connect(m_config.serverType != 0 ? m_config.serverName : std::string(),
+                m_config.databasePath, "", "");
+    const int32_t version = now.ReadCommittedVersion();
+    m_window.lCurVer().SetCaption(std::to_string(version));
+    Line("Версія бази даних: " + std::to_string(version));
+    Line("Базу даних, яку скасовано, збережено: " + manifest.undoneDatabase +
+         ". Видаліть її, коли вона стане непотрібною");
+    Line("Оновлення скасовано");
+}
+
+}  // namespace
+
+std::string RestoredDatabasePath(const SnapshotManifest& manifest) {
+    const std::string& database = manifest.database;
+    const size_t slash = database.find_last_of("/\\");
+    const size_t dot = database.rfind('.');
+    const std::string ending =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash)
+            ? database.substr(dot)
+            : std::string();
+    const std::string attempt =
+        manifest.restoreAttempt > 1 ? "-" + std::to_string(manifest.restoreAttempt) : "";
+    return BesideDatabase(database, manifest.version, manifest.stamp) + attempt + ending;
+}
+
+int RunUndo(const StartupPaths& paths, std::ostream& out, std::ostream& err) {
+    CConsoleWindow window(out, err);
+    CUndo undo(paths, window);
+    CFailedItems none;
+    int status = kExitUpdated;
+    std::string reason;
+    try {
+        undo.Run();
+    } catch (const CUndoStop& stop) {
+        status = stop.Status();
+        reason = stop.what();
+    } catch (const std::exception& error) {
+        status = kExitRunFailed;
+        reason = OneLine(error.what());
+        undo.Journal().ShowError(WithFullStop(error.what()) +
+                                 " Запустіть tessara-updater --undo ще раз, коли причину буде "
+                                 "усунено");
+    }
+    undo.Journal().FinishRecord(status == kExitUpdated ? "undone" : "undo ended: " + reason, {},
+                                status, none);
+    window.Finish();
+    if (status == kExitInterrupted) {
+        AcknowledgeInterrupt();
+    }
+    if (status != kExitUpdated) {
+        err << ExitLine(status, reason) << std::endl;
+    }
+    return status;
+}
