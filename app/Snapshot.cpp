@@ -256,8 +256,7 @@ std::vector<std::string> SuiteProgramFiles(const std::string& programDirectory,
 void TakeSnapshotBeforeRun(IOwner& owner, CGlobDB& session, CPackageLedger& ledger,
                            const CConfig& config, const StartupPaths& paths, int32_t version) {
     if (!config.snapshot) {
-        owner.AppendLine("Знімок перед оновленням вимкнено: оновлення не можна буде скасувати");
-        return;
+        return;  // --plan says so before the run
     }
     std::optional<LedgerPackage> unfinished;
     owner.RunBlocking([&] { unfinished = ledger.Unfinished(); });
