@@ -537,7 +537,8 @@ TEST(Console, HelpAndBadOptions) {
     const ConsoleResult help = RunUpdater(suite, "--help");
     EXPECT_EQ(help.status, 0);
     ASSERT_FALSE(help.out.empty());
-    EXPECT_EQ(help.out[0], "Usage: tessara-updater [--console | --help]");
+    EXPECT_EQ(help.out[0],
+              "Usage: tessara-updater [--console [--no-snapshot] | --plan | --undo | --help]");
     EXPECT_TRUE(help.err.empty());
 
     const ConsoleResult bad = RunUpdater(suite, "--bogus");
@@ -545,7 +546,8 @@ TEST(Console, HelpAndBadOptions) {
     EXPECT_TRUE(bad.out.empty());
     ASSERT_GE(bad.err.size(), 3u);
     EXPECT_EQ(bad.err[0], "tessara-updater: unknown option '--bogus'");
-    EXPECT_EQ(bad.err[2], "Usage: tessara-updater [--console | --help]");
+    EXPECT_EQ(bad.err[2],
+              "Usage: tessara-updater [--console [--no-snapshot] | --plan | --undo | --help]");
 
     const ConsoleResult twice = RunUpdater(suite, "--console --console");
     EXPECT_EQ(twice.status, 2);
