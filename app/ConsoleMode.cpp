@@ -11,48 +11,65 @@
 #include "platform/Interrupt.h"
 
 void CConsoleWindow::AppendLine(const std::string& text) {
-    WriteOpenLine();
+    EndOpenLine();
     m_openLine = text;
+    m_shown = 0;
     m_hasOpenLine = true;
 }
 
 void CConsoleWindow::MarkLastLine(const std::string& suffix) {
-    // Normally the line is still open. A mark that came after its line went out goes out on its
-    // own rather than repeating the line.
+    // Normally the line is still open, shown or not. A mark that came after its line was ended
+    // (by a message box) goes out on its own rather than repeating the line.
+    if (!m_hasOpenLine) {
+        m_openLine.clear();
+        m_shown = 0;
+        m_hasOpenLine = true;
+    }
     m_openLine += suffix;
-    m_hasOpenLine = true;
+}
+
+void CConsoleWindow::ShowOpenLine() {
+    if (!m_hasOpenLine || m_shown == m_openLine.size()) {
+        return;
+    }
+    // Flushed at once, so that a log or a terminal follows the run while it goes on.
+    m_out.write(m_openLine.data() + m_shown,
+                static_cast<std::streamsize>(m_openLine.size() - m_shown));
+    m_out.flush();
+    m_shown = m_openLine.size();
 }
 
 void CConsoleWindow::PumpMessages() {
     // Long steps pump after every item: the line in hand goes out now, not after the step.
-    WriteOpenLine();
+    ShowOpenLine();
 }
 
 void CConsoleWindow::Finish() {
-    WriteOpenLine();
+    EndOpenLine();
     m_out.flush();
 }
 
-void CConsoleWindow::WriteOpenLine() {
+void CConsoleWindow::EndOpenLine() {
     if (!m_hasOpenLine) {
         return;
     }
-    // Flushed line by line, so that a log or a terminal follows the run while it goes on.
-    m_out << m_openLine << '\n';
+    ShowOpenLine();
+    m_out << '\n';
     m_out.flush();
     m_openLine.clear();
+    m_shown = 0;
     m_hasOpenLine = false;
 }
 
 void CConsoleWindow::ShowMessageBox(MessageKind, const std::string&, const std::string& text) {
-    // The journal line before the box comes first when both streams go to one place.
-    WriteOpenLine();
+    // The journal line before the box comes first, and whole, when both streams go to one place.
+    EndOpenLine();
     m_err << OneLine(text) << std::endl;
 }
 
 void CConsoleWindow::ShowFailedItems(const std::vector<FailedItemsLog>& logs,
                                      const std::vector<FailedCopy>& copies) {
-    WriteOpenLine();
+    EndOpenLine();
     for (const FailedItemsLog& log : logs) {
         m_err << "Не виконано елементів: " << log.count << ", журнал: " << log.path << std::endl;
     }
@@ -63,6 +80,17 @@ void CConsoleWindow::ShowFailedItems(const std::vector<FailedItemsLog>& logs,
 
 std::string ExitLine(int status, const std::string& reason) {
     return "Код завершення " + std::to_string(status) + ": " + reason;
+}
+
+std::string SecondInterruptLine(const std::string& name, int status) {
+    return ExitLine(status, "програму завершено одразу другим запитом (" + name +
+                                "), не дочекавшись кінця кроку. Запустіть програму оновлення ще "
+                                "раз: вона продовжить оновлення");
+}
+
+std::string InvalidArgumentsText(const std::vector<std::string>& arguments) {
+    const std::string error = ArgumentError(arguments);
+    return error + "\n\n" + UsageText() + ExitLine(kExitNotStarted, error) + "\n";
 }
 
 int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err,
@@ -93,12 +121,13 @@ int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err,
     }
     const int status = driver->ExitStatus();
     window.Finish();
-    if (status == kExitInterrupted) {
-        AcknowledgeInterrupt();  // a closing console waits for the last lines
-    }
     if (status != kExitUpdated) {
         // Whatever was said before, the last line on standard error names the outcome.
         err << ExitLine(status, driver->ExitReason()) << std::endl;
+    }
+    if (status == kExitInterrupted) {
+        // A closing console waits for this: only now is every line written.
+        AcknowledgeInterrupt();
     }
     return status;
 }

@@ -31,5 +31,10 @@ class CKeptLogs {
     bool m_pruned = false;
 };
 
+// Whether `name` is one the updater gives its copies: "<YYYY-MM-DD_hhmmss>_<package>_<log>"
+// with a log name ending ".log", and ".2" to ".9" after it for a second copy in one second.
+// Nothing else in the folder is counted against its bound or removed.
+bool IsKeptLogName(const std::string& name);
+
 // "YYYY-MM-DD hh:mm:ss" as "YYYY-MM-DD_hhmmss", a part of a file name.
 std::string RunStamp(const std::string& localDateTime);

@@ -10,104 +10,120 @@ void UpdateOutcome::BeginRun() {
     installedPackages.clear();
 }
 
-int ExitStatus(PreflightOutcome preflight, RunOutcome run, int failedItems) {
-    switch (preflight) {
+namespace {
+
+// Where an ending's one-line reason on standard error comes from.
+enum class ReasonFrom {
+    Nothing,      // status 0
+    Text,         // the ending's own words
+    LastMessage,  // the box that said why
+    LastLine,     // the journal's last line
+    FailedItems,  // the count of failed items and their logs
+    FailureCode,  // "Помилка при оновлені: " + code, after the journal's words for it
+};
+
+// What one ending means: the exit status, the reason, the run record's words. "%s" in the record
+// stands for the request that interrupted the program.
+struct Ending {
+    int status;
+    ReasonFrom reasonFrom;
+    const char* reason;  // for ReasonFrom::Text
+    const char* record;
+};
+
+Ending PreflightEnding(PreflightOutcome outcome) {
+    using R = ReasonFrom;
+    switch (outcome) {  // every outcome but Admitted, which goes on to the run's ending
+        case PreflightOutcome::NotRun:
+            return {kExitNotStarted, R::Text, "перевірки не виконано", "not checked"};
+        case PreflightOutcome::Locked:
+            return {kExitNotStarted, R::LastMessage, "", "refused: another updater is running"};
+        case PreflightOutcome::SuiteRunning:
+            return {kExitNotStarted, R::LastMessage, "", "refused: the suite is running"};
+        case PreflightOutcome::UpdaterAttached:
+            return {kExitNotStarted, R::LastMessage, "",
+                    "refused: another updater's connection is open on the server"};
+        case PreflightOutcome::Failed:
+            return {kExitNotStarted, R::LastMessage, "", "refused: the checks failed"};
+        case PreflightOutcome::DatabaseTooOld:
+            return {kExitNotStarted, R::Text,
+                    "Версія БД меньше номеру пакета оновлень: оновлення не можливо",
+                    "refused: the database is older than the packages allow"};
         case PreflightOutcome::NothingToInstall:
-            return kExitNothingToInstall;
+            return {kExitNothingToInstall, R::Text,
+                    "Версія БД більша за номер пакета оновлень: встановлювати нічого",
+                    "nothing to install"};
+        case PreflightOutcome::UnfinishedElsewhere:
+            return {kExitNotStarted, R::LastMessage, "",
+                    "refused: an interrupted package this updater cannot continue"};
         case PreflightOutcome::Interrupted:
-            return kExitInterrupted;
+            return {kExitInterrupted, R::LastLine, "", "interrupted by %s during the checks"};
         case PreflightOutcome::Admitted:
             break;
-        default:
-            return kExitNotStarted;
     }
-    switch (run) {
+    return {kExitNotStarted, R::Text, "", ""};
+}
+
+Ending RunEnding(RunOutcome outcome, int failedItems) {
+    using R = ReasonFrom;
+    switch (outcome) {
         case RunOutcome::NotRun:
+            return {kExitNotStarted, R::Text, "оновлення не запущено", "admitted, not run"};
         case RunOutcome::NotStarted:
-            return kExitNotStarted;
-        case RunOutcome::Interrupted:
-            return kExitInterrupted;
+            return {kExitNotStarted, R::LastMessage, "", "not started"};
         case RunOutcome::Succeeded:
-            return failedItems > 0 ? kExitItemsFailed : kExitUpdated;
+            return failedItems > 0
+                       ? Ending{kExitItemsFailed, R::FailedItems, "", "succeeded with failed items"}
+                       : Ending{kExitUpdated, R::Nothing, "", "succeeded"};
         case RunOutcome::Failed:
+            return {kExitRunFailed, R::FailureCode, "", "failed with code "};
         case RunOutcome::Aborted:
-            break;
+            return {kExitRunFailed, R::LastMessage, "", "ended by an error"};
+        case RunOutcome::Interrupted:
+            return {kExitInterrupted, R::LastLine, "", "interrupted by %s"};
     }
-    return kExitRunFailed;
+    return {kExitRunFailed, R::Text, "", ""};
+}
+
+Ending EndingOf(PreflightOutcome preflight, RunOutcome run, int failedItems) {
+    return preflight == PreflightOutcome::Admitted ? RunEnding(run, failedItems)
+                                                   : PreflightEnding(preflight);
+}
+
+}  // namespace
+
+int ExitStatus(PreflightOutcome preflight, RunOutcome run, int failedItems) {
+    return EndingOf(preflight, run, failedItems).status;
 }
 
 std::string ExitReason(const UpdateOutcome& outcome, const CFailedItems& failed,
                        const std::string& lastLine, const std::string& lastMessage) {
-    switch (outcome.preflight) {
-        case PreflightOutcome::NotRun:
-            return "перевірки не виконано";
-        case PreflightOutcome::DatabaseTooOld:
-            return "Версія БД меньше номеру пакета оновлень: оновлення не можливо";
-        case PreflightOutcome::NothingToInstall:
-            return "Версія БД більша за номер пакета оновлень: встановлювати нічого";
-        case PreflightOutcome::Locked:
-        case PreflightOutcome::SuiteRunning:
-        case PreflightOutcome::Failed:
-        case PreflightOutcome::UnfinishedElsewhere:
+    const Ending ending = EndingOf(outcome.preflight, outcome.run, failed.Count());
+    switch (ending.reasonFrom) {
+        case ReasonFrom::Nothing:
+            return {};
+        case ReasonFrom::Text:
+            return ending.reason;
+        case ReasonFrom::LastMessage:
             return OneLine(lastMessage);
-        case PreflightOutcome::Interrupted:
+        case ReasonFrom::LastLine:
             return lastLine;
-        case PreflightOutcome::Admitted:
-            break;
-    }
-    switch (outcome.run) {
-        case RunOutcome::NotRun:
-            return "оновлення не запущено";
-        case RunOutcome::NotStarted:
-        case RunOutcome::Aborted:
-            return OneLine(lastMessage);
-        case RunOutcome::Succeeded:
-            return failed.Count() > 0
-                       ? FailedItemsText(failed.Logs(), failed.Copies()) + " (оновлення завершене)"
-                       : std::string();
-        case RunOutcome::Failed:
+        case ReasonFrom::FailedItems:
+            return FailedItemsText(failed.Logs(), failed.Copies()) + " (оновлення завершене)";
+        case ReasonFrom::FailureCode:
             return (outcome.failureReason.empty() ? std::string() : outcome.failureReason + "; ") +
                    "Помилка при оновлені: " + std::to_string(outcome.failureCode);
-        case RunOutcome::Interrupted:
-            return lastLine;
     }
     return {};
 }
 
 std::string OutcomeText(const UpdateOutcome& outcome, int failedItems) {
-    switch (outcome.preflight) {
-        case PreflightOutcome::NotRun:
-            return "not checked";
-        case PreflightOutcome::Locked:
-            return "refused: another updater is running";
-        case PreflightOutcome::SuiteRunning:
-            return "refused: the suite is running";
-        case PreflightOutcome::Failed:
-            return "refused: the checks failed";
-        case PreflightOutcome::DatabaseTooOld:
-            return "refused: the database is older than the packages allow";
-        case PreflightOutcome::NothingToInstall:
-            return "nothing to install";
-        case PreflightOutcome::UnfinishedElsewhere:
-            return "refused: an interrupted package this updater cannot continue";
-        case PreflightOutcome::Interrupted:
-            return "interrupted by " + InterruptName() + " during the checks";
-        case PreflightOutcome::Admitted:
-            break;
+    std::string text = EndingOf(outcome.preflight, outcome.run, failedItems).record;
+    if (const size_t request = text.find("%s"); request != std::string::npos) {
+        text.replace(request, 2, InterruptName());
     }
-    switch (outcome.run) {
-        case RunOutcome::NotRun:
-            return "admitted, not run";
-        case RunOutcome::NotStarted:
-            return "not started";
-        case RunOutcome::Succeeded:
-            return failedItems > 0 ? "succeeded with failed items" : "succeeded";
-        case RunOutcome::Failed:
-            return "failed with code " + std::to_string(outcome.failureCode);
-        case RunOutcome::Aborted:
-            return "ended by an error";
-        case RunOutcome::Interrupted:
-            return "interrupted by " + InterruptName();
+    if (outcome.preflight == PreflightOutcome::Admitted && outcome.run == RunOutcome::Failed) {
+        text += std::to_string(outcome.failureCode);
     }
-    return {};
+    return text;
 }

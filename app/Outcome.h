@@ -18,8 +18,11 @@ inline constexpr int kServerNotAnswering = -4;
 
 enum class PreflightOutcome {
     NotRun,
-    Locked,          // another updater holds the suite or the work directory (error box shown)
-    SuiteRunning,    // the suite's main program runs, or is attached to the database elsewhere
+    Locked,        // another updater holds the suite or the work directory (error box shown)
+    SuiteRunning,  // the suite's main program runs, or is attached to the database elsewhere
+    // Another updater's connection to the server, and not the suite's: an earlier updater's
+    // that was cut off, or one of another installation of the suite (warning box shown).
+    UpdaterAttached,
     Failed,          // an error stopped the checks (error box shown)
     DatabaseTooOld,  // "Версія БД меньше номеру пакета оновлень"
     NothingToInstall,  // "Версія БД більша за номер пакета оновлень"

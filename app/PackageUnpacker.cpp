@@ -97,6 +97,7 @@ std::string CPackageUnpacker::WritePackage(int64_t number, const std::string& pa
         throw std::runtime_error("Resource " + name + " not found");
     }
     // Hundreds of megabytes take a while to write: the window is pumped between the blocks.
+    m_owner.ShowOpenLine();
     CPumpThrottle throttle(m_owner);
     try {
         items.ExtractTo(name, packageFile, [&] { throttle.Tick(); });
@@ -125,10 +126,18 @@ int CPackageUnpacker::Unpack(const std::string& packageFile, std::string& failur
         return kArchiverStartFailure;
     }
     m_owner.MarkLastLine("[OK]");
+    m_owner.ShowOpenLine();
     // Waiting in slices keeps the window painted; btCancel is disabled, so pumping cannot
     // start or end anything.
-    while (!archiver.Wait(kArchiverPollInterval)) {
-        m_owner.PumpMessages();
+    try {
+        while (!archiver.Wait(kArchiverPollInterval)) {
+            m_owner.PumpMessages();
+        }
+    } catch (...) {
+        // The run ends here (the program was asked to end): the archiver is ended rather than
+        // waited for. The next run empties the work directory and unpacks the package again.
+        archiver.Terminate();
+        throw;
     }
     // An archiver that failed left a damaged or partial package behind: install nothing of it.
     if (archiver.ExitCode() != 0) {

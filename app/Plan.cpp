@@ -87,17 +87,6 @@ int64_t DescribePackage(IOwner& owner, const std::string& directory,
 
 }  // namespace
 
-int64_t CountScriptStatements(const std::string& path) {
-    CScriptReader reader(path);
-    CStatementSplitter splitter;
-    std::string_view line;
-    while (reader.NextLine(line)) {
-        splitter.Feed(line, reader.LongLine());
-        reader.ReleaseLine();
-    }
-    return static_cast<int64_t>(splitter.CompletedCount());
-}
-
 int RunPlan(const StartupPaths& paths, std::ostream& out, std::ostream& err) {
     CConsoleWindow window(out, err);
     std::unique_ptr<CUpdateDriver> driver;

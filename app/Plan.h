@@ -11,10 +11,6 @@
 
 #include "app/StartupPaths.h"
 
-// The statements that the run would execute from the script at `path` (the splitter's count;
-// a last statement without its terminator is not executed and not counted).
-int64_t CountScriptStatements(const std::string& path);
-
 // Runs --plan for the suite at `paths`; returns the exit status that an update would start with
 // (0 when it would install, 2 or 3 as a run; 1 when the plan itself failed).
 int RunPlan(const StartupPaths& paths, std::ostream& out, std::ostream& err);

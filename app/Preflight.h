@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/Config.h"
 #include "app/Outcome.h"
@@ -14,10 +15,12 @@
 #include "app/RunJournal.h"
 #include "app/StartupPaths.h"
 #include "app/UpdaterWindow.h"
+#include "install/PackageLedger.h"
 #include "install/Status.h"
 
 class CEmbeddedItems;
 class CGlobDB;
+struct CAttachmentInfo;
 class CPackageLedger;
 struct LedgerPackage;
 
@@ -25,6 +28,13 @@ struct LedgerPackage;
 // suite under Program Files started without administrator rights) it would change the database
 // and then fail on every program file. Throws before anything is touched.
 void RequireWritableDirectory(const std::string& directory);
+
+// The warning about other updaters' connections to the server (and no suite's): each named by
+// host, process and since when, what it means and what to do. Those from `localHost` whose
+// process `isProcessRunning` denies can only be dead, since this run holds the suite's lock.
+std::string EarlierUpdaterText(const std::vector<CAttachmentInfo>& updaters,
+                               const std::string& localHost,
+                               const std::function<bool(int)>& isProcessRunning);
 
 class CPreflight {
   public:
@@ -53,9 +63,12 @@ class CPreflight {
     // The checks' last line when they admit nothing: "Оновлення не можливо!!!", and btOK
     // disabled.
     void RefuseUpdate();
-    // In server mode: the hosts where the suite's main program or another updater is attached
-    // to the database ("host (program), ..."); empty when there are none.
-    std::string SuiteAttachedElsewhere();
+    // In server mode: when the suite's main program or another updater is attached to the
+    // database, the journal lines ("host (program), ...") and the warning box, and the outcome
+    // that says which; Admitted when neither is.
+    PreflightOutcome RefuseIfAttachedElsewhere();
+    // The journal line of a ledger that a completed package left behind (dropped, or why not).
+    void SayLeftoverCleared(const CPackageLedger::Leftover& leftover);
     // The version gate when the database's ledger holds a package that was not finished.
     PreflightOutcome ResumeGate(const LedgerPackage& unfinished, const CEmbeddedItems& items);
 

@@ -17,6 +17,8 @@ void CRunJournal::MarkLastLine(const std::string& suffix) {
 void CRunJournal::ShowBox(MessageKind kind, const std::string& title, const std::string& text) {
     m_lastMessage = text;
     m_record.Note("[message] " + text);
+    // A box may stay open for hours, or until the program is ended: the record has it first.
+    m_record.Flush();
     m_window.ShowMessageBox(kind, title, text);
 }
 

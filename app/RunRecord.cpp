@@ -6,6 +6,7 @@
 #include "app/ErrorText.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/Identity.h"
 #include "platform/SystemError.h"
 
 namespace {
@@ -35,7 +36,7 @@ void CRunRecord::Begin(const std::string& path, const std::string& mode,
         m_problem = "Журнал запусків " + path + " не ведеться: " + WhyNotOpened(path, error);
         return;
     }
-    Write(kRunHeaderMark + LocalDateTimeText() + " " + mode + " " + updaterPath);
+    Write(kRunHeaderMark + LocalDateTimeText() + " " + mode + " " + RunBy() + " " + updaterPath);
     if (!unfinished.empty()) {
         Note("[note] the run begun \"" + unfinished +
              "\" ended without an outcome: it was interrupted");
@@ -67,7 +68,7 @@ std::string CRunRecord::Open(const std::string& path, size_t limit) {
     m_file = CFile(path, CFile::Mode::Append);
     if (!text.empty() && text.back() != '\n') {
         // A line cut by a crash ends here rather than running into this run's header.
-        m_file.WriteAll("\n", 1);
+        m_file.WriteAll(kRecordLineEnd, sizeof kRecordLineEnd - 1);
     }
     return UnfinishedRunHeader(text);
 }
@@ -109,11 +110,15 @@ void CRunRecord::Write(const std::string& text) {
     }
     try {
         // One write per line: with O_APPEND a line is never split by another writer.
-        const std::string line = text + "\n";
+        const std::string line = text + kRecordLineEnd;
         m_file.WriteAll(line.data(), line.size());
     } catch (const std::exception&) {
         // A record that cannot be written must never stop an update.
     }
+}
+
+std::string RunBy() {
+    return CurrentUserName() + "@" + CurrentHostName();
 }
 
 std::string NewestRuns(const std::string& text, size_t limit) {
@@ -157,7 +162,10 @@ std::string UnfinishedRunHeader(const std::string& text) {
     } else {
         ++start;
     }
-    const size_t headerEnd = std::min(text.find('\n', start), text.size());
+    size_t headerEnd = std::min(text.find('\n', start), text.size());
+    if (headerEnd > start && text[headerEnd - 1] == '\r') {
+        --headerEnd;  // a record of CR LF line ends
+    }
     // Record lines begin with their date and time, then the mark.
     if (text.find(std::string(" ") + kOutcomeMark, headerEnd) != std::string::npos) {
         return {};

@@ -2,7 +2,7 @@
 // The run record: every run of the updater (window or console, the pre-flight included) appends
 // to one text file in the suite's directory, since the journal disappears with the window.
 //
-//   === 2026-05-03 14:22:05 console /srv/tessara/tessara-updater
+//   === 2026-05-03 14:22:05 console ivan@ws-12 /srv/tessara/tessara-updater
 //   2026-05-03 14:22:05 Перевірка запущенної програми...OK
 //   2026-05-03 14:22:06 [message] <the text of a message box>
 //   2026-05-03 14:23:10 [packages] 238 239
@@ -10,7 +10,10 @@
 //   2026-05-03 14:23:10 [failed] 2 in /tmp/lib.kvr/up.2026.05.03.lsql.log
 //   2026-05-03 14:23:10 [failed] copy /srv/tessara/Reports/list.fr3: error (20) Not a directory
 //
-// Journal lines carry the time they were begun. Each line is appended as soon as it is final, so
+// The header names the user and the machine that ran the update: a suite's directory is shared
+// by its workstations. Lines end with CR LF on Windows (Notepad before Windows 10 shows a file
+// of LF line ends as one line), with LF elsewhere; both are read back. Journal lines carry the
+// time they were begun. Each line is appended as soon as it is final, so
 // a crash loses at most the line in hand; the next run notes a run that ended without its
 // outcome. A record that cannot be written is skipped: it never stops an update.
 //
@@ -33,7 +36,8 @@ inline constexpr char kRunHeaderMark[] = "=== ";
 class CRunRecord {
   public:
     // Starts the record of a run in `path` (cut first when it is over `limit` bytes) with the
-    // header line: date, time, mode ("window" or "console") and the updater's path. The file
+    // header line: date, time, mode ("window" or "console"), user@host (RunBy) and the
+    // updater's path. The file
     // stays open until the record is destroyed.
     void Begin(const std::string& path, const std::string& mode, const std::string& updaterPath,
                size_t limit = kRunRecordLimit);
@@ -65,6 +69,16 @@ class CRunRecord {
     bool m_hasOpenLine = false;
 };
 
+// The end of every line the record writes.
+#ifdef _WIN32
+inline constexpr char kRecordLineEnd[] = "\r\n";
+#else
+inline constexpr char kRecordLineEnd[] = "\n";
+#endif
+
+// Who runs this update, as the header names it: "user@host".
+std::string RunBy();
+
 // Marks of the record's own lines.
 inline constexpr char kOutcomeMark[] = "[outcome] ";
 
@@ -72,6 +86,6 @@ inline constexpr char kOutcomeMark[] = "[outcome] ";
 // first header is dropped with the runs that do not fit. When the newest run alone does not
 // fit, its last whole lines that do.
 std::string NewestRuns(const std::string& text, size_t limit);
-// The header line of the last run in `text` when that run has no outcome line (it was killed or
-// the machine stopped), else empty.
+// The header line of the last run in `text` (without its line end) when that run has no
+// outcome line (it was killed or the machine stopped), else empty.
 std::string UnfinishedRunHeader(const std::string& text);

@@ -1,8 +1,6 @@
 #include "app/UpdateDriver.h"
 
-#include <chrono>
 #include <exception>
-#include <future>
 #include <optional>
 #include <utility>
 
@@ -68,6 +66,7 @@ void CUpdateDriver::PumpMessages() {
 }
 
 void CUpdateDriver::RunBlocking(const std::function<void()>& call) {
+    ShowOpenLine();  // the step in hand is shown while the call waits (a locked row: 10 s)
     RunCall(call, true);
 }
 
@@ -87,71 +86,58 @@ void CUpdateDriver::RunCall(const std::function<void()>& call, bool cancellable)
         throw Interrupted();
     }
     m_stopRequested = false;
-    m_calls.Start(call);
-    // While the call runs, the window answers; between its slices the run looks for a request
-    // to end the program and, with a server, for a server that stopped answering.
-    const double started = MonotonicSeconds();
-    double answeredAt = started;  // the server was last known to answer
-    std::future<bool> probe;
-    std::optional<CRunStopped> stop;
-    double cancelledAt = 0;
-    bool aborted = false;
-    while (!m_calls.Done().IsSet()) {
-        m_window.PumpUntil(m_calls.Done(), kCallWaitSlice);
-        const double now = MonotonicSeconds();
-        if (m_calls.Done().IsSet()) {
-            break;
-        }
-        if (!stop && InterruptRequested()) {
-            stop = Interrupted();
-            m_stopRequested = true;
-            cancelledAt = now;
-            if (cancellable) {
-                m_session->CancelCall(false);  // the statement ends, rolled back
-            }
-        } else if (stop && cancellable && !aborted && now - cancelledAt > kCancelGraceSeconds) {
-            // Not ended by the server in time (it may be the one that does not answer).
-            m_session->CancelCall(true);
-            aborted = true;
-        }
-        if (stop || !cancellable || m_config.serverType == 0) {
-            continue;
-        }
-        // A call may rightly take long (an index on a large table): a fresh connection tells
-        // whether the server still answers at all.
-        if (!probe.valid() && now - answeredAt >= m_silenceSeconds) {
-            probe = std::async(std::launch::async, [this] { return m_session->ServerAnswers(); });
-        }
-        if (probe.valid() && probe.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
-            if (probe.get()) {
-                answeredAt = now;
-            } else {
-                stop = CRunStopped(CRunStopped::Reason::ServerSilent,
-                                   "error: сервер бази даних не відповідає понад " +
-                                       std::to_string(static_cast<int>(now - started)) +
-                                       " с. Запустіть програму оновлення ще раз, коли сервер "
-                                       "відповідатиме: вона продовжить оновлення");
-                m_stopRequested = true;
-                m_session->CancelCall(true);  // the connection is closed: the call returns
-                aborted = true;
-            }
-        }
+    std::optional<CSilenceWatch> silence;
+    if (cancellable && m_config.serverType != 0) {
+        silence.emplace(*m_session, m_silenceSeconds, MonotonicSeconds());
     }
-    // A probe still on its way has a bounded wait of its own.
-    while (probe.valid() && probe.wait_for(std::chrono::duration<double>(kCallWaitSlice)) !=
-                                std::future_status::ready) {
-        m_window.PumpMessages();
-    }
+    CallStop stop;
     try {
-        m_calls.Finish();
+        m_calls.RunAndWait(
+            call,
+            [&](CCompletion& done) {
+                m_window.PumpUntil(done, kCallWaitSlice);
+                if (!done.IsSet()) {
+                    WatchCall(stop, silence, cancellable);
+                }
+            },
+            [this] { m_session->CancelCall(true); });
     } catch (...) {
-        if (stop) {
-            throw *stop;  // what the stopped call says is the consequence, not the cause
+        if (stop.reason) {
+            throw *stop.reason;  // what the stopped call says is the consequence, not the cause
         }
         throw;
     }
-    if (stop) {
-        throw *stop;
+    while (silence && silence->ProbeRunning(kCallWaitSlice)) {
+        m_window.PumpMessages();
+    }
+    if (stop.reason) {
+        throw *stop.reason;
+    }
+}
+
+void CUpdateDriver::WatchCall(CallStop& stop, std::optional<CSilenceWatch>& silence,
+                              bool cancellable) {
+    const double now = MonotonicSeconds();
+    if (!stop.reason && InterruptRequested()) {
+        stop.reason = Interrupted();
+        stop.at = now;
+        m_stopRequested = true;
+        if (cancellable) {
+            m_session->CancelCall(false);  // the statement ends, rolled back
+        }
+    } else if (stop.reason) {
+        if (cancellable && !stop.aborted && now - stop.at > kCancelGraceSeconds) {
+            // Not ended by the server in time (it may be the one that does not answer).
+            m_session->CancelCall(true);
+            stop.aborted = true;
+        }
+    } else if (silence) {
+        if (std::optional<CRunStopped> silent = silence->Look(now)) {
+            stop.reason = std::move(silent);
+            stop.aborted = true;
+            m_stopRequested = true;
+            m_session->CancelCall(true);  // the connection is closed: the call returns
+        }
     }
 }
 
@@ -161,6 +147,7 @@ void CUpdateDriver::Connect() {
     try {
         // Not cancellable: the attachment is made on the helper thread. The connect timeout
         // bounds it.
+        ShowOpenLine();
         RunCall([&] { m_session->Connect(server, m_config.databasePath, "", ""); }, false);
     } catch (const CDbError& error) {
         if (!m_session->IsConnectTimeout(error, MonotonicSeconds() - started)) {
@@ -169,8 +156,13 @@ void CUpdateDriver::Connect() {
         const std::string silent = "сервер бази даних не відповідає понад " +
                                    std::to_string(m_session->ConnectTimeout()) + " с";
         AppendLine("error: " + silent);
+        // The client's own words for its timer ("connection rejected by remote interface")
+        // would say the opposite of what happened: nothing answered, neither a server that
+        // accepted the connection nor a host that the address should reach.
         throw CDbError("Не вдалося підключитися до бази даних " + m_session->ConnectionString() +
-                       ": " + silent + " (" + OneLine(error.what()) + ")");
+                       ": " + silent +
+                       ": немає відповіді; сервер не працює, перевантажений або недосяжний через "
+                       "мережу");
     }
 }
 
@@ -238,6 +230,9 @@ bool CUpdateDriver::TakeLocks() {
     m_failed.KeepLogsIn(m_paths.programDirectory, RunStamp(LocalDateTimeText()));
     m_journal.BeginRecord(PathJoin(m_paths.programDirectory, kRunRecordName),
                           m_paths.executablePath);
+    // What an earlier run replaced while it was in use goes now, since its programs have ended;
+    // under the suite lock, so that no other updater is replacing files meanwhile.
+    CleanUpReplacedFiles(*this, m_unpacker.ArchiverPath());
     // A second updater refuses at once rather than waiting for the work directory.
     if (!m_locks.TakeWorkLock(m_unpacker.WorkDirectory())) {
         m_checks.RefuseLocked(m_locks.Refusal());
@@ -282,6 +277,9 @@ void CUpdateDriver::btOKClick() {
 RunOutcome CUpdateDriver::RunUpdate() {
     ShowControls(RunStage::Starting);
     if (m_checks.RefuseIfSuiteRunning()) {
+        // Refused before anything began: nothing is left to cancel, and the warning asks to
+        // close the updater and start it again.
+        ShowControls(RunStage::Ended);
         return RunOutcome::NotStarted;
     }
 
@@ -355,7 +353,7 @@ int CUpdateDriver::InstallPackage(int64_t number) {
     RunBlocking([&] { m_ledger->Begin({static_cast<int32_t>(number), sha256}); });
     m_failed.BeginPackage(number);
     const size_t copiesBefore = m_failed.CopyCount();
-    InstallUnpackedPackage();
+    InstallUnpackedPackage(number);
     ShowControls(RunStage::Installed);
     if (const int code = CheckInstalledVersion(number); code != 0) {
         // The ledger stays: run again, this package passes over the statements it applied
@@ -365,28 +363,34 @@ int CUpdateDriver::InstallPackage(int64_t number) {
     if (const size_t failed = m_failed.CopyCount() - copiesBefore; failed > 0) {
         // The package is not complete while the suite lacks its programs: the ledger stays, so
         // the next run passes over its statements and copies its files again. A later package
-        // builds on this one and waits for it.
+        // builds on this one and waits for it. The last package is no different: an unfinished
+        // package is a failed run whether or not another one follows it.
         AppendLine("Пакет " + std::to_string(number) +
                    " не завершено: не скопійовано файлів: " + std::to_string(failed) +
                    ". Запустіть оновлення ще раз, коли причину буде усунено");
-        if (number < m_checks.Packages().highest) {
-            m_outcome.failureReason = m_journal.LastLine();
-            return kFilesNotCopied;
-        }
-        return 0;
+        m_outcome.failureReason = m_journal.LastLine();
+        return kFilesNotCopied;
     }
-    RunBlocking([&] { m_ledger->Finish(); });
+    std::string notDropped;
+    RunBlocking([&] { notDropped = m_ledger->Finish(); });
+    if (!notDropped.empty()) {
+        AppendLine("Пакет " + std::to_string(number) +
+                   " встановлено, але таблицю UPD$LEDGER не видалено (" + OneLine(notDropped) +
+                   "): її видалить наступний запуск програми оновлення");
+    }
     return 0;
 }
 
-void CUpdateDriver::InstallUnpackedPackage() {
+void CUpdateDriver::InstallUnpackedPackage(int64_t number) {
     AppendLine("Встановлення оновлення");
     ShowControls(RunStage::Installing);
     const std::string& workDirectory = m_unpacker.WorkDirectory();
-    InstallDatabaseContents(*this, workDirectory, &m_window.ProgressBar2(), nullptr,
-                            &m_window.lFile(), &m_window.lUpdateTime(), m_ledger.get());
-    InstallProgramFiles(*this, workDirectory, &m_window.ProgressBar2(), &m_window.lFile(),
-                        &m_window.lUpdateTime());
+    // The window has one bar for the pass in hand, and none for the script.
+    const ProgressView view{&m_window.ProgressBar2(), nullptr, &m_window.lFile(),
+                            &m_window.lUpdateTime()};
+    InstallDatabaseContents(m_session->GetDatabase(), *this, workDirectory, view, m_ledger.get());
+    InstallProgramFiles(*this, workDirectory, view,
+                        {m_unpacker.ArchiverPath(), number < m_checks.Packages().highest});
     PumpMessages();
 }
 
@@ -406,46 +410,62 @@ int CUpdateDriver::CheckInstalledVersion(int64_t number) {
     return kVersionNotReached;
 }
 
+namespace {
+
+// What a stage of the run changes in the window; what it leaves unset stays as it was.
+struct StageControls {
+    std::optional<bool> okEnabled = std::nullopt;
+    std::optional<bool> okVisible = std::nullopt;
+    const char* cancelCaption = nullptr;
+    std::optional<bool> cancelEnabled = std::nullopt;
+    std::optional<bool> panelVisible = std::nullopt;  // plUp
+    const char* stageCaption = nullptr;               // lUpdate
+    std::optional<bool> stageVisible = std::nullopt;
+    std::optional<bool> installationVisible = std::nullopt;  // ProgressBar2, lTextFile, lFile
+};
+
+}  // namespace
+
 void CUpdateDriver::ShowControls(RunStage stage) {
-    IButton& btOK = m_window.btOK();
-    IButton& btCancel = m_window.btCancel();
-    ILabel& lUpdate = m_window.lUpdate();
-    switch (stage) {
-        case RunStage::Starting:
-            btOK.SetEnabled(false);
-            btCancel.SetCaption("Відмінити");
-            m_window.plUp().SetVisible(true);
-            break;
-        case RunStage::Unpacking:
-            lUpdate.SetCaption("Підготовка оновлення");
-            lUpdate.SetVisible(true);
-            // The archiver and the installers are not to be cut short: btCancel is not offered.
-            btCancel.SetEnabled(false);
-            break;
-        case RunStage::NotUnpacked:
-            lUpdate.SetVisible(false);
-            btCancel.SetEnabled(true);
-            break;
-        case RunStage::Installing:
-            lUpdate.SetCaption("Встановлення оновлення");
-            lUpdate.SetVisible(true);
-            m_window.ProgressBar2().SetVisible(true);
-            m_window.lTextFile().SetVisible(true);
-            m_window.lFile().SetVisible(true);
-            break;
-        case RunStage::Installed:
-            lUpdate.SetVisible(false);
-            m_window.ProgressBar2().SetVisible(false);
-            m_window.lTextFile().SetVisible(false);
-            m_window.lFile().SetVisible(false);
-            btCancel.SetEnabled(true);
-            break;
-        case RunStage::Ended:
-            btOK.SetVisible(false);
-            btCancel.SetCaption("Зачинити");
-            btCancel.SetEnabled(true);
-            break;
+    static const StageControls kStages[] = {
+        // Starting
+        {.okEnabled = false, .cancelCaption = "Відмінити", .panelVisible = true},
+        // Unpacking: the archiver and the installers are not to be cut short, so btCancel is not
+        // offered until the package is done with.
+        {.cancelEnabled = false, .stageCaption = "Підготовка оновлення", .stageVisible = true},
+        // NotUnpacked
+        {.cancelEnabled = true, .stageVisible = false},
+        // Installing
+        {.stageCaption = "Встановлення оновлення",
+         .stageVisible = true,
+         .installationVisible = true},
+        // Installed
+        {.cancelEnabled = true, .stageVisible = false, .installationVisible = false},
+        // Ended
+        {.okVisible = false, .cancelCaption = "Зачинити", .cancelEnabled = true},
+    };
+    const StageControls& controls = kStages[static_cast<size_t>(stage)];
+    const auto set = [](const std::optional<bool>& value, auto&& apply) {
+        if (value) {
+            apply(*value);
+        }
+    };
+    set(controls.okEnabled, [&](bool on) { m_window.btOK().SetEnabled(on); });
+    set(controls.okVisible, [&](bool on) { m_window.btOK().SetVisible(on); });
+    if (controls.cancelCaption != nullptr) {
+        m_window.btCancel().SetCaption(controls.cancelCaption);
     }
+    set(controls.cancelEnabled, [&](bool on) { m_window.btCancel().SetEnabled(on); });
+    set(controls.panelVisible, [&](bool on) { m_window.plUp().SetVisible(on); });
+    if (controls.stageCaption != nullptr) {
+        m_window.lUpdate().SetCaption(controls.stageCaption);
+    }
+    set(controls.stageVisible, [&](bool on) { m_window.lUpdate().SetVisible(on); });
+    set(controls.installationVisible, [&](bool on) {
+        m_window.ProgressBar2().SetVisible(on);
+        m_window.lTextFile().SetVisible(on);
+        m_window.lFile().SetVisible(on);
+    });
 }
 
 void CUpdateDriver::CollectFailedItems() {

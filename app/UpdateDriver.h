@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "app/Preflight.h"
 #include "app/RunJournal.h"
 #include "app/RunLocks.h"
+#include "app/SilenceWatch.h"
 #include "app/StartupPaths.h"
 #include "app/UpdaterWindow.h"
 #include "install/Status.h"
@@ -90,6 +92,7 @@ class CUpdateDriver : public IOwner {
     // Also where a request to end the program is taken up: throws CRunStopped then.
     void PumpMessages() override;
     void RunBlocking(const std::function<void()>& call) override;
+    void ShowOpenLine() override { m_window.ShowOpenLine(); }
     void StopIfRequested() override;
     std::string CurrentLogPath() const override { return m_currentLogPath; }
     void SetCurrentLogPath(const std::string& path) override;
@@ -97,7 +100,8 @@ class CUpdateDriver : public IOwner {
     void ReportFailedCopy(const std::string& destination, const std::string& errorLine) override;
 
   private:
-    // The stages of the run, each with its own state of the controls.
+    // The stages of the run, each with its own state of the controls (the table in ShowControls,
+    // in this order).
     enum class RunStage {
         // btOK disabled, btCancel "Відмінити", the run's panel shown
         Starting,
@@ -123,6 +127,16 @@ class CUpdateDriver : public IOwner {
     // cancels a `cancellable` call and throws CRunStopped; so does a server that stopped
     // answering (asked after kServerSilenceSeconds).
     void RunCall(const std::function<void()>& call, bool cancellable);
+    // Why a call in progress is being ended, and how far.
+    struct CallStop {
+        std::optional<CRunStopped> reason;
+        double at = 0;         // MonotonicSeconds() of the request
+        bool aborted = false;  // the connection is being closed, not only the statement
+    };
+    // Looks up from a call in progress between slices of its wait: a request to end the program
+    // cancels a cancellable call, and aborts it when it has not ended in kCancelGraceSeconds; a
+    // server that stopped answering aborts it at once.
+    void WatchCall(CallStop& stop, std::optional<CSilenceWatch>& silence, bool cancellable);
     CRunStopped Interrupted() const;
 
     RunOutcome RunUpdate();
@@ -131,7 +145,7 @@ class CUpdateDriver : public IOwner {
     int InstallPackage(int64_t number);
     // Installs the unpacked package from the work directory into the database and the program
     // directory, with the installation controls shown.
-    void InstallUnpackedPackage();
+    void InstallUnpackedPackage(int64_t number);
     // Reads the version the package left (a fresh transaction) into lCurVer; 0 when it reached
     // `number`, otherwise kVersionNotReached after an "error" line.
     int CheckInstalledVersion(int64_t number);

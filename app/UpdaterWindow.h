@@ -117,6 +117,9 @@ class IUpdaterWindow : public IJournal {
     virtual void ShowMessageBox(MessageKind kind, const std::string& title,
                                 const std::string& text) = 0;
     virtual void PumpMessages() = 0;
+    // A step that may block for long starts: the journal's open line is shown now, though a mark
+    // may still end it. Windows show every line at once; console mode writes it out.
+    virtual void ShowOpenLine() {}
     // Processes window messages until `done` is set or `seconds` pass, whichever comes first,
     // while a blocking call runs on another thread. A window without messages just waits.
     virtual void PumpUntil(CCompletion& done, double seconds) { done.WaitFor(seconds); }

@@ -156,7 +156,7 @@ int Run(size_t fileMegabytes, int fileCount, int rounds) {
     const auto timeInstaller = [&] {
         const auto start = std::chrono::steady_clock::now();
         for (const std::string& path : files) {
-            StoreDocumentFile(owner, path);
+            StoreDocumentFile(session.GetDatabase(), owner, path);
         }
         return Seconds(start);
     };

@@ -200,8 +200,9 @@ int main(int argc, char** argv) {
                 overall.SetMaximum(count);
                 const double cpuStart = CpuSeconds(RUSAGE_SELF);
                 const auto start = Clock::now();
-                RunScript(owner, ourScript.string(), &overall, &scriptBar, nullptr, TimeOfDay(),
-                          &timeLabel, withLedger ? &ledger : nullptr);
+                RunScript(session.GetDatabase(), owner, ourScript.string(),
+                          {&overall, &scriptBar, nullptr, &timeLabel}, TimeOfDay(),
+                          withLedger ? &ledger : nullptr);
                 const Timing timing{std::chrono::duration<double>(Clock::now() - start).count(),
                                     CpuSeconds(RUSAGE_SELF) - cpuStart};
                 if (withLedger) {

@@ -4,7 +4,18 @@
 #include <string>
 #include <utility>
 
+#include "db/Database.h"
+#include "platform/SystemError.h"
+
 using namespace Firebird;
+
+void InitDatabaseClient() {
+    try {
+        FbMaster();
+    } catch (const CSystemError&) {
+        // The next call tries again and throws the same error where it can be shown.
+    }
+}
 
 IUtil* FbUtil() {
     return FbMaster()->getUtilInterface();
@@ -22,11 +33,14 @@ CDbError ToDbError(IStatus* status) {
     // The vector is a list of (kind, value) items ended by isc_arg_end; a counted string takes
     // two values (length and pointer). The error codes are the values of the isc_arg_gds items.
     std::vector<DbErrorCode> codes;
+    int windowsError = 0;
     for (const intptr_t* item = status->getErrors(); item && *item != isc_arg_end;
          item += item[0] == isc_arg_cstring ? 3 : 2) {
         if (item[0] == isc_arg_gds) {
             codes.push_back(item[1]);
+        } else if (item[0] == isc_arg_win32 && windowsError == 0) {
+            windowsError = static_cast<int>(item[1]);
         }
     }
-    return CDbError(text, std::move(codes));
+    return CDbError(text, std::move(codes), windowsError);
 }

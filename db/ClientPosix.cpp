@@ -22,10 +22,13 @@ int RefuseShutdownOnSignal(const int reason, const int /*mask*/, void* /*argumen
 // would be dropped and another file named, so the character type follows the environment's
 // locale, or C.UTF-8 when that is not UTF-8, as Qt does for the window. Only LC_CTYPE: numbers
 // and messages keep the C locale.
+// A window's toolkit has made it UTF-8 already, and is left alone.
 Firebird::IMaster* MasterWithUtf8FileNames() {
-    std::setlocale(LC_CTYPE, "");
     if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
-        std::setlocale(LC_CTYPE, "C.UTF-8");
+        std::setlocale(LC_CTYPE, "");
+        if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
+            std::setlocale(LC_CTYPE, "C.UTF-8");
+        }
     }
     Firebird::IMaster* master = Firebird::fb_get_master_interface();
     ISC_STATUS_ARRAY status{};

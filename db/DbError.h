@@ -20,8 +20,9 @@ using DbErrorCode = std::intptr_t;
 // that is not active) carry no code.
 class CDbError : public std::runtime_error {
   public:
-    explicit CDbError(const std::string& message, std::vector<DbErrorCode> codes = {})
-        : std::runtime_error(message), m_codes(std::move(codes)) {}
+    explicit CDbError(const std::string& message, std::vector<DbErrorCode> codes = {},
+                      int windowsError = 0)
+        : std::runtime_error(message), m_codes(std::move(codes)), m_windowsError(windowsError) {}
 
     // The first error code, the one that names the kind of failure; 0 when there is none.
     DbErrorCode Code() const { return m_codes.empty() ? 0 : m_codes.front(); }
@@ -30,9 +31,13 @@ class CDbError : public std::runtime_error {
         return std::find(m_codes.begin(), m_codes.end(), code) != m_codes.end();
     }
     const std::vector<DbErrorCode>& Codes() const { return m_codes; }
+    // The Windows system error that a Windows engine put into the status vector beside an I/O
+    // error (its isc_arg_win32 item); 0 when there is none.
+    int WindowsError() const { return m_windowsError; }
 
   private:
     std::vector<DbErrorCode> m_codes;
+    int m_windowsError = 0;
 };
 
 // True for errors after which this session cannot use the database any more: the connection is
@@ -40,3 +45,8 @@ class CDbError : public std::runtime_error {
 // I/O error, such as a full disk). Every later statement would fail the same way, so an update
 // stops at such an error instead of logging one failure after another; a later run continues.
 bool IsLostDatabase(const CDbError& error);
+
+// True when a Windows engine could not open the database file because another process has it
+// open: Firebird's embedded engine opens a local database for its own process alone, so a second
+// program gets a sharing violation.
+bool IsDatabaseOpenElsewhere(const CDbError& error);

@@ -2,10 +2,14 @@
 
 #include <ibase.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "db/DbError.h"
@@ -23,8 +27,10 @@ const char kDefaultPassword[] = "pinewheat";
 const char kVersionQuery[] = "select * from versions order by update_date desc";
 const char kVersionColumn[] = "data";
 const char kAttachmentsQuery[] =
-    "select MON$REMOTE_PROCESS, MON$REMOTE_HOST, MON$REMOTE_ADDRESS from MON$ATTACHMENTS "
+    "select MON$REMOTE_PROCESS, MON$REMOTE_HOST, MON$REMOTE_ADDRESS, MON$ATTACHMENT_ID, "
+    "MON$REMOTE_PID, cast(MON$TIMESTAMP as varchar(24)) from MON$ATTACHMENTS "
     "where MON$ATTACHMENT_ID <> CURRENT_CONNECTION";
+const char kCurrentConnectionQuery[] = "select CURRENT_CONNECTION from RDB$DATABASE";
 
 CGlobDB* g_session = nullptr;
 
@@ -126,6 +132,17 @@ void CGlobDB::Connect(const std::string& serverName, const std::string& database
     // stopping the update for ever.
     transaction.SetLockTimeout(kLockTimeoutSeconds);
     transaction.Start();
+    // The probe of a silent call looks this attachment up from a connection of its own.
+    m_idleAtLastProbe.reset();
+    m_attachmentId = 0;
+    CTransaction reader(attachment);
+    RunInOwnTransaction(reader, [&] {
+        const std::vector<CDbRow> rows = FetchRows(reader, kCurrentConnectionQuery, 1);
+        if (!rows.empty() && !rows.front().empty() &&
+            rows.front().front().value.kind == CDbValue::Kind::Integer) {
+            m_attachmentId = rows.front().front().value.integer;
+        }
+    });
 }
 
 std::string CGlobDB::DatabaseFile() {
@@ -145,16 +162,95 @@ CServiceManager CGlobDB::AttachServices() const {
     return services;
 }
 
-bool CGlobDB::ServerAnswers() const {
+bool CGlobDB::ServerAnswers() {
     const double start = MonotonicSeconds();
+    CAttachment probe;
     try {
-        CAttachment probe;
         probe.Attach(m_connectionString, m_userName, m_password,
                      CClientIdentity{kUpdaterProcessName, CurrentProcessId()}, 0, m_connectTimeout);
-        return true;
     } catch (const CDbError& error) {
         return !IsLostDatabase(error) && !IsConnectTimeout(error, MonotonicSeconds() - start);
     }
+    if (m_attachmentId == 0) {
+        return true;
+    }
+    // The server answered. A server that then hangs must not hold the probe for ever: its
+    // question has the connect timeout too, after which its connection is closed.
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false;
+    bool silent = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!answered.wait_for(lock, std::chrono::seconds(m_connectTimeout),
+                               [&] { return done; })) {
+            silent = true;
+            probe.CancelCall(true);
+        }
+    });
+    std::optional<CActivity> now;
+    try {
+        now = ActivityOf(probe);
+    } catch (const CDbError&) {
+        // Cut by the watchdog: no answer. Any other error: the server answers, and cannot tell.
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+    }
+    answered.notify_all();
+    watchdog.join();
+    if (silent) {
+        return false;
+    }
+    if (!now) {
+        return true;
+    }
+    if (!now->attached) {
+        return false;  // the server has dropped this connection; the client has not noticed
+    }
+    if (now->active) {
+        m_idleAtLastProbe.reset();
+        return true;
+    }
+    // Idle while the client waits: the request, or its answer, may be on its way. Idle again at
+    // the next probe with nothing done between them, the connection carries nothing.
+    const bool stalled = m_idleAtLastProbe && m_idleAtLastProbe->pages == now->pages;
+    m_idleAtLastProbe = now;
+    return !stalled;
+}
+
+CGlobDB::CActivity CGlobDB::ActivityOf(CAttachment& probe) const {
+    // Monitoring tables are a snapshot per transaction, taken when it first reads one.
+    const std::string id = std::to_string(m_attachmentId);
+    CTransaction reader(probe);
+    std::vector<CDbRow> rows;
+    RunInOwnTransaction(reader, [&] {
+        rows = FetchRows(
+            reader,
+            "select a.MON$STATE, (select count(*) from MON$STATEMENTS s where "
+            "s.MON$ATTACHMENT_ID = a.MON$ATTACHMENT_ID and s.MON$STATE = 1), i.MON$PAGE_READS, "
+            "i.MON$PAGE_WRITES, i.MON$PAGE_FETCHES, i.MON$PAGE_MARKS from MON$ATTACHMENTS a "
+            "left join MON$IO_STATS i on i.MON$STAT_ID = a.MON$STAT_ID where "
+            "a.MON$ATTACHMENT_ID = " +
+                id,
+            1);
+    });
+    CActivity activity;
+    if (rows.empty()) {
+        return activity;
+    }
+    const CDbRow& row = rows.front();
+    const auto integer = [&row](size_t column) {
+        return row.at(column).value.kind == CDbValue::Kind::Integer ? row.at(column).value.integer
+                                                                    : int64_t{-1};
+    };
+    activity.attached = true;
+    activity.active = integer(0) == 1 || integer(1) > 0;
+    for (size_t column = 2; column < row.size(); ++column) {
+        activity.pages.push_back(integer(column));
+    }
+    return activity;
 }
 
 bool CGlobDB::IsConnectTimeout(const CDbError& error, double waitedSeconds) const {
@@ -192,6 +288,12 @@ std::vector<CAttachmentInfo> CGlobDB::OtherAttachments() {
         if (info.host.empty()) {
             info.host = text(row.at(2));
         }
+        const auto integer = [](const CDbColumn& column) {
+            return column.value.kind == CDbValue::Kind::Integer ? column.value.integer : int64_t{0};
+        };
+        info.id = integer(row.at(3));
+        info.processId = static_cast<int>(integer(row.at(4)));
+        info.since = text(row.at(5)).substr(0, 19);
         attachments.push_back(std::move(info));
     }
     return attachments;

@@ -2,6 +2,7 @@
 // The program's one database session: one connection with one default transaction.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ inline constexpr int kConnectTimeoutSeconds = 20;
 struct CAttachmentInfo {
     std::string process;  // MON$REMOTE_PROCESS: the client program's path or name; may be empty
     std::string host;     // MON$REMOTE_HOST, else MON$REMOTE_ADDRESS; empty when neither is known
+    int64_t id = 0;       // MON$ATTACHMENT_ID
+    int processId = 0;    // MON$REMOTE_PID: the client's process id on its host; 0 when unknown
+    std::string since;    // MON$TIMESTAMP, "YYYY-MM-DD hh:mm:ss" in the server's time
 };
 
 // Size of the page cache, in pages, of a session on a local database: the embedded engine's cache
@@ -59,11 +63,16 @@ class CGlobDB {
     void SetConnectTimeout(int seconds) { m_connectTimeout = seconds; }
     // Ends the call in progress on another thread (CAttachment::CancelCall).
     void CancelCall(bool abort) { m_database.Attachment().CancelCall(abort); }
-    // Whether the server of the last Connect answers a new connection within ConnectTimeout():
-    // false when it cannot be reached or does not answer in time; true when it attaches, or
-    // answers with an error of its own. It uses an attachment of its own, so it may run while a
-    // call is in progress on the session.
-    bool ServerAnswers() const;
+    // Whether the server of the last Connect still serves the session's connection, asked while
+    // a call on it has been silent for a while. False when the server cannot be reached or does
+    // not answer a new connection within ConnectTimeout(); false too when it answers but no
+    // longer serves this one (a firewall or NAT that dropped the flow, a half-open socket after
+    // a network change: new connections work, this one carries nothing): its attachment is gone
+    // from MON$ATTACHMENTS, or it was found idle (no statement active) at two probes in a row
+    // with no page read, write, fetch or mark between them. True when it answers with an error
+    // of its own, or cannot tell. It uses an attachment of its own, so it may run while a call
+    // is in progress on the session; one probe at a time.
+    bool ServerAnswers();
     // Whether a failed Connect (or probe) that waited `waitedSeconds` failed because the server
     // did not answer within ConnectTimeout().
     bool IsConnectTimeout(const CDbError& error, double waitedSeconds) const;
@@ -80,6 +89,14 @@ class CGlobDB {
     const std::string& ConnectionString() const { return m_connectionString; }
 
   private:
+    // What the server shows of the session's attachment at one probe.
+    struct CActivity {
+        bool attached = false;
+        bool active = false;         // a statement of it runs
+        std::vector<int64_t> pages;  // reads, writes, fetches, marks
+    };
+    // The session's attachment as the probe's connection `probe` sees it.
+    CActivity ActivityOf(CAttachment& probe) const;
     int32_t VersionIn(CTransaction& transaction);
 
     std::string m_programDirectory;
@@ -89,6 +106,10 @@ class CGlobDB {
     std::string m_password;
     int m_connectTimeout = kConnectTimeoutSeconds;
     CDatabase m_database;
+    // The session's MON$ATTACHMENT_ID (CURRENT_CONNECTION), read at Connect; 0 when unknown.
+    int64_t m_attachmentId = 0;
+    // The last probe's view of it, while it was idle.
+    std::optional<CActivity> m_idleAtLastProbe;
 };
 
 // The session, reachable process-wide; set once by the main window (tests set their own).

@@ -5,9 +5,9 @@
 #include "db/Database.h"
 #include "db/DbError.h"
 #include "db/Statement.h"
-#include "db/Uglobdb.h"
 #include "install/UpdateLog.h"
 #include "platform/Paths.h"
+#include "platform/SystemError.h"
 
 namespace {
 
@@ -74,11 +74,7 @@ void LoadBlobFile(CDatabase& database, IOwner& owner, const std::string& path) {
             throw;
         }
         AppendFailure(owner, statement.Text() + "\n", error.what());
-    } catch (const std::exception& error) {
-        AppendFailure(owner, statement.Text() + "\n", error.what());
+    } catch (const CSystemError& error) {
+        AppendFailure(owner, statement.Text() + "\n", error.what());  // the file could not be read
     }
-}
-
-void LoadBlobFile(IOwner& owner, const std::string& path) {
-    LoadBlobFile(GlobDB()->GetDatabase(), owner, path);
 }

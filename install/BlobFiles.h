@@ -16,8 +16,7 @@ struct BlobStatement {
 };
 BlobStatement BuildBlobStatement(const std::string& fileName);
 
-// Loads one ".blo" file into `database` in its own transaction. A failure is logged and rolled
-// back; only an error that leaves the database unusable (IsLostDatabase) leaves the call.
+// Loads one ".blo" file into `database` in its own transaction. A database error or a file that
+// cannot be read is logged and rolled back; an error that leaves the database unusable
+// (IsLostDatabase), a stop of the run and anything else (out of memory) leave the call.
 void LoadBlobFile(CDatabase& database, IOwner& owner, const std::string& path);
-// The same into the session's database, GlobDB().
-void LoadBlobFile(IOwner& owner, const std::string& path);

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "db/Uglobdb.h"
 #include "install/BlobFiles.h"
 #include "install/Documents.h"
 #include "install/ScriptFile.h"
@@ -43,47 +42,45 @@ void ListKind(const std::string& workDir, const FileKind& kind, std::vector<std:
 }
 
 void RunScriptPass(CDatabase& database, IOwner& owner, const std::vector<std::string>& files,
-                   IProgressBar* overallBar, IProgressBar* scriptBar, ILabel* fileLabel,
-                   ILabel* timeLabel, CPackageLedger* ledger) {
+                   const ProgressView& view, CPackageLedger* ledger) {
     // The bar spans the lines of all scripts, so the time estimate covers the whole pass. A
     // script that cannot be read ends the sequence here, before any script has run.
-    if (overallBar != nullptr) {
-        overallBar->SetPosition(0);
+    if (view.overall != nullptr) {
+        view.overall->SetPosition(0);
         size_t lines = 0;
         for (const std::string& path : files) {
             lines += CountScriptLines(path);
         }
-        overallBar->SetMaximum(static_cast<int>(lines));
+        view.overall->SetMaximum(static_cast<int>(lines));
     }
     const double startTime = TimeOfDay();
-    SetVisible(timeLabel, true);
+    SetVisible(view.timeLeft, true);
 
     const int count = static_cast<int>(files.size());
     for (int i = 0; i < count; ++i) {
         const std::string& path = files[static_cast<size_t>(i)];
         const std::string name = ExtractFileName(path);
         owner.AppendLine(name);
-        ShowItem(fileLabel, name, i + 1, count);
-        RunScript(database, owner, path, overallBar, scriptBar, fileLabel, startTime, timeLabel,
-                  ledger);
+        ShowItem(view.file, name, i + 1, count);
+        RunScript(database, owner, path, view, startTime, ledger);
         RenameHandled(path, kScripts);
-        StepBar(overallBar);
+        StepBar(view.overall);
         owner.PumpMessages();
     }
-    SetVisible(timeLabel, false);
+    SetVisible(view.timeLeft, false);
 }
 
 // Document and blob passes: no journal lines, one step per file.
 template <typename Install>
 void RunFilePass(IOwner& owner, const std::vector<std::string>& files, const FileKind& kind,
-                 IProgressBar* overallBar, ILabel* fileLabel, Install install) {
+                 const ProgressView& view, Install install) {
     const int count = static_cast<int>(files.size());
     for (int i = 0; i < count; ++i) {
         const std::string& path = files[static_cast<size_t>(i)];
-        ShowItem(fileLabel, ExtractFileName(path), i + 1, count);
+        ShowItem(view.file, ExtractFileName(path), i + 1, count);
         install(path);
         RenameHandled(path, kind);
-        StepBar(overallBar);
+        StepBar(view.overall);
         owner.PumpMessages();
     }
 }
@@ -97,35 +94,27 @@ std::string HandledName(const std::string& path, int cut, const std::string& end
 }
 
 int InstallDatabaseContents(CDatabase& database, IOwner& owner, const std::string& workDir,
-                            IProgressBar* overallBar, IProgressBar* scriptBar, ILabel* fileLabel,
-                            ILabel* timeLabel, CPackageLedger* ledger) {
+                            const ProgressView& view, CPackageLedger* ledger) {
     std::vector<std::string> files;  // one list, emptied before every pass
     int total = 0;
 
     ListKind(workDir, kScripts, files);
     total += static_cast<int>(files.size());
-    RunScriptPass(database, owner, files, overallBar, scriptBar, fileLabel, timeLabel, ledger);
+    RunScriptPass(database, owner, files, view, ledger);
 
     for (const FileKind* kind : {&kPlainDocuments, &kUDocuments}) {
         ListKind(workDir, *kind, files);
         total += static_cast<int>(files.size());
-        StartPhase(overallBar, static_cast<int>(files.size()));
-        RunFilePass(owner, files, *kind, overallBar, fileLabel,
+        StartPhase(view.overall, static_cast<int>(files.size()));
+        RunFilePass(owner, files, *kind, view,
                     [&](const std::string& path) { StoreDocumentFile(database, owner, path); });
     }
 
     // The bar keeps the range and position the document passes left.
     ListKind(workDir, kBlobFiles, files);
     total += static_cast<int>(files.size());
-    RunFilePass(owner, files, kBlobFiles, overallBar, fileLabel,
+    RunFilePass(owner, files, kBlobFiles, view,
                 [&](const std::string& path) { LoadBlobFile(database, owner, path); });
 
     return total;
-}
-
-int InstallDatabaseContents(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
-                            IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel,
-                            CPackageLedger* ledger) {
-    return InstallDatabaseContents(GlobDB()->GetDatabase(), owner, workDir, overallBar, scriptBar,
-                                   fileLabel, timeLabel, ledger);
 }

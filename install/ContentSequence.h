@@ -13,15 +13,9 @@ class CPackageLedger;
 // "a.blo" -> "a.~blo").
 std::string HandledName(const std::string& path, int cut, const std::string& ending);
 
-// Installs into `database` and returns the number of files found in the four passes. With a
-// ledger (kept in the same database), the scripts' statements are marked in it and those it
-// already has are passed over (install/ScriptRunner.h); the documents and blob files, whose
-// storing can be repeated without harm, are all stored again.
+// Installs into `database` and returns the number of files found in the four passes, showing
+// the progress in `view`. With a ledger (kept in the same database), the scripts' statements are
+// marked in it and those it already has are passed over (install/ScriptRunner.h); the documents
+// and blob files, whose storing can be repeated without harm, are all stored again.
 int InstallDatabaseContents(CDatabase& database, IOwner& owner, const std::string& workDir,
-                            IProgressBar* overallBar, IProgressBar* scriptBar, ILabel* fileLabel,
-                            ILabel* timeLabel, CPackageLedger* ledger = nullptr);
-// The same into the session's database, GlobDB(): the one lookup of the session for the whole
-// sequence.
-int InstallDatabaseContents(IOwner& owner, const std::string& workDir, IProgressBar* overallBar,
-                            IProgressBar* scriptBar, ILabel* fileLabel, ILabel* timeLabel,
-                            CPackageLedger* ledger = nullptr);
+                            const ProgressView& view, CPackageLedger* ledger = nullptr);

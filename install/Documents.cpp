@@ -5,7 +5,6 @@
 
 #include "db/Database.h"
 #include "db/Statement.h"
-#include "db/Uglobdb.h"
 #include "install/UpdateLog.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
@@ -41,8 +40,4 @@ void StoreDocumentFile(CDatabase& database, IOwner& owner, const std::string& pa
             statement.Execute();
         });
     });
-}
-
-void StoreDocumentFile(IOwner& owner, const std::string& path) {
-    StoreDocumentFile(GlobDB()->GetDatabase(), owner, path);
 }

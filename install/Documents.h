@@ -12,5 +12,3 @@ class CDatabase;
 // while a large file is written. A name that is not an integer is logged and skipped; any other
 // failure (an unreadable file, a database error) propagates.
 void StoreDocumentFile(CDatabase& database, IOwner& owner, const std::string& path);
-// The same into the session's database, GlobDB().
-void StoreDocumentFile(IOwner& owner, const std::string& path);

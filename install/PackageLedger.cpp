@@ -168,7 +168,7 @@ void CPackageLedger::MarkFailed(const std::string& script, int32_t ordinal) {
     Insert(script, -ordinal);
 }
 
-void CPackageLedger::Finish() {
+std::string CPackageLedger::Finish() {
     // The prepared marks hold the table in use; it would refuse to be dropped.
     m_mark.reset();
     m_unfail.reset();
@@ -180,10 +180,40 @@ void CPackageLedger::Finish() {
     // rows as well would double the time the window waits for.
     statement.SetText("delete from UPD$LEDGER where SCRIPT is null");
     RunInOwnTransaction(transaction, [&] { statement.Execute(); });
+    return DropTable();
+}
+
+std::optional<CPackageLedger::Leftover> CPackageLedger::ClearLeftover() {
+    if (!TableExists()) {
+        return std::nullopt;
+    }
+    std::vector<CDbRow> rows;
+    RunInOwnTransaction(m_database.DefaultTransaction(), [&] {
+        rows = FetchRows(m_database.DefaultTransaction(),
+                         "select count(*), max(PACKAGE_NO) from UPD$LEDGER where SCRIPT is null "
+                         "union all select 0, max(PACKAGE_NO) from UPD$LEDGER");
+    });
+    if (rows.size() != 2 || rows[0][0].value.integer != 0) {
+        return std::nullopt;  // a package row: the package is unfinished
+    }
+    Leftover leftover;
+    if (rows[1][1].value.kind == CDbValue::Kind::Integer) {
+        leftover.package = static_cast<int32_t>(rows[1][1].value.integer);
+    }
+    leftover.notDropped = DropTable();
+    return leftover;
+}
+
+std::string CPackageLedger::DropTable() {
+    CSqlStatement statement(m_database);
+    statement.SetParamCheck(false);
     statement.SetText("drop table UPD$LEDGER");
     try {
-        RunInOwnTransaction(transaction, [&] { statement.Execute(); });
-    } catch (const CDbError&) {
-        // A ledger without a package row is harmless: the next package clears it.
+        RunInOwnTransaction(m_database.DefaultTransaction(), [&] { statement.Execute(); });
+    } catch (const CDbError& error) {
+        // A ledger without a package row is harmless: the next run clears it, and so does the
+        // next package.
+        return error.what();
     }
+    return {};
 }

@@ -54,12 +54,23 @@ class CPackageLedger {
     // again: a refusal may have been passing, such as a row that another connection held.
     void MarkFailed(const std::string& script, int32_t ordinal);
     // The package is complete: its row goes first (from then on no run takes it for
-    // unfinished), then the table with the statements' rows. Rows that a failed drop leaves
-    // behind are cleared when the next package begins.
-    void Finish();
+    // unfinished), then the table with the statements' rows. Returns why the table was not
+    // dropped (another connection has it in use), empty when it was: the package is complete
+    // all the same, and the next run clears what is left (ClearLeftover).
+    std::string Finish();
+    // A ledger that a completed package left behind (its table without a package row, since
+    // Finish could not drop it): drops the table. nullopt when there is none, or the package in
+    // it is unfinished.
+    struct Leftover {
+        int32_t package = 0;     // the package its statements' rows name; 0 when it has none
+        std::string notDropped;  // why the table could not be dropped; empty when it was
+    };
+    std::optional<Leftover> ClearLeftover();
 
   private:
     bool TableExists();
+    // Drops the table; returns the error that prevented it, empty when it went.
+    std::string DropTable();
     // Inserts the statement's row: its ordinal, or the negative ordinal of a failed one.
     void Insert(const std::string& script, int32_t number);
     // Runs `statement` (text with the parameter :ordinal, prepared once per script) in the

@@ -1,17 +1,15 @@
 #include "install/ScriptFile.h"
 
-namespace {
+#include "install/StatementSplitter.h"
 
-// Large enough that a script is read in a few calls, small enough to stay out of the way of
-// memory: the reader never holds more than a block and the line that spans two blocks.
-constexpr size_t kBlockSize = 64 * 1024;
+namespace {
 
 constexpr std::string_view kLineEndsAndNul("\r\n\0", 3);
 
 }  // namespace
 
-CScriptReader::CScriptReader(const std::string& path)
-    : m_file(path, CFile::Mode::Read), m_block(kBlockSize) {}
+CScriptReader::CScriptReader(const std::string& path, size_t blockSize)
+    : m_file(path, CFile::Mode::Read), m_block(blockSize) {}
 
 bool CScriptReader::Refill() {
     m_begin = 0;
@@ -20,7 +18,7 @@ bool CScriptReader::Refill() {
 }
 
 void CScriptReader::ReleaseLine() {
-    if (m_carry.capacity() > 4 * kBlockSize) {
+    if (m_carry.capacity() > 4 * kScriptBlockSize) {
         std::string().swap(m_carry);  // a line of megabytes is not kept for the whole script
     }
     m_carry.clear();
@@ -81,4 +79,15 @@ size_t CountScriptLines(const std::string& path) {
         ++count;
     }
     return count;
+}
+
+size_t CountScriptStatements(const std::string& path) {
+    CScriptReader reader(path);
+    CStatementSplitter splitter;
+    std::string_view line;
+    while (reader.NextLine(line)) {
+        splitter.Feed(line, reader.LongLine());
+        reader.ReleaseLine();
+    }
+    return splitter.CompletedCount();
 }

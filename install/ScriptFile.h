@@ -9,10 +9,15 @@
 
 #include "platform/FileSystem.h"
 
+// Large enough that a script is read in a few calls, small enough to stay out of the way of
+// memory: the reader never holds more than a block and the line that spans two blocks.
+inline constexpr size_t kScriptBlockSize = 64 * 1024;
+
 class CScriptReader {
   public:
-    // Opens the script; throws CSystemError when it cannot be read.
-    explicit CScriptReader(const std::string& path);
+    // Opens the script; throws CSystemError when it cannot be read. `blockSize`: how much is read
+    // at a time (tests move the block boundary with it).
+    explicit CScriptReader(const std::string& path, size_t blockSize = kScriptBlockSize);
 
     // The next line without its line end, valid until the next call; false after the last
     // line. A last line without a line end counts; the line end after it adds no empty line.
@@ -41,3 +46,8 @@ class CScriptReader {
 // The number of lines a CScriptReader yields for the file, counted in one pass without keeping
 // any of them. Throws CSystemError when the file cannot be read.
 size_t CountScriptLines(const std::string& path);
+
+// The number of statements the script holds, as CStatementSplitter ends them (a last statement
+// without its terminator is not counted), in one pass. Throws CSystemError when the file cannot
+// be read.
+size_t CountScriptStatements(const std::string& path);

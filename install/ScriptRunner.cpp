@@ -1,18 +1,20 @@
 #include "install/ScriptRunner.h"
 
 #include <cstdint>
-#include <exception>
+#include <optional>
 #include <set>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "db/Database.h"
 #include "db/DbError.h"
 #include "db/Statement.h"
-#include "db/Uglobdb.h"
 #include "install/PackageLedger.h"
 #include "install/ScriptFile.h"
 #include "install/StatementSplitter.h"
 #include "install/UpdateLog.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
@@ -20,6 +22,22 @@
 namespace {
 
 const char* const kNoTerminatorMessage = "Statement has no terminator and was not executed";
+
+// A batch ends at this many statements, or once its texts hold this much (a statement of
+// megabytes is a batch of its own), so that the window's thread reads ahead only a little.
+constexpr size_t kBatchStatements = 256;
+constexpr size_t kBatchTextBytes = 1024 * 1024;
+// One blocking call runs the statements of a batch back to back for this long at most (seconds),
+// then returns, so that the bars and the time left follow the statements executed.
+constexpr double kBatchCallSeconds = 0.02;
+
+// A statement read from the script and not yet executed.
+struct PendingStatement {
+    std::string text;
+    int32_t ordinal = 0;   // counted from 1 in the script
+    bool retried = false;  // an earlier run marked it failed
+    int linesRead = 0;     // the script's lines up to the one that ended it
+};
 
 // Executes the statements of one script, each in its own transaction, marking each in the
 // ledger (when there is one) within that transaction.
@@ -35,36 +53,43 @@ class CStatementExecutor {
         m_statement.SetParamCheck(false);  // ":NEW.ID" and the like reach the server unchanged
     }
 
-    // A failure is logged and rolled back. A lost database goes up: the statement is then
-    // neither applied nor marked, and the next run takes it again. `retried`: an earlier run
-    // marked the statement failed.
-    void Execute(std::string text, int32_t ordinal, bool retried) {
-        CTransaction& transaction = m_database.DefaultTransaction();
-        try {
-            m_statement.SetText(std::move(text));  // the one copy of the text from here on
-            m_owner.RunBlocking([&] {
-                RunInOwnTransaction(transaction, [&] {
-                    MarkApplied(ordinal, retried);
+    // Runs the statements of `batch` from `next` on, on the blocking call's thread, until all
+    // have run, kBatchCallSeconds have passed or one is refused. Returns the index after the
+    // last statement that ran; `failure` then has the refused statement's error. A stop of the
+    // run, a lost database and anything but a database error go up: the statement in hand is
+    // then neither applied nor marked, and the next run takes it again.
+    size_t Run(std::vector<PendingStatement>& batch, size_t next,
+               std::optional<std::string>& failure) {
+        const double started = MonotonicSeconds();
+        do {
+            m_owner.StopIfRequested();
+            PendingStatement& statement = batch[next++];
+            try {
+                m_statement.SetText(std::move(statement.text));  // the one copy from here on
+                RunInOwnTransaction(m_database.DefaultTransaction(), [&] {
+                    MarkApplied(statement.ordinal, statement.retried);
                     m_statement.Execute();
                 });
-            });
-            return;
-        } catch (const CRunStopped&) {
-            throw;  // neither applied nor marked: the next run takes the statement again
-        } catch (const CDbError& error) {
-            if (IsLostDatabase(error)) {
-                throw;
+            } catch (const CDbError& error) {
+                if (IsLostDatabase(error)) {
+                    throw;
+                }
+                failure = error.what();
+                break;
             }
-            AppendFailure(m_owner, m_statement.Text(), error.what());
-        } catch (const std::exception& error) {
-            AppendFailure(m_owner, m_statement.Text(), error.what());
-        }
-        // The rollback took the mark with it; a failed statement is done all the same for
-        // this run (it is in the log), so it gets a transaction of its own for its failed mark,
-        // unless an earlier run gave it one.
-        if (m_ledger != nullptr && !retried) {
+        } while (next < batch.size() && MonotonicSeconds() - started < kBatchCallSeconds);
+        return next;
+    }
+
+    // Logs the statement that Run found refused. The rollback took its mark with it; a failed
+    // statement is done all the same for this run (it is in the log), so it gets a transaction
+    // of its own for its failed mark, unless an earlier run gave it one.
+    void RecordFailure(const PendingStatement& statement, const std::string& error) {
+        AppendFailure(m_owner, m_statement.Text(), error);
+        if (m_ledger != nullptr && !statement.retried) {
             m_owner.RunBlocking([&] {
-                RunInOwnTransaction(transaction, [&] { m_ledger->MarkFailed(m_script, ordinal); });
+                RunInOwnTransaction(m_database.DefaultTransaction(),
+                                    [&] { m_ledger->MarkFailed(m_script, statement.ordinal); });
             });
         }
     }
@@ -93,56 +118,92 @@ class CStatementExecutor {
 // own work in the window.
 class CScriptProgress {
   public:
-    CScriptProgress(IProgressBar* scriptBar, IProgressBar* overallBar, double startTime,
-                    ILabel* timeLabel)
-        : m_scriptBar(scriptBar),
-          m_overallBar(overallBar),
+    CScriptProgress(const ProgressView& view, double startTime)
+        : m_view(view),
           m_startTime(startTime),
-          m_timeLabel(timeLabel),
-          m_overallStart(overallBar != nullptr ? overallBar->Position() : 0) {}
+          m_overallStart(view.overall != nullptr ? view.overall->Position() : 0) {}
 
-    // Client commands step the bars but leave the time estimate alone.
-    void LineDone(bool statementLine) {
-        ++m_lines;
-        m_estimateDue = m_estimateDue || statementLine;
+    // The lines up to `lines` are done with; `statements`: statements were executed among them
+    // (client commands step the bars but leave the time estimate alone).
+    void DoneThrough(int lines, bool statements) {
+        m_lines = lines;
+        m_estimateDue = m_estimateDue || statements;
     }
 
-    // Each bar is where one step per line would have put it (never beyond its maximum).
+    // Each bar is where one step per line done would have put it (never beyond its maximum).
     void Show() {
-        if (m_scriptBar != nullptr) {
-            m_scriptBar->SetPosition(m_lines);  // the phase began at 0
+        if (m_view.script != nullptr) {
+            m_view.script->SetPosition(m_lines);  // the phase began at 0
         }
-        if (m_overallBar != nullptr) {
-            m_overallBar->SetPosition(m_overallStart + m_lines);
+        if (m_view.overall != nullptr) {
+            m_view.overall->SetPosition(m_overallStart + m_lines);
             if (m_estimateDue) {
-                UpdateTimeEstimate(m_overallBar, m_startTime, m_timeLabel);
+                UpdateTimeEstimate(m_view.overall, m_startTime, m_view.timeLeft);
             }
         }
         m_estimateDue = false;
     }
 
   private:
-    IProgressBar* m_scriptBar;
-    IProgressBar* m_overallBar;
+    ProgressView m_view;
     double m_startTime;
-    ILabel* m_timeLabel;
     int m_overallStart;
     int m_lines = 0;
     bool m_estimateDue = false;
 };
 
+// The statements read and not yet executed, with what their execution shows.
+class CStatementBatch {
+  public:
+    CStatementBatch(IOwner& owner, CStatementExecutor& executor, CScriptProgress& progress)
+        : m_owner(owner), m_executor(executor), m_progress(progress) {}
+
+    void Add(PendingStatement statement) {
+        m_textBytes += statement.text.size();
+        m_statements.push_back(std::move(statement));
+    }
+    bool Empty() const { return m_statements.empty(); }
+    bool Full() const {
+        return m_statements.size() >= kBatchStatements || m_textBytes >= kBatchTextBytes;
+    }
+
+    // Executes the statements in order, a blocking call at a time; a refused one is logged and
+    // marked before the next one runs.
+    void Execute() {
+        size_t next = 0;
+        while (next < m_statements.size()) {
+            std::optional<std::string> failure;
+            m_owner.RunBlocking([&] { next = m_executor.Run(m_statements, next, failure); });
+            const PendingStatement& last = m_statements[next - 1];
+            if (failure) {
+                m_executor.RecordFailure(last, *failure);
+            }
+            m_progress.DoneThrough(last.linesRead, true);
+            m_progress.Show();
+        }
+        m_statements.clear();
+        m_textBytes = 0;
+    }
+
+  private:
+    IOwner& m_owner;
+    CStatementExecutor& m_executor;
+    CScriptProgress& m_progress;
+    std::vector<PendingStatement> m_statements;
+    size_t m_textBytes = 0;
+};
+
 }  // namespace
 
-int RunScript(CDatabase& database, IOwner& owner, const std::string& scriptPath,
-              IProgressBar* overallBar, IProgressBar* scriptBar, ILabel* /*fileLabel*/,
-              double startTime, ILabel* timeLabel, CPackageLedger* ledger) {
-    if (scriptBar != nullptr) {
-        StartPhase(scriptBar, static_cast<int>(CountScriptLines(scriptPath)));
+void RunScript(CDatabase& database, IOwner& owner, const std::string& scriptPath,
+               const ProgressView& view, double startTime, CPackageLedger* ledger) {
+    if (view.script != nullptr) {
+        StartPhase(view.script, static_cast<int>(CountScriptLines(scriptPath)));
     }
     CScriptReader reader(scriptPath);
     std::string_view line;
     if (!reader.NextLine(line)) {
-        return 0;  // an empty script touches no log
+        return;  // an empty script touches no log
     }
 
     // Every run of a script starts a fresh log; the path stays set for the later installers.
@@ -163,29 +224,44 @@ int RunScript(CDatabase& database, IOwner& owner, const std::string& scriptPath,
         });
     }
     if (applied > 0) {
-        owner.AppendLine("Продовження з інструкції " + std::to_string(applied + 1));
+        owner.AppendLine(applied < static_cast<int32_t>(CountScriptStatements(scriptPath))
+                             ? "Продовження з інструкції " + std::to_string(applied + 1)
+                             : std::string("Усі інструкції сценарію вже виконано") +
+                                   (failed.empty()
+                                        ? ""
+                                        : "; повтор відхилених: " + std::to_string(failed.size())));
     }
     CStatementExecutor executor(database, owner, script, ledger);
     CStatementSplitter splitter;
-    CScriptProgress progress(scriptBar, overallBar, startTime, timeLabel);
+    CScriptProgress progress(view, startTime);
+    CStatementBatch batch(owner, executor, progress);
     CPumpThrottle throttle(owner);
+    int lines = 0;
     do {
         const bool statementLine =
             splitter.Feed(line, reader.LongLine()) == CStatementSplitter::LineKind::StatementLine;
         reader.ReleaseLine();  // the statement holds what it needs of the line
+        ++lines;
         if (splitter.Completed()) {
             const auto ordinal = static_cast<int32_t>(splitter.CompletedCount());
             const bool retried = failed.contains(ordinal);
             if (ordinal > applied || retried) {
-                executor.Execute(splitter.TakeStatement(), ordinal, retried);
+                batch.Add({splitter.TakeStatement(), ordinal, retried, lines});
             }
         }
-        progress.LineDone(statementLine);
+        if (batch.Full()) {
+            batch.Execute();
+        } else if (batch.Empty()) {
+            // Nothing waits to be executed: the lines read are done with.
+            progress.DoneThrough(lines, statementLine);
+        }
         if (throttle.Due()) {
             progress.Show();
             throttle.Pump();
         }
     } while (reader.NextLine(line));
+    batch.Execute();
+    progress.DoneThrough(lines, false);
     progress.Show();
 
     // A last statement without its terminator is not executed, but it must not vanish unseen.
@@ -194,12 +270,4 @@ int RunScript(CDatabase& database, IOwner& owner, const std::string& scriptPath,
         EndLinesWithCrLf(tail);
         AppendFailure(owner, tail, kNoTerminatorMessage);
     }
-    return 0;
-}
-
-int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overallBar,
-              IProgressBar* scriptBar, ILabel* fileLabel, double startTime, ILabel* timeLabel,
-              CPackageLedger* ledger) {
-    return RunScript(GlobDB()->GetDatabase(), owner, scriptPath, overallBar, scriptBar, fileLabel,
-                     startTime, timeLabel, ledger);
 }

@@ -10,18 +10,16 @@
 class CDatabase;
 class CPackageLedger;
 
-// Runs one script against `database`. `startTime` is the TimeOfDay() at which the script phase
-// of the package began. `fileLabel` is not used. Always returns 0.
+// Runs one script against `database`, showing its progress in `view` (the script's and the
+// pass's bars and the time left; `startTime` is the TimeOfDay() at which the script pass began).
 //
-// With a ledger (kept in the same database), every statement is marked applied in its own
-// transaction, and the statements the ledger already has for this script (a run that was cut
-// short) are passed over, so that each statement takes effect once across runs. An error that
-// leaves the database unusable (lost connection, I/O error) goes up as CDbError instead of being
-// logged: the run stops, and the next one takes that statement again.
-int RunScript(CDatabase& database, IOwner& owner, const std::string& scriptPath,
-              IProgressBar* overallBar, IProgressBar* scriptBar, ILabel* fileLabel,
-              double startTime, ILabel* timeLabel, CPackageLedger* ledger = nullptr);
-// The same against the session's database, GlobDB().
-int RunScript(IOwner& owner, const std::string& scriptPath, IProgressBar* overallBar,
-              IProgressBar* scriptBar, ILabel* fileLabel, double startTime, ILabel* timeLabel,
-              CPackageLedger* ledger = nullptr);
+// The window's thread reads and splits the script; the statements are executed in batches, each
+// batch one blocking call that runs statements back to back for a short while, every statement
+// still in its own transaction. With a ledger (kept in the same database), every statement is
+// marked applied within that transaction, and the statements the ledger already has for this
+// script (a run that was cut short) are passed over, so that each statement takes effect once
+// across runs. A statement the server refuses is logged and the script goes on; an error that
+// leaves the database unusable (lost connection, I/O error) goes up as CDbError instead: the run
+// stops, and the next one takes that statement again.
+void RunScript(CDatabase& database, IOwner& owner, const std::string& scriptPath,
+               const ProgressView& view, double startTime, CPackageLedger* ledger = nullptr);

@@ -70,8 +70,10 @@ CStatementSplitter::LineKind CStatementSplitter::Feed(std::string_view line, std
     }
 
     // pending := Trim(pending + LF + line): as both are trimmed, a blank line adds nothing and
-    // otherwise the line is appended after one LF.
+    // otherwise the line is appended after one LF. What the line says is taken before the
+    // takeover below, which moves, shifts and may reallocate the buffer `trimmed` points into.
     const bool onlyTerminator = trimmed.size() == 1 && trimmed.front() == m_terminator;
+    const bool endsStatement = !trimmed.empty() && trimmed.back() == m_terminator;
     if (!onlyTerminator && !trimmed.empty() && m_pending.empty() && storage != nullptr &&
         storage->data() == line.data()) {
         // The line's own buffer becomes the statement, trimmed in place.
@@ -96,8 +98,8 @@ CStatementSplitter::LineKind CStatementSplitter::Feed(std::string_view line, std
         m_pending += trimmed;
     }
 
-    if (!trimmed.empty() && trimmed.back() == m_terminator) {
-        if (trimmed.size() >= 2) {
+    if (endsStatement) {
+        if (!onlyTerminator) {
             m_pending.pop_back();  // the terminator the appended line ended with
         }
         m_completed = true;

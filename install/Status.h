@@ -76,6 +76,15 @@ class CPlainProgressBar : public CPlainVisibility<IProgressBar> {
     int m_position = 0;
 };
 
+// The controls an installer shows its progress in. Any may be null: console mode and tests leave
+// out what they do not show.
+struct ProgressView {
+    IProgressBar* overall = nullptr;  // the pass in hand: all scripts' lines, or its files
+    IProgressBar* script = nullptr;   // the lines of the script in hand
+    ILabel* file = nullptr;           // the item in hand: name (index/count)
+    ILabel* timeLeft = nullptr;       // the estimate of the script pass
+};
+
 // The status journal: lines are only added at the end or extended at their end.
 class IJournal {
   public:
@@ -112,6 +121,9 @@ class IOwner : public IJournal {
     virtual void StopIfRequested() {}
     // Processes the window messages that are waiting (repaint, input) and returns.
     virtual void PumpMessages() = 0;
+    // A step that may block for long starts (a copy, the archiver): the journal's last line is
+    // shown now, wherever it goes, though a mark may still end it.
+    virtual void ShowOpenLine() {}
     // The update log that failures are appended to; empty until the first script runs.
     virtual std::string CurrentLogPath() const = 0;
     virtual void SetCurrentLogPath(const std::string& path) = 0;

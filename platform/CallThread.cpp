@@ -1,6 +1,7 @@
 #include "platform/CallThread.h"
 
 #include <chrono>
+#include <stdexcept>
 #include <utility>
 
 bool CCompletion::IsSet() const {
@@ -48,26 +49,49 @@ CCallThread::~CCallThread() {
     m_thread.join();
 }
 
-void CCallThread::Start(std::function<void()> call) {
-    m_done.Reset();
+void CCallThread::RunAndWait(std::function<void()> call,
+                             const std::function<void(CCompletion&)>& wait,
+                             const std::function<void()>& cancel) {
     {
         std::lock_guard lock(m_mutex);
+        if (m_busy) {
+            throw std::logic_error("CCallThread::RunAndWait: a call is already in progress");
+        }
+        m_busy = true;
+        m_done.Reset();
         m_call = std::move(call);
         m_error = nullptr;
     }
     m_wakeUp.notify_one();
-}
-
-void CCallThread::Finish() {
-    m_done.WaitFor(0);
-    std::exception_ptr error;
-    {
-        std::lock_guard lock(m_mutex);
-        error = std::exchange(m_error, nullptr);
+    try {
+        while (!m_done.IsSet()) {
+            wait(m_done);
+        }
+    } catch (...) {
+        try {
+            cancel();
+        } catch (...) {
+            // The call is waited for all the same; what ended the wait is what goes on.
+        }
+        WaitForEnd();
+        EndCall();  // what the cancelled call threw is the consequence, not the cause
+        throw;
     }
-    if (error) {
+    WaitForEnd();
+    if (const std::exception_ptr error = EndCall()) {
         std::rethrow_exception(error);
     }
+}
+
+void CCallThread::WaitForEnd() {
+    while (!m_done.WaitFor(60)) {
+    }
+}
+
+std::exception_ptr CCallThread::EndCall() {
+    std::lock_guard lock(m_mutex);
+    m_busy = false;
+    return std::exchange(m_error, nullptr);
 }
 
 void CCallThread::Loop() {

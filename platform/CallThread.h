@@ -37,21 +37,27 @@ class CCallThread {
     CCallThread(const CCallThread&) = delete;
     CCallThread& operator=(const CCallThread&) = delete;
 
-    // Starts `call` on the helper thread; the previous one must be finished.
-    void Start(std::function<void()> call);
-    // Set when the call in hand has returned or thrown.
-    CCompletion& Done() { return m_done; }
-    // After Done: rethrows what the call threw.
-    void Finish();
+    // Runs `call` on the helper thread and returns once it has ended, rethrowing what it threw.
+    // Meanwhile `wait` is called on this thread with the call's completion, again and again
+    // until the call has ended: it answers the window and looks for reasons to stop, in slices.
+    // Whatever leaves `wait` by an exception first has `cancel` end the call, and the call is
+    // waited for before the exception goes on: a call never outlives the frame that waits for it.
+    // A second call while one runs (from inside `wait`) is a programming error: std::logic_error.
+    void RunAndWait(std::function<void()> call, const std::function<void(CCompletion&)>& wait,
+                    const std::function<void()>& cancel);
 
   private:
     void Loop();
+    void WaitForEnd();
+    // Frees the thread for the next call; returns what the call threw.
+    std::exception_ptr EndCall();
 
     std::mutex m_mutex;
     std::condition_variable m_wakeUp;
     std::function<void()> m_call;
     std::exception_ptr m_error;
     CCompletion m_done;
+    bool m_busy = false;  // a call is in hand: from RunAndWait's start to its return
     bool m_stopping = false;
     std::thread m_thread;  // last: started once everything it uses exists
 };

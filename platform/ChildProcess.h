@@ -47,6 +47,9 @@ class CChildProcess {
     // Waits at most `milliseconds` (negative: no limit); true when the process has ended and,
     // for captured output, both of its streams are read to their end.
     bool Wait(int milliseconds = -1);
+    // Ends the process at once, with what it started (its own children end with it), rather
+    // than waiting for it; Wait then collects it. Nothing when it has ended or never started.
+    void Terminate();
     // Exit status once ended: the exit code, or 128 + signal number for a killed process.
     int ExitCode() const { return m_exitCode; }
     // What the program wrote so far with Output::Capture.

@@ -314,6 +314,12 @@ bool CChildProcess::Wait(int milliseconds) {
            m_impl->Collect(limited, deadline, m_exitCode);
 }
 
+void CChildProcess::Terminate() {
+    if (m_impl && m_impl->pid > 0) {
+        kill(m_impl->pid, SIGKILL);  // what it started has a parent-death signal
+    }
+}
+
 std::string FindInPath(const std::string& name) {
     const char* variable = std::getenv("PATH");
     const std::string path = variable != nullptr ? variable : "/usr/local/bin:/usr/bin:/bin";

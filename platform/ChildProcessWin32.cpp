@@ -294,6 +294,12 @@ bool CChildProcess::Wait(int milliseconds) {
     return m_impl->Wait(limited, deadline, m_exitCode, m_output, m_errors);
 }
 
+void CChildProcess::Terminate() {
+    if (m_impl && m_impl->process.IsValid()) {
+        TerminateJobObject(m_impl->job.Get(), 1);  // the process and everything it started
+    }
+}
+
 std::string FindInPath(const std::string& name) {
     const DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
     std::wstring path(size, L'\0');

@@ -89,16 +89,16 @@ std::vector<EmbeddedItem> DecodeItemIndex(std::string_view index, uint64_t count
     return items;
 }
 
-void WriteCheckedItem(const EmbeddedItem& item, const std::string& outputPath,
-                      const std::function<std::string_view(uint64_t, size_t)>& readBlock,
-                      const std::function<void()>& afterBlock) {
+void WriteCheckedItem(
+    const EmbeddedItem& item, const std::string& outputPath,
+    const std::function<std::string_view(CReplacingFile&, uint64_t, size_t)>& appendBlock,
+    const std::function<void()>& afterBlock) {
     CReplacingFile output(outputPath);
     CSha256 sha;
     for (uint64_t done = 0; done < item.size;) {
         const auto size = static_cast<size_t>(std::min<uint64_t>(kItemBlockSize, item.size - done));
-        const std::string_view block = readBlock(done, size);
+        const std::string_view block = appendBlock(output, done, size);
         sha.Update(block.data(), block.size());
-        output.WriteAll(block.data(), block.size());
         done += block.size();
         if (afterBlock) {
             afterBlock();

@@ -12,6 +12,8 @@
 
 #include "platform/EmbeddedItems.h"
 
+class CReplacingFile;
+
 inline constexpr size_t kMaxItemNameLength = 1024;
 inline constexpr size_t kItemDigestSize = 32;
 
@@ -28,13 +30,15 @@ std::vector<EmbeddedItem> DecodeItemIndex(std::string_view index, uint64_t count
 // The size of the blocks in which items are written out.
 inline constexpr size_t kItemBlockSize = 1024 * 1024;
 
-// Writes `item` to `outputPath` (replacing it) from the blocks that `readBlock(offset, size)`
-// gives (offset from the item's start, at most kItemBlockSize bytes), checking its SHA-256 on
-// the way; `afterBlock` (when given) is called after each block. A damaged item never appears
-// under the output name: CEmbeddedItemsError names `name`.
-void WriteCheckedItem(const EmbeddedItem& item, const std::string& outputPath,
-                      const std::function<std::string_view(uint64_t, size_t)>& readBlock,
-                      const std::function<void()>& afterBlock);
+// Writes `item` to `outputPath` (replacing it) block by block: `appendBlock(output, offset,
+// size)` appends the bytes at `offset` from the item's start (at most kItemBlockSize) to the
+// output and gives the bytes appended, whose SHA-256 is checked on the way; `afterBlock` (when
+// given) is called after each block. A damaged item never appears under the output name:
+// CEmbeddedItemsError names `name`.
+void WriteCheckedItem(
+    const EmbeddedItem& item, const std::string& outputPath,
+    const std::function<std::string_view(CReplacingFile&, uint64_t, size_t)>& appendBlock,
+    const std::function<void()>& afterBlock);
 
 // "The embedded item index of "<source>" is damaged: <reason>"
 CEmbeddedItemsError DamagedIndexError(const std::string& source, const std::string& reason);

@@ -265,10 +265,12 @@ void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outpu
     const EmbeddedItem& item = Get(name);
     const CFile file(m_path, CFile::Mode::Read);
     std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(kItemBlockSize, item.size)));
+    // The kernel copies the blocks where it can; the checksum is taken over the bytes read back
+    // from the output, so it vouches for what landed there.
     WriteCheckedItem(
         item, outputPath,
-        [&](uint64_t offset, size_t size) {
-            file.ReadAt(item.offset + offset, buffer.data(), size);
+        [&](CReplacingFile& output, uint64_t offset, size_t size) {
+            output.AppendFrom(file, item.offset + offset, size, buffer.data());
             return std::string_view(buffer.data(), size);
         },
         afterBlock);

@@ -18,6 +18,7 @@
 #include "platform/EmbeddedIndex.h"
 #include "platform/EmbeddedItems.h"
 #include "platform/FileSystem.h"
+#include "platform/PeImage.h"
 #include "platform/Sha256.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
@@ -261,8 +262,10 @@ void CEmbeddedItems::ExtractTo(const std::string& name, const std::string& outpu
     // Straight from the mapped image to the file: no copy of the package in memory.
     WriteCheckedItem(
         item, outputPath,
-        [&](uint64_t offset, size_t size) {
-            return bytes->substr(static_cast<size_t>(offset), size);
+        [&](CReplacingFile& output, uint64_t offset, size_t size) {
+            const std::string_view block = bytes->substr(static_cast<size_t>(offset), size);
+            output.WriteAll(block.data(), block.size());
+            return block;
         },
         afterBlock);
 }
@@ -323,7 +326,12 @@ void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<Ite
                                    return resource.name.Is(ToUtf16(item.name));
                                });
         };
-        CResourceUpdate update(ToUtf16(output.CloseForRewrite()), outputPath);
+        // The resource updater drops what follows the sections: the symbol table goes back
+        // in after it, as the base has it (binutils and gdb read the debug link's section name
+        // from it), and the checksum is made right for the new file.
+        const CoffSymbols symbols = CoffSymbolTable(ReadWholeFile(baseExecutable));
+        const std::string rewritten = output.CloseForRewrite();
+        CResourceUpdate update(ToUtf16(rewritten), outputPath);
         for (const ProgramResource& resource : AllResources(base)) {
             if (!isOldItem(resource)) {
                 update.Put(resource.type.Get(), resource.name.Get(), resource.language,
@@ -337,6 +345,12 @@ void WriteEmbeddedItems(const std::string& baseExecutable, const std::vector<Ite
             update.Put(RT_RCDATA, kIndexName, kLanguage, index);
         }
         update.Commit();
+        std::string image = ReadWholeFile(rewritten);
+        PlaceCoffSymbolTable(image, symbols);
+        SetPeChecksum(image);
+        CFile file(rewritten, CFile::Mode::WriteTruncate);
+        file.WriteAll(image.data(), image.size());
+        file.Close();
     }
     output.Commit();
 }

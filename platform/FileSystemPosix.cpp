@@ -261,7 +261,8 @@ CReplacingFile::CReplacingFile(const std::string& targetPath) : m_targetPath(tar
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         m_tempPath = TemporaryNameBeside(targetPath);
-        fd = open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Readable as well: AppendFrom reads back what the kernel copied.
+        fd = open(m_tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
             break;
         }
@@ -270,6 +271,41 @@ CReplacingFile::CReplacingFile(const std::string& targetPath) : m_targetPath(tar
         ThrowFileError("Cannot create a file beside", targetPath);
     }
     m_file = CFile::Adopt(fd, targetPath);
+}
+
+uint64_t CReplacingFile::AppendFrom(const CFile& source, uint64_t offset, size_t size,
+                                    char* landed) {
+    const off_t position = lseek(m_file.Native(), 0, SEEK_CUR);
+    if (position < 0) {
+        ThrowFileError("Cannot write", m_targetPath);
+    }
+    const auto start = static_cast<uint64_t>(position);
+    size_t copied = 0;
+    while (m_kernelCopy && copied < size) {
+        auto from = static_cast<off_t>(offset + copied);
+        const ssize_t done =
+            copy_file_range(source.Native(), &from, m_file.Native(), nullptr, size - copied, 0);
+        if (done > 0) {
+            copied += static_cast<size_t>(done);
+        } else if (done == 0) {
+            break;  // the source ends early: the read below says so
+        } else if (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
+                   errno == EBADF || errno == EPERM) {
+            // Not between these two files (or not on this kernel): the bytes go through here.
+            m_kernelCopy = false;
+        } else if (errno != EINTR) {
+            ThrowFileError("Cannot write", m_targetPath);
+        }
+    }
+    if (copied > 0) {
+        m_file.ReadAt(start, landed, copied);
+        NoteAppended(copied);
+    }
+    if (copied < size) {
+        source.ReadAt(offset + copied, landed + copied, size - copied);
+        WriteAll(landed + copied, size - copied);
+    }
+    return copied;
 }
 
 void CReplacingFile::TakePermissionsOf(const CFile& source) {

@@ -3,6 +3,8 @@
 #include "platform/FileSystem.h"
 
 #include <windows.h>
+// The Restart Manager's types; its functions are loaded at run time (HoldersOf).
+#include <restartmanager.h>
 
 #include <algorithm>
 #include <optional>
@@ -38,7 +40,7 @@ bool Retried(const Attempt& attempt) {
 // the change fails: Windows neither replaces nor deletes a read-only file, and the archiver
 // restores the read-only attribute of what it unpacks. The error of the change is kept.
 template <class Change>
-bool WithoutReadOnly(const std::wstring& path, const Change& change) {
+bool WithoutReadOnly(const std::wstring& path, const Change& change, bool retry = true) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
                           (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
@@ -46,7 +48,7 @@ bool WithoutReadOnly(const std::wstring& path, const Change& change) {
     if (readOnly) {
         SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
     }
-    if (Retried(change)) {
+    if (retry ? Retried(change) : change()) {
         return true;
     }
     const DWORD error = GetLastError();
@@ -58,10 +60,14 @@ bool WithoutReadOnly(const std::wstring& path, const Change& change) {
 }
 
 // Moves `from` over `to`, replacing it (see WithoutReadOnly).
-bool MoveReplacing(const std::wstring& from, const std::wstring& to, DWORD flags) {
-    return WithoutReadOnly(to, [&] {
-        return MoveFileExW(from.c_str(), to.c_str(), flags | MOVEFILE_REPLACE_EXISTING) != 0;
-    });
+bool MoveReplacing(const std::wstring& from, const std::wstring& to, DWORD flags,
+                   bool retry = true) {
+    return WithoutReadOnly(
+        to,
+        [&] {
+            return MoveFileExW(from.c_str(), to.c_str(), flags | MOVEFILE_REPLACE_EXISTING) != 0;
+        },
+        retry);
 }
 
 bool DeleteWritable(const std::wstring& path) {
@@ -129,15 +135,136 @@ OpenRequest RequestFor(CFile::Mode mode) {
         case CFile::Mode::WriteTruncate:
             return {GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL};
         case CFile::Mode::Append:
-            // Append data only: every write lands at the end, even with other appenders.
+            // Append data only: every write lands at the end, even with other appenders. A
+            // missing file is made with CREATE_NEW (see CFile::CFile).
             return {FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareReadWrite,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT};
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT};
         case CFile::Mode::Directory:
             return {FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                     kShareReadWrite | FILE_SHARE_DELETE, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT};
     }
     return {GENERIC_READ, kShareReadWrite, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL};
+}
+
+// A function of rstrtmgr.dll by its type.
+template <typename Function>
+Function RestartManagerFunction(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// The program file's name of a process, without its directory; empty when it cannot be read.
+std::string ImageNameOf(DWORD processId) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process == nullptr) {
+        return {};
+    }
+    std::wstring path(MAX_PATH, L'\0');
+    auto size = static_cast<DWORD>(path.size());
+    const BOOL ok = QueryFullProcessImageNameW(process, 0, path.data(), &size);
+    CloseHandle(process);
+    if (!ok) {
+        return {};
+    }
+    path.resize(size);
+    return ExtractFileName(ToUtf8(path));
+}
+
+// The programs that hold `path` open, as the Restart Manager names them. Nothing when it cannot
+// tell: rstrtmgr.dll is missing (it came with Vista), the file is held on another machine (over
+// the network only the server knows), or the system refuses.
+std::vector<FileHolder> HoldersOf(const std::string& path) {
+    HMODULE module = LoadLibraryExW(L"rstrtmgr.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr) {
+        return {};
+    }
+    const auto start =
+        RestartManagerFunction<DWORD(WINAPI*)(DWORD*, DWORD, WCHAR*)>(module, "RmStartSession");
+    const auto end = RestartManagerFunction<DWORD(WINAPI*)(DWORD)>(module, "RmEndSession");
+    const auto registerFiles =
+        RestartManagerFunction<DWORD(WINAPI*)(DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*, UINT,
+                                              LPCWSTR*)>(module, "RmRegisterResources");
+    const auto getList =
+        RestartManagerFunction<DWORD(WINAPI*)(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, DWORD*)>(
+            module, "RmGetList");
+    std::vector<FileHolder> holders;
+    DWORD session = 0;
+    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+    if (start != nullptr && end != nullptr && registerFiles != nullptr && getList != nullptr &&
+        start(&session, 0, key) == ERROR_SUCCESS) {
+        const std::wstring wide = ToUtf16(path);
+        LPCWSTR files[] = {wide.c_str()};
+        if (registerFiles(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS) {
+            std::vector<RM_PROCESS_INFO> found;
+            UINT needed = 0;
+            UINT count = 0;
+            DWORD reasons = 0;
+            DWORD result = ERROR_MORE_DATA;
+            // The list may grow between the call that sizes it and the one that fills it.
+            for (int tries = 0; tries < 3 && result == ERROR_MORE_DATA; ++tries) {
+                found.resize(needed);
+                count = needed;
+                result = getList(session, &needed, &count, found.empty() ? nullptr : found.data(),
+                                 &reasons);
+            }
+            for (UINT i = 0; result == ERROR_SUCCESS && i < count && i < found.size(); ++i) {
+                const DWORD id = found[i].Process.dwProcessId;
+                std::string name = ImageNameOf(id);
+                if (name.empty()) {
+                    name = ToUtf8(found[i].strAppName);
+                }
+                holders.push_back({name, id});
+            }
+        }
+        end(session);
+    }
+    FreeLibrary(module);
+    return holders;
+}
+
+// The name an open handle ended at lies elsewhere than `path` (another directory or another
+// name): a link on the way to it. Wine shows a Unix link to a file as the file itself, attributes
+// and all, and opens what it points to even with FILE_FLAG_OPEN_REPARSE_POINT; only the path the
+// handle ended at tells. The directory is compared by identity, so that a suite reached through
+// a linked folder, a mapped or substituted drive is not taken for one. False when the system
+// cannot tell.
+bool LandedElsewhere(HANDLE handle, const std::string& path) {
+    std::wstring final(MAX_PATH, L'\0');
+    for (int tries = 0; tries < 2; ++tries) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            return false;
+        }
+        const bool fits = length < final.size();
+        final.resize(length);
+        if (fits) {
+            break;
+        }
+    }
+    const size_t separator = final.find_last_of(L'\\');
+    if (separator == std::wstring::npos) {
+        return false;
+    }
+    const std::wstring wantedName = ToUtf16(ExtractFileName(path));
+    const std::wstring finalName = final.substr(separator + 1);
+    if (CompareStringOrdinal(finalName.c_str(), static_cast<int>(finalName.size()),
+                             wantedName.c_str(), static_cast<int>(wantedName.size()),
+                             TRUE) != CSTR_EQUAL) {
+        return true;
+    }
+    const std::string wantedDir = ExtractFileDir(path);
+    const auto wanted = QueryEntry(wantedDir.empty() ? "." : wantedDir, true);
+    const auto landed = QueryEntry(ToUtf8(final.substr(0, separator)), true);
+    return wanted && landed &&
+           (wanted->dwVolumeSerialNumber != landed->dwVolumeSerialNumber ||
+            wanted->nFileIndexHigh != landed->nFileIndexHigh ||
+            wanted->nFileIndexLow != landed->nFileIndexLow);
+}
+
+bool IsHeldError(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
 bool DeleteContents(const std::string& dir);
@@ -201,8 +328,11 @@ bool IsSymbolicLink(const std::string& path) {
 }
 
 EntryKind InspectEntry(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(ToUtf16(path).c_str());
+    const std::wstring wide = ToUtf16(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Under Wine also a Unix link that points nowhere: no call shows it (CFile never
+        // creates a file through one, though).
         return EntryKind::Missing;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -211,7 +341,19 @@ EntryKind InspectEntry(const std::string& path) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         return EntryKind::Directory;
     }
-    return (attributes & FILE_ATTRIBUTE_DEVICE) ? EntryKind::Other : EntryKind::Regular;
+    if (attributes & FILE_ATTRIBUTE_DEVICE) {
+        return EntryKind::Other;
+    }
+    // Wine shows a Unix link to a file as the file: where an open of it ends tells.
+    HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return EntryKind::Regular;
+    }
+    const bool elsewhere = LandedElsewhere(handle, path);
+    CloseHandle(handle);
+    return elsewhere ? EntryKind::Link : EntryKind::Regular;
 }
 
 bool CreatePrivateDirectory(const std::string& path) {
@@ -274,8 +416,25 @@ CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
         ThrowFileError("Cannot open", path, ERROR_CANT_ACCESS_FILE);
     }
     const OpenRequest request = RequestFor(mode);
-    HANDLE handle = CreateFileW(ToUtf16(path).c_str(), request.access, request.share, nullptr,
-                                request.disposition, request.flags, nullptr);
+    const std::wstring wide = ToUtf16(path);
+    const auto open = [&](DWORD disposition) {
+        return CreateFileW(wide.c_str(), request.access, request.share, nullptr, disposition,
+                           request.flags, nullptr);
+    };
+    HANDLE handle = open(request.disposition);
+    if (mode == Mode::Append && handle == INVALID_HANDLE_VALUE &&
+        GetLastError() == ERROR_FILE_NOT_FOUND) {
+        // Created only as a new name: OPEN_ALWAYS would create the file that a dangling link
+        // points to (Wine shows such a link as no file at all), CREATE_NEW never follows one.
+        handle = open(CREATE_NEW);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+            handle = open(OPEN_EXISTING);  // made by another appender meanwhile
+            if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+                throw CSystemError(ERROR_CANT_ACCESS_FILE,
+                                   "Cannot open \"" + path + "\": it is a link (a reparse point)");
+            }
+        }
+    }
     if (handle == INVALID_HANDLE_VALUE) {
         ThrowFileError("Cannot open", path);
     }
@@ -288,6 +447,13 @@ CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
             Close();
             throw CSystemError(ERROR_CANT_ACCESS_FILE,
                                "Cannot open \"" + path + "\": it is not a regular file");
+        }
+        if (LandedElsewhere(handle, path)) {
+            // Opened through a link that nothing else showed. A file that this open created at
+            // the link's target stays: removing it by the link's name would remove the link.
+            Close();
+            throw CSystemError(ERROR_CANT_ACCESS_FILE,
+                               "Cannot open \"" + path + "\": it is a link (a reparse point)");
         }
     }
     if (mode == Mode::Directory) {
@@ -439,6 +605,15 @@ CReplacingFile::CReplacingFile(const std::string& targetPath) : m_targetPath(tar
     m_file = CFile::Adopt(handle, targetPath);
 }
 
+uint64_t CReplacingFile::AppendFrom(const CFile& source, uint64_t offset, size_t size,
+                                    char* landed) {
+    // Windows has no in-kernel copy of a range between open files: the bytes go through here.
+    m_kernelCopy = false;
+    source.ReadAt(offset, landed, size);
+    WriteAll(landed, size);
+    return 0;
+}
+
 void CReplacingFile::TakePermissionsOf(const CFile& source) {
     // Given to the target after the rename: a read-only file could not be removed on failure.
     m_attributes =
@@ -455,8 +630,51 @@ void CReplacingFile::TakeTimesOf(const CFile& source) {
 
 void CReplacingFile::Commit() {
     FlushAndClose();  // Windows renames no open file; delayed write errors show up here as well
-    if (!MoveReplacing(ToUtf16(m_tempPath), ToUtf16(m_targetPath), MOVEFILE_WRITE_THROUGH)) {
-        ThrowFileError("Cannot replace", m_targetPath);
+    const std::wstring temp = ToUtf16(m_tempPath);
+    const std::wstring target = ToUtf16(m_targetPath);
+    m_held = false;
+    m_holders.clear();
+    const ULONGLONG deadline = GetTickCount64() + ULONGLONG{kHeldFileWaitSeconds} * 1000;
+    // The first try waits for a moment's holder (Retried); the later ones come between the
+    // caller's calls, 20 times a second, so that a window stays alive while it waits.
+    for (bool first = true; !MoveReplacing(temp, target, MOVEFILE_WRITE_THROUGH, first);
+         first = false) {
+        const DWORD error = GetLastError();
+        // Access denied is also what a running program or a loaded library gives (and a file
+        // that anyone has open): those may be renamed, and the new file put in their place.
+        // A directory in its place is no file in use: it is never moved away.
+        if ((error != ERROR_ACCESS_DENIED && !IsHeldError(error)) ||
+            InspectEntry(m_targetPath) != EntryKind::Regular) {
+            ThrowFileError("Cannot replace", m_targetPath, error);
+        }
+        const std::string aside = MovedAsideName(m_targetPath);
+        const std::wstring wideAside = ToUtf16(aside);
+        if (MoveFileExW(target.c_str(), wideAside.c_str(), 0)) {
+            if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+                m_movedAside = aside;
+                break;
+            }
+            // The name is never left empty: the old file goes back.
+            const DWORD placeError = GetLastError();
+            MoveFileExW(wideAside.c_str(), target.c_str(), 0);
+            ThrowFileError("Cannot replace", m_targetPath, placeError);
+        }
+        const DWORD asideError = GetLastError();
+        if (!IsHeldError(asideError)) {
+            // Not held by a program: no right to it, a directory in its place and the like.
+            ThrowFileError("Cannot replace", m_targetPath, error);
+        }
+        // Held open by a program that lets nobody rename it: the suite on another workstation,
+        // a virus scanner for a moment.
+        if (GetTickCount64() >= deadline) {
+            m_held = true;
+            m_holders = HoldersOf(m_targetPath);
+            ThrowFileError("Cannot replace", m_targetPath, asideError);
+        }
+        if (m_whileWaiting) {
+            m_whileWaiting();
+        }
+        Sleep(50);
     }
     m_committed = true;
     if (m_attributes != 0) {

@@ -5,10 +5,15 @@
 // it can say that it was interrupted and leave what it did resumable. A second request of the
 // same kind ends the program at once, as it would have without the handler.
 
+#include <functional>
 #include <string>
 
 // Installs the handlers; called once by the program's entry.
 void InstallInterruptHandlers();
+// What a second request does before it ends the program: `note` gets the request's name and the
+// status the program's parent will see (128 + the signal's number; on Windows
+// STATUS_CONTROL_C_EXIT), and writes the reason line. Set before InstallInterruptHandlers.
+void SetSecondInterruptNote(std::function<void(const std::string& name, int status)> note);
 // True once a request came.
 bool InterruptRequested();
 // What came, for the journal ("SIGTERM", "Ctrl+C"); empty before a request.

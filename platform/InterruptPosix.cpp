@@ -4,13 +4,33 @@
 #include <signal.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
 std::atomic<int> g_signal{0};
-std::string g_testRequest;  // tests only, on their own thread
+// A request noted by a test instead of a signal: the flag is read on every pump, the name only
+// when the run says what ended it.
+std::atomic<bool> g_testRequested{false};
+std::mutex g_testMutex;
+std::string g_testName;
+std::function<void(const std::string&, int)> g_secondNote;
+
+std::string SignalName(int number) {
+    switch (number) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "signal " + std::to_string(number);
+    }
+}
 
 sigset_t InterruptSignals() {
     sigset_t signals;
@@ -31,7 +51,11 @@ void WaitForSignals(sigset_t signals) {
             continue;
         }
         if (g_signal.exchange(number) != 0) {
-            // The second request ends the program at once, as it would have without us.
+            // The second request ends the program at once, as it would have without us, once
+            // it has said why.
+            if (g_secondNote) {
+                g_secondNote(SignalName(number), 128 + number);
+            }
             signal(number, SIG_DFL);
             pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
             raise(number);
@@ -50,27 +74,29 @@ void InstallInterruptHandlers() {
 }
 
 bool InterruptRequested() {
-    return g_signal.load() != 0 || !g_testRequest.empty();
+    return g_signal.load() != 0 || g_testRequested.load();
 }
 
 std::string InterruptName() {
-    switch (g_signal.load()) {
-        case SIGINT:
-            return "SIGINT";
-        case SIGTERM:
-            return "SIGTERM";
-        case SIGHUP:
-            return "SIGHUP";
-        case 0:
-            return g_testRequest;
-        default:
-            return "signal " + std::to_string(g_signal.load());
+    const int number = g_signal.load();
+    if (number != 0) {
+        return SignalName(number);
     }
+    std::lock_guard lock(g_testMutex);
+    return g_testName;
+}
+
+void SetSecondInterruptNote(std::function<void(const std::string& name, int status)> note) {
+    g_secondNote = std::move(note);
 }
 
 void AcknowledgeInterrupt() {}
 
 void SetInterruptForTest(const std::string& name) {
     g_signal.store(0);
-    g_testRequest = name;
+    {
+        std::lock_guard lock(g_testMutex);
+        g_testName = name;
+    }
+    g_testRequested.store(!name.empty());
 }

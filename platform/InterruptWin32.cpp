@@ -3,12 +3,19 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
+#include <utility>
 
 namespace {
 
 std::atomic<DWORD> g_event{0};
 std::atomic<bool> g_requested{false};
-std::string g_testRequest;  // tests only, on their own thread
+// A request noted by a test instead of the console: the flag is read on every pump, the name only
+// when the run says what ended it.
+std::atomic<bool> g_testRequested{false};
+std::mutex g_testMutex;
+std::string g_testName;
+std::function<void(const std::string&, int)> g_secondNote;
 // Set once the run has ended after a request.
 HANDLE g_acknowledged = nullptr;
 
@@ -23,7 +30,12 @@ BOOL WINAPI NoteConsoleEvent(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-            // A second Ctrl+C goes to the default handler, which ends the program.
+            // A second Ctrl+C goes to the default handler, which ends the program, once it has
+            // said why.
+            if (second && g_secondNote) {
+                g_secondNote(event == CTRL_C_EVENT ? "Ctrl+C" : "Ctrl+Break",
+                             static_cast<int>(STATUS_CONTROL_C_EXIT));
+            }
             return second ? FALSE : TRUE;
         default:
             // The console is closing, or the user logs off or shuts down: the process ends once
@@ -41,12 +53,13 @@ void InstallInterruptHandlers() {
 }
 
 bool InterruptRequested() {
-    return g_requested.load() || !g_testRequest.empty();
+    return g_requested.load() || g_testRequested.load();
 }
 
 std::string InterruptName() {
     if (!g_requested.load()) {
-        return g_testRequest;
+        std::lock_guard lock(g_testMutex);
+        return g_testName;
     }
     switch (g_event.load()) {
         case CTRL_C_EVENT:
@@ -62,6 +75,10 @@ std::string InterruptName() {
     }
 }
 
+void SetSecondInterruptNote(std::function<void(const std::string& name, int status)> note) {
+    g_secondNote = std::move(note);
+}
+
 void AcknowledgeInterrupt() {
     if (g_acknowledged != nullptr) {
         SetEvent(g_acknowledged);
@@ -70,5 +87,9 @@ void AcknowledgeInterrupt() {
 
 void SetInterruptForTest(const std::string& name) {
     g_requested.store(false);
-    g_testRequest = name;
+    {
+        std::lock_guard lock(g_testMutex);
+        g_testName = name;
+    }
+    g_testRequested.store(!name.empty());
 }

@@ -20,3 +20,9 @@ bool SameImageName(const std::string& a, const std::string& b);
 
 // The system's id of the calling process.
 int CurrentProcessId();
+// True when a process with the system's id `processId` exists on this machine (one of another
+// user's included); false for an id of no process, or one not above 0.
+bool IsProcessIdRunning(int processId);
+// This machine's name, as a database client names its host to the server (MON$REMOTE_HOST);
+// empty when the system does not tell.
+std::string LocalHostName();

@@ -1,8 +1,10 @@
 #include "platform/Processes.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "platform/FileSystem.h"
@@ -85,4 +87,17 @@ int CurrentProcessId() {
 
 bool SameImageName(const std::string& a, const std::string& b) {
     return EqualsIgnoreAsciiCase(a, b);
+}
+
+bool IsProcessIdRunning(int processId) {
+    // Signal 0 checks the id without sending anything; EPERM: it exists, another user's.
+    return processId > 0 && (kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM);
+}
+
+std::string LocalHostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
 }

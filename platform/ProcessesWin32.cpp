@@ -35,3 +35,26 @@ bool SameImageName(const std::string& a, const std::string& b) {
 int CurrentProcessId() {
     return static_cast<int>(GetCurrentProcessId());
 }
+
+bool IsProcessIdRunning(int processId) {
+    if (processId <= 0) {
+        return false;
+    }
+    const CWin32Handle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(processId)));
+    if (!process.IsValid()) {
+        // A process of another user that this one may not look at exists all the same.
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    }
+    DWORD code = 0;
+    return GetExitCodeProcess(process.Get(), &code) && code == STILL_ACTIVE;
+}
+
+std::string LocalHostName() {
+    wchar_t name[256] = {};
+    DWORD size = 256;
+    if (!GetComputerNameExW(ComputerNameDnsHostname, name, &size)) {
+        return {};
+    }
+    return ToUtf8(std::wstring_view(name, size));
+}

@@ -16,6 +16,9 @@ class CSystemError : public std::runtime_error {
 // The system's message text for an error code (strerror on POSIX, FormatMessage on Windows).
 std::string SystemMessage(int code);
 
+// The calling thread's last error code (errno; GetLastError on Windows).
+int LastSystemError();
+
 // Throws CSystemError for the calling thread's last error (errno; GetLastError on Windows),
 // prefixed by `context`.
 [[noreturn]] void ThrowLastError(const std::string& context);

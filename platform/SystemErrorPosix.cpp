@@ -19,6 +19,10 @@ std::string SystemMessage(int code) {
 #endif
 }
 
+int LastSystemError() {
+    return errno;
+}
+
 void ThrowLastError(const std::string& context) {
     const int code = errno;
     throw CSystemError(code, context + ": " + SystemMessage(code));

@@ -27,6 +27,10 @@ std::string SystemMessage(int code) {
     return ToUtf8(text);
 }
 
+int LastSystemError() {
+    return static_cast<int>(GetLastError());
+}
+
 void ThrowLastError(const std::string& context) {
     const auto code = static_cast<int>(GetLastError());
     throw CSystemError(code, context + ": " + SystemMessage(code));

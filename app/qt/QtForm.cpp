@@ -16,6 +16,7 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <chrono>
 
@@ -182,10 +183,28 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 
 void TForm1::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    // The checks run on the first showing, before the window takes any input.
+    // The checks may wait for many seconds (a server that does not answer), and they pump
+    // events while they wait. Run from here they would run before the window is mapped, and
+    // the screen would stay empty all the while: they wait for the window's first expose.
     if (FirstShowing()) {
-        Driver().FormShow();
+        windowHandle()->installEventFilter(this);
     }
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose &&
+        windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
+        // Queued, so that the expose is painted and flushed to the screen first.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                Driver().FormShow();
+                m_checksDone = true;
+            },
+            Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

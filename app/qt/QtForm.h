@@ -15,7 +15,7 @@ class TForm1 : public QWidget, public CFormState {
 
   public:
     // Creates the controls and then the driver (the update driver reads lib.ini); nothing is
-    // checked until the window is first shown.
+    // checked until the window is first on the screen.
     explicit TForm1(const FormDriverFactory& makeDriver, QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -25,6 +25,9 @@ class TForm1 : public QWidget, public CFormState {
     void PumpMessages() override;
     void PumpUntil(CCompletion& done, double seconds) override;
 
+    // The checks of the first showing have run (they begin once the window is exposed).
+    bool ChecksDone() const { return m_checksDone; }
+
   public slots:
     void btOKClick();
     void btCancelClick();
@@ -33,6 +36,8 @@ class TForm1 : public QWidget, public CFormState {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    // Watches the window's first expose, after which the checks run.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -60,4 +65,5 @@ class TForm1 : public QWidget, public CFormState {
 
     std::array<QWidget*, kControlCount> m_controls{};
     QSize m_designTimeText;  // lUpdateTime's designed caption, whose right edge the label keeps
+    bool m_checksDone = false;
 };

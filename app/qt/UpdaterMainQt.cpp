@@ -16,7 +16,16 @@
 #include "app/FormDriver.h"
 #include "app/qt/QtForm.h"
 #include "app/qt/QtMessageBoxes.h"
+#include "db/Database.h"
 #include "platform/Interrupt.h"
+
+namespace {
+
+void NoteSecondInterrupt(const std::string& name, int status) {
+    std::cerr << SecondInterruptLine(name, status) << std::endl;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Buffers of megabytes (a statement of one long line, blocks of a package) go back to the
@@ -29,13 +38,15 @@ int main(int argc, char** argv) {
             std::cout << UsageText();
             return 0;
         case LaunchMode::Invalid:
-            std::cerr << ArgumentError(arguments) << "\n\n" << UsageText();
+            std::cerr << InvalidArgumentsText(arguments);
             return kExitNotStarted;
         case LaunchMode::Console:
             // A reader that goes away (| head) must not kill the run half-way through a
             // package: the journal lines are then lost, the update goes on.
             std::signal(SIGPIPE, SIG_IGN);
+            SetSecondInterruptNote(NoteSecondInterrupt);
             InstallInterruptHandlers();  // before any thread starts
+            InitDatabaseClient();
             // No QApplication: console mode must work without a display.
             return RunConsole(StartupPaths::FromProcess(), std::cout, std::cerr,
                               ParseConsoleOptions(arguments));
@@ -47,8 +58,10 @@ int main(int argc, char** argv) {
         return kExitNotStarted;
     }
 
+    SetSecondInterruptNote(NoteSecondInterrupt);
     InstallInterruptHandlers();  // before Qt and the database client start threads
     QApplication application(argc, argv);
+    InitDatabaseClient();  // after Qt has set the locale, before the run's threads
     std::unique_ptr<TForm1> form;
     try {
         form = std::make_unique<TForm1>(UpdateDriverFactory(StartupPaths::FromProcess()));

@@ -14,12 +14,14 @@
 #include "app/win32/Win32Console.h"
 #include "app/win32/Win32Form.h"
 #include "app/win32/Win32MessageBoxes.h"
+#include "db/Database.h"
 #include "platform/Interrupt.h"
 #include "platform/Utf16.h"
 
 namespace {
 
 int RunWindow() {
+    InitDatabaseClient();  // before the run's threads
     std::unique_ptr<TWin32Form> form;
     try {
         form = std::make_unique<TWin32Form>(UpdateDriverFactory(StartupPaths::FromProcess()));
@@ -48,13 +50,17 @@ int wmain(int argc, wchar_t** argv) {
             console.Out() << UsageText();
             return 0;
         case LaunchMode::Invalid:
-            console.Err() << ArgumentError(arguments) << "\n\n" << UsageText();
+            console.Err() << InvalidArgumentsText(arguments);
             return kExitNotStarted;
         case LaunchMode::Console:
         case LaunchMode::Window:
             break;
     }
+    SetSecondInterruptNote([&console](const std::string& name, int status) {
+        console.Err() << SecondInterruptLine(name, status) << std::endl;
+    });
     InstallInterruptHandlers();
+    InitDatabaseClient();  // before the run's threads
     return RunConsole(StartupPaths::FromProcess(), console.Out(), console.Err(),
                       ParseConsoleOptions(arguments));
 }

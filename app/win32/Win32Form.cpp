@@ -88,9 +88,11 @@ struct TWin32Form::Impl {
     CFormLayout Layout() const;
     // Places every control for the current client size and DPI (FormLayout.h).
     void LayoutControls();
-    // Places a label for its caption.
-    void PlaceLabel(const CFormLayout& layout, FormControl label);
-    void PlaceLabel(FormControl label) { PlaceLabel(Layout(), label); }
+    // Places a label for `caption`, by default the one it shows.
+    void PlaceLabel(const CFormLayout& layout, FormControl label, const std::wstring& caption);
+    void PlaceLabel(const CFormLayout& layout, FormControl label) {
+        PlaceLabel(layout, label, WindowText(At(label)));
+    }
     // The window moved to a monitor of another DPI: fonts and places for `newDpi`, and the size
     // Windows suggests.
     void ChangeDpi(int newDpi, const RECT& suggested);
@@ -250,15 +252,15 @@ void TWin32Form::Impl::LayoutControls() {
     }
 }
 
-void TWin32Form::Impl::PlaceLabel(const CFormLayout& layout, FormControl label) {
+void TWin32Form::Impl::PlaceLabel(const CFormLayout& layout, FormControl label,
+                                  const std::wstring& caption) {
     HWND control = At(label);
     const HFONT labelFont = FontOf(label);
     const LayoutSize designText =
         label == FormControl::lUpdateTime
             ? TextExtent(control, labelFont, ToUtf16(DesignOf(label).caption))
             : LayoutSize{};
-    Place(control, layout.PlaceLabel(label, TextExtent(control, labelFont, WindowText(control)),
-                                     designText));
+    Place(control, layout.PlaceLabel(label, TextExtent(control, labelFont, caption), designText));
 }
 
 void TWin32Form::Impl::ChangeDpi(int newDpi, const RECT& suggested) {
@@ -411,10 +413,19 @@ void TWin32Form::DrawEnabled(FormControl control, bool enabled) {
 }
 
 void TWin32Form::DrawCaption(FormControl control, const std::string& caption) {
-    SetWindowTextW(m_impl->At(control), ToUtf16(caption).c_str());
-    if (DesignOf(control).kind == ControlKind::Label) {
-        m_impl->PlaceLabel(control);
+    HWND window = m_impl->At(control);
+    const std::wstring text = ToUtf16(caption);
+    if (DesignOf(control).kind != ControlKind::Label) {
+        SetWindowTextW(window, text.c_str());
+        return;
     }
+    // Sized for the new caption first: a static control may paint its text as soon as it is
+    // set (Wine's does), and a longer caption drawn into the old size wraps; growing the label
+    // afterwards repaints only the new strip, which left "Встановлення          ння". The whole
+    // label is painted anew once it has its size and text.
+    m_impl->PlaceLabel(m_impl->Layout(), control, text);
+    SetWindowTextW(window, text.c_str());
+    InvalidateRect(window, nullptr, TRUE);
 }
 
 void TWin32Form::DrawProgress(int maximum, int position) {

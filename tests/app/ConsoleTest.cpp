@@ -10,11 +10,13 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
 #include "app/CommandLine.h"
 #include "app/ConsoleMode.h"
+#include "app/RunRecord.h"
 #include "app/UpdateDriver.h"
 #include "db/Uglobdb.h"
 #include "platform/ChildProcess.h"
@@ -206,7 +208,10 @@ TEST(SuiteRunningCheck, ASuiteStartedAfterTheChecksStopsTheRunBeforeAnyChange) {
               (std::vector<std::string>{"Программа запущена", "Оновлення не можливо!!!"}));
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].text, kWarning);
-    EXPECT_FALSE(window.btOK().IsEnabled());
+    EXPECT_FALSE(window.btOK().IsEnabled() && window.btOK().IsVisible());
+    // Nothing is left to cancel: the window offers to close.
+    EXPECT_EQ(window.btCancel().Caption(), "Зачинити");
+    EXPECT_TRUE(window.btCancel().IsEnabled());
     EXPECT_EQ(driver.ExitStatus(), 2);
     EXPECT_FALSE(fs::exists(suite.WorkDir() + "/238.rar"));
     EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
@@ -333,20 +338,30 @@ TEST(Console, FailedItemsGoToStandardError) {
     EXPECT_EQ(result.status, 4);
 }
 
-TEST(Console, TemplateThatCannotBeCopiedIsAFailedItem) {
+TEST(Console, FileThatCannotBeCopiedLeavesTheLastPackageUnfinishedAndTheRunFailed) {
+    // The only package, so no later one waits for it: the run fails all the same, as it does
+    // when one does (UpdateRun.FailedCopyStopsTheRunBeforeTheLaterPackages).
     CSuite suite;
     PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
     fs::remove(suite.File("Reports"));
     WriteFile(suite.File("Reports"), "a file where the directory should be");
     const ConsoleResult result = RunUpdater(suite);
-    ASSERT_GE(result.out.size(), 4u);
+    ASSERT_GE(result.out.size(), 5u);
+    EXPECT_EQ(result.out[result.out.size() - 5], "list.fr3...");
     EXPECT_EQ(result.out[result.out.size() - 4], "error (20) Not a directory");
-    EXPECT_EQ(result.out.back(), "Оновлення завершене успішно");
-    EXPECT_EQ(result.err, (std::vector<std::string>{
-                              "Не скопійовано: " + suite.File("Reports/list.fr3") +
-                                  ": error (20) Not a directory",
-                              ExitLine(4, "Не скопійовано файлів: 1 (оновлення завершене)")}));
-    EXPECT_EQ(result.status, 4);
+    const std::string unfinished =
+        "Пакет 238 не завершено: не скопійовано файлів: 1. Запустіть оновлення ще раз, коли "
+        "причину буде усунено";
+    EXPECT_EQ(result.out[result.out.size() - 2], unfinished);
+    EXPECT_EQ(result.out.back(), "Помилка при оновлені: -3");
+    EXPECT_EQ(result.err,
+              (std::vector<std::string>{"Не скопійовано: " + suite.File("Reports/list.fr3") +
+                                            ": error (20) Not a directory",
+                                        ExitLine(1, unfinished + "; Помилка при оновлені: -3")}));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(ReadFile(suite.File("tessara-updater.log"))
+                  .find("[outcome] failed with code -3, exit status 1"),
+              std::string::npos);
 }
 
 TEST(Console, PackageThatDoesNotReachItsVersionFailsAndTheRecordSaysSo) {
@@ -369,7 +384,7 @@ TEST(Console, PackageThatDoesNotReachItsVersionFailsAndTheRecordSaysSo) {
     // The record of the run: its header, the journal as printed, and the summary.
     const std::vector<std::string> record = SplitLines(ReadFile(suite.File("tessara-updater.log")));
     ASSERT_EQ(record.size(), 1 + result.out.size() + 3);
-    EXPECT_EQ(record[0].substr(23), " console " + suite.File("updater"));
+    EXPECT_EQ(record[0].substr(23), " console " + RunBy() + " " + suite.File("updater"));
     for (size_t i = 0; i < result.out.size(); ++i) {
         EXPECT_EQ(record[1 + i].substr(20), result.out[i]);
     }
@@ -496,7 +511,7 @@ TEST(Console, UpdaterOfAnotherSuiteSharingTheTempDirectoryRefuses) {
 }
 
 // Standard output and standard error into one stream, as `2>&1` gives them to a log file.
-TEST(ConsoleWindow, LinesGoOutOnceInOrderWhenTheyCanNoLongerChange) {
+TEST(ConsoleWindow, TheLineInHandGoesOutAtOnceAndItsMarkEndsIt) {
     std::ostringstream both;
     CConsoleWindow window(both, both);
     window.AppendLine("Наявність архиватора RAR...");
@@ -505,18 +520,94 @@ TEST(ConsoleWindow, LinesGoOutOnceInOrderWhenTheyCanNoLongerChange) {
     window.AppendLine("Розпаковка пакету...");
     window.MarkLastLine("[OK]");
     EXPECT_EQ(both.str(), "Наявність архиватора RAR...[OK]\n");
-    // A long step pumps messages: what is in hand goes out before the step ends.
+    // A long step pumps messages: what is in hand goes out before the step ends, its line end
+    // with the next line.
     window.PumpMessages();
-    EXPECT_EQ(both.str(), "Наявність архиватора RAR...[OK]\nРозпаковка пакету...[OK]\n");
+    EXPECT_EQ(both.str(), "Наявність архиватора RAR...[OK]\nРозпаковка пакету...[OK]");
+    window.PumpMessages();
+    // A blocking step shows its line before it starts; the mark it earns ends the same line.
+    window.AppendLine("tessara.exe...");
+    window.ShowOpenLine();
+    EXPECT_EQ(both.str(),
+              "Наявність архиватора RAR...[OK]\nРозпаковка пакету...[OK]\ntessara.exe...");
+    window.ShowOpenLine();
+    window.MarkLastLine("[OK]");
     window.PumpMessages();
     window.AppendLine("Копіювання пакету");
     // The box's text follows the line before it, on one line however many lines it had.
     window.ShowMessageBox(MessageKind::Error, kApplicationTitle,
                           "I/O error\r\n-No such file\nor directory.");
+    // A mark after the box cannot reach its line any more: it goes out on its own.
+    window.MarkLastLine("[OK]");
     window.Finish();
     EXPECT_EQ(both.str(),
-              "Наявність архиватора RAR...[OK]\nРозпаковка пакету...[OK]\nКопіювання пакету\n"
-              "I/O error -No such file or directory.\n");
+              "Наявність архиватора RAR...[OK]\nРозпаковка пакету...[OK]\ntessara.exe...[OK]\n"
+              "Копіювання пакету\nI/O error -No such file or directory.\n[OK]\n");
+}
+
+// Text written by one thread and read by another while it is written.
+class CSharedText : public std::streambuf {
+  public:
+    std::string Text() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_text;
+    }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_text.push_back(traits_type::to_char_type(c));
+        }
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_text.append(text, static_cast<size_t>(count));
+        return count;
+    }
+
+  private:
+    mutable std::mutex m_mutex;
+    std::string m_text;
+};
+
+// A statement that waits for a row, which the test's own connection holds: while it waits,
+// standard output already ends with the name of its script (the previous script's line and its
+// line end were all it showed before), and the statement runs once the row is free.
+TEST(ConsoleWindow, TheScriptInHandIsShownWhileItsStatementWaits) {
+    CSuite suite;
+    suite.CreateDatabase(237);
+    ExecuteStatements(suite.Database(),
+                      {"create table SETTINGS (ID integer not null primary key, V integer)",
+                       "insert into SETTINGS values (1, 0)"});
+    fs::create_directories(suite.File("Reports"));
+    suite.InstallArchiver();
+    PackageFiles files = ContentPackage(238);
+    files["up.2026.05.04.lsql"] = "update SETTINGS set V = 1 where ID = 1;\r\n";
+    suite.Pack({{238, suite.MakePackageDir("238", files)}});
+
+    CHeldRow row(suite.Database(), "update SETTINGS set V = 2 where ID = 1");
+    CSharedText outText;
+    std::ostream out(&outText);
+    std::ostringstream err;
+    int status = -1;
+    std::thread run([&] { status = RunConsole(suite.Paths(), out, err); });
+    const bool waited = WaitForStatement(suite.Database(), "update SETTINGS");
+    const std::string shown = outText.Text();
+    row.Release();
+    run.join();
+
+    ASSERT_TRUE(waited) << outText.Text();
+    EXPECT_TRUE(shown.ends_with("\nup.2026.05.03.lsql\nup.2026.05.04.lsql")) << shown;
+    EXPECT_EQ(status, 0) << err.str() << outText.Text();
+    const std::vector<std::string> lines = SplitLines(outText.Text());
+    const auto script = std::find(lines.begin(), lines.end(), "up.2026.05.04.lsql");
+    ASSERT_NE(script, lines.end()) << outText.Text();
+    ASSERT_NE(script + 1, lines.end());
+    EXPECT_EQ(*(script + 1), "up.99.238.lsql");
+    EXPECT_EQ(QueryColumn(suite.Database(), "select V from SETTINGS"),
+              (std::vector<std::string>{"1"}));
 }
 
 TEST(ConsoleWindow, FailedItemsFollowTheFinalLine) {
@@ -548,11 +639,14 @@ TEST(Console, HelpAndBadOptions) {
     EXPECT_EQ(bad.err[0], "tessara-updater: unknown option '--bogus'");
     EXPECT_EQ(bad.err[2],
               "Usage: tessara-updater [--console [--no-snapshot] | --plan | --undo | --help]");
+    // The reason line that every status but 0 ends with, as --help promises.
+    EXPECT_EQ(bad.err.back(), ExitLine(2, "tessara-updater: unknown option '--bogus'"));
 
     const ConsoleResult twice = RunUpdater(suite, "--console --console");
     EXPECT_EQ(twice.status, 2);
     ASSERT_FALSE(twice.err.empty());
     EXPECT_EQ(twice.err[0], "tessara-updater: give one option at most");
+    EXPECT_EQ(twice.err.back(), ExitLine(2, "tessara-updater: give one option at most"));
 
     // The window without a display: a hint instead of Qt aborting the program.
     const ConsoleResult window = RunUpdater(suite, "");

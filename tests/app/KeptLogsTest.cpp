@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "app/KeptLogs.h"
 #include "platform/FileSystem.h"
@@ -88,4 +91,45 @@ TEST_F(KeptLogs, LinkAtTheFolderOrAtACopysNameIsNeverFollowed) {
     EXPECT_EQ(kept, Folder() + "/2026-01-01_100000_1_a.lsql.log.2");
     EXPECT_EQ(ReadFile(kept), "failed statement");
     EXPECT_EQ(ReadFile(victim), "private");
+}
+
+TEST_F(KeptLogs, AUsersFilesInTheFolderAreNeitherCountedNorRemoved) {
+    const std::string log = WorkLog("a.lsql.log", std::string(400, 'a'));
+    CKeptLogs(Suite(), RunStamp("2026-01-01 10:00:00")).Keep(log, 1);
+    CKeptLogs(Suite(), RunStamp("2026-01-02 10:00:00")).Keep(log, 1);
+    // Files of the user's, some of them named much like copies, larger than the bound on their
+    // own: counted, they would push out every copy, and would go themselves.
+    const std::vector<std::string> users = {"my-notes.bin",
+                                            "2026-01-01_100000_notes.txt",
+                                            "2026-01-01_100000_1_a.lsql",
+                                            "2026-01-01_1000_1_a.log",
+                                            "2026-01-01_100000_x_a.log",
+                                            "2026-01-01_100000_1_a.log.10",
+                                            "2026-01-01_100000_1_.log"};
+    for (const std::string& name : users) {
+        WriteFile(Folder() + "/" + name, std::string(2000, 'u'));
+    }
+    // 800 bytes of copies where 500 may stay: the oldest copy goes, and nothing of the user's.
+    CKeptLogs(Suite(), RunStamp("2026-01-03 10:00:00")).Keep(log, 1, kKeptLogLimit, 500);
+    std::vector<std::string> expected = users;
+    expected.push_back("2026-01-02_100000_1_a.lsql.log");
+    expected.push_back("2026-01-03_100000_1_a.lsql.log");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(DirectoryEntries(Folder()), expected);
+    for (const std::string& name : users) {
+        EXPECT_EQ(ReadFile(Folder() + "/" + name), std::string(2000, 'u')) << name;
+    }
+}
+
+TEST(KeptLogName, OnlyTheUpdatersOwnNamesAreItsCopies) {
+    for (const char* name : {"2026-05-03_142205_238_up.2026.05.03.lsql.log",
+                             "2026-05-03_142205_238_up.2026.05.03.lsql.log.2",
+                             "2026-05-03_142205_238_up.2026.05.03.lsql.238.log"}) {
+        EXPECT_TRUE(IsKeptLogName(name)) << name;
+    }
+    for (const char* name : {"my-notes.bin", "2026-05-03_142205_238_notes.txt",
+                             "2026-05-03_142205__a.log", "2026-05-03 142205_238_a.log",
+                             "2026-05-03_142205_238_a.log.1", "2026-05-03_142205_238"}) {
+        EXPECT_FALSE(IsKeptLogName(name)) << name;
+    }
 }

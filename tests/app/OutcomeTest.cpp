@@ -9,9 +9,10 @@
 namespace {
 
 const PreflightOutcome kRefusals[] = {
-    PreflightOutcome::NotRun,         PreflightOutcome::Locked,
-    PreflightOutcome::SuiteRunning,   PreflightOutcome::Failed,
-    PreflightOutcome::DatabaseTooOld, PreflightOutcome::UnfinishedElsewhere,
+    PreflightOutcome::NotRun,          PreflightOutcome::Locked,
+    PreflightOutcome::SuiteRunning,    PreflightOutcome::Failed,
+    PreflightOutcome::DatabaseTooOld,  PreflightOutcome::UnfinishedElsewhere,
+    PreflightOutcome::UpdaterAttached,
 };
 const RunOutcome kRuns[] = {
     RunOutcome::NotRun, RunOutcome::NotStarted, RunOutcome::Succeeded,

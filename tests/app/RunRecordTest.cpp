@@ -29,7 +29,7 @@ TEST(RunRecord, JournalLinesGoOutWhenFinalAndNothingBeforeTheRunStarts) {
     record.Note("[message] I/O error\r\n-No such file");
     const std::vector<std::string> lines = SplitLines(ReadFile(path));
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0].substr(23), " console /suite/updater");
+    EXPECT_EQ(lines[0].substr(23), " console " + RunBy() + " /suite/updater");
     EXPECT_EQ(lines[1].substr(20), "Наявність архиватора RAR...[OK]");
     EXPECT_EQ(lines[2].substr(20), "Розпаковка пакету...[OK]");
     EXPECT_EQ(lines[3].substr(20), "[message] I/O error -No such file");
@@ -148,4 +148,8 @@ TEST(RunRecord, RunThatEndedWithoutItsOutcomeIsNotedByTheNext) {
     EXPECT_EQ(UnfinishedRunHeader(""), "");
     EXPECT_EQ(UnfinishedRunHeader("=== a\nline\n"), "=== a");
     EXPECT_EQ(UnfinishedRunHeader("=== a\nt [outcome] x\n=== b\n"), "=== b");
+    // A record of CR LF line ends (written on Windows) reads the same.
+    EXPECT_EQ(UnfinishedRunHeader("=== a\r\nline\r\n"), "=== a");
+    EXPECT_EQ(UnfinishedRunHeader("=== a\r\nt [outcome] x\r\n"), "");
+    EXPECT_EQ(NewestRuns("=== a\r\nx\r\n=== b\r\ny\r\n", 12), "=== b\r\ny\r\n");
 }

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 
 PackageFiles ContentPackage(int number) {
@@ -127,6 +128,33 @@ StartupPaths CSuite::Paths() const {
     paths.tempPath = m_tmp;
     paths.suiteImageName = "tessara-absent-" + std::to_string(getpid()) + ".exe";
     return paths;
+}
+
+namespace {
+
+std::string ServerScript() {
+    return ShellQuote(std::string(TESSARA_SOURCE_DIR) + "/scripts/firebird_server.sh");
+}
+
+}  // namespace
+
+CPrivateServer::CPrivateServer() {
+    // A random port; one that another test took meanwhile fails the start, and another is tried.
+    std::mt19937 random(std::random_device{}());
+    for (int attempt = 0; attempt < 5 && m_port == 0; ++attempt) {
+        const int port = 20000 + static_cast<int>(random() % 40000);
+        if (RunShell("bash " + ServerScript() + " start " + ShellQuote(m_dir.Path()) + " " +
+                     std::to_string(port) + " >/dev/null 2>&1") == 0) {
+            m_port = port;
+        }
+    }
+    if (m_port == 0) {
+        throw std::runtime_error("the private Firebird server did not start");
+    }
+}
+
+CPrivateServer::~CPrivateServer() {
+    RunShell("bash " + ServerScript() + " stop " + ShellQuote(m_dir.Path()));
 }
 
 int RunShell(const std::string& command) {

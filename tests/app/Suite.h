@@ -59,6 +59,26 @@ class CSuite {
     std::string m_tmp;
 };
 
+// A private Firebird server on loopback for one test (scripts/firebird_server.sh), stopped by
+// its PID when destroyed. Its administrator has the session's default password, so the updater
+// and the helpers of TestSupport.h reach its databases alike.
+class CPrivateServer {
+  public:
+    CPrivateServer();  // throws when no port could be had
+    ~CPrivateServer();
+    CPrivateServer(const CPrivateServer&) = delete;
+    CPrivateServer& operator=(const CPrivateServer&) = delete;
+
+    // "localhost/<port>", as lib.ini names it.
+    std::string Name() const { return "localhost/" + std::to_string(m_port); }
+    // The connection string of the database file `path` on this server.
+    std::string Database(const std::string& path) const { return Name() + ":" + path; }
+
+  private:
+    CTempDir m_dir;
+    int m_port = 0;
+};
+
 // Runs a shell command; returns its exit status (or -1 when it did not exit normally).
 int RunShell(const std::string& command);
 std::string ShellQuote(const std::string& text);

@@ -2,6 +2,7 @@
 // generated package directories, the shipped rar in the program directory, a private temp path.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,10 +18,12 @@
 
 #include "app/UpdateDriver.h"
 #include "db/Database.h"
+#include "db/FetchRows.h"
 #include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "install/Status.h"
 #include "platform/EmbeddedItems.h"
+#include "platform/Interrupt.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
 #include "tests/app/RecordingWindow.h"
@@ -55,6 +58,8 @@ class UpdateRun : public testing::Test {
         driver = std::make_unique<CUpdateDriver>(window, suite.Paths());
         driver->FormShow();
         EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::Admitted) << Journal();
+        // The pumps of the checks (a slow connect pumps too) are no part of the run's.
+        window.pumps.clear();
         const size_t preflightLines = window.journal.size();
         driver->btOKClick();
         return std::vector<std::string>(
@@ -465,7 +470,7 @@ TEST_F(UpdateRun, FailedCopyKeepsThePackageOpenUntilTheNextRunCopiesIt) {
     EXPECT_EQ(tail[3],
               "Пакет 238 не завершено: не скопійовано файлів: 1. Запустіть оновлення ще "
               "раз, коли причину буде усунено");
-    EXPECT_EQ(tail[4], kSucceeded);
+    EXPECT_EQ(tail[4], kFailedPrefix + "-3");
     EXPECT_EQ(ReadFile(suite.File("Reports")), "keep me");
     EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
     // The journal line stays as it is; the copy is a failed item of the run besides.
@@ -475,7 +480,9 @@ TEST_F(UpdateRun, FailedCopyKeepsThePackageOpenUntilTheNextRunCopiesIt) {
     EXPECT_EQ(window.failedCopies[0][0].error, tail[1]);
     EXPECT_TRUE(window.failedItems[0].empty());
     EXPECT_EQ(driver->FailedItemCount(), 1);
-    EXPECT_EQ(driver->ExitStatus(), 4);
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Failed);
+    EXPECT_EQ(driver->FailureCode(), kFilesNotCopied);
+    EXPECT_EQ(driver->ExitStatus(), 1);
     Close();
     EXPECT_EQ(Version(), "238");
 
@@ -539,7 +546,7 @@ TEST_F(UpdateRun, ReportsLinkedElsewhereGetsNoTemplate) {
     fs::remove_all(suite.File("Reports"));
     fs::create_directory_symlink(elsewhere, suite.File("Reports"));
     Run();
-    EXPECT_EQ(driver->ExitStatus(), 4) << Journal();
+    EXPECT_EQ(driver->ExitStatus(), 1) << Journal();
     ASSERT_EQ(window.failedCopies.size(), 1u);
     ASSERT_EQ(window.failedCopies[0].size(), 1u);
     EXPECT_EQ(window.failedCopies[0][0].error, "error (40) Too many levels of symbolic links");
@@ -684,6 +691,55 @@ TEST_F(UpdateRun, RowLockedByAnotherConnectionFailsItsStatementAfterTheTimeout) 
               (std::vector<std::string>{"0"}));
 }
 
+// Anything that leaves the wait for a statement (here an allocation that fails in the window's
+// loop) ends the run after the statement has been ended and waited for: it is neither counted as
+// a failed item nor applied, and no later call takes its end for its own. The next run applies
+// it once.
+TEST_F(UpdateRun, AnErrorWhileAStatementRunsEndsTheRunAfterTheStatement) {
+    PackageFiles files = ContentPackage(238);
+    files["up.2026.05.03.lsql"] += "update SETTINGS set V = 1 where ID = 1;\r\n";
+    Prepare(237, {{238, files}});
+    ExecuteStatements(suite.Database(), {"create table SETTINGS (ID integer not null primary key, "
+                                         "V integer)",
+                                         "insert into SETTINGS values (1, 0)"});
+    CDatabase holder;  // keeps the row locked: the statement waits for it
+    holder.Attachment().Attach(suite.Database(), "SYSDBA", "masterkey");
+    holder.DefaultTransaction().Start();
+    CSqlStatement hold(holder);
+    hold.SetText("update SETTINGS set V = 2 where ID = 1");
+    hold.Execute();
+    bool injected = false;
+    window.whilePumping = [&] {
+        // Thrown once the server shows the statement waiting for the row.
+        if (!injected && QueryColumn(suite.Database(),
+                                     "select count(*) from MON$STATEMENTS where MON$STATE = 1 "
+                                     "and MON$SQL_TEXT starting with 'update SETTINGS set V = 1'")
+                                 .at(0) == "1") {
+            injected = true;
+            throw std::bad_alloc();
+        }
+    };
+    Run();
+    window.whilePumping = nullptr;
+    ASSERT_TRUE(injected) << Journal();
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Aborted);
+    ASSERT_EQ(window.boxes.size(), 1u) << Journal();
+    EXPECT_EQ(driver->FailedItemCount(), 0);
+    EXPECT_FALSE(FileExists(Work("up.2026.05.03.lsql.log")));
+    Close();
+    holder.DefaultTransaction().Rollback();
+
+    // The rerun continues the package and applies the statement once.
+    const std::vector<std::string> rerun = Run();
+    EXPECT_EQ(rerun.back(), kSucceeded) << Journal();
+    EXPECT_EQ(driver->FailedItemCount(), 0);
+    Close();
+    EXPECT_EQ(Version(), "238");
+    EXPECT_EQ(QueryColumn(suite.Database(), "select V from SETTINGS"),
+              (std::vector<std::string>{"1"}));
+    holder.Attachment().Detach();
+}
+
 // The date and time at the start of a record line.
 const std::regex kStamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
 
@@ -692,7 +748,7 @@ TEST_F(UpdateRun, EveryRunIsRecordedInTheSuitesDirectory) {
     fs::remove(suite.File("Reports"));
     WriteFile(suite.File("Reports"), "a file: the template's copy fails");
     const std::vector<std::string> lines = Run();
-    ASSERT_EQ(lines.back(), kSucceeded) << Journal();
+    ASSERT_EQ(lines.back(), kFailedPrefix + "-3") << Journal();
     Close();
 
     const std::vector<std::string> record = SplitLines(ReadFile(suite.File("tessara-updater.log")));
@@ -701,7 +757,13 @@ TEST_F(UpdateRun, EveryRunIsRecordedInTheSuitesDirectory) {
     const std::string header = "=== ";
     EXPECT_EQ(record[0].rfind(header, 0), 0u) << record[0];
     EXPECT_TRUE(std::regex_match(record[0].substr(4, 19), kStamp)) << record[0];
-    EXPECT_EQ(record[0].substr(23), " window " + suite.File("updater"));
+    // Who ran it: the user and the machine, as the system names them.
+    char host[256] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    const passwd* user = getpwuid(geteuid());
+    ASSERT_NE(user, nullptr);
+    EXPECT_EQ(record[0].substr(23),
+              " window " + std::string(user->pw_name) + "@" + host + " " + suite.File("updater"));
     // Every journal line, final (marks included), each after its time stamp.
     for (size_t i = 0; i < window.journal.size(); ++i) {
         const std::string& line = record[1 + i];
@@ -711,8 +773,7 @@ TEST_F(UpdateRun, EveryRunIsRecordedInTheSuitesDirectory) {
     }
     const std::vector<std::string> tail(record.end() - 3, record.end());
     EXPECT_EQ(tail[0].substr(20), "[packages] 238");
-    EXPECT_EQ(tail[1].substr(20),
-              "[outcome] succeeded with failed items (exit status 4 in console mode)");
+    EXPECT_EQ(tail[1].substr(20), "[outcome] failed with code -3 (exit status 1 in console mode)");
     EXPECT_EQ(tail[2].substr(20),
               "[failed] copy " + suite.File("Reports/list.fr3") + ": error (20) Not a directory");
 }
@@ -760,4 +821,109 @@ TEST_F(UpdateRun, RecordThatCannotBeWrittenDoesNotStopTheUpdate) {
     fs::create_directory(suite.File("tessara-updater.log"));
     EXPECT_EQ(Run().back(), kSucceeded) << Journal();
     EXPECT_EQ(driver->ExitStatus(), 0);
+}
+
+namespace {
+
+// Another connection that has a statement on the package ledger UPD$LEDGER prepared, as a
+// monitoring tool or a curious administrator may: the table cannot be dropped meanwhile.
+class CLedgerReader {
+  public:
+    explicit CLedgerReader(const std::string& database) {
+        m_database.Attachment().Attach(database, "SYSDBA", "masterkey");
+        m_database.DefaultTransaction().Start();
+        m_reader = std::make_unique<CSqlStatement>(m_database);
+        m_reader->SetText("select count(*) from UPD$LEDGER where SCRIPT is null");
+        m_reader->Prepare();
+    }
+    // Whether the ledger's package row is gone (the package is complete), as committed now.
+    bool PackageRowGone() {
+        CTransaction transaction(m_database.Attachment());
+        std::vector<CDbRow> rows;
+        RunInOwnTransaction(transaction, [&] {
+            rows = FetchRows(transaction, "select count(*) from UPD$LEDGER where SCRIPT is null");
+        });
+        return rows.at(0).at(0).value.integer == 0;
+    }
+
+  private:
+    CDatabase m_database;
+    std::unique_ptr<CSqlStatement> m_reader;
+};
+
+const std::string kLedgerLeftFor238 = "Пакет 238 встановлено, але таблицю UPD$LEDGER не видалено (";
+const std::string kLedgerCleared = "Таблицю UPD$LEDGER завершеного пакета 238 видалено";
+
+}  // namespace
+
+TEST_F(UpdateRun, LedgerInUseAsThePackageCompletesIsSaidAndTheNextRunClearsIt) {
+    Prepare(237, {{238, ContentPackage(238)}});
+    std::unique_ptr<CLedgerReader> reader;
+    window.whilePumping = [&] {
+        if (!reader && !window.journal.empty() && window.journal.back() == "up.2026.05.03.lsql") {
+            reader = std::make_unique<CLedgerReader>(suite.Database());
+        }
+    };
+    const std::vector<std::string> lines = Run();
+    ASSERT_NE(reader, nullptr);
+    ASSERT_GE(lines.size(), 2u);
+    const std::string& left = lines[lines.size() - 2];
+    EXPECT_EQ(left.rfind(kLedgerLeftFor238, 0), 0u) << Journal();
+    EXPECT_NE(left.find("in use"), std::string::npos) << left;
+    EXPECT_TRUE(left.ends_with("): її видалить наступний запуск програми оновлення")) << left;
+    EXPECT_EQ(lines.back(), kSucceeded);
+    EXPECT_EQ(driver->ExitStatus(), 0);
+    Close();
+    reader.reset();
+    window = CRecordingWindow();
+
+    // The next run finds the package complete, says so and drops what it left.
+    driver = std::make_unique<CUpdateDriver>(window, suite.Paths());
+    driver->FormShow();
+    EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::NothingToInstall);
+    EXPECT_NE(std::find(window.journal.begin(), window.journal.end(), kLedgerCleared),
+              window.journal.end())
+        << Journal();
+    Close();
+    EXPECT_TRUE(QueryColumn(suite.Database(),
+                            "select 1 from RDB$RELATIONS where "
+                            "RDB$RELATION_NAME = 'UPD$LEDGER'")
+                    .empty());
+}
+
+TEST_F(UpdateRun, SignalWhileTheLedgerWaitsForAnotherConnectionLosesNothing) {
+    Prepare(237, {{238, ContentPackage(238)}, {239, ContentPackage(239)}});
+    std::unique_ptr<CLedgerReader> reader;
+    bool signalled = false;
+    window.whilePumping = [&] {
+        if (!reader && !window.journal.empty() && window.journal.back() == "up.2026.05.03.lsql") {
+            reader = std::make_unique<CLedgerReader>(suite.Database());
+        } else if (reader && !signalled && reader->PackageRowGone()) {
+            // 238 is complete, and its ledger waits to be dropped.
+            SetInterruptForTest("SIGTERM");
+            signalled = true;
+        }
+    };
+    Run();
+    SetInterruptForTest("");
+    ASSERT_TRUE(signalled) << Journal();
+    EXPECT_EQ(driver->LastRun(), RunOutcome::Interrupted) << Journal();
+    EXPECT_EQ(driver->ExitStatus(), 5);
+    Close();
+    reader.reset();
+    EXPECT_EQ(Version(), "238");
+
+    window = CRecordingWindow();
+    const std::vector<std::string> lines = Run();
+    const auto cleared = std::find(window.journal.begin(), window.journal.end(), kLedgerCleared);
+    ASSERT_NE(cleared, window.journal.end()) << Journal();
+    EXPECT_EQ(*(cleared - 1), "Версія бази даних: 238");
+    EXPECT_NE(std::find(window.journal.begin(), window.journal.end(), "239_RAR [OK]"),
+              window.journal.end())
+        << Journal();
+    EXPECT_EQ(lines.back(), kSucceeded) << Journal();
+    Close();
+    EXPECT_EQ(Version(), "239");
+    EXPECT_EQ(QueryColumn(suite.Database(), "select id from ARTICLE order by id"),
+              (std::vector<std::string>{"23801", "23802", "23901", "23902"}));
 }

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
@@ -18,11 +19,13 @@
 
 #include "app/ConsoleMode.h"
 #include "app/FormDriver.h"
+#include "app/UpdateDriver.h"
 #include "app/qt/QtForm.h"
 #include "app/qt/QtMessageBoxes.h"
 #include "platform/Clock.h"
 #include "tests/app/RecordingWindow.h"
 #include "tests/app/Suite.h"
+#include "tests/support/SilentServer.h"
 
 namespace fs = std::filesystem;
 
@@ -97,6 +100,27 @@ class CPaintWatcher : public QObject {
   private:
     TForm1& m_form;
     std::string m_packageFile;
+};
+
+// Shows the window and lets its event loop run until the checks of the first showing are over.
+void ShowAndCheck(TForm1& form) {
+    form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.ChecksDone(); }));
+}
+
+// The update driver with a server given `connectSeconds` to answer a connection.
+class CShortConnectDriver : public IFormDriver {
+  public:
+    CShortConnectDriver(IUpdaterWindow& window, StartupPaths paths, int connectSeconds)
+        : m_driver(window, std::move(paths)) {
+        m_driver.SetServerTimeouts(connectSeconds, 1);
+    }
+    void FormShow() override { m_driver.FormShow(); }
+    void btOKClick() override { m_driver.btOKClick(); }
+    bool IsRunning() const override { return m_driver.IsRunning(); }
+
+  private:
+    CUpdateDriver m_driver;
 };
 
 }  // namespace
@@ -180,6 +204,50 @@ TEST(Window, ControlsAsDesigned) {
     EXPECT_TRUE(Control<QWidget>(form, "btLog")->isHidden());
 }
 
+// The checks wait for a server that accepts the connection and never answers; the window is on
+// the screen all the while, with the journal of the checks so far.
+TEST(Window, IsOnTheScreenWhileTheChecksWaitForTheServer) {
+    CSuite suite;
+    WriteFile(suite.Scratch("package.rar"), "Rar!\x1a\x07");
+    suite.Pack({{238, suite.Scratch("package.rar")}});
+    CSilentServer server;
+    suite.WriteIni("[Common]\r\nPathBaseGDB=/srv/lib.gdb\r\nNameServer=127.0.0.1/" +
+                   std::to_string(server.Port()) + "\r\nTypeServer=1\r\n");
+    CMessageBoxRecorder boxes;
+    TForm1 form([&](IUpdaterWindow& window) {
+        return std::make_unique<CShortConnectDriver>(window, suite.Paths(), 2);
+    });
+
+    // A timer of the window's thread notes the window while the checks wait for the server.
+    struct Seen {
+        bool exposed;
+        std::string lastLine;
+    };
+    std::vector<Seen> whileWaiting;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (form.Driver().IsRunning() && !form.JournalLines().empty()) {
+            whileWaiting.push_back(
+                {form.windowHandle() != nullptr && form.windowHandle()->isExposed(),
+                 form.JournalLines().back()});
+        }
+    });
+    timer.start(20);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.ChecksDone(); }, 20000));
+    timer.stop();
+
+    EXPECT_EQ(form.JournalLines().back(), "error: сервер бази даних не відповідає понад 2 с");
+    EXPECT_EQ(boxes.Boxes().size(), 1u);
+    const auto waiting =
+        std::find_if(whileWaiting.begin(), whileWaiting.end(),
+                     [](const Seen& seen) { return seen.lastLine == "/srv/lib.gdb"; });
+    ASSERT_NE(waiting, whileWaiting.end()) << "the checks never waited for the server";
+    for (const Seen& seen : whileWaiting) {
+        EXPECT_TRUE(seen.exposed) << "not on the screen at \"" << seen.lastLine << "\"";
+    }
+}
+
 // Console mode and the tests drive window-less controls: they start as the form's do.
 TEST(Window, PlainControlsStartAsTheFormsDo) {
     CSuite suite;
@@ -248,8 +316,7 @@ TEST(Window, EscPressesTheCancelButton) {
     CSuite suite;
     CMessageBoxRecorder boxes;  // no database here: the pre-flight ends in an error box
     TForm1 form(UpdateDriverFactory(suite.Paths()));
-    form.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ShowAndCheck(form);
     ASSERT_EQ(boxes.Boxes().size(), 1u);
 
     // Disabled, it does nothing.
@@ -270,6 +337,8 @@ TEST(Window, PreflightRunsOnceOnFirstShow) {
     TForm1 form(UpdateDriverFactory(suite.Paths()));
     EXPECT_TRUE(form.JournalLines().empty());
     form.show();
+    EXPECT_TRUE(form.JournalLines().empty());  // not before the window is on the screen
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.ChecksDone(); }));
     EXPECT_EQ(form.JournalLines(),
               (std::vector<std::string>{"Перевірка запущенної програми...OK",
                                         "Підключення до бази даних", missing}));
@@ -281,6 +350,7 @@ TEST(Window, PreflightRunsOnceOnFirstShow) {
 
     form.hide();
     form.show();
+    QCoreApplication::processEvents();
     EXPECT_EQ(form.JournalLines().size(), 3u);
     EXPECT_EQ(boxes.Boxes().size(), 1u);
 }
@@ -296,8 +366,7 @@ TEST(Window, UpdateThroughTheButtons) {
 
     CMessageBoxRecorder boxes;
     TForm1 form(UpdateDriverFactory(suite.Paths()));
-    form.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ShowAndCheck(form);
     QPushButton* ok = Control<QPushButton>(form, "btOK");
     ASSERT_TRUE(ok->isEnabled()) << form.JournalText();
     EXPECT_EQ(Text(Control<QLabel>(form, "lCurVer")), "237");
@@ -305,7 +374,8 @@ TEST(Window, UpdateThroughTheButtons) {
 
     QTest::mouseClick(ok, Qt::LeftButton);
     EXPECT_TRUE(boxes.Boxes().empty());
-    EXPECT_EQ(form.JournalLines().back(), "Оновлення завершене успішно") << form.JournalText();
+    // The template not copied leaves the package unfinished: the run failed.
+    EXPECT_EQ(form.JournalLines().back(), "Помилка при оновлені: -3") << form.JournalText();
     EXPECT_TRUE(ok->isHidden());
     const QPushButton* cancel = Control<QPushButton>(form, "btCancel");
     EXPECT_EQ(Text(cancel), "Зачинити");
@@ -349,8 +419,7 @@ TEST(Window, ClickIsPaintedBeforeThePackageIsWritten) {
     suite.Pack({{238, suite.MakePackageDir("238", ContentPackage(238))}});
     CMessageBoxRecorder boxes;
     TForm1 form(UpdateDriverFactory(suite.Paths()));
-    form.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ShowAndCheck(form);
     QPushButton* ok = Control<QPushButton>(form, "btOK");
     ASSERT_TRUE(ok->isEnabled()) << form.JournalText();
 
@@ -369,38 +438,54 @@ TEST(Window, ClickIsPaintedBeforeThePackageIsWritten) {
     EXPECT_FALSE(first->packageWritten);
 }
 
-// A statement that keeps the database busy for seconds runs off the window's thread: the window
-// goes on processing its events all the while.
+// A statement that waits for a row, which the test's own connection holds, runs off the
+// window's thread: the window goes on processing its events all the while, and the statement
+// runs once the row is free.
 TEST(Window, AnswersWhileAStatementKeepsTheDatabaseBusy) {
     CSuite suite;
     suite.CreateDatabase(237);
+    ExecuteStatements(suite.Database(),
+                      {"create table SETTINGS (ID integer not null primary key, V integer)",
+                       "insert into SETTINGS values (1, 0)"});
     suite.InstallArchiver();
     PackageFiles files = ContentPackage(238);
-    files["up.2026.05.03.lsql"] +=
-        "SET TERM ^ ;\r\n"
-        "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN "
-        "WHILE (I < 15000000) DO I = I + 1; END^\r\n"
-        "SET TERM ; ^\r\n";
+    files["up.2026.05.03.lsql"] += "update SETTINGS set V = 1 where ID = 1;\r\n";
     suite.Pack({{238, suite.MakePackageDir("238", files)}});
     CMessageBoxRecorder boxes;
     TForm1 form(UpdateDriverFactory(suite.Paths()));
-    form.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ShowAndCheck(form);
     QPushButton* ok = Control<QPushButton>(form, "btOK");
     ASSERT_TRUE(ok->isEnabled()) << form.JournalText();
 
-    // A timer of the window's thread: each tick is an event processed.
+    // A timer of the window's thread: each tick is an event processed. Once the statement is
+    // seen waiting for the row, the window has to answer for a number of ticks before the
+    // row is let go.
+    constexpr int kTicksWhileWaiting = 25;
+    CHeldRow row(suite.Database(), "update SETTINGS set V = 2 where ID = 1");
     std::vector<double> ticks;
+    int ticksWhileWaiting = -1;  // not yet seen waiting
     QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] { ticks.push_back(MonotonicSeconds()); });
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ticks.push_back(MonotonicSeconds());
+        if (ticksWhileWaiting < 0 && StatementRuns(suite.Database(), "update SETTINGS")) {
+            ticksWhileWaiting = 0;
+        } else if (ticksWhileWaiting >= 0 && ++ticksWhileWaiting == kTicksWhileWaiting) {
+            row.Release();
+        }
+    });
     timer.start(10);
     const double start = MonotonicSeconds();
     QTest::mouseClick(ok, Qt::LeftButton);
     const double end = MonotonicSeconds();
     timer.stop();
+    row.Release();
     EXPECT_EQ(form.JournalLines().back(), "Оновлення завершене успішно") << form.JournalText();
+    // Released by the window's own timer while the statement waited, which then ran.
+    ASSERT_GE(ticksWhileWaiting, kTicksWhileWaiting) << "the statement was never seen waiting";
+    EXPECT_EQ(QueryColumn(suite.Database(), "select V from SETTINGS"),
+              (std::vector<std::string>{"1"}));
+    EXPECT_TRUE(boxes.Boxes().empty());
 
-    ASSERT_GE(end - start, 1.0) << "the statement did not keep the database busy long enough";
     ASSERT_FALSE(ticks.empty());
     double longest = ticks.front() - start;
     for (size_t i = 1; i < ticks.size(); ++i) {

@@ -75,7 +75,7 @@ class BlobFilesTest : public ::testing::Test {
     std::string Load(const std::string& name, const std::string& bytes) {
         const std::string path = m_dir.File(name);
         WriteFile(path, bytes);
-        LoadBlobFile(m_owner, path);
+        LoadBlobFile(m_session.GetDatabase(), m_owner, path);
         return path;
     }
     // The log entry of a failed blob file, up to the start of the error message.
@@ -197,8 +197,10 @@ TEST_F(BlobFilesTest, OddNamesFailAndAreLoggedWithTheirStatements) {
 
 TEST_F(BlobFilesTest, DirectoryOrMissingFileIsLoggedNotThrown) {
     std::filesystem::create_directories(m_dir.File("INFO_DOC.NOTE.ID 11.blo"));
-    EXPECT_NO_THROW(LoadBlobFile(m_owner, m_dir.File("INFO_DOC.NOTE.ID 11.blo")));
-    EXPECT_NO_THROW(LoadBlobFile(m_owner, m_dir.File("INFO_DOC.NOTE.ID 10.blo")));  // absent
+    EXPECT_NO_THROW(
+        LoadBlobFile(m_session.GetDatabase(), m_owner, m_dir.File("INFO_DOC.NOTE.ID 11.blo")));
+    EXPECT_NO_THROW(LoadBlobFile(m_session.GetDatabase(), m_owner,
+                                 m_dir.File("INFO_DOC.NOTE.ID 10.blo")));  // absent
 
     const std::string log = ReadFile(m_log);
     const std::string head11 = EntryHead("update INFO_DOC set NOTE = :NOTE where (ID=11)");

@@ -72,8 +72,8 @@ class ContentSequenceTest : public ::testing::Test {
     void TearDown() override { SetGlobDB(nullptr); }
 
     int Install() {
-        return InstallDatabaseContents(m_owner, m_work, &m_bar, nullptr, &m_fileLabel,
-                                       &m_timeLabel);
+        return InstallDatabaseContents(m_session.GetDatabase(), m_owner, m_work,
+                                       {&m_bar, nullptr, &m_fileLabel, &m_timeLabel});
     }
     void Put(const std::string& name, const std::string& bytes) { WriteFile(Work(name), bytes); }
     std::string Work(const std::string& name) const { return m_work + "/" + name; }
@@ -158,7 +158,7 @@ TEST_F(ContentSequenceTest, WorksWithoutAnyControls) {
     Put("a.lsql", "update ARTICLE set ext = 'doc' where id = 1;\r\n");
     Put("1.u", "u");
     CRecordingOwner owner;
-    EXPECT_EQ(InstallDatabaseContents(owner, m_work, nullptr, nullptr, nullptr, nullptr), 2);
+    EXPECT_EQ(InstallDatabaseContents(m_session.GetDatabase(), owner, m_work, {}), 2);
     EXPECT_EQ(owner.journal, std::vector<std::string>{"a.lsql"});
     EXPECT_EQ(Article(1, "note_u"), "u");
     EXPECT_EQ(DirectoryEntries(m_work), (std::vector<std::string>{"1.~u", "a.l~lsql"}));
@@ -176,9 +176,7 @@ TEST_F(ContentSequenceTest, EveryPassWorksInTheDatabaseItIsGivenNotTheSessions) 
     Put("INFO_DOC.NOTE.ID 10.blo", "blob value");
     CRecordingOwner owner;
 
-    EXPECT_EQ(InstallDatabaseContents(otherSession.GetDatabase(), owner, m_work, nullptr, nullptr,
-                                      nullptr, nullptr),
-              3);
+    EXPECT_EQ(InstallDatabaseContents(otherSession.GetDatabase(), owner, m_work, {}), 3);
 
     EXPECT_EQ(QueryColumn(other, "select data from versions"), std::vector<std::string>{"238"});
     EXPECT_EQ(QueryBlob(other, "select note from ARTICLE where id = 1"), "document");

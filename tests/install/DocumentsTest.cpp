@@ -70,7 +70,7 @@ TEST_F(DocumentsTest, LargeUDocumentIsStoredByteForByteIntoNoteU) {
     const std::string path = m_dir.File("18612.u");
     WriteFile(path, bytes);
 
-    StoreDocumentFile(m_owner, path);
+    StoreDocumentFile(m_session.GetDatabase(), m_owner, path);
 
     EXPECT_FALSE(TransactionActive());  // committed
     const std::optional<std::string> stored = Note(18612, "note_u");
@@ -89,7 +89,7 @@ TEST_F(DocumentsTest, LargeDocumentIsOneCallWhileTheWindowAnswers) {
     WriteFile(path, bytes);
 
     const double start = MonotonicSeconds();
-    StoreDocumentFile(m_owner, path);
+    StoreDocumentFile(m_session.GetDatabase(), m_owner, path);
     const double end = MonotonicSeconds();
 
     // Reading the file, its blob, the statement and the commit go off the window's thread in
@@ -109,7 +109,7 @@ TEST_F(DocumentsTest, StopBetweenMegabytesStoresNothing) {
     const std::string path = m_dir.File("18619.u");
     WriteFile(path, DocumentBytes(8u << 20, 18619));
     m_owner.stopAfterChecks = 2;
-    EXPECT_THROW(StoreDocumentFile(m_owner, path), CRunStopped);
+    EXPECT_THROW(StoreDocumentFile(m_session.GetDatabase(), m_owner, path), CRunStopped);
     EXPECT_FALSE(Note(18619, "note_u").has_value());  // NULL, as before
     EXPECT_TRUE(m_owner.journal.empty());
 }
@@ -118,7 +118,7 @@ TEST_F(DocumentsTest, EmptyRDocumentGivesAnEmptyBlobNotNull) {
     const std::string path = m_dir.File("18619.r");
     WriteFile(path, "");
 
-    StoreDocumentFile(m_owner, path);
+    StoreDocumentFile(m_session.GetDatabase(), m_owner, path);
 
     EXPECT_EQ(Note(18619), std::optional<std::string>(""));
     EXPECT_EQ(QueryColumn(m_database,
@@ -131,8 +131,8 @@ TEST_F(DocumentsTest, RThenUOfOneIdSetBothColumns) {
     WriteFile(m_dir.File("18619.r"), "plain");
     WriteFile(m_dir.File("18619.u"), "ukrainian");
 
-    StoreDocumentFile(m_owner, m_dir.File("18619.r"));
-    StoreDocumentFile(m_owner, m_dir.File("18619.u"));
+    StoreDocumentFile(m_session.GetDatabase(), m_owner, m_dir.File("18619.r"));
+    StoreDocumentFile(m_session.GetDatabase(), m_owner, m_dir.File("18619.u"));
 
     EXPECT_EQ(Note(18619), "plain");
     EXPECT_EQ(Note(18619, "note_u"), "ukrainian");
@@ -141,13 +141,13 @@ TEST_F(DocumentsTest, RThenUOfOneIdSetBothColumns) {
 
 TEST_F(DocumentsTest, OnlyExactLowerCaseUChoosesNoteU) {
     WriteFile(m_dir.File("18612.U"), "capital");
-    StoreDocumentFile(m_owner, m_dir.File("18612.U"));
+    StoreDocumentFile(m_session.GetDatabase(), m_owner, m_dir.File("18612.U"));
     EXPECT_EQ(Note(18612), "capital");
     EXPECT_EQ(Note(18612, "note_u"), "old u");
 
     // Any extension other than ".u" is the plain variant.
     WriteFile(m_dir.File("18619.doc"), "other");
-    StoreDocumentFile(m_owner, m_dir.File("18619.doc"));
+    StoreDocumentFile(m_session.GetDatabase(), m_owner, m_dir.File("18619.doc"));
     EXPECT_EQ(Note(18619), "other");
 }
 
@@ -155,7 +155,7 @@ TEST_F(DocumentsTest, IdWithoutRowChangesNothingAndLogsNothing) {
     WriteFile(m_dir.File("99999.u"), "orphan");
     const std::vector<std::string> before = AllNotes();
 
-    StoreDocumentFile(m_owner, m_dir.File("99999.u"));
+    StoreDocumentFile(m_session.GetDatabase(), m_owner, m_dir.File("99999.u"));
 
     EXPECT_EQ(AllNotes(), before);
     EXPECT_FALSE(FileExists(m_log));
@@ -167,7 +167,7 @@ TEST_F(DocumentsTest, NameThatIsNotAnIntegerIsLoggedExactlyAndStoresNothing) {
     WriteFile(path, "bytes");
     const std::vector<std::string> before = AllNotes();
 
-    StoreDocumentFile(m_owner, path);
+    StoreDocumentFile(m_session.GetDatabase(), m_owner, path);
 
     EXPECT_EQ(ReadFile(m_log), path + "\n" + kSeparator +
                                    "\r\n'abc' is not a valid integer value\r\n" + kSeparator +
@@ -188,7 +188,7 @@ TEST_F(DocumentsTest, StemRulesAcceptSignedDigitsWithinThirtyTwoBits) {
     for (const auto& [name, stem] : rejected) {
         RemoveFile(m_log);
         WriteFile(m_dir.File(name), "x");
-        StoreDocumentFile(m_owner, m_dir.File(name));
+        StoreDocumentFile(m_session.GetDatabase(), m_owner, m_dir.File(name));
         EXPECT_EQ(ReadFile(m_log), m_dir.File(name) + "\n" + kSeparator + "\r\n'" + stem +
                                        "' is not a valid integer value\r\n" + kSeparator +
                                        "\r\n\r\n")
@@ -200,14 +200,15 @@ TEST_F(DocumentsTest, StemRulesAcceptSignedDigitsWithinThirtyTwoBits) {
     RemoveFile(m_log);
     for (const char* name : {"+18619.u", "-2147483648.u", "2147483647.r"}) {
         WriteFile(m_dir.File(name), "signed");
-        StoreDocumentFile(m_owner, m_dir.File(name));
+        StoreDocumentFile(m_session.GetDatabase(), m_owner, m_dir.File(name));
     }
     EXPECT_FALSE(FileExists(m_log));
     EXPECT_EQ(Note(18619, "note_u"), "signed");
 }
 
 TEST_F(DocumentsTest, VanishedFilePropagatesWithoutLoggingOrCommitting) {
-    EXPECT_THROW(StoreDocumentFile(m_owner, m_dir.File("18619.u")), CSystemError);
+    EXPECT_THROW(StoreDocumentFile(m_session.GetDatabase(), m_owner, m_dir.File("18619.u")),
+                 CSystemError);
     EXPECT_FALSE(FileExists(m_log));
     EXPECT_FALSE(TransactionActive());  // rolled back before the error went up
     EXPECT_EQ(Note(18619, "note_u"), std::nullopt);
@@ -219,7 +220,7 @@ TEST_F(DocumentsTest, LostConnectionPropagates) {
     WriteFile(m_dir.File("18612.r"), "x");
 
     try {
-        StoreDocumentFile(m_owner, m_dir.File("18612.r"));
+        StoreDocumentFile(m_session.GetDatabase(), m_owner, m_dir.File("18612.r"));
         FAIL() << "no error on a lost connection";
     } catch (const CDbError& e) {
         EXPECT_EQ(std::string(e.what()), "connection shutdown");
@@ -232,7 +233,7 @@ TEST_F(DocumentsTest, MultibyteNameIsLoggedWithItsStem) {
     const std::string path = m_dir.File("\xD0\xB4\xD0\xBE\xD0\xBA.u");  // "док.u" in UTF-8
     WriteFile(path, "bytes");
 
-    StoreDocumentFile(m_owner, path);
+    StoreDocumentFile(m_session.GetDatabase(), m_owner, path);
 
     EXPECT_EQ(ReadFile(m_log), path + "\n" + kSeparator +
                                    "\r\n'\xD0\xB4\xD0\xBE\xD0\xBA' is not a valid integer "

@@ -9,7 +9,9 @@
 #include <optional>
 #include <set>
 
+#include "db/Database.h"
 #include "db/DbError.h"
+#include "db/Statement.h"
 #include "db/Uglobdb.h"
 #include "install/ScriptRunner.h"
 #include "platform/Clock.h"
@@ -73,7 +75,7 @@ class PackageLedgerTest : public ::testing::Test {
     // Runs `script` with the ledger and returns the rows of LOG_ROWS afterwards.
     Rows RunWithLedger(IOwner& owner, const std::string& script) {
         WriteFile(m_dir.File("up.01.lsql"), script);
-        RunScript(owner, m_dir.File("up.01.lsql"), nullptr, nullptr, nullptr, TimeOfDay(), nullptr,
+        RunScript(m_session->GetDatabase(), owner, m_dir.File("up.01.lsql"), {}, TimeOfDay(),
                   m_ledger.get());
         return LoggedRows();
     }
@@ -165,42 +167,40 @@ TEST_F(PackageLedgerTest, AMarkIsCommittedWithItsTransactionOrNotAtAll) {
 }
 
 TEST_F(PackageLedgerTest, AnInterruptedScriptIsContinuedWithEveryStatementOnce) {
-    // The first run loses its connection at its first pump, as when the server stops: the
-    // statement in hand is neither applied nor marked, and the error ends the run. The pump
-    // comes after the long statement at the latest, so the inserts after it never run.
+    // The first run loses its connection while its sixth statement waits for a row that the
+    // test holds, as when the server stops: that statement is neither applied nor marked, and
+    // the error ends the run, so the inserts after it never run.
+    ExecuteStatements(m_db, HeldRowTable());
     std::string script = TenInserts();
-    std::string pause;
-    for (const std::string& line : PauseStatementLines()) {
-        pause += line + "\r\n";
-    }
     const size_t sixth = script.find("INSERT INTO LOG_ROWS VALUES (6)");
-    script.insert(sixth, pause);
+    script.insert(sixth, std::string(kHeldRowStatement) + "\r\n");
     m_ledger->Begin({238, kSha});
-    CDisconnectingOwner first(m_db);
-    EXPECT_THROW(RunWithLedger(first, script), CDbError);
-    const Rows partial = LoggedRows();
-    ASSERT_LE(partial.size(), 4u);
-    EXPECT_EQ(partial, Rows(kNineRows.begin(),
-                            kNineRows.begin() + static_cast<std::ptrdiff_t>(partial.size())));
+    {
+        CHeldRow row(m_db, kHoldRow);
+        CDisconnectingOwner first(m_db);
+        EXPECT_THROW(RunWithLedger(first, script), CDbError);
+        EXPECT_TRUE(first.disconnected);
+    }
+    EXPECT_EQ(LoggedRows(), (Rows{"1", "2", "3", "5"}));
 
-    // The next run continues after the statements the ledger has and applies each of the
-    // others once. The pump comes after a statement, so at least one was applied.
+    // The next run continues after the five statements the ledger has and applies each of the
+    // others once.
     Connect();
     m_ledger->Begin({238, kSha});
-    const int32_t applied = m_ledger->Applied("up.01.lsql");
-    ASSERT_GE(applied, 1);
-    EXPECT_GE(applied, static_cast<int32_t>(partial.size()));
+    EXPECT_EQ(m_ledger->Applied("up.01.lsql"), 5);
     CRecordingOwner second;
     EXPECT_EQ(RunWithLedger(second, script), kNineRows);
-    EXPECT_EQ(second.journal, Rows{"Продовження з інструкції " + std::to_string(applied + 1)});
+    EXPECT_EQ(second.journal, Rows{"Продовження з інструкції 6"});
+    EXPECT_EQ(QueryColumn(m_db, "SELECT N FROM HELD_ROW"), Rows{"1"});
     EXPECT_EQ(Marked("up.01.lsql"), 11);
 
-    // A third run of the whole script applies nothing more.
+    // A third run of the whole script applies nothing more, and says so: no statement 12 of
+    // 11 is still to come, only the refused one is tried again.
     Connect();
     m_ledger->Begin({238, kSha});
     CRecordingOwner third;
     EXPECT_EQ(RunWithLedger(third, script), kNineRows);
-    EXPECT_EQ(third.journal, Rows{"Продовження з інструкції 12"});
+    EXPECT_EQ(third.journal, Rows{"Усі інструкції сценарію вже виконано; повтор відхилених: 1"});
 }
 
 TEST_F(PackageLedgerTest, ARefusedStatementIsTriedAgainByAContinuedRunUntilItIsApplied) {
@@ -216,6 +216,7 @@ TEST_F(PackageLedgerTest, ARefusedStatementIsTriedAgainByAContinuedRunUntilItIsA
     EXPECT_EQ(m_ledger->Failed("up.01.lsql"), std::set<int32_t>{4});
     CRecordingOwner again;
     EXPECT_EQ(RunWithLedger(again, TenInserts()), kNineRows);
+    EXPECT_EQ(again.journal, Rows{"Усі інструкції сценарію вже виконано; повтор відхилених: 1"});
     EXPECT_NE(ReadFile(m_dir.File("up.01.lsql.log")).find("NO_SUCH_TABLE"), std::string::npos);
 
     // Continued once the cause is gone: applied once, and never again after that.
@@ -225,6 +226,9 @@ TEST_F(PackageLedgerTest, ARefusedStatementIsTriedAgainByAContinuedRunUntilItIsA
         m_ledger->Begin({238, kSha});
         CRecordingOwner retry;
         EXPECT_EQ(RunWithLedger(retry, TenInserts()), kNineRows);
+        EXPECT_EQ(retry.journal, Rows{run == 0 ? "Усі інструкції сценарію вже виконано; "
+                                                 "повтор відхилених: 1"
+                                               : "Усі інструкції сценарію вже виконано"});
         EXPECT_EQ(QueryColumn(m_db, "SELECT N FROM NO_SUCH_TABLE"), Rows{"4"});
         EXPECT_FALSE(FileExists(m_dir.File("up.01.lsql.log")));
     }
@@ -243,4 +247,43 @@ TEST_F(PackageLedgerTest, AScriptsOwnCommitAndRollbackTakeTheMarkWithThem) {
               (Rows{"1", "2"}));
     EXPECT_EQ(Marked("up.01.lsql"), 3);
     EXPECT_FALSE(FileExists(m_dir.File("up.01.lsql.log")));
+}
+
+TEST_F(PackageLedgerTest, LedgerInUseElsewhereIsLeftCompleteAndClearedByTheNextRun) {
+    m_ledger->Begin({238, kSha});
+    RunInOwnTransaction(Transaction(), [&] { m_ledger->Mark("up.01.lsql", 5); });
+    {
+        // Another connection has a statement on the table as the package completes.
+        CDatabase other;
+        other.Attachment().Attach(m_db, "SYSDBA", "masterkey");
+        other.DefaultTransaction().Start();
+        CSqlStatement reader(other);
+        reader.SetText("select count(*) from UPD$LEDGER");
+        reader.Prepare();
+        const std::string notDropped = m_ledger->Finish();
+        EXPECT_NE(notDropped.find("UPD$LEDGER"), std::string::npos) << notDropped;
+        EXPECT_NE(notDropped.find("in use"), std::string::npos) << notDropped;
+        EXPECT_EQ(m_ledger->Unfinished(), std::nullopt);  // complete all the same
+        // While it is still in use, the next run says so and leaves it.
+        Connect();
+        const std::optional<CPackageLedger::Leftover> stillInUse = m_ledger->ClearLeftover();
+        ASSERT_TRUE(stillInUse);
+        EXPECT_EQ(stillInUse->package, 238);
+        EXPECT_NE(stillInUse->notDropped.find("in use"), std::string::npos);
+    }
+    Connect();
+    const std::optional<CPackageLedger::Leftover> leftover = m_ledger->ClearLeftover();
+    ASSERT_TRUE(leftover);
+    EXPECT_EQ(leftover->package, 238);
+    EXPECT_EQ(leftover->notDropped, "");
+    EXPECT_EQ(m_ledger->ClearLeftover(), std::nullopt);
+    m_session.reset();
+    EXPECT_FALSE(TableExists());
+
+    // An unfinished package's ledger is no leftover.
+    Connect();
+    m_ledger->Begin({239, kSha});
+    Connect();
+    EXPECT_EQ(m_ledger->ClearLeftover(), std::nullopt);
+    EXPECT_TRUE(m_ledger->Unfinished());
 }

@@ -62,7 +62,7 @@ class ProgramFilesTest : public ::testing::Test {
     }
 
     int Install() {
-        return InstallProgramFiles(m_owner, m_work, &m_bar, &m_fileLabel, &m_timeLabel);
+        return InstallProgramFiles(m_owner, m_work, {&m_bar, nullptr, &m_fileLabel, &m_timeLabel});
     }
 
     CTempDir m_dir;
@@ -239,9 +239,73 @@ TEST_F(ProgramFilesTest, EmptyPackageWritesNoLineButShowsAndHidesTheTimeLabel) {
     EXPECT_FALSE(m_timeLabel.IsVisible());
 }
 
+// The archiver unpacks every package of the run: a package that carries one never replaces it
+// while a later package needs it. Its own waits beside it until the run's last package.
+TEST_F(ProgramFilesTest, AnArchiverThatLaterPackagesNeedIsReplacedWithTheLastPackage) {
+    const std::string archiver = m_program + "/rar.exe";
+    WriteFile(archiver, "archiver of 237");
+    WriteFile(m_work + "/rar.exe", "archiver of 238");
+    const std::string waiting = PendingArchiverPath(archiver);
+
+    EXPECT_EQ(InstallProgramFiles(m_owner, m_work, {&m_bar}, {archiver, true}), 1);
+    EXPECT_EQ(m_owner.journal,
+              (std::vector<std::string>{"rar.exe...[OK]",
+                                        "rar.exe буде замінено після останнього пакета: архіватор "
+                                        "потрібен для наступних пакетів"}));
+    EXPECT_EQ(ReadFile(archiver), "archiver of 237");
+    EXPECT_EQ(ReadFile(waiting), "archiver of 238");
+
+    // The last package finds the same work directory (packages are unpacked into one).
+    m_owner.journal.clear();
+    EXPECT_EQ(InstallProgramFiles(m_owner, m_work, {&m_bar}, {archiver, false}), 1);
+    EXPECT_EQ(m_owner.journal, std::vector<std::string>{"rar.exe...[OK]"});
+    EXPECT_EQ(ReadFile(archiver), "archiver of 238");
+    EXPECT_EQ(DirectoryEntries(m_program), std::vector<std::string>{"rar.exe"});
+    EXPECT_TRUE(m_owner.failedCopies.empty());
+}
+
+TEST_F(ProgramFilesTest, WhatWaitsOrWasMovedAsideIsSettledAtTheNextStartOrByTheLastPackage) {
+    const std::string archiver = m_program + "/rar.exe";
+    WriteFile(archiver, "archiver of 237");
+    WriteFile(PendingArchiverPath(archiver), "archiver of 238");
+    WriteFile(m_program + "/tessara.exe", "program of 238");
+    WriteFile(m_program + "/tessara.exe.old-20260503142205", "program of 237");
+    // A process ended between moving a template aside and putting the new one in place.
+    std::filesystem::create_directories(m_program + "/Reports");
+    WriteFile(m_program + "/Reports/list.fr3.old-20260503142206", "template of 237");
+
+    CleanUpReplacedFiles(m_owner, archiver);
+    EXPECT_EQ(m_owner.journal,
+              (std::vector<std::string>{
+                  "Заміна архіватора rar.exe з пакета...[OK]",
+                  "Видалено файл, замінений попереднім оновленням: " + m_program +
+                      "/tessara.exe.old-20260503142205",
+                  "Відновлено " + m_program +
+                      "/Reports/list.fr3 з list.fr3.old-20260503142206: попереднє оновлення "
+                      "перервано під час його заміни"}));
+    EXPECT_EQ(ReadFile(archiver), "archiver of 238");
+    EXPECT_EQ(ReadFile(m_program + "/Reports/list.fr3"), "template of 237");
+    EXPECT_EQ(DirectoryEntries(m_program),
+              (std::vector<std::string>{"Reports", "rar.exe", "tessara.exe"}));
+
+    // A run continued at its last package, which carries no archiver: the one an earlier run's
+    // package left waiting is put in place with it.
+    m_owner.journal.clear();
+    WriteFile(PendingArchiverPath(archiver), "archiver of 239");
+    EXPECT_EQ(InstallProgramFiles(m_owner, m_work, {}, {archiver, false}), 0);
+    EXPECT_EQ(m_owner.journal,
+              std::vector<std::string>{"Заміна архіватора rar.exe з пакета...[OK]"});
+    EXPECT_EQ(ReadFile(archiver), "archiver of 239");
+
+    // Nothing to settle: nothing said.
+    m_owner.journal.clear();
+    CleanUpReplacedFiles(m_owner, archiver);
+    EXPECT_TRUE(m_owner.journal.empty());
+}
+
 TEST_F(ProgramFilesTest, MissingWorkDirectoryAndNoControlsFindNothing) {
     CRecordingOwner owner(m_program);
-    EXPECT_EQ(InstallProgramFiles(owner, m_dir.File("absent"), nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(InstallProgramFiles(owner, m_dir.File("absent"), {}), 0);
     EXPECT_TRUE(owner.journal.empty());
 }
 

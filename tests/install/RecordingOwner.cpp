@@ -32,6 +32,9 @@ void CRecordingOwner::MarkLastLine(const std::string& suffix) {
 void CRecordingOwner::PumpMessages() {
     ++pumps;
     const double begin = MonotonicSeconds();
+    if (whilePumping) {
+        whilePumping();
+    }
     if (pumpSeconds > 0) {
         std::this_thread::sleep_for(std::chrono::duration<double>(pumpSeconds));
     }
@@ -40,11 +43,14 @@ void CRecordingOwner::PumpMessages() {
 
 void CRecordingOwner::RunBlocking(const std::function<void()>& call) {
     ++blockingCalls;
-    m_calls.Start(call);
-    while (!m_calls.Done().WaitFor(CPumpThrottle::kInterval)) {
-        PumpMessages();
-    }
-    m_calls.Finish();
+    m_calls.RunAndWait(
+        call,
+        [this](CCompletion& done) {
+            if (!done.WaitFor(CPumpThrottle::kInterval)) {
+                PumpMessages();
+            }
+        },
+        [] {});
 }
 
 void CRecordingOwner::StopIfRequested() {
@@ -68,14 +74,19 @@ double CRecordingOwner::LongestWorkWithoutPump(double start, double end) const {
 
 void CDisconnectingOwner::PumpMessages() {
     CRecordingOwner::PumpMessages();
-    if (pumps == 1) {
-        ExecuteStatements(m_database, {"DELETE FROM MON$ATTACHMENTS "
-                                       "WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION"});
+    if (!disconnected && StatementRuns(m_database, kHeldRowText)) {
+        // The session's attachment only: ended with the holder's, the row would be free and
+        // the statement could commit before its own attachment goes.
+        ExecuteStatements(m_database, {std::string("DELETE FROM MON$ATTACHMENTS WHERE "
+                                                   "MON$ATTACHMENT_ID IN (SELECT MON$ATTACHMENT_ID "
+                                                   "FROM MON$STATEMENTS WHERE MON$STATE = 1 AND "
+                                                   "MON$SQL_TEXT CONTAINING '") +
+                                       kHeldRowText + "')"});
+        disconnected = true;
     }
 }
 
-std::vector<std::string> PauseStatementLines() {
-    return {"SET TERM ^ ;",
-            "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 1000000) DO I = I + 1; END^",
-            "SET TERM ; ^"};
+std::vector<std::string> HeldRowTable() {
+    return {"CREATE TABLE HELD_ROW (ID INTEGER NOT NULL PRIMARY KEY, N INTEGER)",
+            "INSERT INTO HELD_ROW VALUES (1, 0)"};
 }

@@ -2,6 +2,7 @@
 // An IOwner, progress bar and label for tests: they record what the installers do to them.
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,7 +56,8 @@ class CRecordingOwner : public IOwner {
     std::vector<std::string> failedCopies;  // "destination: error line", in order
     int pumps = 0;
     int blockingCalls = 0;
-    int stopAfterChecks = 0;  // 0: never; else StopIfRequested throws at that call
+    int stopAfterChecks = 0;             // 0: never; else StopIfRequested throws at that call
+    std::function<void()> whilePumping;  // called at every pump, to act on the run meanwhile
     std::atomic<int> stopChecks{0};
     // When each pump began and ended (MonotonicSeconds()).
     std::vector<std::pair<double, double>> pumpTimes;
@@ -69,17 +71,25 @@ class CRecordingOwner : public IOwner {
     CCallThread m_calls;
 };
 
-// An owner that, at its first message pump, ends the session's attachment to `database` from a
-// second attachment, as a stopped server or a broken network would.
+// A table with one row, and a script statement on that row. While the test's own connection
+// holds the row (CHeldRow with kHoldRow), the statement waits for it (the session at most its
+// lock timeout), and the owner pumps meanwhile.
+std::vector<std::string> HeldRowTable();
+inline constexpr char kHeldRowStatement[] = "UPDATE HELD_ROW SET N = N + 1 WHERE ID = 1;";
+inline constexpr char kHoldRow[] = "update HELD_ROW set N = 0 where ID = 1";
+// Text of kHeldRowStatement, to find it in MON$STATEMENTS.
+inline constexpr char kHeldRowText[] = "HELD_ROW SET N = N + 1";
+
+// An owner that, at the first message pump while the session's statement waits for the held
+// row, ends the session's attachment to `database` from a second attachment, as a stopped
+// server or a broken network would.
 class CDisconnectingOwner : public CRecordingOwner {
   public:
     explicit CDisconnectingOwner(std::string database) : m_database(std::move(database)) {}
     void PumpMessages() override;
 
+    bool disconnected = false;
+
   private:
     std::string m_database;
 };
-
-// A script statement that keeps the server busy for well over the runner's pump interval, with
-// the SET TERM lines around it, so that the runner pumps right after it.
-std::vector<std::string> PauseStatementLines();

@@ -90,3 +90,27 @@ TEST(ScriptFileTest, OnlyALineThatSpansBlocksHasABufferToTakeOver) {
     EXPECT_FALSE(reader.NextLine(line));
     EXPECT_EQ(taken, longLine);
 }
+
+// The count a continued run compares the ledger's statements with: every statement the runner
+// would execute, and nothing else.
+TEST(ScriptFileTest, CountsTheStatementsTheRunnerExecutes) {
+    const struct {
+        const char* script;
+        size_t statements;
+    } cases[] = {
+        {"", 0},
+        {"INSERT INTO T VALUES (1);\r\n", 1},
+        {"INSERT INTO T\r\nVALUES (1);\r\nCOMMIT;\r\n\r\n", 2},
+        {"SET NAMES WIN1251;\r\nINSERT INTO T VALUES (1);\r\n", 1},  // a client command
+        {"SET TERM ^ ;\r\nCREATE PROCEDURE P AS BEGIN EXIT; END^\r\nSET TERM ; ^\r\n", 1},
+        {"INSERT INTO T VALUES (1);\r\nINSERT INTO T VALUES (2)", 1},  // no terminator: not run
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        CTempDir dir;
+        WriteFile(dir.File("a.lsql"), c.script);
+        EXPECT_EQ(CountScriptStatements(dir.File("a.lsql")), c.statements);
+    }
+    CTempDir dir;
+    EXPECT_THROW(CountScriptStatements(dir.File("missing.lsql")), std::exception);
+}

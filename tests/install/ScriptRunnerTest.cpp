@@ -65,6 +65,7 @@ class ScriptRunnerTest : public ::testing::Test {
                                  "CREATE TABLE ITEM_LOG (ITEM_ID INTEGER)",
                                  "CREATE GENERATOR G",
                              });
+        ExecuteStatements(m_db, HeldRowTable());
         m_session = std::make_unique<CGlobDB>(m_dir.Path());
         m_session->Connect("", m_db, "", "");
         SetGlobDB(m_session.get());
@@ -78,9 +79,8 @@ class ScriptRunnerTest : public ::testing::Test {
 
     void Run(const std::string& scriptBytes) {
         WriteFile(m_script, scriptBytes);
-        EXPECT_EQ(RunScript(m_owner, m_script, &m_overall, &m_scriptBar, nullptr, TimeOfDay(),
-                            &m_timeLabel),
-                  0);
+        RunScript(m_session->GetDatabase(), m_owner, m_script,
+                  {&m_overall, &m_scriptBar, nullptr, &m_timeLabel}, TimeOfDay());
     }
 
     // Rows written through a second attachment; the session's transaction, open since the
@@ -217,7 +217,7 @@ TEST_F(ScriptRunnerTest, ScriptWithoutFailuresLeavesNoLog) {
 
 TEST_F(ScriptRunnerTest, RunsWithoutBarsOrLabel) {
     WriteFile(m_script, Crlf({"SET NAMES WIN1251;", "INSERT INTO ITEMS (ID) VALUES (1);"}));
-    RunScript(m_owner, m_script, nullptr, nullptr, nullptr, TimeOfDay(), nullptr);
+    RunScript(m_session->GetDatabase(), m_owner, m_script, {}, TimeOfDay());
     EXPECT_EQ(Ids(), Rows{"1"});
 }
 
@@ -235,21 +235,30 @@ TEST_F(ScriptRunnerTest, PumpsAtMostEveryFiftyMillisecondsAndEndsExact) {
     EXPECT_EQ(m_overall.Position(), 20000);
     EXPECT_TRUE(m_timeLabel.positions.empty());
 
-    // Statements that take a while: the window is still pumped in between, not only at the end
-    // (a long statement after inserts 100 and 300 makes sure the pump interval passes).
+    // A statement that waits for a row: the window is pumped while it waits, not only at the
+    // end. The row is let go at the second pump.
     std::vector<std::string> inserts;
     for (int id = 1; id <= 400; ++id) {
         inserts.push_back("INSERT INTO ITEMS (ID) VALUES (" + std::to_string(id) + ");");
-        if (id % 200 == 100) {
-            const std::vector<std::string> pause = PauseStatementLines();
-            inserts.insert(inserts.end(), pause.begin(), pause.end());
+        if (id == 200) {
+            inserts.push_back(kHeldRowStatement);
         }
     }
+    CHeldRow row(m_db, kHoldRow);
+    int pumpsWhileHeld = 0;
+    m_owner.whilePumping = [&] {
+        if (++pumpsWhileHeld == 2) {
+            row.Release();
+        }
+    };
     const auto lines = static_cast<int>(inserts.size());
     StartPhase(&m_overall, lines);
     const int pumpsBefore = m_owner.pumps;
     Run(Crlf(inserts));
+    m_owner.whilePumping = nullptr;
     EXPECT_GE(m_owner.pumps - pumpsBefore, 2);
+    EXPECT_EQ(Query("SELECT N FROM HELD_ROW"), Rows{"1"});  // it ran once the row was free
+    EXPECT_EQ(Ids().size(), 400u);
     EXPECT_EQ(m_overall.Position(), lines);
     ASSERT_FALSE(m_timeLabel.positions.empty());
     EXPECT_EQ(m_timeLabel.positions.back(), lines);
@@ -292,18 +301,15 @@ TEST_F(ScriptRunnerTest, StatementWithoutFinalTerminatorIsLoggedNotExecuted) {
 TEST_F(ScriptRunnerTest, LostConnectionStopsTheScriptWithoutLoggingIt) {
     // Every later statement would fail the same way: the error goes up (the run stops, and the
     // next run takes the statement again) instead of one log entry per statement.
-    // The connection goes at the first pump, which comes right after the long statement at the
-    // latest.
+    // The connection goes while the second statement waits for a row that the test holds.
+    CHeldRow row(m_db, kHoldRow);
     CDisconnectingOwner owner(m_db);
-    std::vector<std::string> lines{"INSERT INTO ITEMS (ID) VALUES (1);"};
-    for (const std::string& line : PauseStatementLines()) {
-        lines.push_back(line);
-    }
+    std::vector<std::string> lines{"INSERT INTO ITEMS (ID) VALUES (1);", kHeldRowStatement};
     lines.insert(lines.end(),
                  {"INSERT INTO ITEMS (ID)", "VALUES (2);", "INSERT INTO ITEMS (ID) VALUES (3);"});
     WriteFile(m_script, Crlf(lines));
     try {
-        RunScript(owner, m_script, &m_overall, nullptr, nullptr, TimeOfDay(), nullptr);
+        RunScript(m_session->GetDatabase(), owner, m_script, {&m_overall}, TimeOfDay());
         ADD_FAILURE() << "a lost connection must end the script";
     } catch (const CDbError& error) {
         EXPECT_TRUE(IsLostDatabase(error)) << error.what();

@@ -1,4 +1,5 @@
-// The statement splitter on its own: lines in, statement texts out, no database.
+// The statement splitter: lines in, statement texts out, no database; on its own, and fed by the
+// script reader across its blocks.
 
 #include "install/StatementSplitter.h"
 
@@ -9,6 +10,9 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "install/ScriptFile.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -180,4 +184,96 @@ TEST(StatementSplitterMemory, StatementsLeaveRoomForTheirLineEndsAndTakeOverALon
     ASSERT_TRUE(splitter.Completed());
     EXPECT_EQ(splitter.Statement(), "select\n" + std::string(1000, 'x'));
     EXPECT_EQ(second.size(), 1001u);  // left alone
+}
+
+// The statements of a script read from its file in blocks of `blockSize`, the way the statement
+// runner reads them: a line that spans blocks is handed to the splitter with its buffer to take
+// over, and released right after.
+Rows StatementsRead(const std::string& path, size_t blockSize) {
+    CScriptReader reader(path, blockSize);
+    CStatementSplitter splitter;
+    Rows statements;
+    std::string_view line;
+    while (reader.NextLine(line)) {
+        splitter.Feed(line, reader.LongLine());
+        reader.ReleaseLine();
+        if (splitter.Completed()) {
+            statements.push_back(splitter.TakeStatement());
+        }
+    }
+    if (!splitter.Tail().empty()) {
+        statements.push_back("<tail>" + std::string(splitter.Tail()));
+    }
+    return statements;
+}
+
+// Every byte of a script at every place relative to the reader's block boundary: its
+// terminators, leading blanks and tabs, SET TERM lines and CR LF pairs. Each statement must come
+// out as written, whatever the indentation and the line ends.
+TEST(StatementSplitterAcrossBlocks, EveryOffsetOfEveryLineGivesTheSameStatements) {
+    const std::string longValue(150, 'v');
+    const Rows expected = {
+        "insert into T values (1)",     "update T\nset A = 2\nwhere B = 3",
+        "select 1 from RDB$DATABASE",   "create procedure P as\nbegin\nexit;\nend",
+        "insert into T values ('a;b')", "insert into T values ('" + longValue + "')",
+        "insert into T values (2)",
+    };
+    struct Variant {
+        const char* name;
+        std::string indent;
+        std::string lineEnd;
+    };
+    const Variant variants[] = {
+        {"plain", "", "\n"},         {"blank", " ", "\n"},           {"tab", "\t", "\n"},
+        {"two blanks", "  ", "\n"},  {"blank and tab", " \t", "\n"}, {"plain CR LF", "", "\r\n"},
+        {"tab CR LF", "\t", "\r\n"},
+    };
+    CTempDir dir;
+    for (const Variant& variant : variants) {
+        const Rows lines = {
+            "insert into T values (1);",
+            "",
+            "update T",
+            "set A = 2",
+            "where B = 3;",
+            "select 1 from RDB$DATABASE",
+            ";",
+            "SET TERM ^ ;",
+            "create procedure P as",
+            "begin",
+            "exit;",
+            "end^",
+            "SET TERM ; ^",
+            "insert into T values ('a;b');",
+            "insert into T values ('" + longValue + "');",
+            "insert into T values (2);",
+        };
+        std::string script;
+        for (const std::string& line : lines) {
+            script += (line.empty() ? "" : variant.indent) + line + variant.lineEnd;
+        }
+        const std::string path = dir.File(std::string(variant.name) + ".lsql");
+        WriteFile(path, script);
+        for (size_t blockSize = 1; blockSize <= script.size() + 1; ++blockSize) {
+            ASSERT_EQ(StatementsRead(path, blockSize), expected)
+                << variant.name << ", blocks of " << blockSize;
+        }
+    }
+}
+
+// The same at the block size the runner uses: a padding statement moves the boundary over every
+// byte of a tab-indented statement and the one that follows it.
+TEST(StatementSplitterAcrossBlocks, TheRunnersBlockBoundaryMergesNoStatements) {
+    const std::string statements = "\tinsert into T values (1);\r\n\tinsert into T values (2);\r\n";
+    CTempDir dir;
+    const std::string path = dir.File("padded.lsql");
+    for (size_t offset = 0; offset <= statements.size(); ++offset) {
+        // "select '" + p... + "' from R;" CR LF: as long as the block less `offset`.
+        const std::string padded(kScriptBlockSize - offset - 19, 'p');
+        WriteFile(path, "select '" + padded + "' from R;\r\n" + statements);
+        ASSERT_EQ(StatementsRead(path, kScriptBlockSize),
+                  (Rows{"select '" + padded + "' from R", "insert into T values (1)",
+                        "insert into T values (2)"}))
+            << "the boundary " << offset << " bytes into the statements";
+    }
 }

@@ -27,7 +27,7 @@ class ElfItemsTest : public ::testing::Test {
         const CopyResult copy = CopyFileReplace("/bin/true", m_base);
         ASSERT_TRUE(copy.Ok()) << copy.message;
         m_baseSize = static_cast<uint64_t>(FileSize(m_base));
-        WriteFile(m_dir.File("a.rar"), std::string("Rar!\x1A\x07\x00 first package", 23));
+        WriteFile(m_dir.File("a.rar"), std::string("Rar!\x1A\x07\x00 first package", 21));
         WriteFile(m_dir.File("b.rar"), "second package");
         WriteFile(m_dir.File("empty.rar"), "");
     }

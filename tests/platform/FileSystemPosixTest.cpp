@@ -236,6 +236,59 @@ TEST(PosixReplacingFile, ANewFileGetsTheModeOfAnyNewFile) {
     EXPECT_EQ(ModeOf(dir.File("fresh")), 0666u & ~mask);
 }
 
+// A range appended from another file: the kernel copies it between two files of one file
+// system; from a source that is no regular file (the zero device) the bytes go through user
+// space, and so does every later range of that output. Either way the caller gets the bytes that
+// landed, and the file holds them.
+TEST(PosixReplacingFile, AppendsRangesInTheKernelWhereItCanAndThroughUserSpaceElse) {
+    CTempDir dir;
+    const std::string bytes = RandomBytes(3 * 1024 * 1024 + 17, 26);
+    WriteFile(dir.File("source"), bytes);
+    const CFile source(dir.File("source"), CFile::Mode::Read);
+    const CFile zeros("/dev/zero", CFile::Mode::Read);
+    std::vector<char> landed(bytes.size());
+
+    struct Step {
+        const CFile& from;
+        uint64_t offset;
+        size_t size;
+        uint64_t inKernel;  // bytes the kernel is expected to copy
+        std::string expected;
+    };
+    const size_t half = bytes.size() / 2;
+    const std::vector<Step> steps = {
+        {source, 0, half, half, bytes.substr(0, half)},
+        {source, half, bytes.size() - half, bytes.size() - half, bytes.substr(half)},
+        {zeros, 0, 4096, 0, std::string(4096, '\0')},
+        // The fallback, once taken, stays: the same regular source now goes through user space.
+        {source, 5, 1000, 0, bytes.substr(5, 1000)},
+    };
+    std::string written;
+    {
+        CReplacingFile output(dir.File("target"));
+        for (const Step& step : steps) {
+            EXPECT_EQ(output.AppendFrom(step.from, step.offset, step.size, landed.data()),
+                      step.inKernel);
+            EXPECT_EQ(std::string(landed.data(), step.size), step.expected);
+            written += step.expected;
+        }
+        output.Commit();
+    }
+    EXPECT_EQ(ReadWholeFile(dir.File("target")), written);
+
+    // A source shorter than the range: the copy stops at its end and the read says so; nothing
+    // appears under the target's name.
+    try {
+        CReplacingFile output(dir.File("short"));
+        output.AppendFrom(source, bytes.size() - 10, 20, landed.data());
+        FAIL() << "appended beyond the end of the source";
+    } catch (const CSystemError& e) {
+        EXPECT_EQ(e.Code(), EIO);
+        EXPECT_NE(std::string(e.what()).find("unexpected end of file"), std::string::npos);
+    }
+    EXPECT_FALSE(FileExists(dir.File("short")));
+}
+
 TEST(PosixFile, OpensDirectoriesAndAdoptsDescriptors) {
     CTempDir dir;
     WriteFile(dir.File("file"), "x");

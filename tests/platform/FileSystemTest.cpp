@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/ChildProcess.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/SystemError.h"
@@ -325,4 +328,90 @@ TEST(CFile, ErrorsCarryCodePathAndText) {
         EXPECT_NE(std::string(e.what()).find(nowhere), std::string::npos) << e.what();
     }
     EXPECT_THROW(ReadWholeFile(missing), CSystemError);
+}
+
+// A program file replaced while it runs, as the updater replaces its own: Linux renames over it,
+// Windows lets it be renamed aside; either way the new file is in place, the program runs on, and
+// the next start removes what was moved aside.
+TEST(CReplacingFile, ReplacesARunningProgramWhichRunsOn) {
+    CTempDir dir;
+    const std::string program = dir.File(ProgramFileName("tessara-updater"));
+    ASSERT_TRUE(CopyFileReplace(BuiltProgram("test_helper"), program).Ok());
+    const std::string release = dir.File("release");
+    CChildProcess running;
+    running.Start(program, BuildCommandLine({program, "until", release}), "");
+    WriteFile(dir.File("нова версія"), "new updater");
+
+    const CopyResult result = CopyFileReplace(dir.File("нова версія"), program);
+    ASSERT_TRUE(result.Ok()) << result.code << " " << result.message;
+    EXPECT_EQ(ReadFile(program), "new updater");
+    EXPECT_FALSE(running.Wait(0));
+#ifdef _WIN32
+    EXPECT_EQ(OriginalOfMovedAside(result.movedAside), program);
+    EXPECT_EQ(DirectoryEntries(dir.Path()).size(), 3u);
+#else
+    EXPECT_EQ(result.movedAside, "");
+#endif
+    WriteFile(release, "");
+    ASSERT_TRUE(running.Wait(60000));
+    EXPECT_EQ(running.ExitCode(), 0);  // the old program ran to its end
+
+    const std::vector<MovedAsideFile> cleaned = CleanUpMovedAside(dir.Path());
+    ASSERT_EQ(cleaned.size(), result.movedAside.empty() ? 0u : 1u);
+    for (const MovedAsideFile& file : cleaned) {
+        EXPECT_EQ(file.path, result.movedAside);
+        EXPECT_EQ(file.fate, MovedAsideFile::Fate::Removed) << file.error;
+    }
+    EXPECT_EQ(DirectoryEntries(dir.Path()),
+              (std::vector<std::string>{"release", "release.seen", ExtractFileName(program),
+                                        "нова версія"}));
+}
+
+TEST(MovedAside, OnlyItsOwnNamesAreCleanedUpAndAnEmptyNameIsFilledAgain) {
+    CTempDir dir;
+    const std::string program = dir.File("tessara.exe");
+    const std::string first = MovedAsideName(program);
+    EXPECT_EQ(OriginalOfMovedAside(first), program);
+    WriteFile(first, "aside 1");
+    // Taken names are never reused: the same second gets a number.
+    const std::string second = MovedAsideName(program);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(OriginalOfMovedAside(second), program);
+    WriteFile(second, "aside 2");
+    WriteFile(program, "new");
+
+    // A user's files that only look alike stay.
+    const std::vector<std::string> others = {"tessara.exe.old-2026",
+                                             "tessara.exe.old-20260503142205x",
+                                             "tessara.exe.old-20260503142205-",
+                                             ".old-20260503142205",
+                                             "notes.old-draft",
+                                             "tessara.exe.old-2026050314220a"};
+    for (const std::string& name : others) {
+        EXPECT_EQ(OriginalOfMovedAside(dir.File(name)), "") << name;
+        WriteFile(dir.File(name), "user's");
+    }
+    // The name emptied by a process that ended between the two renames: the newest goes back.
+    const std::string archiver = dir.File("rar.exe");
+    WriteFile(archiver + ".old-20260503142205", "archiver, newest");
+    WriteFile(archiver + ".old-20260503142100-2", "archiver, older");
+    ASSERT_TRUE(MakeDirectory(dir.File("Reports.old-20260503142205")));
+
+    std::vector<std::pair<std::string, MovedAsideFile::Fate>> fates;
+    for (const MovedAsideFile& file : CleanUpMovedAside(dir.Path())) {
+        fates.emplace_back(ExtractFileName(file.path), file.fate);
+        EXPECT_EQ(OriginalOfMovedAside(file.path), file.original);
+    }
+    using Fate = MovedAsideFile::Fate;
+    EXPECT_EQ(fates, (std::vector<std::pair<std::string, Fate>>{
+                         {ExtractFileName(second), Fate::Removed},
+                         {ExtractFileName(first), Fate::Removed},
+                         {"rar.exe.old-20260503142205", Fate::Restored},
+                         {"rar.exe.old-20260503142100-2", Fate::Removed}}));
+    EXPECT_EQ(ReadFile(archiver), "archiver, newest");
+    EXPECT_EQ(ReadFile(program), "new");
+    std::vector<std::string> left = others;
+    left.insert(left.end(), {"Reports.old-20260503142205", "rar.exe", "tessara.exe"});
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(DirectoryEntries(dir.Path()), left);
 }

@@ -8,8 +8,13 @@
 //                                   "to stderr" to standard error
 //   test_helper flood N             writes N bytes to standard output and N to standard error,
 //                                   in turns, then ends with 0
-//   test_helper slices              writes "first", a second later "second", each on a line
-//   test_helper until PATH          ends with 0 once PATH exists (1 after a minute without it)
+//   test_helper slices PATH         writes "first", and "second" once PATH exists, each on a
+//                                   line (ends with 1 after a minute without it)
+//   test_helper until PATH          ends with 0 once PATH exists, after writing PATH.seen (1
+//                                   after a minute without it)
+//   test_helper hold PATH UNTIL     opens PATH letting no one else open, rename or delete it
+//                                   (on Windows), writes "held" to standard output, and ends
+//                                   with 0 once UNTIL exists (1 after a minute without it)
 //   test_helper start PROGRAM ARGS  starts PROGRAM with the command line ARGS as the updater
 //                                   starts the archiver, then sleeps until it is killed
 //   test_helper lock PATH           ends with 0 when it could take the lock of PATH, 1 when it
@@ -38,6 +43,7 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <share.h>
 
 #include "platform/Utf16.h"
 #endif
@@ -87,20 +93,55 @@ int Run(const std::vector<std::string>& args) {
         }
         return 0;
     }
-    if (mode == "slices") {
+    // Looks for PATH every 10 ms, for at most a minute.
+    const auto waitFor = [&] {
+        for (int waited = 0; waited < 60000; waited += 10) {
+            if (FileExists(args[2]) || DirectoryExists(args[2])) {
+                return true;
+            }
+            Sleep(10);
+        }
+        return false;
+    };
+    if (mode == "slices" && args.size() == 3) {
         Write(stdout, "first\n");
-        Sleep(1000);
+        if (!waitFor()) {
+            return 1;
+        }
         Write(stdout, "second\n");
         return 0;
     }
     if (mode == "until" && args.size() == 3) {
-        for (int waited = 0; waited < 60000; waited += 10) {
-            if (FileExists(args[2]) || DirectoryExists(args[2])) {
-                return 0;
-            }
-            Sleep(10);
+        if (!waitFor()) {
+            return 1;
         }
-        return 1;
+        // Written last: a test that finds it knows that the process was at its end.
+        CFile seen(args[2] + ".seen", CFile::Mode::WriteTruncate);
+        return 0;
+    }
+    if (mode == "hold" && args.size() == 4) {
+#ifdef _WIN32
+        // Sharing nothing: no other open, no rename, no delete while it is held.
+        int held = -1;
+        if (_wsopen_s(&held, ToUtf16(args[2]).c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW, 0) != 0) {
+            return 2;
+        }
+#else
+        const CFile file(args[2], CFile::Mode::Read);
+#endif
+        Write(stdout, "held\n");
+        int result = 1;
+        for (int waited = 0; waited < 60000 && result != 0; waited += 10) {
+            if (FileExists(args[3])) {
+                result = 0;
+            } else {
+                Sleep(10);
+            }
+        }
+#ifdef _WIN32
+        _close(held);
+#endif
+        return result;
     }
     if (mode == "start" && args.size() == 4) {
         CChildProcess child;

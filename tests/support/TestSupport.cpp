@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 #include "db/Database.h"
 #include "db/DbError.h"
@@ -38,9 +40,10 @@ std::string RandomName() {
     return name;
 }
 
-// Embedded mode accepts any credentials; these are the usual administrator's.
+// Embedded mode accepts any credentials; these are the administrator's of the tests' private
+// servers (the session's default), so that the same helpers reach a database through them.
 const char kUser[] = "SYSDBA";
-const char kPassword[] = "masterkey";
+const char kPassword[] = "pinewheat";
 
 std::string ValueText(const CDbValue& value) {
     switch (value.kind) {
@@ -203,4 +206,53 @@ std::optional<std::string> QueryBlob(const std::string& path, const std::string&
         return std::nullopt;
     }
     return rows.front().front().value.text;
+}
+
+CHeldRow::CHeldRow(const std::string& database, const std::string& update)
+    : m_database(std::make_unique<CDatabase>()) {
+    m_database->Attachment().Attach(database, kUser, kPassword);
+    m_database->DefaultTransaction().Start();
+    CSqlStatement statement(*m_database);
+    statement.SetParamCheck(false);
+    statement.SetText(update);
+    statement.Execute();
+}
+
+CHeldRow::~CHeldRow() {
+    try {
+        Release();
+    } catch (const std::exception&) {
+        // The connection goes with the test; a held row ends with it.
+    }
+}
+
+void CHeldRow::Release() {
+    if (!m_database->Attachment().IsOpen()) {
+        return;
+    }
+    m_database->DefaultTransaction().Rollback();
+    m_database->Attachment().Detach();
+}
+
+bool StatementRuns(const std::string& database, const std::string& text) {
+    // Monitoring tables are a snapshot per transaction: each query starts its own.
+    std::string quoted;
+    for (const char c : text) {
+        quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    }
+    return QueryColumn(database,
+                       "select count(*) from MON$STATEMENTS where MON$STATE = 1 and "
+                       "MON$ATTACHMENT_ID <> CURRENT_CONNECTION and MON$SQL_TEXT containing '" +
+                           quoted + "'") != std::vector<std::string>{"0"};
+}
+
+bool WaitForStatement(const std::string& database, const std::string& text, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!StatementRuns(database, text)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }

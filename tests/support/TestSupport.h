@@ -3,11 +3,14 @@
 // the programs built beside the tests, and real (embedded) Firebird databases. What differs
 // between the systems is in TestSupportPosix.cpp and TestSupportWin32.cpp.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/SystemError.h"
+
+class CDatabase;
 
 // A fresh private directory under the temp path, removed with everything in it on destruction.
 class CTempDir {
@@ -88,3 +91,24 @@ std::vector<std::string> QueryColumn(const std::string& path, const std::string&
 
 // The first column of the first row as blob bytes; nullopt for NULL or no row.
 std::optional<std::string> QueryBlob(const std::string& path, const std::string& sql);
+
+// A row that the test's own connection holds: it runs `update` (a statement that changes the
+// row) in a transaction that it keeps open, so another connection's statement on that row waits
+// for it (the updater's at most its lock timeout) until Release rolls it back. `database` is a
+// path (embedded: the same process only) or a server's connection string.
+class CHeldRow {
+  public:
+    CHeldRow(const std::string& database, const std::string& update);
+    ~CHeldRow();
+    CHeldRow(const CHeldRow&) = delete;
+    CHeldRow& operator=(const CHeldRow&) = delete;
+    void Release();  // nothing when released already
+
+  private:
+    std::unique_ptr<CDatabase> m_database;
+};
+
+// Another connection runs a statement whose text contains `text` right now (MON$STATEMENTS).
+bool StatementRuns(const std::string& database, const std::string& text);
+// Looks for that statement until it runs or `seconds` pass; false then.
+bool WaitForStatement(const std::string& database, const std::string& text, double seconds = 300);

@@ -7,9 +7,13 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "app/win32/Win32Dpi.h"
 #include "app/win32/Win32Form.h"
 #include "app/win32/Win32MessageBoxes.h"
 #include "platform/Utf16.h"
@@ -139,6 +143,68 @@ LOGFONTW Font(HWND window) {
     LOGFONTW font{};
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)), sizeof font, &font);
     return font;
+}
+
+// The font a control draws with, as the system realised it (not as it was asked for): its
+// weight, its face and the width of `text` in it.
+struct RealisedFont {
+    LONG weight;
+    std::wstring face;
+    LONG width;
+};
+
+RealisedFont Realised(HWND window, HFONT font, const std::wstring& text) {
+    HDC dc = GetDC(window);
+    HGDIOBJ previous = SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    SelectObject(dc, previous);
+    ReleaseDC(window, dc);
+    return {metrics.tmWeight, face, extent.cx};
+}
+
+// What the control shows on the screen: the pixels of its client area.
+std::vector<DWORD> Pixels(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    HDC dc = GetDC(window);
+    HDC memory = CreateCompatibleDC(dc);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = client.right;
+    info.bmiHeader.biHeight = -client.bottom;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+    GdiFlush();
+    const auto* first = static_cast<const DWORD*>(bits);
+    std::vector<DWORD> pixels(
+        first, first + static_cast<size_t>(client.right) * static_cast<size_t>(client.bottom));
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, dc);
+    return pixels;
+}
+
+// As Windows sends it: the new DPI and the window's rectangle there, which here makes the
+// designed client area of that DPI.
+void MoveToDpi(HWND window, int dpi) {
+    RECT suggested{};
+    GetWindowRect(window, &suggested);
+    RECT client{};
+    GetClientRect(window, &client);
+    suggested.right += DesignClientSize(dpi).width - client.right;
+    suggested.bottom += DesignClientSize(dpi).height - client.bottom;
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
 }
 
 void PressKey(HWND target, WPARAM key, TWin32Form& form) {
@@ -568,4 +634,73 @@ TEST(Win32Form, MovingToAMonitorOfAnotherDpiScalesFontsAndPlaces) {
     EXPECT_EQ(Place(fake.Control(FormControl::lUpdateTime)).left, 601);
     EXPECT_EQ(Place(file).right - Place(file).left, fileWidth);
     EXPECT_EQ(Font(file).lfHeight, -11);
+}
+
+// The run's stage caption changes from "Підготовка оновлення" to the longer "Встановлення
+// оновлення" while it is shown. Drawn into the shorter label, the longer caption wrapped, and
+// growing the label repainted only its new strip: "Встановлення          ння". What the label
+// shows must be what a full repaint of it shows, at 96 and at 144 DPI.
+TEST(Win32Form, StageCaptionIsDrawnWhole) {
+    for (const int dpi : {96, 144}) {
+        SCOPED_TRACE(dpi);
+        CFormWithFake fake;
+        TWin32Form& form = fake.Form();
+        if (dpi != kDesignDpi) {
+            MoveToDpi(form.Handle(), dpi);
+        }
+        form.Show();
+        form.PumpMessages();
+        HWND stage = fake.Control(FormControl::lUpdate);
+        form.lUpdate().SetCaption("Підготовка оновлення");
+        form.lUpdate().SetVisible(true);
+        form.PumpMessages();
+        UpdateWindow(form.Handle());
+
+        form.lUpdate().SetCaption("Встановлення оновлення");
+        form.PumpMessages();
+        UpdateWindow(form.Handle());
+        EXPECT_EQ(Text(stage), L"Встановлення оновлення");
+        const HFONT font = reinterpret_cast<HFONT>(SendMessageW(stage, WM_GETFONT, 0, 0));
+        EXPECT_GE(Place(stage).right - Place(stage).left,
+                  Realised(stage, font, L"Встановлення оновлення").width);
+        const std::vector<DWORD> shown = Pixels(stage);
+
+        RedrawWindow(stage, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        const std::vector<DWORD> whole = Pixels(stage);
+        ASSERT_FALSE(whole.empty());
+        EXPECT_NE(std::count(whole.begin(), whole.end(), whole.front()),
+                  static_cast<std::ptrdiff_t>(whole.size()))
+            << "the label shows no text at all";
+        EXPECT_TRUE(shown == whole) << "the caption on the screen is not the caption drawn whole";
+    }
+}
+
+// The labels designed bold are drawn bold: the font the system realised for them is bold, and
+// their captions are wider in it than in the window's normal font. (Wine realises bold Tahoma
+// as Liberation Sans Bold: the face is the system's choice.)
+TEST(Win32Form, BoldLabelsAreDrawnBold) {
+    for (const int dpi : {96, 144}) {
+        SCOPED_TRACE(dpi);
+        CFormWithFake fake;
+        TWin32Form& form = fake.Form();
+        if (dpi != kDesignDpi) {
+            MoveToDpi(form.Handle(), dpi);
+        }
+        const HFONT normal = reinterpret_cast<HFONT>(
+            SendMessageW(fake.Control(FormControl::lFile), WM_GETFONT, 0, 0));
+        for (const FormControl control :
+             {FormControl::Label1, FormControl::lCurVer, FormControl::Label2, FormControl::lActVer,
+              FormControl::lUpdate}) {
+            SCOPED_TRACE(static_cast<int>(control));
+            HWND label = fake.Control(control);
+            const HFONT font = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
+            EXPECT_GE(Font(label).lfWeight, FW_BOLD);
+            const std::wstring sample = L"Поточна версія 238";
+            const RealisedFont bold = Realised(label, font, sample);
+            EXPECT_GE(bold.weight, FW_BOLD);
+            EXPECT_FALSE(bold.face.empty());
+            EXPECT_GT(bold.width, Realised(label, normal, sample).width);
+        }
+        EXPECT_LT(Realised(fake.Control(FormControl::lFile), normal, L"x").weight, FW_BOLD);
+    }
 }

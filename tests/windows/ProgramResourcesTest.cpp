@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <imagehlp.h>
 
 #include <cstring>
 #include <string>
@@ -204,8 +205,20 @@ void ExpectProgramResources(const std::string& path, const ExpectedProgram& expe
     EXPECT_EQ(version.Text(L"FileVersion"), kProductVersion);
     EXPECT_EQ(version.Text(L"ProductVersion"), kProductVersion);
     EXPECT_EQ(version.Text(L"ProductName"), "Оновлення ПК Тессара");
+    // Explorer's "Company" and "Copyright", never blank.
+    EXPECT_EQ(version.Text(L"CompanyName"), kCompanyName);
+    EXPECT_EQ(version.Text(L"LegalCopyright"), kLegalCopyright);
+    EXPECT_FALSE(std::string(kCompanyName).empty());
+    EXPECT_FALSE(std::string(kLegalCopyright).empty());
     EXPECT_EQ(version.Text(L"FileDescription"), expected.description);
     EXPECT_EQ(version.Text(L"OriginalFilename"), std::string(expected.name) + ".exe");
+
+    // The header's checksum is the one Windows computes for the file.
+    DWORD headerSum = 0;
+    DWORD computedSum = 0;
+    ASSERT_EQ(MapFileAndCheckSumW(ToUtf16(path).c_str(), &headerSum, &computedSum),
+              static_cast<DWORD>(CHECKSUM_SUCCESS));
+    EXPECT_EQ(headerSum, computedSum);
 
     // The icon Explorer shows, loaded as the shell loads it: the first group, at 16 and 32
     // pixels and the large 256 of the big views.

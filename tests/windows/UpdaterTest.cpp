@@ -133,7 +133,22 @@ TEST_F(UpdaterConsole, NoClientLibraryStopsAtTheConnection) {
         RefusedWith("The Firebird client library fbclient.dll is neither in " + m_suite.Path() +
                     " nor on the system's search path: " + SystemMessage(126) + "."));
     const std::string record = ReadFile(m_suite.File("tessara-updater.log"));
-    EXPECT_NE(record.find("console " + m_suite.Updater()), std::string::npos) << record;
+    // The header names the user and the machine; every line ends with CR LF, as Notepad of
+    // Windows 7 and 8.1 needs to show lines at all.
+    wchar_t user[256] = {};
+    DWORD userLength = 256;
+    ASSERT_TRUE(GetUserNameW(user, &userLength));
+    wchar_t host[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD hostLength = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(host, &hostLength));
+    EXPECT_NE(record.find(" console " + ToUtf8(user) + "@" + ToUtf8(host) + " " +
+                          m_suite.Updater() + "\r\n"),
+              std::string::npos)
+        << record;
+    ASSERT_NE(record.find('\n'), std::string::npos);
+    for (size_t at = record.find('\n'); at != std::string::npos; at = record.find('\n', at + 1)) {
+        EXPECT_TRUE(at > 0 && record[at - 1] == '\r') << "a line of LF alone at " << at;
+    }
     EXPECT_NE(record.find("[message] The Firebird client library fbclient.dll is neither in"),
               std::string::npos)
         << record;
@@ -149,8 +164,11 @@ TEST_F(UpdaterConsole, WithoutConfigurationTheDatabaseIsBesideTheUpdater) {
                                         "Підключення до бази даних", m_suite.File("lib.gdb")}));
 }
 
+// With a server, so that the client library is the first thing the connection needs (a local
+// database's engine files are checked before it, app/EngineFiles).
 TEST_F(UpdaterConsole, TextFileNamedLikeTheClientIsRefused) {
-    m_suite.WriteConfig("[Common]\r\nPathBaseGDB=lib.gdb\r\n");
+    m_suite.WriteConfig(
+        "[Common]\r\nPathBaseGDB=lib.gdb\r\nTypeServer=1\r\nNameServer=localhost\r\n");
     WriteFile(m_suite.File("fbclient.dll"), "not a library\r\n");
     const ProgramRun run = RunConsole();
     EXPECT_EQ(run.exitCode, 2);
@@ -169,7 +187,8 @@ TEST_F(UpdaterConsole, TextFileNamedLikeTheClientIsRefused) {
 }
 
 TEST_F(UpdaterConsole, LibraryWithoutTheMasterInterfaceIsRefused) {
-    m_suite.WriteConfig("[Common]\r\nPathBaseGDB=lib.gdb\r\n");
+    m_suite.WriteConfig(
+        "[Common]\r\nPathBaseGDB=lib.gdb\r\nTypeServer=1\r\nNameServer=localhost\r\n");
     ASSERT_TRUE(CopyFileW(ToUtf16(PathJoin(ProgramDirectory(), "not_a_client.dll")).c_str(),
                           ToUtf16(m_suite.File("fbclient.dll")).c_str(), FALSE));
     const ProgramRun run = RunConsole();
@@ -223,6 +242,9 @@ TEST_F(UpdaterConsole, OptionsItDoesNotKnowAreRefused) {
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.output, "");
     EXPECT_EQ(run.errors.rfind("tessara-updater: unknown option '--консоль'\n\nUsage:", 0), 0u)
+        << run.errors;
+    EXPECT_TRUE(
+        run.errors.ends_with("\nКод завершення 2: tessara-updater: unknown option '--консоль'\n"))
         << run.errors;
     // Nothing was checked, so nothing was recorded.
     EXPECT_FALSE(PathExists(m_suite.File("tessara-updater.log")));

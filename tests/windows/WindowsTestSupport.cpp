@@ -90,6 +90,42 @@ bool MakeUnixLink(const std::string& link, const std::string& target) {
     return false;
 }
 
+}  // namespace
+
+bool MakeUnixFileLink(const std::string& link, const std::string& target) {
+    if (UnixName(link).empty()) {
+        return false;
+    }
+    CStartedProgram ln("Z:\\bin\\ln", "-s \"" + UnixName(target) + "\" \"" + UnixName(link) + "\"");
+    const std::wstring wideLink = ToUtf16(link);
+    for (int waited = 0; waited < 5000; waited += 20) {
+        if (GetFileAttributesW(wideLink.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
+bool WaitUntilHeld(const std::string& path) {
+    const std::wstring wide = ToUtf16(path);
+    for (int waited = 0; waited < 10000; waited += 20) {
+        HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+            return true;
+        }
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
+namespace {
+
 std::string ProbePath(const std::string& dir) {
     return dir + "\\immutable-probe";
 }

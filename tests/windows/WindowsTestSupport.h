@@ -15,6 +15,14 @@ bool PathExists(const std::string& path);
 // (Wine 8 makes neither junctions nor Windows symbolic links). False when neither works.
 bool MakeLink(const std::string& link, const std::string& target);
 
+// Under Wine: makes `link` a Unix symbolic link to the existing file `target`. Wine shows such a
+// link as the file it points to, never as a reparse point; once the target is deleted, as
+// nothing at all. False elsewhere.
+bool MakeUnixFileLink(const std::string& link, const std::string& target);
+
+// Waits up to 10 s until another process holds `path` open without sharing it.
+bool WaitUntilHeld(const std::string& path);
+
 // Under Wine, run as root: a directory in which nothing can create a file, not even root (the
 // immutable attribute, set with chattr), for as long as this lives. IsSet() is false where that
 // cannot be done (on Windows, for another user, on a file system without the attribute).

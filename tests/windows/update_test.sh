@@ -7,6 +7,8 @@
 # column name), documents, blob files, a program file and a template.
 #
 #   update_test.sh compare|resume|errors <windows bin> <linux bin> <fbclient.dll>
+#   update_test.sh embedded-compare|embedded-resume|embedded-errors <windows bin> <linux bin>
+#                  <engine folder>
 #
 # compare  the Linux updater installs the package into one database, the Windows updater into
 #          two others of the same kind (console mode, and the window under Xvfb); every table
@@ -18,23 +20,40 @@
 #          host in the ANSI code page, reach standard error, the window's error box and the run
 #          record as UTF-8; a package that leaves the version below its number: exit status 1
 #
+# The embedded- cases run the same way with the Windows default, TypeServer=0 and a local
+# database opened by Firebird's embedded engine: the engine folder of scripts/fbengine/build.sh
+# (fbclient.dll, the engine, ICU, intl/) is laid out beside the updater as a Windows suite has
+# it, and the Linux updater runs with its own embedded engine. embedded-errors: a second program
+# holding the database (the suite's tessara.exe, then another one) and each missing engine file.
+#
 # Runs in the Wine session of scripts/test_windows.sh (WINEPREFIX, DISPLAY).
 set -euo pipefail
 
-if [ $# -ne 4 ] || [[ ! $1 =~ ^(compare|resume|errors)$ ]]; then
-    echo "usage: $0 compare|resume|errors <windows bin> <linux bin> <fbclient.dll>" >&2
+if [ $# -ne 4 ] || [[ ! $1 =~ ^(embedded-)?(compare|resume|errors)$ ]]; then
+    echo "usage: $0 [embedded-]compare|resume|errors <windows bin> <linux bin>" \
+        "<fbclient.dll | engine folder>" >&2
     exit 2
 fi
 case=$1
 winbin=$(cd "$2" && pwd)
 linbin=$(cd "$3" && pwd)
-fbclient=$4
+if [[ $case == embedded-* ]]; then
+    embedded=1
+    engine=$(cd "$4" && pwd)
+    fbclient=$engine/fbclient.dll
+else
+    embedded=
+    fbclient=$4
+fi
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/demo_suite.sh"
-demo_firebird_env
 : "${WINEPREFIX:?run in the Wine session of scripts/test_windows.sh}"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessara-wine-$case.XXXXXX")
+# The Linux engine's lock files of this test alone: a process that another test stopped or
+# killed inside the machine's shared lock directory cannot hold this one back.
+export FIREBIRD_LOCK=$work/firebird-lock
+mkdir -p "$FIREBIRD_LOCK"
 server_dir=$work/server
 holder_pid=
 updater_pid=
@@ -63,13 +82,18 @@ for program in tessara-updater tessara-pack rar tessara-demo-package database_du
     [ -x "$linbin/$program" ] || fail "$linbin/$program is missing (scripts/test_windows.sh builds it)"
 done
 [ -f "$fbclient" ] || fail "no test Firebird client $fbclient (scripts/fbclient/build.sh)"
+if [ -n "$embedded" ]; then
+    [ -f "$engine/plugins/engine12.dll" ] || fail "no engine in $engine (scripts/fbengine/build.sh)"
+fi
 
 # --- Wine as on a Ukrainian Windows: a uk_UA locale of the test's own gives Wine the ANSI code
 # page 1251, the OEM code page 866 and its Ukrainian system texts.
 mkdir -p "$work/locale"
 localedef -i uk_UA -f UTF-8 "$work/locale/uk_UA.UTF-8" 2>/dev/null ||
     [ -f "$work/locale/uk_UA.UTF-8/LC_CTYPE" ] || fail "localedef could not make uk_UA.UTF-8"
-wine_env=(env LOCPATH="$work/locale" LC_ALL=uk_UA.UTF-8 LANG=uk_UA.UTF-8)
+# The Windows engine would take the Linux engine's FIREBIRD and FIREBIRD_LOCK for its own.
+wine_env=(env -u FIREBIRD -u FIREBIRD_LOCK LOCPATH="$work/locale" LC_ALL=uk_UA.UTF-8
+    LANG=uk_UA.UTF-8)
 wine_uk() { "${wine_env[@]}" wine "$@"; }
 # Starts a Windows program in the background; `name` names its outputs. updater_pid is then the
 # program's own Unix process, to be killed as Windows would end it at a power cut.
@@ -115,7 +139,7 @@ EOF
 head -c 20000 /dev/urandom >"$package/18573.u"
 
 # --- The server and the databases (made embedded, before the server holds them)
-mkdir -p "$work/linux-data" "$work/wine-data" "$work/window-data"
+mkdir -p "$work/linux-data" "$work/wine-data" "$work/window-data" "$work/hold-data"
 database_of() { echo "$work/$1-data/бібліотека.gdb"; }
 make_databases() {
     local kind
@@ -132,7 +156,24 @@ start_server() {
     done
     fail "the private server did not start: $(cat "$work/server.err")"
 }
-connection() { echo "127.0.0.1/$port:$(database_of "$1")"; }
+# The Linux side reaches a database through the private server, or with its own embedded engine
+# in the embedded cases: only once no Windows program has it open (the two engines' locks do not
+# see each other).
+connection() {
+    if [ -n "$embedded" ] && [ "$1" != hold ]; then
+        database_of "$1"
+    else
+        echo "127.0.0.1/$port:$(database_of "$1")"
+    fi
+}
+# The database path in a Windows suite's lib.ini, as the Windows updater's journal shows it.
+wine_database() {
+    if [ -n "$embedded" ]; then
+        windows_path "$(database_of "$1")"
+    else
+        database_of "$1"
+    fi
+}
 sql() { demo_sql_values "$(connection "$1")" "$2"; }
 dump() { "$linbin/database_dump" "$(connection "$1")" >"$work/$1.dump" || fail "cannot dump $1"; }
 
@@ -144,7 +185,12 @@ make_linux_suite() {
     "$linbin/tessara-pack" --updater "$linbin/tessara-updater" --out "$linux_suite/tessara-updater" \
         "238=$package" >/dev/null
     cp "$linbin/rar" "$linux_suite/rar"
-    write_demo_ini "$linux_suite" "127.0.0.1/$port" "$(database_of linux)"
+    if [ -n "$embedded" ]; then
+        printf '[Common]\r\nTypeServer=0\r\nPathBaseGDB=%s\r\n' "$(database_of linux)" \
+            >"$linux_suite/lib.ini"
+    else
+        write_demo_ini "$linux_suite" "127.0.0.1/$port" "$(database_of linux)"
+    fi
 }
 run_linux() {
     local rc _
@@ -172,12 +218,22 @@ wine_uk "$winbin/tessara-pack.exe" \
 
 # A Windows suite `dir` for `database` on the server: the packed updater, the test rar.exe, the
 # test fbclient.dll, lib.ini in Windows-1251 (CR LF) and a Reports directory for the template.
+# In the embedded cases the whole engine folder instead of the client alone, and a local
+# database (`database` a Windows path).
 make_wine_suite() {
     local dir=$1 database=${2:-}
     mkdir -p "$dir/Reports"
-    cp "$work/tessara-updater.exe" "$winbin/rar.exe" "$fbclient" "$dir/"
-    printf '[Common]\r\nTypeServer=1\r\nNameServer=%s\r\nPathBaseGDB=%s\r\n' \
-        "127.0.0.1/$port" "$database" | iconv -f UTF-8 -t CP1251 >"$dir/lib.ini"
+    cp "$work/tessara-updater.exe" "$winbin/rar.exe" "$dir/"
+    if [ -n "$embedded" ]; then
+        cp -r "$engine/." "$dir/"
+        rm -f "$dir/README"
+        printf '[Common]\r\nTypeServer=0\r\nPathBaseGDB=%s\r\n' "$database" |
+            iconv -f UTF-8 -t CP1251 >"$dir/lib.ini"
+    else
+        cp "$fbclient" "$dir/"
+        printf '[Common]\r\nTypeServer=1\r\nNameServer=%s\r\nPathBaseGDB=%s\r\n' \
+            "127.0.0.1/$port" "$database" | iconv -f UTF-8 -t CP1251 >"$dir/lib.ini"
+    fi
 }
 # Runs the console updater of suite `dir` to its end; `name` names its outputs.
 run_wine() {
@@ -190,7 +246,9 @@ run_wine() {
 # --- Normalising for the comparison: only the places where the two runs' paths differ.
 # The database, the work directory and the suite become <database>, <work> and <suite>;
 # Windows separators in those places become "/", the updater's ".exe" goes; the run's times (in
-# the run record and in the names of the logs kept beside it) go.
+# the run record and in the names of the logs kept beside it) go, and so do the user and the
+# machine in the run record's header (Windows names the machine in capitals) and the CR of its
+# Windows line ends.
 normalise() {
     local file=$1 suite=$2 database=$3 workdir=$4 rules=()
     [ -n "$database" ] && rules+=(-e "s|$(sed_literal "$database")|<database>|g")
@@ -203,15 +261,19 @@ normalise() {
         -e 's#\(tessara-updater-logs/\)[0-9-]\{10\}_[0-9]\{6\}_#\1<time>_#g' \
         -e 's|^[0-9]\{4\}-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] ||' \
         -e 's|^=== [0-9-]* [0-9:]* |=== |' \
+        -e 's|^\(=== [a-z]* \)[^ ]*@[^ ]* |\1<user>@<host> |' \
+        -e 's|\r$||' \
         "$file"
 }
 sed_literal() { printf '%s' "$1" | sed -e 's/[][\.*^$|/]/\\&/g'; }
 
-# The suite's files that the package brought, with their digests.
+# The suite's files that the package brought, with their digests (not the engine's, nor the log
+# that the Windows engine writes into its folder).
 suite_files() {
-    (cd "$1" && find . -path ./tessara-updater-logs -prune -o -type f \
-        ! -name 'tessara-updater*' ! -name rar ! -name rar.exe ! -name fbclient.dll \
-        ! -name lib.ini -print0 | LC_ALL=C sort -z | xargs -0 -r sha256sum)
+    (cd "$1" && find . \( -path ./tessara-updater-logs -o -path ./plugins -o -path ./intl \) \
+        -prune -o -type f ! -name 'tessara-updater*' ! -name rar ! -name rar.exe \
+        ! -name fbclient.dll ! -name 'firebird.*' ! -name 'icu*.dll' ! -name lib.ini -print0 |
+        LC_ALL=C sort -z | xargs -0 -r sha256sum)
 }
 
 # The update logs of a run: those of its work directory and the copies kept beside the run
@@ -268,6 +330,30 @@ and s.MON\$STATE = 1 and s.MON\$SQL_TEXT containing '$text' and $condition")" = 
     done
     fail "the updater did not reach the statement with '$text'"
 }
+# A Windows program holding the local database of `kind` open through the engine beside it, as
+# the suite's program does: test_database_holder copied to `program` in a suite, attached once it
+# has said so, holding the database until release_database closes its standard input.
+hold_database() {
+    local program=$1 kind=$2 _
+    cp "$winbin/test_database_holder.exe" "$program"
+    mkfifo "$work/hold.in"
+    "${wine_env[@]}" wine "$program" "$(wine_database "$kind")" <"$work/hold.in" \
+        >"$work/out/hold.stdout" 2>"$work/out/hold.stderr" &
+    holder_pid=$!
+    exec 6>"$work/hold.in"
+    for _ in $(seq 600); do
+        grep -q '^attached 237$' "$work/out/hold.stdout" && return 0
+        kill -0 "$holder_pid" 2>/dev/null || fail "the holder ended: $(cat "$work/out/hold.stderr")"
+        sleep 0.1
+    done
+    fail "$program did not attach to the $kind database"
+}
+release_database() {
+    exec 6>&-
+    wait "$holder_pid" || fail "the holder failed: $(cat "$work/out/hold.stderr")"
+    holder_pid=
+    rm -f "$work/hold.in" "$1"
+}
 # Kills the updater's Unix process, as a power cut or the task manager would end it.
 kill_updater() {
     kill -KILL "$updater_pid" 2>/dev/null || fail "the updater had ended before it was killed"
@@ -276,20 +362,20 @@ kill_updater() {
 }
 
 case $case in
-compare)
+compare | embedded-compare)
     make_databases linux wine window
-    start_server
+    [ -n "$embedded" ] || start_server
     make_linux_suite
     run_linux
 
     wine_suite="$work/Тессара комплекс"
-    make_wine_suite "$wine_suite" "$(database_of wine)"
+    make_wine_suite "$wine_suite" "$(wine_database wine)"
     expect_eq "exit status of the Windows console run" 4 "$(run_wine "$wine_suite" wine)"
     cp -r "$wine_work" "$work/wine-kvr"
 
     # The window: started as a user starts it, the button pressed, the journal read back.
     window_suite="$work/Тессара вікно"
-    make_wine_suite "$window_suite" "$(database_of window)"
+    make_wine_suite "$window_suite" "$(wine_database window)"
     start_updater window "$window_suite/tessara-updater.exe"
     wine_uk "$winbin/test_window_driver.exe" "$(windows_path "$window_suite/tessara-updater.exe")" \
         >"$work/out/window.journal" 2>"$work/out/window.driver" || fail "the window run failed"
@@ -304,11 +390,11 @@ compare)
         "$(tail -n 1 "$work/out/wine.stdout")"
     normalise "$work/out/linux.stdout" "$linux_suite" "$(database_of linux)" \
         "$work/linux-tmp/lib.kvr" >"$work/linux.journal"
-    normalise "$work/out/wine.stdout" "$wine_suite" "$(database_of wine)" \
+    normalise "$work/out/wine.stdout" "$wine_suite" "$(wine_database wine)" \
         "$(windows_path "$wine_work")" >"$work/wine.journal"
     diff -u "$work/linux.journal" "$work/wine.journal" >&2 ||
         fail "the Windows journal differs from the Linux one"
-    normalise "$work/out/window.journal" "$window_suite" "$(database_of window)" \
+    normalise "$work/out/window.journal" "$window_suite" "$(wine_database window)" \
         "$(windows_path "$wine_work")" >"$work/window.journal"
     { cat "$work/wine.journal"; echo "[failures] Не виконано елементів: 1"; } >"$work/expected"
     diff -u "$work/expected" "$work/window.journal" >&2 ||
@@ -372,7 +458,7 @@ compare)
     # The run records: the same lines but for paths and times; the window's says so.
     normalise "$linux_suite/tessara-updater.log" "$linux_suite" "$(database_of linux)" \
         "$work/linux-tmp/lib.kvr" >"$work/linux.record"
-    normalise "$wine_suite/tessara-updater.log" "$wine_suite" "$(database_of wine)" \
+    normalise "$wine_suite/tessara-updater.log" "$wine_suite" "$(wine_database wine)" \
         "$(windows_path "$wine_work")" >"$work/wine.record"
     diff -u "$work/linux.record" "$work/wine.record" >&2 ||
         fail "the Windows run record differs from the Linux one"
@@ -381,26 +467,50 @@ compare)
     expect_line "failed items in the record" \
         "[failed] 1 in <suite>/tessara-updater-logs/<time>_238_up.2026.05.04.lsql.log" \
         "$work/wine.record"
-    grep -q '^=== window <suite>/tessara-updater$' \
+    grep -q '^=== window <user>@<host> <suite>/tessara-updater$' \
         <(normalise "$window_suite/tessara-updater.log" "$window_suite" "" "") ||
         fail "the window's run record has no header"
     grep -qF '[outcome] succeeded with failed items (exit status 4 in console mode)' \
         "$window_suite/tessara-updater.log" || fail "the window's run record has no outcome"
     ;;
 
-resume)
-    make_databases linux wine
-    start_server
+resume | embedded-resume)
+    held=wine
+    if [ -n "$embedded" ]; then
+        # The embedded engine opens the database for the updater's process alone: no second
+        # connection can hold one of its rows. A trigger of the test's own makes the updater's
+        # two steps wait for a row of another database on the private server, the same row of
+        # ARTICLE there, through EXECUTE STATEMENT ON EXTERNAL in the updater's transaction (and
+        # with its lock timeout); it is dropped before the end state is compared.
+        held=hold
+        make_databases linux wine hold
+        start_server
+        iconv -f UTF-8 -t CP1251 <<EOF | demo_isql "$(connection wine)" >/dev/null ||
+set term ^ ;
+create trigger TEST_HOLD for ARTICLE before update position 0 as
+begin
+  if ((new.ID = 18540 and new.EXT is distinct from old.EXT) or
+      (new.ID = 18573 and new.NOTE_U is not null and old.NOTE_U is null)) then
+    execute statement ('update ARTICLE set EXT = EXT where ID = ' || new.ID)
+      on external '$(connection hold)' as user '$DEMO_DB_USER' password '$DEMO_DB_PASSWORD';
+end^
+set term ; ^
+EOF
+            fail "cannot create the holding trigger"
+    else
+        make_databases linux wine
+        start_server
+    fi
     make_linux_suite
     run_linux
     dump linux
     suite=$work/Тессара
-    make_wine_suite "$suite" "$(database_of wine)"
+    make_wine_suite "$suite" "$(wine_database wine)"
 
     # 1. Killed in the statement pass, while its statement on the older article 18540 waits.
-    hold_row wine 18540
+    hold_row "$held" 18540
     start_updater run1 "$suite/tessara-updater.exe" --console
-    wait_for_statement wine "18540" "1 = 1"
+    wait_for_statement "$held" "18540" "1 = 1"
     # A second updater of the suite meanwhile: refused at once, nothing changed.
     expect_eq "exit status of a second updater" 2 "$(run_wine "$suite" second)"
     refusal="Інша програма оновлення вже працює з цим комплексом ($(windows_path "$suite")\\tessara-updater.lock). Дочекайтеся її завершення та перезапустіть оновлення!"
@@ -423,10 +533,14 @@ resume)
 
     # 2. Continued, and killed in the document pass: the ".r" documents are stored, and the ".u"
     # documents of the new articles 18542 to 18572; 18573.u waits for its row.
-    hold_row wine 18573
+    hold_row "$held" 18573
     start_updater run2 "$suite/tessara-updater.exe" --console
-    wait_for_statement wine "note_u" "(select count(*) from ARTICLE where ID between 18542 and \
-18572 and NOTE_U is not null) = 31"
+    if [ -n "$embedded" ]; then
+        wait_for_statement hold "18573" "1 = 1"
+    else
+        wait_for_statement wine "note_u" "(select count(*) from ARTICLE where ID between 18542 \
+and 18572 and NOTE_U is not null) = 31"
+    fi
     kill_updater
     release_row
     expect_eq "last line of the run killed in the document pass" "up.99.238.lsql" \
@@ -450,6 +564,10 @@ resume)
         "$work/out/run3.stdout"
     expect_eq "last line of the last run" "Оновлення завершене успішно" \
         "$(tail -n 1 "$work/out/run3.stdout")"
+    if [ -n "$embedded" ]; then
+        echo "drop trigger TEST_HOLD;" | demo_isql "$(connection wine)" ||
+            fail "cannot drop the holding trigger"
+    fi
     dump wine
     diff -u "$work/linux.dump" "$work/wine.dump" >&2 ||
         fail "the resumed database differs from the Linux one"
@@ -511,6 +629,49 @@ errors)
     expect_line "record below the version" \
         "[outcome] failed with code -2, exit status 1" \
         <(normalise "$version_suite/tessara-updater.log" "$version_suite" "" "")
+    ;;
+embedded-errors)
+    make_databases wine
+    suite=$work/Тессара
+    make_wine_suite "$suite" "$(wine_database wine)"
+
+    # The suite's program holds the database: the updater sees it run, before any connection.
+    hold_database "$suite/tessara.exe" wine
+    expect_eq "exit status beside the suite's program" 2 "$(run_wine "$suite" suite-runs)"
+    expect_eq "journal beside the suite's program" \
+        "Программа запущена|Оновлення не можливо!!!" \
+        "$(tail -n 2 "$work/out/suite-runs.stdout" | paste -sd '|')"
+    grep -qF "ПК Тессара запущена. Будь ласка, закрийте програму та перезапустіть оновлення!" \
+        "$work/out/suite-runs.stderr" || fail "no refusal of the running suite"
+    release_database "$suite/tessara.exe"
+
+    # Another program holds it: the engine cannot open it for a second process.
+    hold_database "$suite/архів.exe" wine
+    expect_eq "exit status beside another program" 2 "$(run_wine "$suite" held)"
+    held="Базу даних $(wine_database wine) відкрила інша програма цього комп'ютера (ПК Тессара, інша програма оновлення, архівування): поки вона працює з базою, оновлення неможливе. Оновлення нічого не змінило. Закрийте цю програму та перезапустіть оновлення!"
+    grep -qF "$held" "$work/out/held.stderr" ||
+        fail "the database held by another program is not said in the interface's words"
+    release_database "$suite/архів.exe"
+    expect_eq "version after the refusals" 237 "$(sql wine "select data from versions")"
+
+    # A missing engine file is named before the engine is asked (which would probe for ICU for
+    # seconds, or fail only at the first WIN1251 statement without intl/).
+    for missing in icuuc72.dll icudt72.dll intl plugins/engine12.dll; do
+        dir="$work/Без ${missing//\//_}"
+        make_wine_suite "$dir" "$(wine_database wine)"
+        rm -r "${dir:?}/$missing"
+        name=$(basename "$missing")
+        expect_eq "exit status without $missing" 2 "$(run_wine "$dir" "no-$name")"
+        case $missing in
+        icuuc72.dll) expected="немає бібліотек ICU ($(windows_path "$dir")\\icuuc*.dll" ;;
+        intl) expected="немає файлу $(windows_path "$dir")\\intl\\fbintl.dll" ;;
+        *) expected="немає файлу $(windows_path "$dir/$missing")" ;;
+        esac
+        grep -qF "серед файлів Firebird комплексу $expected" "$work/out/no-$name.stderr" ||
+            fail "the updater does not name $missing: $(cat "$work/out/no-$name.stderr")"
+        grep -q "ICU library" "$work/out/no-$name.stderr" && fail "the engine was asked without $missing"
+    done
+    expect_eq "version after the missing files" 237 "$(sql wine "select data from versions")"
     ;;
 esac
 echo "PASS ($case)"
