@@ -51,24 +51,24 @@ void CopyOrThrow(const std::string& from, const std::string& to) {
 }
 
 // Copies the program files into the snapshot's directory, then has the database's engine back
-// the database up beside it.
+// the database up beside it: one blocking step, during which the window answers and the journal's
+// line stays open for its mark.
 void KeepFilesAndBackUp(IOwner& owner, CGlobDB& session, const SnapshotManifest& manifest,
                         const std::string& programDirectory) {
-    const std::string filesDirectory = PathJoin(manifest.directory, kFilesDirectory);
-    {
-        CDirectory snapshots(ExtractFileDir(manifest.directory));
-        CDirectory directory(manifest.directory);
-        CDirectory files(filesDirectory);
-    }
-    for (const std::string& file : manifest.files) {
-        const std::string copy = PathJoin(filesDirectory, ToLocalSeparators(file));
-        if (ExtractFileDir(copy) != filesDirectory) {
-            CDirectory reports(ExtractFileDir(copy));
-        }
-        CopyOrThrow(PathJoin(programDirectory, ToLocalSeparators(file)), copy);
-        owner.PumpMessages();
-    }
     owner.RunBlocking([&] {
+        const std::string filesDirectory = PathJoin(manifest.directory, kFilesDirectory);
+        {
+            CDirectory snapshots(ExtractFileDir(manifest.directory));
+            CDirectory directory(manifest.directory);
+            CDirectory files(filesDirectory);
+        }
+        for (const std::string& file : manifest.files) {
+            const std::string copy = PathJoin(filesDirectory, ToLocalSeparators(file));
+            if (ExtractFileDir(copy) != filesDirectory) {
+                CDirectory reports(ExtractFileDir(copy));
+            }
+            CopyOrThrow(PathJoin(programDirectory, ToLocalSeparators(file)), copy);
+        }
         CServiceManager services = session.AttachServices();
         services.Backup(manifest.database, manifest.backup);
         services.Detach();
@@ -288,7 +288,6 @@ void TakeSnapshotBeforeRun(IOwner& owner, CGlobDB& session, CPackageLedger& ledg
     RequireSpace(paths.programDirectory, filesSize);
 
     owner.AppendLine("Знімок бази даних і програм перед оновленням...");
-    owner.PumpMessages();
     try {
         KeepFilesAndBackUp(owner, session, manifest, paths.programDirectory);
     } catch (const std::exception& error) {

@@ -17,6 +17,8 @@
 #include "app/CommandLine.h"
 #include "app/ConsoleMode.h"
 #include "app/RunRecord.h"
+#include "app/Snapshot.h"
+#include "app/Undo.h"
 #include "app/UpdateDriver.h"
 #include "db/Uglobdb.h"
 #include "platform/ChildProcess.h"
@@ -223,12 +225,16 @@ TEST(Console, SuccessfulUpdate) {
     PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
     const ConsoleResult result = RunUpdater(suite);
     const std::string work = suite.WorkDir();
-    EXPECT_EQ(result.out,
-              Concat(PreflightLines(suite, 237, "238_RAR [OK]"),
-                     {"Створення тимчасового каталога", work, "Наявність архиватора RAR...[OK]",
-                      "Копіювання пакету", work + "/238.rar", "Розпаковка пакету...[OK]",
-                      "Встановлення оновлення", "up.2026.05.03.lsql", "up.99.238.lsql",
-                      "list.fr3...[OK]", "tessara.exe...[OK]", "Оновлення завершене успішно"}));
+    EXPECT_EQ(
+        result.out,
+        Concat(Concat(PreflightLines(suite, 237, "238_RAR [OK]"),
+                      {"Створення тимчасового каталога", work, "Наявність архиватора RAR...[OK]"}),
+               Concat(SnapshotLines(suite, 237),
+                      {"Копіювання пакету", work + "/238.rar", "Розпаковка пакету...[OK]",
+                       "Встановлення оновлення", "up.2026.05.03.lsql", "up.99.238.lsql",
+                       "list.fr3...[OK]", "tessara.exe...[OK]", "Оновлення завершене успішно"})));
+    ASSERT_EQ(ListSnapshots(suite.Dir()).size(), 1u);
+    EXPECT_TRUE(fs::exists(ListSnapshots(suite.Dir()).back().backup));
     EXPECT_TRUE(result.err.empty());
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),

@@ -11,6 +11,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "app/Snapshot.h"
+
 PackageFiles ContentPackage(int number) {
     const std::string n = std::to_string(number);
     const std::string first = std::to_string(number * 100 + 1);
@@ -29,14 +31,22 @@ PackageFiles ContentPackage(int number) {
     return files;
 }
 
+std::vector<std::string> SnapshotLines(const CSuite& suite, int version) {
+    const std::vector<SnapshotManifest> snapshots = ListSnapshots(suite.Dir());
+    if (snapshots.empty() || snapshots.back().version != version) {
+        return {};
+    }
+    const SnapshotManifest& newest = snapshots.back();
+    return {"Знімок бази даних і програм перед оновленням...[OK]",
+            "Знімок бази даних (версія " + std::to_string(version) + "): " + newest.backup,
+            "Знімок програм: " + newest.directory, "Скасувати оновлення: tessara-updater --undo"};
+}
+
 CSuite::CSuite() {
     m_dir = m_root.File("suite");
     m_tmp = m_root.File("tmp") + "/";
     std::filesystem::create_directories(m_dir);
     std::filesystem::create_directories(m_tmp);
-    // The snapshot before a run is tested on its own (tests/integration/undo_test.sh); these
-    // suites' runs take none, so that their journals stay the runs' own.
-    WriteIni("");
 }
 
 void CSuite::CreateDatabase(int version) {
@@ -53,7 +63,7 @@ void CSuite::CreateDatabase(int version) {
 }
 
 void CSuite::WriteIni(const std::string& text) const {
-    WriteFile(File("lib.ini"), text + "\r\n[Updater]\r\nSnapshot=0\r\n");
+    WriteFile(File("lib.ini"), text);
 }
 
 void CSuite::InstallArchiver() const {

@@ -244,7 +244,8 @@ run_wine() {
 }
 
 # --- Normalising for the comparison: only the places where the two runs' paths differ.
-# The database, the work directory and the suite become <database>, <work> and <suite>;
+# The database, the work directory and the suite become <database>, <work> and <suite>, the
+# snapshot's backup beside the database <backup vN>;
 # Windows separators in those places become "/", the updater's ".exe" goes; the run's times (in
 # the run record and in the names of the logs kept beside it) go, and so do the user and the
 # machine in the run record's header (Windows names the machine in capitals) and the CR of its
@@ -259,6 +260,8 @@ normalise() {
         -e ':a' -e 's#\(<work>\|<suite>\)\([^ \\"]*\)\\#\1\2/#' -e 'ta' \
         -e 's#<suite>/tessara-updater\.exe#<suite>/tessara-updater#g' \
         -e 's#\(tessara-updater-logs/\)[0-9-]\{10\}_[0-9]\{6\}_#\1<time>_#g' \
+        -e 's#\(tessara-updater-snapshots/\)[0-9-]\{10\}_[0-9]\{6\}_#\1<time>_#g' \
+        -e 's#[^ ]*\.v\([0-9]*\)\.[0-9-]\{10\}_[0-9]\{6\}\.tessara-snapshot\.fbk#<backup v\1>#g' \
         -e 's|^[0-9]\{4\}-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] ||' \
         -e 's|^=== [0-9-]* [0-9:]* |=== |' \
         -e 's|^\(=== [a-z]* \)[^ ]*@[^ ]* |\1<user>@<host> |' \
@@ -270,7 +273,8 @@ sed_literal() { printf '%s' "$1" | sed -e 's/[][\.*^$|/]/\\&/g'; }
 # The suite's files that the package brought, with their digests (not the engine's, nor the log
 # that the Windows engine writes into its folder).
 suite_files() {
-    (cd "$1" && find . \( -path ./tessara-updater-logs -o -path ./plugins -o -path ./intl \) \
+    (cd "$1" && find . \( -path ./tessara-updater-logs -o -path ./tessara-updater-snapshots \
+        -o -path ./plugins -o -path ./intl \) \
         -prune -o -type f ! -name 'tessara-updater*' ! -name rar ! -name rar.exe \
         ! -name fbclient.dll ! -name 'firebird.*' ! -name 'icu*.dll' ! -name lib.ini -print0 |
         LC_ALL=C sort -z | xargs -0 -r sha256sum)
