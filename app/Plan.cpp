@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string_view>
 #include <vector>
@@ -53,13 +54,40 @@ int64_t TotalSize(const std::vector<std::string>& files) {
     return total;
 }
 
+// The script's line: its statement count and, for the interrupted package (`ledger` not null),
+// how far the ledger says the interrupted run got and where the next run goes on. Sets
+// `resumeShown` at the first script that the next run does not pass over whole.
+std::string ScriptLine(const std::string& script, CPackageLedger* ledger, bool& resumeShown) {
+    const std::string name = ExtractFileName(script);
+    const size_t count = CountScriptStatements(script);
+    std::string line = "  скрипт " + name + ": інструкцій " + std::to_string(count);
+    if (ledger == nullptr) {
+        return line;
+    }
+    const int32_t applied = ledger->Applied(name);
+    const size_t failed = ledger->Failed(name).size();
+    line += ", виконано " + std::to_string(applied);
+    if (failed != 0) {
+        line += ", з них відхилено " + std::to_string(failed) + " (їх буде повторено)";
+    }
+    if (!resumeShown && static_cast<size_t>(applied) < count) {
+        line += "; продовження з інструкції " + std::to_string(applied + 1);
+        resumeShown = true;
+    }
+    return line;
+}
+
 // What one unpacked package holds, said in the journal; returns the bytes it unpacked to.
+// `ledger` is the interrupted package's ledger when this is that package, else null.
 int64_t DescribePackage(IOwner& owner, const std::string& directory,
-                        const std::string& programDirectory) {
+                        const std::string& programDirectory, CPackageLedger* ledger) {
     const std::vector<std::string> scripts = Files(directory, "*.lsql");
+    bool resumeShown = false;
     for (const std::string& script : scripts) {
-        owner.AppendLine("  скрипт " + ExtractFileName(script) + ": інструкцій " +
-                         std::to_string(CountScriptStatements(script)));
+        owner.AppendLine(ScriptLine(script, ledger, resumeShown));
+    }
+    if (ledger != nullptr && !resumeShown) {
+        owner.AppendLine("  усі інструкції скриптів уже виконано; продовження з документів");
     }
     const std::vector<std::string> documents = [&] {
         std::vector<std::string> both = Files(directory, "*.r");
@@ -112,6 +140,14 @@ int RunPlan(const StartupPaths& paths, std::ostream& out, std::ostream& err) {
             CPackageUnpacker unpacker(*driver, privateDirectory, paths.programDirectory,
                                       paths.executablePath);
             int64_t workNeeded = 0;
+            // The package an interrupted run left, and where in it the next run goes on.
+            CPackageLedger ledger(GlobDB()->GetDatabase());
+            const std::optional<LedgerPackage> unfinished = ledger.Unfinished();
+            if (unfinished) {
+                ledger.Inspect(unfinished->number);
+                driver->AppendLine("Перерваний пакет " + std::to_string(unfinished->number) +
+                                   " чекає продовження (SHA-256 " + unfinished->sha256 + ")");
+            }
             for (int64_t number = driver->FirstPackage(); number <= driver->HighestPackage();
                  ++number) {
                 const std::string file = unpacker.PackageFile(number);
@@ -126,7 +162,8 @@ int RunPlan(const StartupPaths& paths, std::ostream& out, std::ostream& err) {
                 driver->AppendLine("Пакет " + std::to_string(number) + ": " + std::to_string(size) +
                                    " байт, SHA-256 " + sha256 + " перевірено");
                 const int64_t unpacked =
-                    DescribePackage(*driver, privateDirectory, paths.programDirectory);
+                    DescribePackage(*driver, privateDirectory, paths.programDirectory,
+                                    unfinished && unfinished->number == number ? &ledger : nullptr);
                 workNeeded = std::max(workNeeded, size + unpacked);
                 DeleteDirectoryContents(privateDirectory);
             }
@@ -136,7 +173,7 @@ int RunPlan(const StartupPaths& paths, std::ostream& out, std::ostream& err) {
             if (!config.snapshot) {
                 driver->AppendLine("Знімок перед оновленням вимкнено в " +
                                    std::string(kConfigFileName));
-            } else if (CPackageLedger(GlobDB()->GetDatabase()).Unfinished()) {
+            } else if (unfinished) {
                 driver->AppendLine("Знімок не потрібен: продовжується перерваний пакет");
             } else {
                 const std::vector<std::string> programFiles =

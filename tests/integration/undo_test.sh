@@ -135,7 +135,7 @@ else
 fi
 
 # --- The undo: the database and the files as before the run, the undone database kept
-updater --undo
+updater --console --undo
 expect_eq "exit status of --undo" 0 "$rc"
 expect_eq "last line of --undo" "Оновлення скасовано" "$(tail -n 1 "$work/stdout")"
 grep -qx "Версія бази даних: 237" "$work/stdout" || fail "the version read back is not 237"
@@ -148,7 +148,7 @@ expect_eq "undone database kept" 238 \
     "$(demo_sql_values "$(at "$database")" "select data from versions")"
 grep -q "збережено: $database\. " "$work/stdout" || fail "the kept database is not named"
 
-updater --undo
+updater --console --undo
 expect_eq "exit status of a second --undo" 3 "$rc"
 
 # --- Installed again after the undo, then undone once more with an undo killed part way
@@ -158,7 +158,7 @@ expect_eq "version after the second run" 238 \
     "$(demo_sql_values "$(at "$restored")" "select data from versions")"
 # The undo is stopped as it reaches its restore (held), then killed there.
 rc=0
-TMPDIR=$work/tmp "$suite/tessara-updater" --undo >"$work/stdout" 2>"$work/stderr" &
+TMPDIR=$work/tmp "$suite/tessara-updater" --console --undo >"$work/stdout" 2>"$work/stderr" &
 undo_pid=$!
 for _ in $(seq 1 2000); do
     grep -q "^Відновлення бази даних зі знімка" "$work/stdout" 2>/dev/null && break
@@ -168,18 +168,20 @@ done
 kill -"$kill_signal" "$undo_pid" 2>/dev/null || true
 wait "$undo_pid" || true
 expect_eq "database after the killed undo" "$restored" "$(configured_database)"
-updater --undo
+updater --console --undo
 expect_eq "exit status of the undo run again" 0 "$rc"
 expect_eq "database after the finished undo" "$(cat "$work/before.dump")" \
     "$(dump "$(configured_database)")"
 
-# --- A run killed in its statement pass is undone to the state before it
+# --- A run killed in its statement pass: --plan names the package and where it goes on, the
+# rerun continues there without a snapshot of its own, and the undo goes back to the state
+# before the killed run
 updater --console
 expect_eq "exit status of the third run" 0 "$rc"
 base=$(current)
 dump "$base" >"$work/before3.dump"
 listing | grep -v ' ./lib.ini$' >"$work/before3.listing"
-updater --undo  # back to 237, then the run that is killed
+updater --console --undo  # back to 237, then the run that is killed
 expect_eq "exit status of the undo before the killed run" 0 "$rc"
 base=$(current)
 dump "$base" >"$work/before4.dump"
@@ -195,9 +197,27 @@ grep -q "up.2026.05.03.lsql" "$work/stdout" || fail "the run did not reach its s
 kill -"$kill_signal" "$run_pid" 2>/dev/null || true
 wait "$run_pid" || true
 updater --plan
+expect_eq "exit status of --plan after the kill" 0 "$rc"
 grep -q "Пакет 238 встановлено не до кінця: його буде продовжено" "$work/stdout" ||
     fail "--plan after the kill does not name the waiting package"
-updater --undo
+grep -q "^Перерваний пакет 238 чекає продовження (SHA-256 [0-9a-f]\{64\})$" "$work/stdout" ||
+    fail "--plan after the kill does not name the waiting package's ledger"
+grep -qx "Знімок не потрібен: продовжується перерваний пакет" "$work/stdout" ||
+    fail "--plan after the kill would take a snapshot"
+# Where the plan says the next run goes on is where it does go on.
+resume=$(sed -n 's/^  скрипт \(.*\): інструкцій [0-9]*, виконано [0-9]*.*; продовження з інструкції \([0-9]*\)$/\1 \2/p' \
+    "$work/stdout")
+[ -n "$resume" ] || fail "--plan after the kill does not say where the run goes on"
+resume_script=${resume% *}
+resume_at=${resume#* }
+updater --console
+expect_eq "exit status of the run that continues" 0 "$rc"
+if [ "$resume_at" -gt 1 ]; then
+    grep -A1 -x "$resume_script" "$work/stdout" | grep -qx "Продовження з інструкції $resume_at" ||
+        fail "the plan said $resume_script from $resume_at, the run went on elsewhere"
+fi
+grep -q "^Знімок бази даних" "$work/stdout" && fail "the run that continues took a snapshot"
+updater --console --undo
 expect_eq "exit status of the undo after the kill" 0 "$rc"
 expect_eq "database after undoing the killed run" "$(cat "$work/before4.dump")" \
     "$(dump "$(configured_database)")"
