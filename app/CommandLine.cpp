@@ -39,6 +39,7 @@ std::optional<ConsoleOptions> ConsoleCombination(const std::vector<std::string>&
         return std::nullopt;
     }
     options.noSnapshot = seen.count("--no-snapshot") != 0;
+    options.console = seen.count("--console") != 0;
     if (seen.count("--plan") != 0) {
         options.task = ConsoleTask::Plan;
     } else if (seen.count("--undo") != 0) {
@@ -69,6 +70,10 @@ LaunchMode ParseArguments(const std::vector<std::string>& arguments) {
 
 ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& arguments) {
     return ConsoleCombination(arguments).value_or(ConsoleOptions{});
+}
+
+bool UndoInWindow(const ConsoleOptions& options, bool windowAvailable) {
+    return options.task == ConsoleTask::Undo && !options.console && windowAvailable;
 }
 
 std::string ArgumentError(const std::vector<std::string>& arguments) {
@@ -112,9 +117,11 @@ std::string UsageText() {
            "             space it needs; changes nothing. Exit status: the one an update would\n"
            "             start with (0 when it would install, 2 or 3 as below)\n"
            "  --undo     undo the last update: the database and the program files back at the\n"
-           "             snapshot taken before it; the database being undone is kept. Exit\n"
-           "             status 0 done, 1 failed part way (run --undo again to finish it), 2 not\n"
-           "             started (as below), 3 no snapshot to go back to\n"
+           "             snapshot taken before it; the database being undone is kept. Opens\n"
+           "             the window, whose button undoes, when there is a display; with\n"
+           "             --console (or without a display) on the console. Exit status 0 done,\n"
+           "             1 failed part way (run --undo again to finish it), 2 not started (as\n"
+           "             below), 3 no snapshot to go back to\n"
            "  --help     show this text\n"
            "\n"
            "Exit status of --console:\n"

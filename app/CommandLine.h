@@ -16,7 +16,11 @@ enum class ConsoleTask { Update, Plan, Undo };
 struct ConsoleOptions {
     ConsoleTask task = ConsoleTask::Update;
     bool noSnapshot = false;  // "--no-snapshot": the update takes no snapshot
+    bool console = false;     // "--console" given: never a window
 };
+// "--undo" without "--console" opens the window, whose button undoes, when a window can be
+// shown (`windowAvailable`); otherwise, and with "--console", the undo runs on the console.
+bool UndoInWindow(const ConsoleOptions& options, bool windowAvailable);
 // The console options of arguments that ParseArguments takes as console mode.
 ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& arguments);
 // One line saying what is wrong with arguments that ParseArguments finds invalid.

@@ -1,6 +1,8 @@
 #include "app/Undo.h"
 
 #include <exception>
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 
@@ -13,6 +15,7 @@
 #include "app/RunJournal.h"
 #include "app/RunLocks.h"
 #include "db/Uglobdb.h"
+#include "platform/CallThread.h"
 #include "platform/Directory.h"
 #include "platform/FileSystem.h"
 #include "platform/Interrupt.h"
@@ -47,17 +50,20 @@ std::string ToLocalSeparators(std::string relative) {
     return relative;
 }
 
+// The undo, in two steps so that a window can show what it would undo before it starts: Check
+// takes the locks and finds the snapshot, Finish undoes. Both throw CUndoStop for every ending
+// but success. The database calls run on a helper thread while the window answers.
 class CUndo {
   public:
-    CUndo(const StartupPaths& paths, CConsoleWindow& window)
+    CUndo(const StartupPaths& paths, IUpdaterWindow& window, RunMode mode)
         : m_paths(paths),
           m_window(window),
-          m_journal(window, RunMode::Console),
+          m_journal(window, mode),
           m_configPath(PathJoin(paths.programDirectory, kConfigFileName)),
           m_session(paths.programDirectory) {}
 
-    // The undo's steps; throws CUndoStop for every ending but success.
-    void Run();
+    void Check();
+    void Finish();
     CRunJournal& Journal() { return m_journal; }
 
   private:
@@ -70,15 +76,28 @@ class CUndo {
     // that file (an undo cut short after the switch).
     void RestoreAndSwitch(SnapshotManifest& manifest);
     void RestoreProgramFiles(const SnapshotManifest& manifest);
+    // Runs a database call on the helper thread; the window answers meanwhile.
+    void Blocking(const std::function<void()>& call);
 
-    const StartupPaths& m_paths;
-    CConsoleWindow& m_window;
+    const StartupPaths m_paths;
+    IUpdaterWindow& m_window;
     CRunJournal m_journal;
     std::string m_configPath;
     CConfig m_config;
     CRunLocks m_locks;
     CGlobDB m_session;
+    SnapshotManifest m_manifest;
+    CCallThread m_calls;  // last: its thread ends before the state its calls use
 };
+
+// A window's messages are answered this often while a database call runs.
+constexpr double kCallWaitSlice = 0.05;
+
+void CUndo::Blocking(const std::function<void()>& call) {
+    m_window.ShowOpenLine();
+    m_calls.RunAndWait(
+        call, [this](CCompletion& done) { m_window.PumpUntil(done, kCallWaitSlice); }, [] {});
+}
 
 void CUndo::StopIfInterrupted() {
     if (InterruptRequested()) {
@@ -133,11 +152,21 @@ void CUndo::RestoreAndSwitch(SnapshotManifest& manifest) {
     const std::string server = m_config.serverType != 0 ? m_config.serverName : std::string();
     Line("Підключення до бази даних");
     Line(m_config.databasePath);
-    m_session.Connect(server, m_config.databasePath, "", "");
+    std::vector<CAttachmentInfo> others;
+    int32_t currentVersion = 0;
+    std::string current;
+    Blocking([&] {
+        m_session.Connect(server, m_config.databasePath, "", "");
+        if (!server.empty()) {
+            others = m_session.OtherAttachments();
+        }
+        currentVersion = m_session.GetVersion();
+        current = m_session.DatabaseFile();
+    });
     if (!server.empty()) {
         // Whoever works on the database now would go on in the one being undone.
         std::string where;
-        for (const CAttachmentInfo& other : m_session.OtherAttachments()) {
+        for (const CAttachmentInfo& other : others) {
             if (!other.process.empty()) {
                 where +=
                     (where.empty() ? "" : ", ") +
@@ -150,8 +179,8 @@ void CUndo::RestoreAndSwitch(SnapshotManifest& manifest) {
             throw CUndoStop(kExitNotStarted, "до бази даних підключені: " + where);
         }
     }
-    Line("Версія бази даних: " + std::to_string(m_session.GetVersion()));
-    const std::string current = m_session.DatabaseFile();
+    Line("Версія бази даних: " + std::to_string(currentVersion));
+    m_window.lCurVer().SetCaption(std::to_string(currentVersion));
     if (current != manifest.database) {
         const std::string text = "Знімок зроблено з бази даних " + manifest.database +
                                  ", а комплекс працює з " + current + ". Скасування неможливе";
@@ -176,19 +205,21 @@ void CUndo::RestoreAndSwitch(SnapshotManifest& manifest) {
     WriteManifest(manifest);
     Line("Відновлення бази даних зі знімка " + manifest.backup + " до " + manifest.restoredInto +
          "...");
-    m_window.PumpMessages();
-    {
+    Blocking([&] {
         CServiceManager services = m_session.AttachServices();
         // A new file: never one that an earlier attempt may still be writing.
         services.Restore(manifest.backup, manifest.restoredInto, false);
         services.Detach();
-    }
+    });
     Mark("[OK]");
 
     // Checked before it takes the current database's place.
-    CGlobDB restored(m_paths.programDirectory);
-    restored.Connect(server, manifest.restoredInto, "", "");
-    const int32_t version = restored.ReadCommittedVersion();
+    int32_t version = 0;
+    Blocking([&] {
+        CGlobDB restored(m_paths.programDirectory);
+        restored.Connect(server, manifest.restoredInto, "", "");
+        version = restored.ReadCommittedVersion();
+    });
     if (version != manifest.version) {
         const std::string text = "error: відновлена база даних " + manifest.restoredInto +
                                  " має версію " + std::to_string(version) + " замість " +
@@ -246,9 +277,13 @@ void CUndo::RestoreProgramFiles(const SnapshotManifest& manifest) {
     }
 }
 
-void CUndo::Run() {
+void CUndo::Check() {
     TakeLocksAndCheck();
-    SnapshotManifest manifest = NewestSnapshot();
+    m_manifest = NewestSnapshot();
+}
+
+void CUndo::Finish() {
+    SnapshotManifest& manifest = m_manifest;
     if (!manifest.restoredInto.empty() && m_config.databasePath == manifest.restoredInto) {
         Line("Базу даних уже відновлено: " + manifest.restoredInto);
     } else {
@@ -261,10 +296,13 @@ void CUndo::Run() {
 
     // Read back through lib.ini as the suite will.
     m_config = ReadConfig(m_configPath, m_paths.programDirectory);
-    CGlobDB now(m_paths.programDirectory);
-    now.Connect(m_config.serverType != 0 ? m_config.serverName : std::string(),
-                m_config.databasePath, "", "");
-    const int32_t version = now.ReadCommittedVersion();
+    int32_t version = 0;
+    Blocking([&] {
+        CGlobDB now(m_paths.programDirectory);
+        now.Connect(m_config.serverType != 0 ? m_config.serverName : std::string(),
+                    m_config.databasePath, "", "");
+        version = now.ReadCommittedVersion();
+    });
     m_window.lCurVer().SetCaption(std::to_string(version));
     Line("Версія бази даних: " + std::to_string(version));
     Line("Базу даних, яку скасовано, збережено: " + manifest.undoneDatabase +
@@ -272,7 +310,77 @@ void CUndo::Run() {
     Line("Оновлення скасовано");
 }
 
+// Ends the undo's record and returns the exit status of `run`, which throws as CUndo's steps.
+template <typename Run>
+int RunAndRecord(CUndo& undo, Run run, std::string& reason) {
+    int status = kExitUpdated;
+    try {
+        run();
+    } catch (const CUndoStop& stop) {
+        status = stop.Status();
+        reason = stop.what();
+    } catch (const std::exception& error) {
+        status = kExitRunFailed;
+        reason = OneLine(error.what());
+        undo.Journal().ShowError(WithFullStop(error.what()) +
+                                 " Запустіть tessara-updater --undo ще раз, коли причину буде "
+                                 "усунено");
+    }
+    if (status != kExitUpdated || undo.Journal().RecordOpen()) {
+        CFailedItems none;
+        undo.Journal().FinishRecord(status == kExitUpdated ? "undone" : "undo ended: " + reason, {},
+                                    status, none);
+    }
+    return status;
+}
+
+// The window's driver of --undo: the checks and the snapshot when the window is shown, the undo
+// when its button is pressed. The window is the update's own; only the button's caption says
+// what it does here.
+class CUndoFormDriver : public IFormDriver {
+  public:
+    CUndoFormDriver(IUpdaterWindow& window, const StartupPaths& paths)
+        : m_window(window), m_undo(paths, window, RunMode::Window) {}
+
+    void FormShow() override {
+        m_window.btOK().SetEnabled(false);
+        std::string reason;
+        m_running = true;
+        const int status = RunAndRecord(
+            m_undo, [&] { m_undo.Check(); }, reason);
+        m_running = false;
+        if (status == kExitUpdated) {
+            m_undo.Journal().AppendLine("Натисніть «" + std::string(kUndoButtonCaption) +
+                                        "», щоб повернути базу даних і програми до цього знімка");
+            m_window.btOK().SetCaption(kUndoButtonCaption);
+            m_window.btOK().SetEnabled(true);
+        }
+    }
+
+    void btOKClick() override {
+        m_window.btOK().SetEnabled(false);
+        std::string reason;
+        m_running = true;
+        RunAndRecord(
+            m_undo, [&] { m_undo.Finish(); }, reason);
+        m_running = false;
+    }
+
+    bool IsRunning() const override { return m_running; }
+
+  private:
+    IUpdaterWindow& m_window;
+    CUndo m_undo;
+    bool m_running = false;
+};
+
 }  // namespace
+
+FormDriverFactory UndoDriverFactory(const StartupPaths& paths) {
+    return [paths](IUpdaterWindow& window) {
+        return std::make_unique<CUndoFormDriver>(window, paths);
+    };
+}
 
 std::string RestoredDatabasePath(const SnapshotManifest& manifest) {
     const std::string& database = manifest.database;
@@ -289,24 +397,18 @@ std::string RestoredDatabasePath(const SnapshotManifest& manifest) {
 
 int RunUndo(const StartupPaths& paths, std::ostream& out, std::ostream& err) {
     CConsoleWindow window(out, err);
-    CUndo undo(paths, window);
-    CFailedItems none;
-    int status = kExitUpdated;
     std::string reason;
-    try {
-        undo.Run();
-    } catch (const CUndoStop& stop) {
-        status = stop.Status();
-        reason = stop.what();
-    } catch (const std::exception& error) {
-        status = kExitRunFailed;
-        reason = OneLine(error.what());
-        undo.Journal().ShowError(WithFullStop(error.what()) +
-                                 " Запустіть tessara-updater --undo ще раз, коли причину буде "
-                                 "усунено");
+    int status = 0;
+    {
+        CUndo undo(paths, window, RunMode::Console);
+        status = RunAndRecord(
+            undo,
+            [&] {
+                undo.Check();
+                undo.Finish();
+            },
+            reason);
     }
-    undo.Journal().FinishRecord(status == kExitUpdated ? "undone" : "undo ended: " + reason, {},
-                                status, none);
     window.Finish();
     if (status == kExitInterrupted) {
         AcknowledgeInterrupt();

@@ -13,6 +13,7 @@
 #include <iosfwd>
 #include <string>
 
+#include "app/FormDriver.h"
 #include "app/Snapshot.h"
 #include "app/StartupPaths.h"
 
@@ -20,6 +21,13 @@
 // its version and time, with the database's own ending ("lib.v237.2026-05-03_142205.gdb"); the
 // second and later attempts add their number ("lib.v237.2026-05-03_142205-2.gdb").
 std::string RestoredDatabasePath(const SnapshotManifest& manifest);
+
+// The caption of the window's button when the window undoes (--undo without --console).
+inline constexpr char kUndoButtonCaption[] = "Скасувати оновлення";
+
+// The window's driver for --undo: the same window as an update's, whose journal shows the
+// checks and the snapshot it would go back to, and whose button then undoes.
+FormDriverFactory UndoDriverFactory(const StartupPaths& paths);
 
 // Runs --undo for the suite at `paths` with the journal on `out` and messages on `err`; returns
 // the exit status (0 undone, 1 failed part way, 2 not started, 3 no snapshot, 5 interrupted).

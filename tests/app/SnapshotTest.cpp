@@ -19,21 +19,22 @@ TEST(ConsoleOptions, TasksAndTheirCombinations) {
         LaunchMode mode;
         ConsoleTask task;
         bool noSnapshot;
+        bool undoWindow;  // with a display: the window undoes
     };
     const Case cases[] = {
-        {{"--console"}, LaunchMode::Console, ConsoleTask::Update, false},
-        {{"--console", "--no-snapshot"}, LaunchMode::Console, ConsoleTask::Update, true},
-        {{"--no-snapshot", "--console"}, LaunchMode::Console, ConsoleTask::Update, true},
-        {{"--plan"}, LaunchMode::Console, ConsoleTask::Plan, false},
-        {{"--console", "--plan"}, LaunchMode::Console, ConsoleTask::Plan, false},
-        {{"--undo"}, LaunchMode::Console, ConsoleTask::Undo, false},
-        {{"--undo", "--console"}, LaunchMode::Console, ConsoleTask::Undo, false},
+        {{"--console"}, LaunchMode::Console, ConsoleTask::Update, false, false},
+        {{"--console", "--no-snapshot"}, LaunchMode::Console, ConsoleTask::Update, true, false},
+        {{"--no-snapshot", "--console"}, LaunchMode::Console, ConsoleTask::Update, true, false},
+        {{"--plan"}, LaunchMode::Console, ConsoleTask::Plan, false, false},
+        {{"--console", "--plan"}, LaunchMode::Console, ConsoleTask::Plan, false, false},
+        {{"--undo"}, LaunchMode::Console, ConsoleTask::Undo, false, true},
+        {{"--undo", "--console"}, LaunchMode::Console, ConsoleTask::Undo, false, false},
         // The window takes its snapshot setting from lib.ini only.
-        {{"--no-snapshot"}, LaunchMode::Invalid, ConsoleTask::Update, false},
-        {{"--plan", "--undo"}, LaunchMode::Invalid, ConsoleTask::Update, false},
-        {{"--undo", "--no-snapshot"}, LaunchMode::Invalid, ConsoleTask::Update, false},
-        {{"--plan", "--plan"}, LaunchMode::Invalid, ConsoleTask::Update, false},
-        {{"--undo", "--help"}, LaunchMode::Invalid, ConsoleTask::Update, false},
+        {{"--no-snapshot"}, LaunchMode::Invalid, ConsoleTask::Update, false, false},
+        {{"--plan", "--undo"}, LaunchMode::Invalid, ConsoleTask::Update, false, false},
+        {{"--undo", "--no-snapshot"}, LaunchMode::Invalid, ConsoleTask::Update, false, false},
+        {{"--plan", "--plan"}, LaunchMode::Invalid, ConsoleTask::Update, false, false},
+        {{"--undo", "--help"}, LaunchMode::Invalid, ConsoleTask::Update, false, false},
     };
     for (const Case& c : cases) {
         const std::string name = ::testing::PrintToString(c.arguments);
@@ -41,6 +42,8 @@ TEST(ConsoleOptions, TasksAndTheirCombinations) {
         const ConsoleOptions options = ParseConsoleOptions(c.arguments);
         EXPECT_EQ(options.task, c.task) << name;
         EXPECT_EQ(options.noSnapshot, c.noSnapshot) << name;
+        EXPECT_EQ(UndoInWindow(options, true), c.undoWindow) << name;
+        EXPECT_FALSE(UndoInWindow(options, false)) << name;
     }
 }
 
