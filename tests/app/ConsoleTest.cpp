@@ -674,3 +674,35 @@ TEST(Console, ReaderThatGoesAwayDoesNotStopTheUpdate) {
               (std::vector<std::string>{"238"}));
     EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
 }
+
+// The undo takes the run's checks: while the suite runs it refuses and changes nothing; once the
+// suite is closed, it goes ahead.
+TEST(Console, UndoRefusedWhileTheSuiteRuns) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    ASSERT_EQ(RunUpdater(suite).status, 0);
+    {
+        CRunningProgram suiteProgram(suite.Scratch(""), suite.Paths().suiteImageName);
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(RunUndo(suite.Paths(), out, err), 2);
+        EXPECT_NE(err.str().find("Код завершення 2: ПК Тессара запущена. Будь ласка, закрийте "
+                                 "програму та перезапустіть скасування оновлення!"),
+                  std::string::npos)
+            << err.str();
+    }
+    EXPECT_FALSE(fs::exists(suite.File("lib.ini")));
+    EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
+              (std::vector<std::string>{"238"}));
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
+    EXPECT_TRUE(ListSnapshots(suite.Dir()).back().restoredInto.empty());
+
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(RunUndo(suite.Paths(), out, err), 0) << out.str() << err.str();
+    const CConfig config = ReadConfig(suite.File("lib.ini"), suite.Dir());
+    EXPECT_EQ(config.databasePath, ListSnapshots(suite.Dir()).back().restoredInto);
+    EXPECT_EQ(QueryColumn(config.databasePath, "select data from versions"),
+              (std::vector<std::string>{"237"}));
+    EXPECT_FALSE(fs::exists(suite.File("tessara.exe")));  // the update brought it
+}
