@@ -1,11 +1,14 @@
 #include "app/Config.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
+#include "platform/SystemCodePage.h"
+#include "platform/Utf8.h"
 
 CConfig ReadConfig(const std::string& configPath, const std::string& programDirectory) {
     const CIniFile ini(configPath);
@@ -47,7 +50,13 @@ void WriteDatabasePath(const std::string& configPath, const std::string& databas
         old = ReadWholeFile(configPath);
     }
     const std::string newline = old.find("\r\n") != std::string::npos ? "\r\n" : "\n";
-    const std::string entry = "PathBaseGDB=" + databasePath;
+    // The suite's programs read lib.ini in the system's code page (Windows-1251 on its
+    // machines); a file that holds UTF-8 text already stays UTF-8.
+    const bool utf8File = IsValidUtf8(old) && std::any_of(old.begin(), old.end(), [](char c) {
+                              return (static_cast<unsigned char>(c) & 0x80) != 0;
+                          });
+    const std::string entry =
+        "PathBaseGDB=" + (utf8File ? databasePath : ToSystemCodePage(databasePath));
     std::string text;
     bool inCommon = false;
     bool written = false;
