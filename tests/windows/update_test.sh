@@ -22,7 +22,8 @@
 # undo     --plan names what the run then does and changes nothing, the run takes a snapshot
 #          (the backup on the server, beside the database), --console --undo restores it into a
 #          new database on the server and names that in lib.ini in Windows-1251; the database
-#          and the suite's files are back as before the run, the undone database is kept
+#          and the suite's files are back as before the run, the undone database is kept; run
+#          again, and undone once more in the window (--undo without --console)
 #
 # The embedded- cases run the same way with the Windows default, TypeServer=0 and a local
 # database opened by Firebird's embedded engine: the engine folder of scripts/fbengine/build.sh
@@ -709,6 +710,29 @@ undo)
     expect_eq "exit status of the run after the undo" 4 "$(run_wine "$suite" again)"
     expect_eq "version of the restored database after the run" 238 \
         "$(demo_sql_values "127.0.0.1/$port:$restored" "select data from versions")"
+
+    # Undone once more in the window: --undo without --console, its button pressed.
+    start_updater undo-window "$suite/tessara-updater.exe" --undo
+    wine_uk "$winbin/test_window_driver.exe" "$(windows_path "$suite/tessara-updater.exe")" \
+        >"$work/out/undo-window.journal" 2>"$work/out/undo-window.driver" ||
+        fail "the window's undo did not end"
+    rc=0
+    wait "$updater_pid" || rc=$?
+    updater_pid=
+    expect_eq "exit status of the undo's window" 0 "$rc"
+    expect_eq "last line of the window's undo" "Оновлення скасовано" \
+        "$(tail -n 1 "$work/out/undo-window.journal")"
+    grep -q '^\[message\]' "$work/out/undo-window.journal" && fail "the window's undo showed a box"
+    restored_again=$(iconv -f CP1251 -t UTF-8 "$suite/lib.ini" | tr -d '\r' |
+        sed -n 's/^PathBaseGDB=//p')
+    [[ $restored_again == "$work/wine-data/бібліотека.v237."*.gdb && $restored_again != "$restored" ]] ||
+        fail "lib.ini names no second restored database: '$restored_again'"
+    "$linbin/database_dump" "127.0.0.1/$port:$restored_again" >"$work/restored.dump" ||
+        fail "cannot dump the database the window restored"
+    diff -u "$work/before.dump" "$work/restored.dump" >&2 ||
+        fail "the database the window restored differs from the one before the first run"
+    diff -u "$work/before.files" <(suite_files "$suite") >&2 ||
+        fail "the suite's files after the window's undo differ from those before the run"
     ;;
 embedded-errors)
     make_databases wine
