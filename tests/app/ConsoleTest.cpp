@@ -706,3 +706,35 @@ TEST(Console, UndoRefusedWhileTheSuiteRuns) {
               (std::vector<std::string>{"237"}));
     EXPECT_FALSE(fs::exists(suite.File("tessara.exe")));  // the update brought it
 }
+
+// Each run takes its snapshot; of one database the newest two are kept, and the older one's
+// backup and directory go.
+TEST(Console, TheNewestTwoSnapshotsOfADatabaseAreKept) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    std::vector<std::pair<int, PackageFiles>> packages;
+    std::vector<std::string> backups;
+    for (int number = 238; number <= 240; ++number) {
+        SCOPED_TRACE(number);
+        packages.emplace_back(number, ContentPackage(number));
+        suite.PackDirectories(packages, BuiltProgram("tessara-updater"));
+        const ConsoleResult result = RunUpdater(suite);
+        ASSERT_EQ(result.status, 0) << ::testing::PrintToString(result.out);
+        ASSERT_FALSE(ListSnapshots(suite.Dir()).empty());
+        backups.push_back(ListSnapshots(suite.Dir()).back().backup);
+        EXPECT_TRUE(fs::exists(backups.back()));
+    }
+    const std::vector<SnapshotManifest> kept = ListSnapshots(suite.Dir());
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].version, 238);
+    EXPECT_EQ(kept[1].version, 239);
+    EXPECT_FALSE(fs::exists(backups[0]));
+    EXPECT_TRUE(fs::exists(backups[1]));
+    EXPECT_TRUE(fs::exists(backups[2]));
+    size_t directories = 0;
+    for (const auto& entry :
+         fs::directory_iterator(suite.File(std::string(kSnapshotsFolderName)))) {
+        directories += entry.is_directory() ? 1u : 0u;
+    }
+    EXPECT_EQ(directories, 2u);
+}
