@@ -341,6 +341,15 @@ class CUndoFormDriver : public IFormDriver {
   public:
     CUndoFormDriver(IUpdaterWindow& window, const StartupPaths& paths)
         : m_window(window), m_undo(paths, window, RunMode::Window) {}
+    ~CUndoFormDriver() override {
+        // The window was closed after the checks, without pressing the button.
+        if (m_undo.Journal().RecordOpen()) {
+            CFailedItems none;
+            m_undo.Journal().FinishRecord("closed without undoing", {}, kExitNotStarted, none);
+        }
+    }
+    CUndoFormDriver(const CUndoFormDriver&) = delete;
+    CUndoFormDriver& operator=(const CUndoFormDriver&) = delete;
 
     void FormShow() override {
         m_window.btOK().SetEnabled(false);

@@ -551,6 +551,10 @@ TEST(Window, UndoThroughTheSameForm) {
     // A second undo finds nothing to go back to: the button stays off.
     TForm1 again(UndoDriverFactory(suite.Paths()));
     ShowAndCheck(again);
+    // The record has the update's run and the undo's, each with its outcome.
+    const std::string record = ReadFile(suite.File("tessara-updater.log"));
+    EXPECT_NE(record.find("[outcome] undone (exit status 0 in console mode)"), std::string::npos)
+        << record;
     EXPECT_FALSE(Control<QPushButton>(again, "btOK")->isEnabled());
     ASSERT_FALSE(again.JournalLines().empty());
     EXPECT_EQ(again.JournalLines().back(), "Останнє оновлення вже скасовано (знімок " +
