@@ -11,6 +11,11 @@ class CFormDriver : public IFormDriver {
     void FormShow() override { m_driver.FormShow(); }
     void btOKClick() override { m_driver.btOKClick(); }
     bool IsRunning() const override { return m_driver.IsRunning(); }
+    int ExitStatus() const override {
+        const RunOutcome run = m_driver.LastRun();
+        return run == RunOutcome::NotRun || run == RunOutcome::Succeeded ? 0
+                                                                         : m_driver.ExitStatus();
+    }
 
   private:
     CUpdateDriver m_driver;

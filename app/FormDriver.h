@@ -17,6 +17,11 @@ class IFormDriver {
     virtual void FormShow() = 0;
     virtual void btOKClick() = 0;
     virtual bool IsRunning() const = 0;
+    // The status the window's process ends with once the window is closed: that of console mode
+    // after an update run that did not end in success (1 for "Помилка при оновлені", an error or
+    // an unfinished package), else 0. The checks alone end with 0: the user only looked, and the
+    // window said why it refused; a run that succeeded with failed items shows them itself.
+    virtual int ExitStatus() const { return 0; }
 };
 
 using FormDriverFactory = std::function<std::unique_ptr<IFormDriver>(IUpdaterWindow& window)>;

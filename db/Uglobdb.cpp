@@ -15,6 +15,7 @@
 #include "db/DbError.h"
 #include "db/FetchRows.h"
 #include "platform/Clock.h"
+#include "platform/Network.h"
 #include "platform/Paths.h"
 #include "platform/Processes.h"
 #include "platform/Text.h"
@@ -92,6 +93,40 @@ int32_t ToInteger(const CDbValue& value) {
     return 0;
 }
 
+// The host and the port of a server name as the client reads it: "host", "host/port" or
+// "host/service", an IPv6 address in brackets with or without "/port". Nothing for a name of
+// another form (a URL such as "inet://...", a Windows share): it is left to the client.
+std::optional<std::pair<std::string, std::string>> TcpAddressOf(const std::string& server) {
+    if (server.empty() || server.find("://") != std::string::npos ||
+        server.find('\\') != std::string::npos) {
+        return std::nullopt;
+    }
+    std::string host = server;
+    std::string port = "3050";  // the client's default, gds_db
+    std::string rest;
+    if (host.front() == '[') {
+        const size_t close = host.find(']');
+        if (close == std::string::npos) {
+            return std::nullopt;
+        }
+        rest = host.substr(close + 1);
+        host = host.substr(1, close - 1);
+    } else if (const size_t slash = host.find('/'); slash != std::string::npos) {
+        rest = host.substr(slash);
+        host.resize(slash);
+    }
+    if (!rest.empty()) {
+        if (rest.front() != '/' || rest.size() == 1) {
+            return std::nullopt;
+        }
+        port = rest.substr(1);
+    }
+    if (host.empty()) {
+        return std::nullopt;
+    }
+    return std::make_pair(host, port);
+}
+
 }  // namespace
 
 CGlobDB::CGlobDB(std::string programDirectory) : m_programDirectory(std::move(programDirectory)) {}
@@ -103,8 +138,8 @@ void CGlobDB::Connect(const std::string& serverName, const std::string& database
         path = PathJoin(m_programDirectory, kDefaultDatabaseFile);
     }
     const std::string server(TrimControl(serverName));
-    m_connectionString = server.empty() ? path : server + ":" + path;
     m_serverName = server;
+    m_connectionString = server.empty() ? path : server + ":" + path;
 
     CTransaction& transaction = m_database.DefaultTransaction();
     CAttachment& attachment = m_database.Attachment();
@@ -125,6 +160,7 @@ void CGlobDB::Connect(const std::string& serverName, const std::string& database
     // The embedded engine runs in this process: its page cache is our memory. A server shares
     // its cache between all its attachments, and is left to its own setting.
     const int pageBuffers = server.empty() ? kEmbeddedPageBuffers : 0;
+    RequireServerAddressAnswers();
     attachment.Attach(m_connectionString, m_userName, m_password,
                       CClientIdentity{kUpdaterProcessName, CurrentProcessId()}, pageBuffers,
                       m_connectTimeout);
@@ -166,6 +202,7 @@ bool CGlobDB::ServerAnswers() {
     const double start = MonotonicSeconds();
     CAttachment probe;
     try {
+        RequireServerAddressAnswers();
         probe.Attach(m_connectionString, m_userName, m_password,
                      CClientIdentity{kUpdaterProcessName, CurrentProcessId()}, 0, m_connectTimeout);
     } catch (const CDbError& error) {
@@ -251,6 +288,16 @@ CGlobDB::CActivity CGlobDB::ActivityOf(CAttachment& probe) const {
         activity.pages.push_back(integer(column));
     }
     return activity;
+}
+
+void CGlobDB::RequireServerAddressAnswers() const {
+    const auto address = TcpAddressOf(m_serverName);
+    if (m_connectTimeout > 0 && address &&
+        !TcpAddressAnswers(address->first, address->second, m_connectTimeout)) {
+        throw CDbError("Nothing answers at " + address->first + " port " + address->second +
+                           " within " + std::to_string(m_connectTimeout) + " s",
+                       {isc_connect_reject});
+    }
 }
 
 bool CGlobDB::IsConnectTimeout(const CDbError& error, double waitedSeconds) const {

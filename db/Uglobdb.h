@@ -98,10 +98,14 @@ class CGlobDB {
     // The session's attachment as the probe's connection `probe` sees it.
     CActivity ActivityOf(CAttachment& probe) const;
     int32_t VersionIn(CTransaction& transaction);
+    // Before an attachment to the server: when nothing at all answers at its address within
+    // ConnectTimeout(), throws what the client throws for its connect timeout. The client itself
+    // would wait for the system's own connect timeout then (about two minutes on Linux).
+    void RequireServerAddressAnswers() const;
 
     std::string m_programDirectory;
+    std::string m_serverName;  // trimmed; empty for the embedded engine
     std::string m_connectionString;
-    std::string m_serverName;
     std::string m_userName;
     std::string m_password;
     int m_connectTimeout = kConnectTimeoutSeconds;

@@ -7,6 +7,7 @@
 
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
+#include "platform/Win32Links.h"
 #include "platform/Win32Security.h"
 
 bool CFileLock::TryAcquire(const std::string& path, Holders holders) {
@@ -20,26 +21,37 @@ bool CFileLock::TryAcquire(const std::string& path, Holders holders) {
     if (!shared) {
         access.emplace();
     }
-    HANDLE handle = CreateFileW(
-        ToUtf16(path).c_str(), shared ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
-        FILE_SHARE_READ | FILE_SHARE_WRITE,
-        access ? static_cast<SECURITY_ATTRIBUTES*>(access->SecurityAttributes()) : nullptr,
-        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const std::wstring wide = ToUtf16(path);
+    HANDLE handle = OpenOrCreateNew([&](DWORD disposition) {
+        return CreateFileW(
+            wide.c_str(), shared ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+            FILE_SHARE_READ | FILE_SHARE_WRITE,
+            access ? static_cast<SECURITY_ATTRIBUTES*>(access->SecurityAttributes()) : nullptr,
+            disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    });
+    const auto refuseLink = [&] {
+        throw CSystemError(ERROR_CANT_ACCESS_FILE,
+                           "Cannot open the lock file \"" + path + "\": it is a symbolic link");
+    };
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_CANT_ACCESS_FILE) {
+        refuseLink();
+    }
     if (handle == INVALID_HANDLE_VALUE) {
         ThrowLastError("Cannot open the lock file \"" + path + "\"");
     }
     CFile file = CFile::Adopt(handle, path);
-    // By its name as well: Wine follows a Unix link even with FILE_FLAG_OPEN_REPARSE_POINT.
-    const DWORD nameAttributes = GetFileAttributesW(ToUtf16(path).c_str());
+    // By its name and by where the open ended as well: Wine follows a Unix link even with
+    // FILE_FLAG_OPEN_REPARSE_POINT, and shows one to a file as the file itself.
+    const DWORD nameAttributes = GetFileAttributesW(wide.c_str());
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle, &info)) {
         ThrowLastError("Cannot query the lock file \"" + path + "\"");
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         (nameAttributes != INVALID_FILE_ATTRIBUTES &&
-         (nameAttributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
-        throw CSystemError(ERROR_CANT_ACCESS_FILE,
-                           "Cannot open the lock file \"" + path + "\": it is a symbolic link");
+         (nameAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        LandedElsewhere(handle, path)) {
+        refuseLink();
     }
     if (GetFileType(handle) != FILE_TYPE_DISK ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {

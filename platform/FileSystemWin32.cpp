@@ -3,10 +3,9 @@
 #include "platform/FileSystem.h"
 
 #include <windows.h>
-// The Restart Manager's types; its functions are loaded at run time (HoldersOf).
-#include <restartmanager.h>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -14,6 +13,8 @@
 #include "platform/Paths.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
+#include "platform/Win32FileHolders.h"
+#include "platform/Win32Links.h"
 #include "platform/Win32Security.h"
 
 namespace {
@@ -147,122 +148,6 @@ OpenRequest RequestFor(CFile::Mode mode) {
     return {GENERIC_READ, kShareReadWrite, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL};
 }
 
-// A function of rstrtmgr.dll by its type.
-template <typename Function>
-Function RestartManagerFunction(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-// The program file's name of a process, without its directory; empty when it cannot be read.
-std::string ImageNameOf(DWORD processId) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (process == nullptr) {
-        return {};
-    }
-    std::wstring path(MAX_PATH, L'\0');
-    auto size = static_cast<DWORD>(path.size());
-    const BOOL ok = QueryFullProcessImageNameW(process, 0, path.data(), &size);
-    CloseHandle(process);
-    if (!ok) {
-        return {};
-    }
-    path.resize(size);
-    return ExtractFileName(ToUtf8(path));
-}
-
-// The programs that hold `path` open, as the Restart Manager names them. Nothing when it cannot
-// tell: rstrtmgr.dll is missing (it came with Vista), the file is held on another machine (over
-// the network only the server knows), or the system refuses.
-std::vector<FileHolder> HoldersOf(const std::string& path) {
-    HMODULE module = LoadLibraryExW(L"rstrtmgr.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module == nullptr) {
-        return {};
-    }
-    const auto start =
-        RestartManagerFunction<DWORD(WINAPI*)(DWORD*, DWORD, WCHAR*)>(module, "RmStartSession");
-    const auto end = RestartManagerFunction<DWORD(WINAPI*)(DWORD)>(module, "RmEndSession");
-    const auto registerFiles =
-        RestartManagerFunction<DWORD(WINAPI*)(DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*, UINT,
-                                              LPCWSTR*)>(module, "RmRegisterResources");
-    const auto getList =
-        RestartManagerFunction<DWORD(WINAPI*)(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, DWORD*)>(
-            module, "RmGetList");
-    std::vector<FileHolder> holders;
-    DWORD session = 0;
-    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
-    if (start != nullptr && end != nullptr && registerFiles != nullptr && getList != nullptr &&
-        start(&session, 0, key) == ERROR_SUCCESS) {
-        const std::wstring wide = ToUtf16(path);
-        LPCWSTR files[] = {wide.c_str()};
-        if (registerFiles(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS) {
-            std::vector<RM_PROCESS_INFO> found;
-            UINT needed = 0;
-            UINT count = 0;
-            DWORD reasons = 0;
-            DWORD result = ERROR_MORE_DATA;
-            // The list may grow between the call that sizes it and the one that fills it.
-            for (int tries = 0; tries < 3 && result == ERROR_MORE_DATA; ++tries) {
-                found.resize(needed);
-                count = needed;
-                result = getList(session, &needed, &count, found.empty() ? nullptr : found.data(),
-                                 &reasons);
-            }
-            for (UINT i = 0; result == ERROR_SUCCESS && i < count && i < found.size(); ++i) {
-                const DWORD id = found[i].Process.dwProcessId;
-                std::string name = ImageNameOf(id);
-                if (name.empty()) {
-                    name = ToUtf8(found[i].strAppName);
-                }
-                holders.push_back({name, id});
-            }
-        }
-        end(session);
-    }
-    FreeLibrary(module);
-    return holders;
-}
-
-// The name an open handle ended at lies elsewhere than `path` (another directory or another
-// name): a link on the way to it. Wine shows a Unix link to a file as the file itself, attributes
-// and all, and opens what it points to even with FILE_FLAG_OPEN_REPARSE_POINT; only the path the
-// handle ended at tells. The directory is compared by identity, so that a suite reached through
-// a linked folder, a mapped or substituted drive is not taken for one. False when the system
-// cannot tell.
-bool LandedElsewhere(HANDLE handle, const std::string& path) {
-    std::wstring final(MAX_PATH, L'\0');
-    for (int tries = 0; tries < 2; ++tries) {
-        const DWORD length =
-            GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) {
-            return false;
-        }
-        const bool fits = length < final.size();
-        final.resize(length);
-        if (fits) {
-            break;
-        }
-    }
-    const size_t separator = final.find_last_of(L'\\');
-    if (separator == std::wstring::npos) {
-        return false;
-    }
-    const std::wstring wantedName = ToUtf16(ExtractFileName(path));
-    const std::wstring finalName = final.substr(separator + 1);
-    if (CompareStringOrdinal(finalName.c_str(), static_cast<int>(finalName.size()),
-                             wantedName.c_str(), static_cast<int>(wantedName.size()),
-                             TRUE) != CSTR_EQUAL) {
-        return true;
-    }
-    const std::string wantedDir = ExtractFileDir(path);
-    const auto wanted = QueryEntry(wantedDir.empty() ? "." : wantedDir, true);
-    const auto landed = QueryEntry(ToUtf8(final.substr(0, separator)), true);
-    return wanted && landed &&
-           (wanted->dwVolumeSerialNumber != landed->dwVolumeSerialNumber ||
-            wanted->nFileIndexHigh != landed->nFileIndexHigh ||
-            wanted->nFileIndexLow != landed->nFileIndexLow);
-}
-
 bool IsHeldError(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
@@ -311,6 +196,59 @@ bool DeleteContents(const std::string& dir) {
 }
 
 }  // namespace
+
+// Wine opens what a Unix link points to even with FILE_FLAG_OPEN_REPARSE_POINT; only the path
+// the handle ended at tells. The directory is compared by identity, so that a suite reached
+// through a linked folder, a mapped or substituted drive is not taken for one.
+bool LandedElsewhere(HANDLE handle, const std::string& path) {
+    std::wstring final(MAX_PATH, L'\0');
+    for (int tries = 0; tries < 2; ++tries) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            return false;
+        }
+        const bool fits = length < final.size();
+        final.resize(length);
+        if (fits) {
+            break;
+        }
+    }
+    const size_t separator = final.find_last_of(L'\\');
+    if (separator == std::wstring::npos) {
+        return false;
+    }
+    const std::wstring wantedName = ToUtf16(ExtractFileName(path));
+    const std::wstring finalName = final.substr(separator + 1);
+    if (CompareStringOrdinal(finalName.c_str(), static_cast<int>(finalName.size()),
+                             wantedName.c_str(), static_cast<int>(wantedName.size()),
+                             TRUE) != CSTR_EQUAL) {
+        return true;
+    }
+    const std::string wantedDir = ExtractFileDir(path);
+    const auto wanted = QueryEntry(wantedDir.empty() ? "." : wantedDir, true);
+    const auto landed = QueryEntry(ToUtf8(final.substr(0, separator)), true);
+    return wanted && landed &&
+           (wanted->dwVolumeSerialNumber != landed->dwVolumeSerialNumber ||
+            wanted->nFileIndexHigh != landed->nFileIndexHigh ||
+            wanted->nFileIndexLow != landed->nFileIndexLow);
+}
+
+HANDLE OpenOrCreateNew(const std::function<HANDLE(DWORD disposition)>& open) {
+    HANDLE handle = open(OPEN_EXISTING);
+    if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return handle;
+    }
+    handle = open(CREATE_NEW);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+        handle = open(OPEN_EXISTING);  // made by another process meanwhile
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+            SetLastError(ERROR_CANT_ACCESS_FILE);  // neither there nor new: a link to nowhere
+        }
+    }
+    return handle;
+}
 
 bool FileExists(const std::string& path) {
     const auto info = QueryEntry(path, true);
@@ -421,19 +359,11 @@ CFile::CFile(const std::string& path, Mode mode) : m_path(path) {
         return CreateFileW(wide.c_str(), request.access, request.share, nullptr, disposition,
                            request.flags, nullptr);
     };
-    HANDLE handle = open(request.disposition);
-    if (mode == Mode::Append && handle == INVALID_HANDLE_VALUE &&
-        GetLastError() == ERROR_FILE_NOT_FOUND) {
-        // Created only as a new name: OPEN_ALWAYS would create the file that a dangling link
-        // points to (Wine shows such a link as no file at all), CREATE_NEW never follows one.
-        handle = open(CREATE_NEW);
-        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
-            handle = open(OPEN_EXISTING);  // made by another appender meanwhile
-            if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
-                throw CSystemError(ERROR_CANT_ACCESS_FILE,
-                                   "Cannot open \"" + path + "\": it is a link (a reparse point)");
-            }
-        }
+    const bool append = mode == Mode::Append;
+    HANDLE handle = append ? OpenOrCreateNew(open) : open(request.disposition);
+    if (append && handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_CANT_ACCESS_FILE) {
+        throw CSystemError(ERROR_CANT_ACCESS_FILE,
+                           "Cannot open \"" + path + "\": it is a link (a reparse point)");
     }
     if (handle == INVALID_HANDLE_VALUE) {
         ThrowFileError("Cannot open", path);

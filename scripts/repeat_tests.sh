@@ -51,7 +51,7 @@ tests=(
     'Window.AnswersWhileAStatementKeepsTheDatabaseBusy'
     'UpdateRun.RowLockedByAnotherConnectionFailsItsStatementAfterTheTimeout'
     'ServerMode.ServerThatStopsAnsweringEndsTheRunAndTheNextRunContinuesIt'
-    'ServerSilence.ServerThatAcceptsAndNeverAnswersEndsTheChecksAfterTheConnectTimeout'
+    'Handshakes/ServerSilence.*'
     'ScriptRunnerTest.PumpsAtMostEveryFiftyMillisecondsAndEndsExact'
     'ScriptRunnerTest.LostConnectionStopsTheScriptWithoutLoggingIt'
     'PackageLedgerTest.AnInterruptedScriptIsContinuedWithEveryStatementOnce'

@@ -85,5 +85,6 @@ int main(int argc, char** argv) {
     });
     interrupts.start(100);
     form->show();
-    return application.exec();
+    const int loopStatus = application.exec();  // not 0 only for an interrupt
+    return loopStatus != 0 ? loopStatus : form->Driver().ExitStatus();
 }

@@ -34,7 +34,8 @@ int RunWindow(bool undo) {
         return kExitNotStarted;
     }
     form->Show();
-    return form->Run();
+    const int loopStatus = form->Run();  // not 0 only when the loop itself failed
+    return loopStatus != 0 ? loopStatus : form->Driver().ExitStatus();
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <regex>
 #include <utility>
 
+#include "app/FormDriver.h"
 #include "app/UpdateDriver.h"
 #include "db/Database.h"
 #include "db/FetchRows.h"
@@ -508,6 +509,31 @@ TEST_F(UpdateRun, FailedCopyKeepsThePackageOpenUntilTheNextRunCopiesIt) {
     driver->FormShow();
     EXPECT_EQ(driver->LastPreflight(), PreflightOutcome::NothingToInstall) << Journal();
     Close();
+}
+
+// The window's process ends with the status of a run that did not end in success, whether or
+// not a later package waited; the checks alone, and a success with failed items, end with 0.
+TEST_F(UpdateRun, TheWindowEndsWithTheStatusOfItsRun) {
+    PackageFiles later = ContentPackage(239);
+    later["up.2026.05.03.lsql"] += "insert into NO_SUCH_TABLE values (1);\r\n";
+    Prepare(237, {{238, ContentPackage(238)}, {239, later}});
+    fs::remove(suite.File("Reports"));
+    WriteFile(suite.File("Reports"), "in the way");
+    const auto windowRun = [&](bool click) {
+        std::unique_ptr<IFormDriver> form = UpdateDriverFactory(suite.Paths())(window);
+        form->FormShow();
+        if (click) {
+            form->btOKClick();
+        }
+        return form->ExitStatus();
+    };
+    EXPECT_EQ(windowRun(false), 0) << Journal();
+    EXPECT_EQ(windowRun(true), 1) << Journal();  // the only package is unfinished
+    fs::remove(suite.File("Reports"));
+    EXPECT_EQ(windowRun(true), 0) << Journal();
+    ASSERT_FALSE(window.failedItems.empty());
+    EXPECT_EQ(window.failedItems.back().size(), 1u);  // 239's statement: 4 in console mode
+    EXPECT_EQ(windowRun(false), 0) << Journal();      // nothing to install: 3 in console mode
 }
 
 TEST_F(UpdateRun, FailedCopyStopsTheRunBeforeTheLaterPackages) {

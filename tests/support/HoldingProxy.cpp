@@ -71,9 +71,9 @@ CHoldingProxy::~CHoldingProxy() {
 void CHoldingProxy::DropFirst() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_pairs.empty()) {
-            shutdown(m_pairs.front().client, SHUT_RDWR);
-            shutdown(m_pairs.front().server, SHUT_RDWR);
+        if (m_first < m_pairs.size()) {
+            shutdown(m_pairs[m_first].client, SHUT_RDWR);
+            shutdown(m_pairs[m_first].server, SHUT_RDWR);
         }
     }
     const char wake = 0;
@@ -87,7 +87,7 @@ void CHoldingProxy::Run() {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             for (size_t i = 0; i < m_pairs.size(); ++i) {
-                if (m_pairs[i].client < 0 || (i == 0 && m_holdFirst)) {
+                if (m_pairs[i].client < 0 || (i == m_first && m_holdFirst)) {
                     continue;
                 }
                 waits.push_back({m_pairs[i].client, POLLIN, 0});
@@ -126,14 +126,17 @@ void CHoldingProxy::Run() {
                 continue;
             }
             std::lock_guard<std::mutex> lock(m_mutex);
-            CPair& pair = m_pairs[owners[w - 2]];
-            if (pair.client < 0 || (owners[w - 2] == 0 && m_holdFirst)) {
+            const size_t owner = owners[w - 2];
+            CPair& pair = m_pairs[owner];
+            if (pair.client < 0 || (owner == m_first && m_holdFirst)) {
                 continue;
             }
             const bool fromClient = waits[w].fd == pair.client;
             if (!Carry(waits[w].fd, fromClient ? pair.server : pair.client)) {
                 CloseIfOpen(pair.client);
                 CloseIfOpen(pair.server);
+            } else if (m_first == SIZE_MAX) {
+                m_first = owner;
             }
         }
     }

@@ -1,10 +1,13 @@
 #pragma once
 // A TCP proxy on loopback in front of a server, which can stop carrying the data of its first
-// connection while it goes on carrying every later one: what a client sees of a firewall or NAT
-// that dropped one flow, or of a half-open socket after a network change. The held connection
-// stays open at both ends; nothing reaches either side.
+// connection while it goes on carrying every later one (the first that carried data: one closed
+// before it carried anything, such as a look whether the address answers, does not count): what a
+// client sees of a firewall or NAT that dropped one flow, or of a half-open socket after a network
+// change. The held connection stays open at both ends; nothing reaches either side.
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -35,6 +38,7 @@ class CHoldingProxy {
     int m_targetPort = 0;
     int m_wake[2] = {-1, -1};  // a pipe that ends the thread's wait
     std::atomic<bool> m_holdFirst{false};
+    size_t m_first = SIZE_MAX;  // the index of the first pair that carried data
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
     std::vector<CPair> m_pairs;  // in the order accepted
