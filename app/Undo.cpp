@@ -370,17 +370,21 @@ class CUndoFormDriver : public IFormDriver {
         m_window.btOK().SetEnabled(false);
         std::string reason;
         m_running = true;
-        RunAndRecord(
+        m_status = RunAndRecord(
             m_undo, [&] { m_undo.Finish(); }, reason);
         m_running = false;
     }
 
     bool IsRunning() const override { return m_running; }
+    // An undo that did not finish ends the window's process with its console status; the
+    // checks alone, and a finished undo, with 0.
+    int ExitStatus() const override { return m_status; }
 
   private:
     IUpdaterWindow& m_window;
     CUndo m_undo;
     bool m_running = false;
+    int m_status = kExitUpdated;  // of the undo that the button started
 };
 
 }  // namespace
