@@ -74,14 +74,13 @@ std::string CRunRecord::Open(const std::string& path, size_t limit) {
 }
 
 void CRunRecord::AppendLine(const std::string& text) {
-    EndOpenLine();
+    Flush();
     if (!IsStarted()) {
         return;
     }
     m_openLine = text;
     m_openTime = LocalDateTimeText();
     m_hasOpenLine = true;
-    m_written = 0;
 }
 
 void CRunRecord::MarkLastLine(const std::string& suffix) {
@@ -91,38 +90,15 @@ void CRunRecord::MarkLastLine(const std::string& suffix) {
     m_openLine += suffix;
 }
 
-std::string CRunRecord::OpenLineText() const {
-    return m_openTime + " " + OneLine(m_openLine);
-}
-
 void CRunRecord::Flush() {
-    if (!m_hasOpenLine || !m_file.IsOpen()) {
-        return;
+    if (m_hasOpenLine) {
+        m_hasOpenLine = false;
+        Write(m_openTime + " " + OneLine(m_openLine));
     }
-    const std::string text = OpenLineText();
-    if (m_written >= text.size()) {
-        return;
-    }
-    try {
-        m_file.WriteAll(text.data() + m_written, text.size() - m_written);
-        m_written = text.size();
-    } catch (const std::exception&) {
-        // A record that cannot be written must never stop an update.
-    }
-}
-
-void CRunRecord::EndOpenLine() {
-    if (!m_hasOpenLine) {
-        return;
-    }
-    m_hasOpenLine = false;
-    const std::string text = OpenLineText();
-    Write(m_written < text.size() ? text.substr(m_written) : std::string());
-    m_written = 0;
 }
 
 void CRunRecord::Note(const std::string& text) {
-    EndOpenLine();
+    Flush();
     if (IsStarted()) {
         Write(LocalDateTimeText() + " " + OneLine(text));
     }

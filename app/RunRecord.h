@@ -47,14 +47,10 @@ class CRunRecord {
     const std::string& Problem() const { return m_problem; }
 
     // The journal as the window shows it: a line goes to the record once it can no longer
-    // change, when the next line comes, or as far as it goes at Flush. Nothing is recorded
-    // before Begin.
+    // change, when the next line comes or at Flush. Nothing is recorded before Begin.
     void AppendLine(const std::string& text);
-    // A mark after a Flush goes to the record with the line's end, on the same line.
     void MarkLastLine(const std::string& suffix);
-    // Writes the line in hand as far as it goes, without its line end (a message pump, a long
-    // wait ahead): a process ended meanwhile leaves it in the record, and a later mark still
-    // ends it. A record cut so is ended by the next run's Begin.
+    // The line in hand is final (a message pump, a message box, the end of the run).
     void Flush();
     // A line of the record's own ("[message] ...", "[outcome] ..."), after the line in hand.
     void Note(const std::string& text);
@@ -64,10 +60,6 @@ class CRunRecord {
     // when that run ended without an outcome line, else an empty string.
     std::string Open(const std::string& path, size_t limit);
     void Write(const std::string& text);
-    // Writes what is left of the line in hand, and its line end.
-    void EndOpenLine();
-    // The line in hand as the record has it: its time and its text on one line.
-    std::string OpenLineText() const;
 
     CFile m_file;
     bool m_started = false;
@@ -75,7 +67,6 @@ class CRunRecord {
     std::string m_openLine;
     std::string m_openTime;
     bool m_hasOpenLine = false;
-    size_t m_written = 0;  // bytes of OpenLineText() written by Flush
 };
 
 // The end of every line the record writes.
