@@ -1,6 +1,8 @@
 #include "app/CommandLine.h"
 
 #include <cstdlib>
+#include <optional>
+#include <set>
 
 #include "ProductVersion.h"
 #include "app/RunRecord.h"
@@ -15,13 +17,49 @@ bool IsHelpOption(const std::string& argument) {
     return argument == "--help" || argument == "-h";
 }
 
+bool IsConsoleOption(const std::string& argument) {
+    return argument == "--console" || argument == "--plan" || argument == "--undo" ||
+           argument == "--no-snapshot";
+}
+
+// The console options, or nothing when the combination is not one: each option at most once,
+// "--plan" and "--undo" not together, "--no-snapshot" only for the update itself.
+std::optional<ConsoleOptions> ConsoleCombination(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) {
+        return std::nullopt;
+    }
+    ConsoleOptions options;
+    std::set<std::string> seen;
+    for (const std::string& argument : arguments) {
+        if (!IsConsoleOption(argument) || !seen.insert(argument).second) {
+            return std::nullopt;
+        }
+    }
+    if (seen.count("--plan") != 0 && seen.count("--undo") != 0) {
+        return std::nullopt;
+    }
+    options.noSnapshot = seen.count("--no-snapshot") != 0;
+    options.console = seen.count("--console") != 0;
+    if (seen.count("--plan") != 0) {
+        options.task = ConsoleTask::Plan;
+    } else if (seen.count("--undo") != 0) {
+        options.task = ConsoleTask::Undo;
+    } else if (seen.count("--console") == 0) {
+        return std::nullopt;
+    }
+    if (options.noSnapshot && options.task != ConsoleTask::Update) {
+        return std::nullopt;
+    }
+    return options;
+}
+
 }  // namespace
 
 LaunchMode ParseArguments(const std::vector<std::string>& arguments) {
     if (arguments.empty()) {
         return LaunchMode::Window;
     }
-    if (arguments.size() == 1 && arguments[0] == "--console") {
+    if (ConsoleCombination(arguments)) {
         return LaunchMode::Console;
     }
     if (arguments.size() == 1 && IsHelpOption(arguments[0])) {
@@ -30,9 +68,17 @@ LaunchMode ParseArguments(const std::vector<std::string>& arguments) {
     return LaunchMode::Invalid;
 }
 
+ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& arguments) {
+    return ConsoleCombination(arguments).value_or(ConsoleOptions{});
+}
+
+bool UndoInWindow(const ConsoleOptions& options, bool windowAvailable) {
+    return options.task == ConsoleTask::Undo && !options.console && windowAvailable;
+}
+
 std::string ArgumentError(const std::vector<std::string>& arguments) {
     for (const std::string& argument : arguments) {
-        if (argument != "--console" && !IsHelpOption(argument)) {
+        if (!IsConsoleOption(argument) && !IsHelpOption(argument)) {
             return "tessara-updater: unknown option '" + argument + "'";
         }
     }
@@ -55,7 +101,7 @@ bool WindowSystemAvailable() {
 }
 
 std::string UsageText() {
-    return "Usage: tessara-updater [--console | --help]\n"
+    return "Usage: tessara-updater [--console [--no-snapshot] | --plan | --undo | --help]\n"
            "\n"
            "Installs the update packages carried by this program into the Tessara suite of its\n"
            "own directory (configuration " +
@@ -65,6 +111,17 @@ std::string UsageText() {
            "Without options the update window opens (this needs a display).\n"
            "  --console  run without a window: the checks and, when they admit it, the update;\n"
            "             journal lines on standard output, messages on standard error\n"
+           "  --no-snapshot  with --console: take no snapshot before the update (it cannot be\n"
+           "             undone then; lib.ini [Updater] Snapshot=0 does the same for every run)\n"
+           "  --plan     look before: the checks, then what an update would install and the\n"
+           "             space it needs; changes nothing. Exit status: the one an update would\n"
+           "             start with (0 when it would install, 2 or 3 as below)\n"
+           "  --undo     undo the last update: the database and the program files back at the\n"
+           "             snapshot taken before it; the database being undone is kept. Opens\n"
+           "             the window, whose button undoes, when there is a display; with\n"
+           "             --console (or without a display) on the console. Exit status 0 done,\n"
+           "             1 failed part way (run --undo again to finish it), 2 not started (as\n"
+           "             below), 3 no snapshot to go back to\n"
            "  --help     show this text\n"
            "\n"
            "Exit status of --console:\n"

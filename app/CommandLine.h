@@ -7,8 +7,22 @@
 
 enum class LaunchMode { Window, Console, Help, Invalid };
 
-// No arguments: the window; "--console"; "--help" or "-h"; anything else is invalid.
+// No arguments: the window; "--console" (with "--no-snapshot" or not), "--plan" or "--undo"
+// (each with "--console" or not): console mode; "--help" or "-h"; anything else is invalid.
 LaunchMode ParseArguments(const std::vector<std::string>& arguments);
+
+// What console mode does: the update, the look before it, or the undo of the last one.
+enum class ConsoleTask { Update, Plan, Undo };
+struct ConsoleOptions {
+    ConsoleTask task = ConsoleTask::Update;
+    bool noSnapshot = false;  // "--no-snapshot": the update takes no snapshot
+    bool console = false;     // "--console" given: never a window
+};
+// "--undo" without "--console" opens the window, whose button undoes, when a window can be
+// shown (`windowAvailable`); otherwise, and with "--console", the undo runs on the console.
+bool UndoInWindow(const ConsoleOptions& options, bool windowAvailable);
+// The console options of arguments that ParseArguments takes as console mode.
+ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& arguments);
 // One line saying what is wrong with arguments that ParseArguments finds invalid.
 std::string ArgumentError(const std::vector<std::string>& arguments);
 std::string UsageText();
@@ -25,6 +39,9 @@ enum ConsoleExit : int {
                                 // files, documents, program files, templates)
     kExitInterrupted = 5,       // a signal (Ctrl+C, closing the console) ended it; running the
                                 // updater again continues the update
+    // --undo: the database and the program files are back at the snapshot (0), or the undo
+    // failed part way (1; running --undo again finishes it), could not start (2), or there is
+    // no snapshot to go back to (3).
 };
 
 // Whether the window can be shown: without a display Qt would abort, so the entry says so and

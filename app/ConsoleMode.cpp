@@ -6,6 +6,8 @@
 
 #include "app/CommandLine.h"
 #include "app/ErrorText.h"
+#include "app/Plan.h"
+#include "app/Undo.h"
 #include "platform/Interrupt.h"
 
 void CConsoleWindow::AppendLine(const std::string& text) {
@@ -91,7 +93,14 @@ std::string InvalidArgumentsText(const std::vector<std::string>& arguments) {
     return error + "\n\n" + UsageText() + ExitLine(kExitNotStarted, error) + "\n";
 }
 
-int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err) {
+int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err,
+               const ConsoleOptions& options) {
+    if (options.task == ConsoleTask::Undo) {
+        return RunUndo(paths, out, err);
+    }
+    if (options.task == ConsoleTask::Plan) {
+        return RunPlan(paths, out, err);
+    }
     CConsoleWindow window(out, err);
     std::unique_ptr<CUpdateDriver> driver;
     try {
@@ -103,6 +112,9 @@ int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err) 
         return kExitNotStarted;
     }
 
+    if (options.noSnapshot) {
+        driver->DisableSnapshot();
+    }
     driver->FormShow();
     if (driver->LastPreflight() == PreflightOutcome::Admitted) {
         driver->btOKClick();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "app/UpdateDriver.h"
 #include "app/UpdaterWindow.h"
 
@@ -53,4 +54,6 @@ std::string InvalidArgumentsText(const std::vector<std::string>& arguments);
 
 // Runs console mode for the updater at `paths` and returns its exit status (ConsoleExit). Every
 // status but 0 ends standard error with ExitLine.
-int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err);
+// `options` choose the task: the update, --plan or --undo.
+int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err,
+               const ConsoleOptions& options = {});

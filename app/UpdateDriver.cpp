@@ -6,6 +6,7 @@
 
 #include "app/ErrorText.h"
 #include "app/KeptLogs.h"
+#include "app/Snapshot.h"
 #include "db/DbError.h"
 #include "db/Uglobdb.h"
 #include "install/ContentSequence.h"
@@ -301,6 +302,15 @@ RunOutcome CUpdateDriver::RunUpdate() {
         return RunOutcome::NotStarted;
     }
     MarkLastLine("[OK]");
+
+    // Before the first package changes anything: the snapshot that --undo goes back to.
+    try {
+        TakeSnapshotBeforeRun(*this, *m_session, *m_ledger, m_config, m_paths,
+                              m_checks.DatabaseVersion());
+    } catch (const CSnapshotRefused& refused) {
+        m_journal.ShowError(refused.what());
+        return RunOutcome::NotStarted;
+    }
 
     for (int64_t number = m_checks.FirstPackage(); number <= m_checks.Packages().highest;
          ++number) {

@@ -71,11 +71,14 @@ class CUpdateDriver : public IOwner {
     std::string ExitReason() const;
 
     const CConfig& Config() const { return m_config; }
+    // --no-snapshot: this run takes no snapshot, whatever lib.ini says.
+    void DisableSnapshot() { m_config.snapshot = false; }
     const std::string& ConfigPath() const { return m_configPath; }
     const std::string& WorkDirectory() const { return m_unpacker.WorkDirectory(); }
     int32_t DatabaseVersion() const { return m_checks.DatabaseVersion(); }
     int32_t LowestPackage() const { return m_checks.Packages().lowest; }
     int32_t HighestPackage() const { return m_checks.Packages().highest; }
+    int64_t FirstPackage() const { return m_checks.FirstPackage(); }
     // The checks or the run are in progress: the window must not close under them.
     bool IsRunning() const { return m_running; }
 

@@ -180,6 +180,23 @@ void CGlobDB::Connect(const std::string& serverName, const std::string& database
     }
 }
 
+std::string CGlobDB::DatabaseFile() {
+    CTransaction reader(m_database.Attachment());
+    std::vector<CDbRow> rows;
+    RunInOwnTransaction(
+        reader, [&] { rows = FetchRows(reader, "select mon$database_name from mon$database", 1); });
+    if (rows.empty() || rows[0].empty()) {
+        throw CDbError("MON$DATABASE has no row");
+    }
+    return std::string(TrimControl(rows[0][0].value.text));
+}
+
+CServiceManager CGlobDB::AttachServices() const {
+    CServiceManager services;
+    services.Attach(m_serverName, m_userName, m_password, m_connectTimeout);
+    return services;
+}
+
 bool CGlobDB::ServerAnswers() {
     const double start = MonotonicSeconds();
     CAttachment probe;

@@ -8,6 +8,7 @@
 
 #include "db/Database.h"
 #include "db/DbError.h"
+#include "db/ServiceManager.h"
 
 // How the updater names its attachment to the server (MON$REMOTE_PROCESS), so that another
 // updater's pre-flight recognises it.
@@ -76,6 +77,14 @@ class CGlobDB {
     // did not answer within ConnectTimeout().
     bool IsConnectTimeout(const CDbError& error, double waitedSeconds) const;
 
+    // The database's file as its engine sees it (MON$DATABASE_NAME): the full path on the
+    // server, also when the connection string names an alias.
+    std::string DatabaseFile();
+    // The services manager of the last Connect's engine (the server, or the embedded engine for
+    // a local path), attached with the session's user name and password.
+    CServiceManager AttachServices() const;
+    // The server of the last Connect; empty for a local database.
+    const std::string& ServerName() const { return m_serverName; }
     // The connection string the last Connect used (for messages and tests).
     const std::string& ConnectionString() const { return m_connectionString; }
 

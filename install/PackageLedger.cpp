@@ -62,6 +62,13 @@ std::optional<LedgerPackage> CPackageLedger::Unfinished() {
     return LedgerPackage{static_cast<int32_t>(rows[0][0].value.integer), rows[0][1].value.text};
 }
 
+bool CPackageLedger::Inspect(int32_t number) {
+    const std::optional<LedgerPackage> unfinished = Unfinished();
+    m_continued = unfinished.has_value() && unfinished->number == number;
+    m_package = m_continued ? number : 0;
+    return m_continued;
+}
+
 void CPackageLedger::Begin(const LedgerPackage& package) {
     const std::optional<LedgerPackage> unfinished = Unfinished();
     if (unfinished) {

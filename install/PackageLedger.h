@@ -41,6 +41,9 @@ class CPackageLedger {
     // Opens the ledger of `package`: a new one, or the unfinished one when it is this package.
     // Throws std::runtime_error when another package is unfinished.
     void Begin(const LedgerPackage& package);
+    // Reads the ledger without changing it, for a look before a run: true when `number` is the
+    // unfinished package, after which Applied and Failed answer from its rows as after Begin.
+    bool Inspect(int32_t number);
     // The highest statement of the script (by file name) that earlier runs marked done, and
     // those of them that the server refused. A package begun anew has none, and no query is
     // made for it.

@@ -33,7 +33,10 @@ bool RemoveFile(const std::string& path);
 // all of its blocks at once can keep the file system busy for a tenth of a second and more.
 bool RemoveFileInSteps(const std::string& path, const std::function<void()>& afterStep);
 bool RenameFile(const std::string& from, const std::string& to);
+bool RemoveEmptyDirectory(const std::string& path);
 int64_t FileSize(const std::string& path);  // -1 when it cannot be read
+// Bytes that this user may still write on the file system of `directory`; -1 when unknown.
+int64_t AvailableSpace(const std::string& directory);
 // Deletes everything inside the directory `dir`, subdirectories with their contents included;
 // a link inside is deleted itself, never followed. `dir` itself stays and must be no link.
 // False when something could not be deleted.

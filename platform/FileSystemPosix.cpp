@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -120,6 +121,18 @@ int64_t FileSize(const std::string& path) {
         return -1;
     }
     return static_cast<int64_t>(info.st_size);
+}
+
+bool RemoveEmptyDirectory(const std::string& path) {
+    return rmdir(path.c_str()) == 0;
+}
+
+int64_t AvailableSpace(const std::string& directory) {
+    struct statvfs info {};
+    if (statvfs(directory.c_str(), &info) != 0) {
+        return -1;
+    }
+    return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }
 
 CFile::CFile(const std::string& path, Mode mode) : m_path(path) {

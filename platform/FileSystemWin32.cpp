@@ -326,6 +326,18 @@ int64_t FileSize(const std::string& path) {
     return static_cast<int64_t>(uint64_t{info->nFileSizeHigh} << 32 | info->nFileSizeLow);
 }
 
+bool RemoveEmptyDirectory(const std::string& path) {
+    return RemoveDirectoryW(ToUtf16(path).c_str()) != 0;
+}
+
+int64_t AvailableSpace(const std::string& directory) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(ToUtf16(directory).c_str(), &available, nullptr, nullptr)) {
+        return -1;
+    }
+    return static_cast<int64_t>(available.QuadPart);
+}
+
 bool DeleteDirectoryContents(const std::string& dir) {
     return DeleteContents(dir);
 }

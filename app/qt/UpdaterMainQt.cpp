@@ -14,6 +14,7 @@
 #include "app/ConsoleMode.h"
 #include "app/ErrorText.h"
 #include "app/FormDriver.h"
+#include "app/Undo.h"
 #include "app/qt/QtForm.h"
 #include "app/qt/QtMessageBoxes.h"
 #include "db/Database.h"
@@ -33,7 +34,11 @@ int main(int argc, char** argv) {
     // and keep every later one in the heap, so that a 9 MB statement cost the memory of two.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    switch (ParseArguments(arguments)) {
+    const LaunchMode mode = ParseArguments(arguments);
+    const ConsoleOptions options = ParseConsoleOptions(arguments);
+    const bool undoWindow =
+        mode == LaunchMode::Console && UndoInWindow(options, WindowSystemAvailable());
+    switch (undoWindow ? LaunchMode::Window : mode) {
         case LaunchMode::Help:
             std::cout << UsageText();
             return 0;
@@ -48,7 +53,7 @@ int main(int argc, char** argv) {
             InstallInterruptHandlers();  // before any thread starts
             InitDatabaseClient();
             // No QApplication: console mode must work without a display.
-            return RunConsole(StartupPaths::FromProcess(), std::cout, std::cerr);
+            return RunConsole(StartupPaths::FromProcess(), std::cout, std::cerr, options);
         case LaunchMode::Window:
             break;
     }
@@ -63,7 +68,9 @@ int main(int argc, char** argv) {
     InitDatabaseClient();  // after Qt has set the locale, before the run's threads
     std::unique_ptr<TForm1> form;
     try {
-        form = std::make_unique<TForm1>(UpdateDriverFactory(StartupPaths::FromProcess()));
+        const StartupPaths paths = StartupPaths::FromProcess();
+        form = std::make_unique<TForm1>(undoWindow ? UndoDriverFactory(paths)
+                                                   : UpdateDriverFactory(paths));
     } catch (const std::exception& error) {
         ShowMessageBox(nullptr, MessageKind::Error, kApplicationTitle, WithFullStop(error.what()));
         return kExitNotStarted;

@@ -10,6 +10,7 @@
 #include "app/ConsoleMode.h"
 #include "app/ErrorText.h"
 #include "app/FormDriver.h"
+#include "app/Undo.h"
 #include "app/UpdateDriver.h"
 #include "app/win32/Win32Console.h"
 #include "app/win32/Win32Form.h"
@@ -20,11 +21,14 @@
 
 namespace {
 
-int RunWindow() {
+// The update's window; with `undo` ("--undo" without "--console") its button undoes.
+int RunWindow(bool undo) {
     InitDatabaseClient();  // before the run's threads
     std::unique_ptr<TWin32Form> form;
     try {
-        form = std::make_unique<TWin32Form>(UpdateDriverFactory(StartupPaths::FromProcess()));
+        const StartupPaths paths = StartupPaths::FromProcess();
+        form = std::make_unique<TWin32Form>(undo ? UndoDriverFactory(paths)
+                                                 : UpdateDriverFactory(paths));
     } catch (const std::exception& error) {
         ShowMessageBox(nullptr, MessageKind::Error, kApplicationTitle, WithFullStop(error.what()));
         return kExitNotStarted;
@@ -42,8 +46,12 @@ int wmain(int argc, wchar_t** argv) {
         arguments.push_back(ToUtf8(argv[i]));
     }
     const LaunchMode mode = ParseArguments(arguments);
+    const ConsoleOptions options = ParseConsoleOptions(arguments);
     if (mode == LaunchMode::Window) {
-        return RunWindow();
+        return RunWindow(false);
+    }
+    if (mode == LaunchMode::Console && UndoInWindow(options, true)) {
+        return RunWindow(true);
     }
     CWin32Console console;
     switch (mode) {
@@ -62,5 +70,5 @@ int wmain(int argc, wchar_t** argv) {
     });
     InstallInterruptHandlers();
     InitDatabaseClient();  // before the run's threads
-    return RunConsole(StartupPaths::FromProcess(), console.Out(), console.Err());
+    return RunConsole(StartupPaths::FromProcess(), console.Out(), console.Err(), options);
 }

@@ -17,6 +17,8 @@
 #include "app/CommandLine.h"
 #include "app/ConsoleMode.h"
 #include "app/RunRecord.h"
+#include "app/Snapshot.h"
+#include "app/Undo.h"
 #include "app/UpdateDriver.h"
 #include "db/Uglobdb.h"
 #include "platform/ChildProcess.h"
@@ -223,12 +225,16 @@ TEST(Console, SuccessfulUpdate) {
     PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
     const ConsoleResult result = RunUpdater(suite);
     const std::string work = suite.WorkDir();
-    EXPECT_EQ(result.out,
-              Concat(PreflightLines(suite, 237, "238_RAR [OK]"),
-                     {"Створення тимчасового каталога", work, "Наявність архиватора RAR...[OK]",
-                      "Копіювання пакету", work + "/238.rar", "Розпаковка пакету...[OK]",
-                      "Встановлення оновлення", "up.2026.05.03.lsql", "up.99.238.lsql",
-                      "list.fr3...[OK]", "tessara.exe...[OK]", "Оновлення завершене успішно"}));
+    EXPECT_EQ(
+        result.out,
+        Concat(Concat(PreflightLines(suite, 237, "238_RAR [OK]"),
+                      {"Створення тимчасового каталога", work, "Наявність архиватора RAR...[OK]"}),
+               Concat(SnapshotLines(suite, 237),
+                      {"Копіювання пакету", work + "/238.rar", "Розпаковка пакету...[OK]",
+                       "Встановлення оновлення", "up.2026.05.03.lsql", "up.99.238.lsql",
+                       "list.fr3...[OK]", "tessara.exe...[OK]", "Оновлення завершене успішно"})));
+    ASSERT_EQ(ListSnapshots(suite.Dir()).size(), 1u);
+    EXPECT_TRUE(fs::exists(ListSnapshots(suite.Dir()).back().backup));
     EXPECT_TRUE(result.err.empty());
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
@@ -628,7 +634,8 @@ TEST(Console, HelpAndBadOptions) {
     const ConsoleResult help = RunUpdater(suite, "--help");
     EXPECT_EQ(help.status, 0);
     ASSERT_FALSE(help.out.empty());
-    EXPECT_EQ(help.out[0], "Usage: tessara-updater [--console | --help]");
+    EXPECT_EQ(help.out[0],
+              "Usage: tessara-updater [--console [--no-snapshot] | --plan | --undo | --help]");
     EXPECT_TRUE(help.err.empty());
 
     const ConsoleResult bad = RunUpdater(suite, "--bogus");
@@ -636,7 +643,8 @@ TEST(Console, HelpAndBadOptions) {
     EXPECT_TRUE(bad.out.empty());
     ASSERT_GE(bad.err.size(), 3u);
     EXPECT_EQ(bad.err[0], "tessara-updater: unknown option '--bogus'");
-    EXPECT_EQ(bad.err[2], "Usage: tessara-updater [--console | --help]");
+    EXPECT_EQ(bad.err[2],
+              "Usage: tessara-updater [--console [--no-snapshot] | --plan | --undo | --help]");
     // The reason line that every status but 0 ends with, as --help promises.
     EXPECT_EQ(bad.err.back(), ExitLine(2, "tessara-updater: unknown option '--bogus'"));
 
@@ -665,4 +673,68 @@ TEST(Console, ReaderThatGoesAwayDoesNotStopTheUpdate) {
     EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
               (std::vector<std::string>{"238"}));
     EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
+}
+
+// The undo takes the run's checks: while the suite runs it refuses and changes nothing; once the
+// suite is closed, it goes ahead.
+TEST(Console, UndoRefusedWhileTheSuiteRuns) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    ASSERT_EQ(RunUpdater(suite).status, 0);
+    {
+        CRunningProgram suiteProgram(suite.Scratch(""), suite.Paths().suiteImageName);
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(RunUndo(suite.Paths(), out, err), 2);
+        EXPECT_NE(err.str().find("Код завершення 2: ПК Тессара запущена. Будь ласка, закрийте "
+                                 "програму та перезапустіть скасування оновлення!"),
+                  std::string::npos)
+            << err.str();
+    }
+    EXPECT_FALSE(fs::exists(suite.File("lib.ini")));
+    EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
+              (std::vector<std::string>{"238"}));
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
+    EXPECT_TRUE(ListSnapshots(suite.Dir()).back().restoredInto.empty());
+
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(RunUndo(suite.Paths(), out, err), 0) << out.str() << err.str();
+    const CConfig config = ReadConfig(suite.File("lib.ini"), suite.Dir());
+    EXPECT_EQ(config.databasePath, ListSnapshots(suite.Dir()).back().restoredInto);
+    EXPECT_EQ(QueryColumn(config.databasePath, "select data from versions"),
+              (std::vector<std::string>{"237"}));
+    EXPECT_FALSE(fs::exists(suite.File("tessara.exe")));  // the update brought it
+}
+
+// Each run takes its snapshot; of one database the newest two are kept, and the older one's
+// backup and directory go.
+TEST(Console, TheNewestTwoSnapshotsOfADatabaseAreKept) {
+    CSuite suite;
+    PrepareConsoleSuite(suite, 237, {{238, ContentPackage(238)}});
+    std::vector<std::pair<int, PackageFiles>> packages;
+    std::vector<std::string> backups;
+    for (int number = 238; number <= 240; ++number) {
+        SCOPED_TRACE(number);
+        packages.emplace_back(number, ContentPackage(number));
+        suite.PackDirectories(packages, BuiltProgram("tessara-updater"));
+        const ConsoleResult result = RunUpdater(suite);
+        ASSERT_EQ(result.status, 0) << ::testing::PrintToString(result.out);
+        ASSERT_FALSE(ListSnapshots(suite.Dir()).empty());
+        backups.push_back(ListSnapshots(suite.Dir()).back().backup);
+        EXPECT_TRUE(fs::exists(backups.back()));
+    }
+    const std::vector<SnapshotManifest> kept = ListSnapshots(suite.Dir());
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].version, 238);
+    EXPECT_EQ(kept[1].version, 239);
+    EXPECT_FALSE(fs::exists(backups[0]));
+    EXPECT_TRUE(fs::exists(backups[1]));
+    EXPECT_TRUE(fs::exists(backups[2]));
+    size_t directories = 0;
+    for (const auto& entry :
+         fs::directory_iterator(suite.File(std::string(kSnapshotsFolderName)))) {
+        directories += entry.is_directory() ? 1u : 0u;
+    }
+    EXPECT_EQ(directories, 2u);
 }

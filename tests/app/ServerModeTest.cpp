@@ -10,9 +10,12 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "app/Preflight.h"
+#include "app/Snapshot.h"
+#include "app/Undo.h"
 #include "app/UpdateDriver.h"
 #include "db/Attachment.h"
 #include "db/Uglobdb.h"
@@ -391,4 +394,33 @@ TEST_F(ServerMode, ConnectionThatCarriesNothingWhileTheServerAnswersEndsTheRun) 
               (std::vector<std::string>{"2000"}));
     EXPECT_EQ(QueryColumn(suite.Database(), "select count(distinct N) from LOG_ROWS"),
               (std::vector<std::string>{"2000"}));
+}
+
+// With a server the undo finds who else is attached: any other program would go on working in
+// the database being undone. It refuses before it restores anything.
+TEST_F(ServerMode, UndoRefusedWhileAnotherProgramIsAttached) {
+    SnapshotManifest manifest;
+    manifest.stamp = "2026-05-03_142205";
+    manifest.version = 237;
+    manifest.server = m_server;
+    manifest.database = suite.Database();
+    manifest.backup = suite.Scratch("lib.v237.2026-05-03_142205.tessara-snapshot.fbk");
+    manifest.directory = suite.File(std::string(kSnapshotsFolderName) + "/2026-05-03_142205_v237");
+    fs::create_directories(manifest.directory);
+    WriteManifest(manifest);
+    const std::string ini = ReadFile(suite.File("lib.ini"));
+
+    const auto tool = AttachAs("/usr/bin/isql-fb");
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(RunUndo(suite.Paths(), out, err), 2);
+    EXPECT_NE(out.str().find("Підключені до бази даних: "), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("isql-fb)"), std::string::npos) << out.str();
+    EXPECT_NE(err.str().find("Код завершення 2: до бази даних підключені: "), std::string::npos)
+        << err.str();
+    EXPECT_EQ(ReadFile(suite.File("lib.ini")), ini);
+    const std::vector<SnapshotManifest> snapshots = ListSnapshots(suite.Dir());
+    ASSERT_EQ(snapshots.size(), 1u);
+    EXPECT_TRUE(snapshots[0].restoredInto.empty());
+    EXPECT_EQ(snapshots[0].restoreAttempt, 0);
 }

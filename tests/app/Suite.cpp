@@ -11,6 +11,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "app/Snapshot.h"
+
 PackageFiles ContentPackage(int number) {
     const std::string n = std::to_string(number);
     const std::string first = std::to_string(number * 100 + 1);
@@ -27,6 +29,17 @@ PackageFiles ContentPackage(int number) {
     files["tessara.exe"] = "program of " + n;
     files["Reports/list.fr3"] = "template of " + n;
     return files;
+}
+
+std::vector<std::string> SnapshotLines(const CSuite& suite, int version) {
+    const std::vector<SnapshotManifest> snapshots = ListSnapshots(suite.Dir());
+    if (snapshots.empty() || snapshots.back().version != version) {
+        return {};
+    }
+    const SnapshotManifest& newest = snapshots.back();
+    return {"Знімок бази даних і програм перед оновленням...[OK]",
+            "Знімок бази даних (версія " + std::to_string(version) + "): " + newest.backup,
+            "Знімок програм: " + newest.directory, "Скасувати оновлення: tessara-updater --undo"};
 }
 
 CSuite::CSuite() {

@@ -19,6 +19,13 @@ using PackageFiles = std::map<std::string, std::string>;
 // "Reports/list.fr3".
 PackageFiles ContentPackage(int number);
 
+class CSuite;
+
+// The journal lines of the snapshot that a run of `suite` took last, before its first package,
+// of a database at `version`: the step, the backup beside the database, the program files, and
+// how to undo. Empty when the suite has no snapshot of that version.
+std::vector<std::string> SnapshotLines(const CSuite& suite, int version);
+
 class CSuite {
   public:
     CSuite();

@@ -47,6 +47,7 @@ class UpdateRun : public testing::Test {
     // A suite at `version` with a program directory holding an old tessara.exe and a Reports
     // directory, the archiver, and an updater carrying the packages.
     void Prepare(int version, const std::vector<std::pair<int, PackageFiles>>& packages) {
+        m_version = version;
         suite.CreateDatabase(version);
         fs::create_directories(suite.File("Reports"));
         WriteFile(suite.File("tessara.exe"), "old program");
@@ -95,8 +96,11 @@ class UpdateRun : public testing::Test {
                 "tessara.exe...[OK]"};
     }
 
+    // The run's lines up to its first package: the work directory, the archiver, and the
+    // snapshot of the database at the version it was prepared with.
     std::vector<std::string> Start() const {
-        return {kCreating, suite.WorkDir(), kArchiverCheck + "[OK]"};
+        return Concat({kCreating, suite.WorkDir(), kArchiverCheck + "[OK]"},
+                      SnapshotLines(suite, m_version));
     }
 
     // After a package's installation the bar is hidden with the labels; a run that failed
@@ -113,6 +117,7 @@ class UpdateRun : public testing::Test {
     }
 
     CSuite suite;
+    int m_version = 0;  // the database's version before the run
     CRecordingWindow window;
     std::unique_ptr<CUpdateDriver> driver;
 };
@@ -219,8 +224,9 @@ TEST_F(UpdateRun, LargePackageIsWrittenOutBetweenPumps) {
     // finds one due.
     window.pumpSeconds = CPumpThrottle::kInterval;
     const std::vector<std::string> lines = Run();
-    ASSERT_GE(lines.size(), 5u) << Journal();
-    EXPECT_EQ(lines[4], Work("238.rar"));
+    const size_t start = Start().size();
+    ASSERT_GE(lines.size(), start + 2) << Journal();
+    EXPECT_EQ(lines[start + 1], Work("238.rar"));
     EXPECT_EQ(driver->LastRun(), RunOutcome::Failed);
 
     std::vector<PumpState> writeOut;
@@ -335,14 +341,15 @@ TEST_F(UpdateRun, DamagedPackageIsNotInstalled) {
     WriteFile(suite.Scratch("damaged.rar"), "this is not a RAR archive at all");
     suite.Pack({{238, suite.Scratch("damaged.rar")}});
     const std::vector<std::string> lines = Run();
-    ASSERT_EQ(lines.size(), 8u) << Journal();
-    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
+    const size_t start = Start().size();
+    ASSERT_EQ(lines.size(), start + 5) << Journal();
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<long>(start + 3)),
               Concat(Start(), {kCopying, Work("238.rar"), kUnpacking + "[OK]"}));
     const int code = driver->FailureCode();
     EXPECT_GT(code, 0);
     // The archiver's own message, under its exit status, stays in the journal.
-    EXPECT_EQ(lines[6], "error (" + std::to_string(code) + ") rar: " + Work("238.rar") +
-                            ": The archive cannot be read (error 0)");
+    EXPECT_EQ(lines[start + 3], "error (" + std::to_string(code) + ") rar: " + Work("238.rar") +
+                                    ": The archive cannot be read (error 0)");
     EXPECT_EQ(lines.back(), kFailedPrefix + std::to_string(code));
     EXPECT_EQ(driver->LastRun(), RunOutcome::Failed);
     ExpectControlsAfterRun(false);

@@ -19,6 +19,7 @@
 
 #include "app/ConsoleMode.h"
 #include "app/FormDriver.h"
+#include "app/Undo.h"
 #include "app/UpdateDriver.h"
 #include "app/qt/QtForm.h"
 #include "app/qt/QtMessageBoxes.h"
@@ -495,4 +496,68 @@ TEST(Window, AnswersWhileAStatementKeepsTheDatabaseBusy) {
     // The goal is a tenth of a second (bench/ measures it on a quiet machine); this bound leaves
     // room for a busy test machine and still fails a window that waits for the statement.
     EXPECT_LT(longest, 0.5) << "of " << end - start << " s";
+}
+
+// --undo without --console: the update's own form, whose button undoes once the checks have
+// found the snapshot; the update before it runs through the window as usual.
+TEST(Window, UndoThroughTheSameForm) {
+    CSuite suite;
+    suite.CreateDatabase(237);
+    suite.InstallArchiver();
+    WriteFile(suite.File("tessara.exe"), "program before the update");
+    suite.Pack({{238, suite.MakePackageDir("238", ContentPackage(238))}});
+    {
+        TForm1 update(UpdateDriverFactory(suite.Paths()));
+        ShowAndCheck(update);
+        QTest::mouseClick(Control<QPushButton>(update, "btOK"), Qt::LeftButton);
+        ASSERT_EQ(update.JournalLines().back(), "Оновлення завершене успішно")
+            << update.JournalText();
+        EXPECT_NE(std::find(update.JournalLines().begin(), update.JournalLines().end(),
+                            "Скасувати оновлення: tessara-updater --undo"),
+                  update.JournalLines().end())
+            << update.JournalText();
+    }
+    ASSERT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
+
+    CMessageBoxRecorder boxes;
+    auto form = std::make_unique<TForm1>(UndoDriverFactory(suite.Paths()));
+    ShowAndCheck(*form);
+    QPushButton* ok = Control<QPushButton>(*form, "btOK");
+    ASSERT_TRUE(ok->isEnabled()) << form->JournalText();
+    EXPECT_EQ(Text(ok), kUndoButtonCaption);
+    // Nothing is undone before the button is pressed.
+    EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
+              (std::vector<std::string>{"238"}));
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program of 238");
+
+    QTest::mouseClick(ok, Qt::LeftButton);
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_EQ(form->JournalLines().back(), "Оновлення скасовано") << form->JournalText();
+    EXPECT_FALSE(ok->isEnabled());
+    EXPECT_EQ(Text(Control<QLabel>(*form, "lCurVer")), "237");
+    EXPECT_EQ(ReadFile(suite.File("tessara.exe")), "program before the update");
+    EXPECT_FALSE(fs::exists(suite.File("Reports/list.fr3")));  // added by the update
+    // lib.ini names the restored database; the undone one stays as it was.
+    const CConfig config = ReadConfig(suite.File("lib.ini"), suite.Dir());
+    EXPECT_NE(config.databasePath, suite.Database());
+    EXPECT_EQ(QueryColumn(config.databasePath, "select data from versions"),
+              (std::vector<std::string>{"237"}));
+    EXPECT_EQ(QueryColumn(suite.Database(), "select data from versions"),
+              (std::vector<std::string>{"238"}));
+
+    // The window holds the suite's locks until it closes, as an update's does.
+    form.reset();
+
+    // A second undo finds nothing to go back to: the button stays off.
+    TForm1 again(UndoDriverFactory(suite.Paths()));
+    ShowAndCheck(again);
+    // The record has the update's run and the undo's, each with its outcome.
+    const std::string record = ReadFile(suite.File("tessara-updater.log"));
+    EXPECT_NE(record.find("[outcome] undone (exit status 0 in console mode)"), std::string::npos)
+        << record;
+    EXPECT_FALSE(Control<QPushButton>(again, "btOK")->isEnabled());
+    ASSERT_FALSE(again.JournalLines().empty());
+    EXPECT_EQ(again.JournalLines().back(), "Останнє оновлення вже скасовано (знімок " +
+                                               ListSnapshots(suite.Dir()).back().directory + ")")
+        << again.JournalText();
 }

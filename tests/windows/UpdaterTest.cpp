@@ -74,7 +74,9 @@ TEST_F(UpdaterPacking, PackagesAreDiscoveredFromTheUpdatersResources) {
     // A packed updater still runs.
     const ProgramRun help = RunProgram(packed.path, "--help", out.Path());
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.output.find("Usage: tessara-updater [--console | --help]"), std::string::npos);
+    EXPECT_NE(help.output.find(
+                  "Usage: tessara-updater [--console [--no-snapshot] | --plan | --undo | --help]"),
+              std::string::npos);
     EXPECT_NE(help.output.find("archiver rar.exe"), std::string::npos);
 }
 

@@ -1,6 +1,7 @@
 // test_window_driver: a whole update in the updater's window, driven as a user drives it, for the
 // scripted tests under Wine. It waits for the window of PROGRAM, for the checks to enable
-// "Оновить", presses it, and waits for the run's last journal line; message boxes on the way
+// "Оновить" (for an updater started with --undo, "Скасувати оновлення"), presses it, and waits
+// for the run's last journal line (or the undo's); message boxes on the way
 // are answered with OK, and an error box of the checks ends the wait for the button. It then
 // writes the journal to standard output (UTF-8, one line each), followed by "[message] TEXT"
 // for each box (its lines joined by blanks) and "[failures] TEXT" when the window shows failed
@@ -41,7 +42,8 @@ void Write(DWORD stream, const std::string& text) {
 }
 
 bool IsFinalLine(const std::string& line) {
-    return line == "Оновлення завершене успішно" || line.starts_with("Помилка при оновлені: ");
+    return line == "Оновлення завершене успішно" || line.starts_with("Помилка при оновлені: ") ||
+           line == "Оновлення скасовано";
 }
 
 class CDriver {

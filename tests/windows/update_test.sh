@@ -6,7 +6,7 @@
 # item: statements in Windows-1251, SET TERM blocks, a statement the server refuses (a Cyrillic
 # column name), documents, blob files, a program file and a template.
 #
-#   update_test.sh compare|resume|errors <windows bin> <linux bin> <fbclient.dll>
+#   update_test.sh compare|resume|errors|undo <windows bin> <linux bin> <fbclient.dll>
 #   update_test.sh embedded-compare|embedded-resume|embedded-errors <windows bin> <linux bin>
 #                  <engine folder>
 #
@@ -19,6 +19,11 @@
 # errors   a server error with a Cyrillic path, and the client's own error naming a Cyrillic
 #          host in the ANSI code page, reach standard error, the window's error box and the run
 #          record as UTF-8; a package that leaves the version below its number: exit status 1
+# undo     --plan names what the run then does and changes nothing, the run takes a snapshot
+#          (the backup on the server, beside the database), --console --undo restores it into a
+#          new database on the server and names that in lib.ini in Windows-1251; the database
+#          and the suite's files are back as before the run, the undone database is kept; run
+#          again, and undone once more in the window (--undo without --console)
 #
 # The embedded- cases run the same way with the Windows default, TypeServer=0 and a local
 # database opened by Firebird's embedded engine: the engine folder of scripts/fbengine/build.sh
@@ -29,8 +34,8 @@
 # Runs in the Wine session of scripts/test_windows.sh (WINEPREFIX, DISPLAY).
 set -euo pipefail
 
-if [ $# -ne 4 ] || [[ ! $1 =~ ^(embedded-)?(compare|resume|errors)$ ]]; then
-    echo "usage: $0 [embedded-]compare|resume|errors <windows bin> <linux bin>" \
+if [ $# -ne 4 ] || [[ ! $1 =~ ^((embedded-)?(compare|resume|errors)|undo)$ ]]; then
+    echo "usage: $0 [embedded-]compare|resume|errors|undo <windows bin> <linux bin>" \
         "<fbclient.dll | engine folder>" >&2
     exit 2
 fi
@@ -244,7 +249,8 @@ run_wine() {
 }
 
 # --- Normalising for the comparison: only the places where the two runs' paths differ.
-# The database, the work directory and the suite become <database>, <work> and <suite>;
+# The database, the work directory and the suite become <database>, <work> and <suite>, the
+# snapshot's backup beside the database <backup vN>;
 # Windows separators in those places become "/", the updater's ".exe" goes; the run's times (in
 # the run record and in the names of the logs kept beside it) go, and so do the user and the
 # machine in the run record's header (Windows names the machine in capitals) and the CR of its
@@ -259,6 +265,8 @@ normalise() {
         -e ':a' -e 's#\(<work>\|<suite>\)\([^ \\"]*\)\\#\1\2/#' -e 'ta' \
         -e 's#<suite>/tessara-updater\.exe#<suite>/tessara-updater#g' \
         -e 's#\(tessara-updater-logs/\)[0-9-]\{10\}_[0-9]\{6\}_#\1<time>_#g' \
+        -e 's#\(tessara-updater-snapshots/\)[0-9-]\{10\}_[0-9]\{6\}_#\1<time>_#g' \
+        -e 's#[^ ]*\.v\([0-9]*\)\.[0-9-]\{10\}_[0-9]\{6\}\.tessara-snapshot\.fbk#<backup v\1>#g' \
         -e 's|^[0-9]\{4\}-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] ||' \
         -e 's|^=== [0-9-]* [0-9:]* |=== |' \
         -e 's|^\(=== [a-z]* \)[^ ]*@[^ ]* |\1<user>@<host> |' \
@@ -270,7 +278,8 @@ sed_literal() { printf '%s' "$1" | sed -e 's/[][\.*^$|/]/\\&/g'; }
 # The suite's files that the package brought, with their digests (not the engine's, nor the log
 # that the Windows engine writes into its folder).
 suite_files() {
-    (cd "$1" && find . \( -path ./tessara-updater-logs -o -path ./plugins -o -path ./intl \) \
+    (cd "$1" && find . \( -path ./tessara-updater-logs -o -path ./tessara-updater-snapshots \
+        -o -path ./plugins -o -path ./intl \) \
         -prune -o -type f ! -name 'tessara-updater*' ! -name rar ! -name rar.exe \
         ! -name fbclient.dll ! -name 'firebird.*' ! -name 'icu*.dll' ! -name lib.ini -print0 |
         LC_ALL=C sort -z | xargs -0 -r sha256sum)
@@ -629,6 +638,101 @@ errors)
     expect_line "record below the version" \
         "[outcome] failed with code -2, exit status 1" \
         <(normalise "$version_suite/tessara-updater.log" "$version_suite" "" "")
+    ;;
+undo)
+    make_databases wine
+    start_server
+    suite=$work/Тессара
+    make_wine_suite "$suite" "$(wine_database wine)"
+    # The suite's older program: the update replaces it, the undo brings it back. The template
+    # is new: the undo moves it into the snapshot.
+    printf 'old program' >"$suite/tessara.exe"
+    dump wine
+    mv "$work/wine.dump" "$work/before.dump"
+    suite_files "$suite" >"$work/before.files"
+    ini_before=$(sha256sum <"$suite/lib.ini")
+
+    rc=0
+    wine_uk "$suite/tessara-updater.exe" --plan >"$work/out/plan.stdout" \
+        2>"$work/out/plan.stderr" || rc=$?
+    expect_eq "exit status of --plan" 0 "$rc"
+    grep -q "^Пакет 238: .* SHA-256 [0-9a-f]\{64\} перевірено$" "$work/out/plan.stdout" ||
+        fail "--plan names no package"
+    expect_line "--plan on the program" "  замінить tessara.exe" "$work/out/plan.stdout"
+    expect_line "--plan on the template" "  додасть Reports\\list.fr3" "$work/out/plan.stdout"
+    expect_line "--plan on the server's space" \
+        "Місце для знімка бази даних: на сервері 127.0.0.1/$port, звідси не перевіряється" \
+        "$work/out/plan.stdout"
+    planned=$(sed -n 's/^  скрипт up.2026.05.04.lsql: інструкцій \([0-9]*\)\r\{0,1\}$/\1/p' \
+        "$work/out/plan.stdout")
+    dump wine
+    diff -u "$work/before.dump" "$work/wine.dump" >&2 || fail "--plan changed the database"
+    diff -u "$work/before.files" <(suite_files "$suite") >&2 || fail "--plan changed the suite"
+    expect_eq "lib.ini after --plan" "$ini_before" "$(sha256sum <"$suite/lib.ini")"
+
+    # The run: the snapshot first, on the server beside the database.
+    expect_eq "exit status of the run" 4 "$(run_wine "$suite" run)"
+    grep -q "^Знімок бази даних (версія 237): $work/wine-data/бібліотека\.v237\.[0-9_-]*\.tessara-snapshot\.fbk на сервері 127\.0\.0\.1/$port\$" \
+        "$work/out/run.stdout" || fail "no snapshot on the server in the journal"
+    ls "$work/wine-data"/бібліотека.v237.*.tessara-snapshot.fbk >/dev/null ||
+        fail "no backup beside the database on the server"
+    # Nine statements: the SET TERM lines are the splitter's own and run nothing.
+    expect_eq "statements of the second script in the plan" 9 "$planned"
+    expect_eq "version after the run" 238 "$(sql wine "select data from versions")"
+
+    # The undo: a new database on the server, lib.ini naming it in the suite's code page.
+    rc=0
+    wine_uk "$suite/tessara-updater.exe" --console --undo >"$work/out/undo.stdout" \
+        2>"$work/out/undo.stderr" || rc=$?
+    expect_eq "exit status of --undo" 0 "$rc"
+    expect_eq "last line of --undo" "Оновлення скасовано" "$(tail -n 1 "$work/out/undo.stdout")"
+    expect_line "version read back" "Версія бази даних: 237" "$work/out/undo.stdout"
+    restored=$(iconv -f CP1251 -t UTF-8 "$suite/lib.ini" | tr -d '\r' |
+        sed -n 's/^PathBaseGDB=//p')
+    [[ $restored == "$work/wine-data/бібліотека.v237."*.gdb ]] ||
+        fail "lib.ini names no restored database beside the old one: '$restored'"
+    "$linbin/database_dump" "127.0.0.1/$port:$restored" >"$work/restored.dump" ||
+        fail "cannot dump the restored database"
+    diff -u "$work/before.dump" "$work/restored.dump" >&2 ||
+        fail "the restored database differs from the one before the run"
+    diff -u "$work/before.files" <(suite_files "$suite") >&2 ||
+        fail "the suite's files after --undo differ from those before the run"
+    expect_eq "program after --undo" "old program" "$(cat "$suite/tessara.exe")"
+    expect_eq "undone database kept" 238 "$(sql wine "select data from versions")"
+    expect_line "the kept database named" \
+        "Базу даних, яку скасовано, збережено: $(database_of wine). Видаліть її, коли вона стане непотрібною" \
+        "$work/out/undo.stdout"
+    rc=0
+    wine_uk "$suite/tessara-updater.exe" --console --undo >"$work/out/undo2.stdout" \
+        2>"$work/out/undo2.stderr" || rc=$?
+    expect_eq "exit status of a second --undo" 3 "$rc"
+    # The update installs again into the restored database.
+    expect_eq "exit status of the run after the undo" 4 "$(run_wine "$suite" again)"
+    expect_eq "version of the restored database after the run" 238 \
+        "$(demo_sql_values "127.0.0.1/$port:$restored" "select data from versions")"
+
+    # Undone once more in the window: --undo without --console, its button pressed.
+    start_updater undo-window "$suite/tessara-updater.exe" --undo
+    wine_uk "$winbin/test_window_driver.exe" "$(windows_path "$suite/tessara-updater.exe")" \
+        >"$work/out/undo-window.journal" 2>"$work/out/undo-window.driver" ||
+        fail "the window's undo did not end"
+    rc=0
+    wait "$updater_pid" || rc=$?
+    updater_pid=
+    expect_eq "exit status of the undo's window" 0 "$rc"
+    expect_eq "last line of the window's undo" "Оновлення скасовано" \
+        "$(tail -n 1 "$work/out/undo-window.journal")"
+    grep -q '^\[message\]' "$work/out/undo-window.journal" && fail "the window's undo showed a box"
+    restored_again=$(iconv -f CP1251 -t UTF-8 "$suite/lib.ini" | tr -d '\r' |
+        sed -n 's/^PathBaseGDB=//p')
+    [[ $restored_again == "$work/wine-data/бібліотека.v237."*.gdb && $restored_again != "$restored" ]] ||
+        fail "lib.ini names no second restored database: '$restored_again'"
+    "$linbin/database_dump" "127.0.0.1/$port:$restored_again" >"$work/restored.dump" ||
+        fail "cannot dump the database the window restored"
+    diff -u "$work/before.dump" "$work/restored.dump" >&2 ||
+        fail "the database the window restored differs from the one before the first run"
+    diff -u "$work/before.files" <(suite_files "$suite") >&2 ||
+        fail "the suite's files after the window's undo differ from those before the run"
     ;;
 embedded-errors)
     make_databases wine
