@@ -28,7 +28,7 @@ TEST_F(StatementMemoryTest, ANineMegabyteStatementIsHeldOnceAndPassedWithoutACop
         floor = EngineExecuteGrowth(m_database, crlf);
     }
     if (!floor) {
-        GTEST_SKIP() << "the peak resident size cannot be reset here";
+        GTEST_SKIP() << "peak memory cannot be measured here (no reset, or a sanitizer)";
     }
     std::string text = CommentedStatement(head, kSize, "\n");
     text.reserve(text.size() + text.size() / 50 + 64);  // a CR per line and a CR LF at the end

@@ -10,7 +10,8 @@
 class CDatabase;
 
 // The growth of the peak resident size over `work` above the resident size before it, in bytes;
-// nullopt where the peak cannot be reset (then a test skips). Large buffers go back to the system
+// nullopt where the peak cannot be reset, or under a sanitizer, whose allocator keeps freed memory
+// for a while (then a test skips). Large buffers go back to the system
 // when freed (as in the updater), so that the peak shows every copy rather than heap an earlier
 // one left.
 std::optional<double> PeakGrowth(const std::function<void()>& work);
