@@ -9,8 +9,8 @@
 #endif
 
 std::optional<double> PeakGrowth(const std::function<void()>& work) {
-#if defined(TESSARA_SANITIZED)
-    return std::nullopt;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return std::nullopt;  // the sanitizer's allocator keeps freed memory for a while
 #endif
 #if defined(__GLIBC__)
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);  // as the updater's entry sets it
