@@ -93,6 +93,18 @@ std::string InvalidArgumentsText(const std::vector<std::string>& arguments) {
     return error + "\n\n" + UsageText() + ExitLine(kExitNotStarted, error) + "\n";
 }
 
+std::unique_ptr<CUpdateDriver> MakeConsoleDriver(CConsoleWindow& window, const StartupPaths& paths,
+                                                 std::ostream& err) {
+    try {
+        return std::make_unique<CUpdateDriver>(window, paths, RunMode::Console);
+    } catch (const std::exception& error) {
+        const std::string text = WithFullStop(error.what());
+        window.ShowMessageBox(MessageKind::Error, kApplicationTitle, text);
+        err << ExitLine(kExitNotStarted, OneLine(text)) << std::endl;
+        return nullptr;
+    }
+}
+
 int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err,
                const ConsoleOptions& options) {
     if (options.task == ConsoleTask::Undo) {
@@ -102,13 +114,8 @@ int RunConsole(const StartupPaths& paths, std::ostream& out, std::ostream& err,
         return RunPlan(paths, out, err);
     }
     CConsoleWindow window(out, err);
-    std::unique_ptr<CUpdateDriver> driver;
-    try {
-        driver = std::make_unique<CUpdateDriver>(window, paths, RunMode::Console);
-    } catch (const std::exception& error) {
-        const std::string text = WithFullStop(error.what());
-        window.ShowMessageBox(MessageKind::Error, kApplicationTitle, text);
-        err << ExitLine(kExitNotStarted, OneLine(text)) << std::endl;
+    const std::unique_ptr<CUpdateDriver> driver = MakeConsoleDriver(window, paths, err);
+    if (!driver) {
         return kExitNotStarted;
     }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,11 @@ std::string SecondInterruptLine(const std::string& name, int status);
 // What standard error gets for options that are not understood: the error, the usage, and the
 // exit line (kExitNotStarted) with the error as its reason.
 std::string InvalidArgumentsText(const std::vector<std::string>& arguments);
+
+// The update driver of console mode for the updater at `paths`; nullptr when it cannot be made
+// (its configuration cannot be read), the error then shown and ended with its exit line.
+std::unique_ptr<CUpdateDriver> MakeConsoleDriver(CConsoleWindow& window, const StartupPaths& paths,
+                                                 std::ostream& err);
 
 // Runs console mode for the updater at `paths` and returns its exit status (ConsoleExit). Every
 // status but 0 ends standard error with ExitLine.

@@ -117,13 +117,8 @@ int64_t DescribePackage(IOwner& owner, const std::string& directory,
 
 int RunPlan(const StartupPaths& paths, std::ostream& out, std::ostream& err) {
     CConsoleWindow window(out, err);
-    std::unique_ptr<CUpdateDriver> driver;
-    try {
-        driver = std::make_unique<CUpdateDriver>(window, paths, RunMode::Console);
-    } catch (const std::exception& error) {
-        const std::string text = WithFullStop(error.what());
-        window.ShowMessageBox(MessageKind::Error, kApplicationTitle, text);
-        err << ExitLine(kExitNotStarted, OneLine(text)) << std::endl;
+    const std::unique_ptr<CUpdateDriver> driver = MakeConsoleDriver(window, paths, err);
+    if (!driver) {
         return kExitNotStarted;
     }
     driver->FormShow();
