@@ -3,11 +3,14 @@
 # under load, and counts per test how often each passed. A test of this kind that depends on the
 # machine's speed shows here as a count below the number of runs.
 #
-#   scripts/repeat_tests.sh [-n RUNS] [-c idle|load|both] [-b BUILD_DIR] [-R REGEX]
+#   scripts/repeat_tests.sh [-n RUNS] [-c idle|load|both] [-b BUILD_DIR] [-w WINDOWS_BUILD_DIR]
+#                           [-R REGEX]
 #
 #   -n  runs of each test in each condition (default 20)
 #   -c  idle, load or both (default both)
 #   -b  the build directory with the Linux tests (default build)
+#   -w  also the Windows tests of this kind, under Wine, from this build directory (made by
+#       scripts/test_windows.sh); without it only the Linux tests run
 #   -R  only the tests whose name matches REGEX (an extended regular expression)
 #
 # The load is two busy processes and a writer that writes to a scratch file synchronously
@@ -20,14 +23,16 @@ cd "$(dirname "$0")/.."
 runs=20
 conditions=both
 build=build
+windows_build=
 filter=
-while getopts "n:c:b:R:" option; do
+while getopts "n:c:b:w:R:" option; do
     case $option in
     n) runs=$OPTARG ;;
     c) conditions=$OPTARG ;;
     b) build=$OPTARG ;;
+    w) windows_build=$OPTARG ;;
     R) filter=$OPTARG ;;
-    *) sed -n '2,17p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,20p' "$0" >&2; exit 2 ;;
     esac
 done
 [[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "runs must be a positive number: $runs" >&2; exit 2; }
@@ -38,6 +43,8 @@ both) conditions=(idle load) ;;
 *) echo "condition must be idle, load or both: $conditions" >&2; exit 2 ;;
 esac
 [ -d "$build" ] || { echo "no build directory $build" >&2; exit 2; }
+[ -z "$windows_build" ] || [ -d "$windows_build" ] ||
+    { echo "no build directory $windows_build" >&2; exit 2; }
 
 # The tests (ctest names) that hold a run at a step and release it, send signals, kill the
 # updater, or bound a time that the product promises.
@@ -59,13 +66,31 @@ tests=(
     'ChildProcess.*'
     'PosixChildProcess.*'
 )
-if [ -n "$filter" ]; then
-    selected=()
-    for test in "${tests[@]}"; do
-        if [[ $test =~ $filter ]]; then selected+=("$test"); fi
+# The same under Wine: the whole updates that hold a row (a statement that times out, a kill
+# while a statement waits), and the waits for a file another program holds.
+windows_tests=(
+    'windows.update_resume'
+    'windows.update_embedded_resume'
+    'windows.update_errors'
+    'windows.update_embedded_errors'
+    'WindowsFilesInUse.AHeldFileIsWaitedForUntilItIsReleased'
+    'ArchiverAndProgramFiles.AFileHeldPastTheWaitFailsNamingItsHolder'
+    'WindowsChildProcess.*'
+)
+# Each entry is "build directory<TAB>test name".
+selected=()
+for test in "${tests[@]}"; do
+    selected+=("$build"$'\t'"$test")
+done
+if [ -n "$windows_build" ]; then
+    for test in "${windows_tests[@]}"; do
+        selected+=("$windows_build"$'\t'"$test")
     done
-    tests=("${selected[@]}")
 fi
+tests=()
+for entry in "${selected[@]}"; do
+    if [ -z "$filter" ] || [[ ${entry#*$'\t'} =~ $filter ]]; then tests+=("$entry"); fi
+done
 [ ${#tests[@]} -gt 0 ] || { echo "no test matches $filter" >&2; exit 2; }
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tessara-repeat.XXXXXXXX")
@@ -93,7 +118,16 @@ stop_load() {
     load_pids=()
     rm -f "$scratch/dsync"
 }
-trap 'stop_load; rm -f "$scratch/dsync"' EXIT
+# The Windows tests run in the Wine session of their build tree, as scripts/test_windows.sh
+# runs them.
+if [ -n "$windows_build" ]; then
+    windows_build=$(cd "$windows_build" && pwd)
+    source scripts/lib/wine.sh
+    start_wine_session "$windows_build"
+    trap 'stop_load; rm -f "$scratch/dsync"; stop_wine_session' EXIT
+else
+    trap 'stop_load; rm -f "$scratch/dsync"' EXIT
+fi
 
 # A test name as an anchored ctest expression: the dots are literal, a trailing * stands for a
 # group.
@@ -109,13 +143,15 @@ report=()
 started=$SECONDS
 for condition in "${conditions[@]}"; do
     [ "$condition" = load ] && start_load
-    for test in "${tests[@]}"; do
+    for entry in "${tests[@]}"; do
+        dir=${entry%%$'\t'*}
+        test=${entry#*$'\t'}
         key="$condition $test"
         passed[$key]=0
         failed[$key]=0
         for run in $(seq "$runs"); do
             log=$scratch/$condition.${test//[^A-Za-z0-9.]/_}.$run.log
-            if QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" -R "$(ctest_regex "$test")" \
+            if QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" -R "$(ctest_regex "$test")" \
                 --no-tests=error --output-on-failure >"$log" 2>&1; then
                 passed[$key]=$((passed[$key] + 1))
                 rm -f "$log"

@@ -26,7 +26,8 @@ scripts/test_sanitizers.sh tsan -R '^(CallThread|ChildProcess|StatementSplitter[
 scripts/test_windows.sh
 
 # CI: the tests that wait, signal, kill or measure time once more, under load (two busy
-# processes and a synchronous disk writer), so that one that depends on the machine shows.
+# processes and a synchronous disk writer), so that one that depends on the machine shows; the
+# Windows ones under Wine too.
 if [ "${CI:-}" = true ]; then
-    scripts/repeat_tests.sh -n 1 -c load
+    scripts/repeat_tests.sh -n 1 -c load -w build-windows
 fi
