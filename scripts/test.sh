@@ -19,10 +19,7 @@ cmake --build build -j"$(nproc)"
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2)
 
 scripts/test_sanitizers.sh asan
-# ThreadSanitizer on the tests of the project's own threads: the call thread and its hand-off, the
-# script runner's batches, the ledger, child processes and the window's event loop; the whole
-# suite under it takes longer than CI allows (scripts/test_sanitizers.sh tsan runs it all).
-scripts/test_sanitizers.sh tsan -R '^(CallThread|ChildProcess|StatementSplitter[A-Za-z]*|ScriptRunnerTest|PackageLedgerTest|Window)\.|^UpdateRun\.(AnError|RowLocked)'
+scripts/test_sanitizers.sh tsan
 scripts/test_windows.sh
 
 # CI: the tests that wait, signal, kill or measure time once more, under load (two busy
