@@ -65,6 +65,20 @@ tests=(
     'ProgramFilesTest.SlowCopyPumpsTheWindowBetweenItsBlocks'
     'ChildProcess.*'
     'PosixChildProcess.*'
+    'InterruptedWindow.ASignalClosesAMessageBoxAndTheWindowWithStatusFive'
+    'InterruptedConsole.ASecondSignalEndsAtOnceWithItsReasonLine'
+    'ServerMode.ConnectionThatCarriesNothingWhileTheServerAnswersEndsTheRun'
+    'UpdateRun.LargePackageIsWrittenOutBetweenPumps'
+    'UpdateRun.SignalWhileTheLedgerWaitsForAnotherConnectionLosesNothing'
+    'UpdateRun.LedgerInUseAsThePackageCompletesIsSaidAndTheNextRunClearsIt'
+    'PackageLedgerTest.LedgerInUseElsewhereIsLeftCompleteAndClearedByTheNextRun'
+    'Window.IsOnTheScreenWhileTheChecksWaitForTheServer'
+    'TransactionTest.LockTimeoutBoundsTheWaitForAnotherConnectionsRow'
+    'GlobDbServer.ServerThatNeverAnswersFailsTheConnectionAfterTheTimeout'
+    'BlobFilesTest.LargeFileIsOneCallWhileTheWindowAnswers'
+    'DocumentsTest.LargeDocumentIsOneCallWhileTheWindowAnswers'
+    'PumpThrottle.*'
+    'IniFile.HugeFilesAreReadUpToTheLimitAndRefusedBeyondIt'
 )
 # The same under Wine: the whole updates that hold a row (a statement that times out, a kill
 # while a statement waits), and the waits for a file another program holds.
