@@ -605,7 +605,9 @@ TEST(InterruptedConsole, ASecondSignalEndsAtOnceWithItsReasonLine) {
     suite.WriteIni("[Common]\r\nPathBaseGDB=/srv/lib.gdb\r\nNameServer=127.0.0.1/" +
                    std::to_string(server.Port()) + "\r\nTypeServer=1\r\n");
     CUpdaterProcess run(suite);
-    ASSERT_TRUE(run.WaitForLine("/srv/lib.gdb")) << ::testing::PrintToString(run.Journal());
+    // The database's line is shown, without its line end, while the connection waits: only the
+    // end of that wait would end it.
+    ASSERT_TRUE(run.WaitForLineStart("/srv/lib.gdb")) << ::testing::PrintToString(run.Journal());
     run.Signal(SIGTERM);
     run.Signal(SIGINT);
     const int status = run.Finish();
