@@ -153,23 +153,6 @@ class CUpdaterProcess {
     CUpdaterProcess(const CUpdaterProcess&) = delete;
     CUpdaterProcess& operator=(const CUpdaterProcess&) = delete;
 
-    // Reads lines until one equals `line`; false at the end of the output or after five minutes.
-    bool WaitForLine(const std::string& line) {
-        const auto deadline = Clock::now() + std::chrono::minutes(5);
-        while (Clock::now() < deadline) {
-            for (; m_checked < m_lines.size(); ++m_checked) {
-                if (m_lines[m_checked] == line) {
-                    ++m_checked;
-                    return true;
-                }
-            }
-            if (!ReadSome(100)) {
-                return false;
-            }
-        }
-        return false;
-    }
-
     // Reads until the line in hand (written without its line end yet) or a whole line starts
     // with `text`; false at the end of the output or after five minutes.
     bool WaitForLineStart(const std::string& text) {
@@ -244,7 +227,6 @@ class CUpdaterProcess {
     int m_status = -1;
     std::string m_pending;
     Lines m_lines;
-    size_t m_checked = 0;
 };
 
 // What an update leaves behind that users see: the rows of every table (blobs by their
