@@ -108,9 +108,24 @@ start_updater() {
     "${wine_env[@]}" wine "$@" >"$work/out/$name.stdout" 2>"$work/out/$name.stderr" &
     updater_pid=$!
 }
-windows_path() { winepath -w "$1" 2>/dev/null; }
+# A path converted by winepath (-w to Windows, -u to Unix). Now and then, on a loaded machine,
+# Wine does not start winepath.exe and its message comes out instead of a path: that is tried
+# again, so that no test goes on with a message in the place of a path.
+convert_path() {
+    local direction=$1 path=$2 converted _
+    for _ in 1 2 3 4 5; do
+        converted=$(winepath "$direction" "$path" 2>/dev/null) || converted=
+        if { [ "$direction" = -w ] && [[ $converted =~ ^[A-Za-z]:\\ ]]; } ||
+            { [ "$direction" = -u ] && [[ $converted == /* ]]; }; then
+            printf '%s\n' "$converted"
+            return 0
+        fi
+    done
+    fail "winepath $direction $path gave: $converted"
+}
+windows_path() { convert_path -w "$1"; }
 # Every updater of the prefix works in the same lib.kvr under the prefix's temporary directory.
-wine_work=$(winepath -u "$(wine_uk cmd /c echo %TEMP% | tr -d '\r\n')" 2>/dev/null)/lib.kvr
+wine_work=$(convert_path -u "$(wine_uk cmd /c echo %TEMP% | tr -d '\r\n')")/lib.kvr
 [[ $wine_work == "$WINEPREFIX"/* ]] || fail "no temporary directory in the Wine prefix: $wine_work"
 
 # --- The package: the demo package (small scale) with its program file and template, and a
