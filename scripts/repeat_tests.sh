@@ -133,8 +133,14 @@ stop_load() {
     rm -f "$scratch/dsync"
 }
 # The Windows tests run in the Wine session of their build tree, as scripts/test_windows.sh
-# runs them.
-if [ -n "$windows_build" ]; then
+# runs them; no session when none of them is selected.
+windows_selected=
+for entry in "${tests[@]}"; do
+    if [ -n "$windows_build" ] && [ "${entry%%$'\t'*}" = "$windows_build" ]; then
+        windows_selected=1
+    fi
+done
+if [ -n "$windows_selected" ]; then
     windows_build=$(cd "$windows_build" && pwd)
     source scripts/lib/wine.sh
     start_wine_session "$windows_build"

@@ -121,10 +121,19 @@ int Run(const std::vector<std::string>& args) {
     }
     if (mode == "hold" && args.size() == 4) {
 #ifdef _WIN32
-        // Sharing nothing: no other open, no rename, no delete while it is held.
+        // Sharing nothing: no other open, no rename, no delete while it is held. The test looks
+        // for the hold by opening the file itself for a moment, which fails this open then.
         int held = -1;
-        if (_wsopen_s(&held, ToUtf16(args[2]).c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW, 0) != 0) {
-            return 2;
+        for (int waited = 0;; waited += 10) {
+            const errno_t error =
+                _wsopen_s(&held, ToUtf16(args[2]).c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW, 0);
+            if (error == 0) {
+                break;
+            }
+            if (error != EACCES || waited >= 60000) {
+                return 2;
+            }
+            Sleep(10);
         }
 #else
         const CFile file(args[2], CFile::Mode::Read);

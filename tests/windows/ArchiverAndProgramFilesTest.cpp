@@ -186,7 +186,7 @@ TEST_F(ArchiverAndProgramFiles, AFileHeldPastTheWaitFailsNamingItsHolder) {
     const std::string release = m_dir.File("release");
     CStartedProgram holder(BuiltProgram("test_helper"),
                            "hold \"" + program + "\" \"" + release + "\"");
-    ASSERT_TRUE(WaitUntilHeld(program));
+    ASSERT_EQ(WaitUntilHeld(program, holder), "");
 
     CRecordingOwner owner(m_suite);
     const double started = MonotonicSeconds();

@@ -48,7 +48,7 @@ TEST(WindowsFilesInUse, AHeldFileIsWaitedForUntilItIsReleased) {
     const std::string release = scratch.File("release");
     CStartedProgram holder(BuiltProgram("test_helper"),
                            "hold \"" + target + "\" \"" + release + "\"");
-    ASSERT_TRUE(WaitUntilHeld(target));
+    ASSERT_EQ(WaitUntilHeld(target, holder), "");
 
     int calls = 0;
     const CopyResult result = CopyFileReplace(scratch.File("new.exe"), target, [&] {

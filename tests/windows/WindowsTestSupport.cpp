@@ -107,23 +107,6 @@ bool MakeUnixFileLink(const std::string& link, const std::string& target) {
     return false;
 }
 
-bool WaitUntilHeld(const std::string& path) {
-    const std::wstring wide = ToUtf16(path);
-    for (int waited = 0; waited < 10000; waited += 20) {
-        HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
-            return true;
-        }
-        if (handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle);
-        }
-        Sleep(20);
-    }
-    return false;
-}
-
 namespace {
 
 std::string ProbePath(const std::string& dir) {
@@ -225,4 +208,24 @@ void CStartedProgram::Stop() {
         WaitForSingleObject(m_process.Get(), 10000);
         m_process.Reset();
     }
+}
+
+std::string WaitUntilHeld(const std::string& path, CStartedProgram& holder) {
+    const std::wstring wide = ToUtf16(path);
+    for (int waited = 0; waited < 60000; waited += 20) {
+        HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+            return {};
+        }
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
+        if (const int code = holder.WaitForExit(0); code != -1) {
+            return "the holder ended with " + std::to_string(code) + " without holding the file";
+        }
+        Sleep(20);
+    }
+    return "the holder still runs, but the file is not held after 60 s";
 }

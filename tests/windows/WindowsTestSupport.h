@@ -20,9 +20,6 @@ bool MakeLink(const std::string& link, const std::string& target);
 // nothing at all. False elsewhere.
 bool MakeUnixFileLink(const std::string& link, const std::string& target);
 
-// Waits up to 10 s until another process holds `path` open without sharing it.
-bool WaitUntilHeld(const std::string& path);
-
 // Under Wine, run as root: a directory in which nothing can create a file, not even root (the
 // immutable attribute, set with chattr), for as long as this lives. IsSet() is false where that
 // cannot be done (on Windows, for another user, on a file system without the attribute).
@@ -56,3 +53,7 @@ class CStartedProgram {
   private:
     CWin32Handle m_process;
 };
+
+// Empty once another process holds `path` open without sharing it, checked for a minute (a loaded
+// Wine may take seconds to start a program); else what `holder` did meanwhile.
+std::string WaitUntilHeld(const std::string& path, CStartedProgram& holder);
