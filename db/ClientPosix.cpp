@@ -2,6 +2,7 @@
 
 #include <langinfo.h>
 
+#include <atomic>
 #include <clocale>
 #include <cstring>
 
@@ -17,22 +18,71 @@ int RefuseShutdownOnSignal(const int reason, const int /*mask*/, void* /*argumen
     return reason == fb_shutrsn_signal ? 1 : 0;  // non-zero refuses the shutdown
 }
 
+// Firebird 3's engine, when an attachment was ended by another connection (deleted from
+// MON$ATTACHMENTS, or its database shut down), purges it on a thread of its own. When it was the
+// last attachment of its database, the purge destroys the database, and when nothing else uses
+// the engine that releases the engine's plugin: the client unloads the engine's library while
+// the engine's thread still runs in it, and the process crashes, at once or at its exit. So the
+// engine's provider is held from the client's first use. The client's shutdown (at the
+// program's exit, or when a plugin unloaded by the exit calls it) waits until every provider is
+// let go, so the hold ends in its first step: the engine ends its attachments and its threads,
+// and then goes. (The Windows engine keeps its library loaded on such threads itself.)
+std::atomic<Firebird::IProvider*> g_heldEngine{nullptr};
+
+int ReleaseHeldEngine(const int reason, const int /*mask*/, void* argument) {
+    Firebird::IProvider* const engine = g_heldEngine.exchange(nullptr);
+    if (engine == nullptr) {
+        return 0;
+    }
+    auto* const master = static_cast<Firebird::IMaster*>(argument);
+    // A checking status, not CStatus: no exception may leave a callback of the C library.
+    Firebird::IStatus* const status = master->getStatus();
+    Firebird::CheckStatusWrapper checked(status);
+    engine->shutdown(&checked, 0, reason);  // an error leaves nothing else to do here
+    status->dispose();
+    master->getPluginManager()->releasePlugin(engine);
+    return 0;
+}
+
+// Called while FbMaster sets the client up, so with the master at hand rather than CStatus.
+void HoldEmbeddedEngine(Firebird::IMaster* const master) {
+    Firebird::IStatus* const status = master->getStatus();
+    Firebird::CheckStatusWrapper checked(status);
+    Firebird::IPluginSet* const engines = master->getPluginManager()->getPlugins(
+        &checked, Firebird::IPluginManager::TYPE_PROVIDER, "Engine12", nullptr);
+    if (engines != nullptr) {
+        // None without an installed engine: the client then only reaches servers.
+        g_heldEngine = static_cast<Firebird::IProvider*>(engines->getPlugin(&checked));
+        engines->release();
+    }
+    status->dispose();
+    if (g_heldEngine != nullptr) {
+        ISC_STATUS_ARRAY vector{};
+        fb_shutdown_callback(vector, ReleaseHeldEngine, fb_shut_preproviders, master);
+    }
+}
+
 // The client converts database file names from the character set of the locale, and ours are
 // UTF-8 bytes. In the C locale (a service, cron, a bare shell) the letters of a Cyrillic path
 // would be dropped and another file named, so the character type follows the environment's
 // locale, or C.UTF-8 when that is not UTF-8, as Qt does for the window. Only LC_CTYPE: numbers
 // and messages keep the C locale.
 // A window's toolkit has made it UTF-8 already, and is left alone.
-Firebird::IMaster* MasterWithUtf8FileNames() {
+void UseUtf8FileNames() {
     if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
         std::setlocale(LC_CTYPE, "");
         if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
             std::setlocale(LC_CTYPE, "C.UTF-8");
         }
     }
-    Firebird::IMaster* master = Firebird::fb_get_master_interface();
+}
+
+Firebird::IMaster* LoadMaster() {
+    UseUtf8FileNames();
+    Firebird::IMaster* const master = Firebird::fb_get_master_interface();
     ISC_STATUS_ARRAY status{};
     fb_shutdown_callback(status, RefuseShutdownOnSignal, fb_shut_confirmation, nullptr);
+    HoldEmbeddedEngine(master);
     return master;
 }
 
@@ -43,6 +93,6 @@ std::string ClientTextToUtf8(std::string text) {
 }
 
 Firebird::IMaster* FbMaster() {
-    static Firebird::IMaster* const master = MasterWithUtf8FileNames();
+    static Firebird::IMaster* const master = LoadMaster();
     return master;
 }
