@@ -29,37 +29,52 @@ int RefuseShutdownOnSignal(const int reason, const int /*mask*/, void* /*argumen
 // and then goes. (The Windows engine keeps its library loaded on such threads itself.)
 std::atomic<Firebird::IProvider*> g_heldEngine{nullptr};
 
+// Firebird 3's engine plugin, as firebird.conf's Providers names it.
+constexpr char kEnginePlugin[] = "Engine12";
+
+// A status that keeps errors instead of throwing them: for the calls made while FbMaster sets
+// the client up (CStatus would ask FbMaster) and in the client's callbacks, which no exception
+// may leave.
+class CCheckingStatus : public Firebird::CheckStatusWrapper {
+  public:
+    explicit CCheckingStatus(Firebird::IMaster* master) : CheckStatusWrapper(master->getStatus()) {}
+    ~CCheckingStatus() { dispose(); }
+    CCheckingStatus(const CCheckingStatus&) = delete;
+    CCheckingStatus& operator=(const CCheckingStatus&) = delete;
+};
+
 int ReleaseHeldEngine(const int reason, const int /*mask*/, void* argument) {
     Firebird::IProvider* const engine = g_heldEngine.exchange(nullptr);
     if (engine == nullptr) {
         return 0;
     }
     auto* const master = static_cast<Firebird::IMaster*>(argument);
-    // A checking status, not CStatus: no exception may leave a callback of the C library.
-    Firebird::IStatus* const status = master->getStatus();
-    Firebird::CheckStatusWrapper checked(status);
-    engine->shutdown(&checked, 0, reason);  // an error leaves nothing else to do here
-    status->dispose();
+    {
+        CCheckingStatus status(master);
+        engine->shutdown(&status, 0, reason);  // an error leaves nothing else to do here
+    }
     master->getPluginManager()->releasePlugin(engine);
     return 0;
 }
 
-// Called while FbMaster sets the client up, so with the master at hand rather than CStatus.
 void HoldEmbeddedEngine(Firebird::IMaster* const master) {
-    Firebird::IStatus* const status = master->getStatus();
-    Firebird::CheckStatusWrapper checked(status);
-    Firebird::IPluginSet* const engines = master->getPluginManager()->getPlugins(
-        &checked, Firebird::IPluginManager::TYPE_PROVIDER, "Engine12", nullptr);
-    if (engines != nullptr) {
-        // None without an installed engine: the client then only reaches servers.
-        g_heldEngine = static_cast<Firebird::IProvider*>(engines->getPlugin(&checked));
+    Firebird::IProvider* engine = nullptr;
+    {
+        CCheckingStatus status(master);
+        Firebird::IPluginSet* const engines = master->getPluginManager()->getPlugins(
+            &status, Firebird::IPluginManager::TYPE_PROVIDER, kEnginePlugin, nullptr);
+        if (engines == nullptr) {
+            return;
+        }
+        engine = static_cast<Firebird::IProvider*>(engines->getPlugin(&status));
         engines->release();
     }
-    status->dispose();
-    if (g_heldEngine != nullptr) {
-        ISC_STATUS_ARRAY vector{};
-        fb_shutdown_callback(vector, ReleaseHeldEngine, fb_shut_preproviders, master);
+    if (engine == nullptr) {
+        return;  // no engine installed: the client only reaches servers
     }
+    g_heldEngine = engine;
+    ISC_STATUS_ARRAY vector{};
+    fb_shutdown_callback(vector, ReleaseHeldEngine, fb_shut_preproviders, master);
 }
 
 // The client converts database file names from the character set of the locale, and ours are
